@@ -1,0 +1,21 @@
+# Third-party packages, found once for the whole tree.
+find_package(Threads REQUIRED)
+find_package(TIFF REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)
+find_package(qpdf CONFIG REQUIRED)
+find_package(GTest REQUIRED)
+if(ORB_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()
+
+if(ORB_BUILD_GUI)
+  find_package(wxWidgets 3.2 REQUIRED COMPONENTS core base aui xrc html xml adv)
+  add_library(wx_all INTERFACE)   # FindwxWidgets makes no imported target
+  target_include_directories(wx_all SYSTEM INTERFACE ${wxWidgets_INCLUDE_DIRS})
+  target_compile_definitions(wx_all INTERFACE ${wxWidgets_DEFINITIONS})
+  target_compile_options(wx_all INTERFACE ${wxWidgets_CXX_FLAGS})
+  target_link_libraries(wx_all INTERFACE ${wxWidgets_LIBRARIES})
+endif()
