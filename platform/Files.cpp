@@ -1,0 +1,233 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+SharedSecurityAttributes* CreateSharedSecurityAttributes() {
+  return new SharedSecurityAttributes{};
+}
+
+void FreeSharedSecurityAttributes(SharedSecurityAttributes* attributes) { delete attributes; }
+
+namespace orb {
+
+namespace {
+
+std::string ErrnoText(const char* what, const std::string& path, int err) {
+  return std::string(what) + " \"" + path + "\": " + std::strerror(err);
+}
+
+void SetError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+// Writes all of the buffer, retrying short writes and interruptions.
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name for the temporary file beside the target; unique per process and call.
+std::string TempNameBeside(const std::string& path) {
+  static std::atomic<uint64_t> counter{0};
+  static const uint64_t seed = [] {
+    std::random_device rd;
+    return (static_cast<uint64_t>(rd()) << 32) ^ rd();
+  }();
+  uint64_t n = counter.fetch_add(1) + 1;
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".%ld.%llx.tmp", static_cast<long>(::getpid()),
+                static_cast<unsigned long long>(seed ^ (n * 0x9E3779B97F4A7C15ull)));
+  size_t slash = path.find_last_of('/');
+  std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return prefix + "." + NameOf(path) + suffix;
+}
+
+}  // namespace
+
+int OpenSharedFile(const std::string& path, int flags, const SharedSecurityAttributes* attributes) {
+  mode_t mode = static_cast<mode_t>(attributes ? attributes->mode : kSharedFileMode);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error) {
+  if (path.empty()) {
+    SetError(error, "cannot write a file without a name");
+    return false;
+  }
+  struct stat target{};
+  bool targetExists = ::stat(path.c_str(), &target) == 0;
+  if (targetExists && S_ISDIR(target.st_mode)) {
+    SetError(error, ErrnoText("cannot replace", path, EISDIR));
+    return false;
+  }
+
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temp = TempNameBeside(path);
+    SharedSecurityAttributes* sa = CreateSharedSecurityAttributes();
+    fd = OpenSharedFile(temp, O_WRONLY | O_CREAT | O_EXCL, sa);
+    FreeSharedSecurityAttributes(sa);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    SetError(error, ErrnoText("cannot create a file in the folder of", path, errno));
+    return false;
+  }
+
+  auto fail = [&](const char* what) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    SetError(error, ErrnoText(what, path, err));
+    return false;
+  };
+
+  // Keep the permissions the user gave an existing file.
+  if (targetExists && ::fchmod(fd, target.st_mode & 07777) != 0) return fail("cannot set the mode of");
+  if (!WriteAll(fd, data, size)) return fail("cannot write");
+  if (::fsync(fd) != 0) return fail("cannot flush");
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    SetError(error, ErrnoText("cannot close", path, err));
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    SetError(error, ErrnoText("cannot replace", path, err));
+    return false;
+  }
+  // Make the rename itself durable; a failure here no longer risks the data.
+  int dfd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::vector<uint8_t> out;
+  uint8_t buf[65536];
+  while (out.size() < limit) {
+    size_t want = std::min(sizeof buf, limit - out.size());
+    ssize_t n = ::read(fd, buf, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return out;
+}
+
+std::optional<std::string> ReadTextFile(const std::string& path, size_t limit) {
+  auto bytes = ReadFileBytes(path, limit);
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
+}
+
+bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error) {
+  SharedSecurityAttributes* sa = CreateSharedSecurityAttributes();
+  int fd = OpenSharedFile(path, O_WRONLY | O_CREAT | O_APPEND, sa);
+  FreeSharedSecurityAttributes(sa);
+  if (fd < 0) {
+    SetError(error, ErrnoText("cannot open", path, errno));
+    return false;
+  }
+  bool ok = WriteAll(fd, bytes.data(), bytes.size());
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) SetError(error, ErrnoText("cannot append to", path, err));
+  return ok;
+}
+
+std::optional<uint64_t> AvailableDiskBytes(const std::string& path) {
+  std::string probe = path.empty() ? "." : path;
+  struct statvfs vfs{};
+  for (;;) {
+    if (::statvfs(probe.c_str(), &vfs) == 0) {
+      return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return std::nullopt;
+    // Not there yet: measure the folder it would be created in.
+    while (probe.size() > 1 && probe.back() == '/') probe.pop_back();
+    size_t slash = probe.find_last_of('/');
+    if (slash == std::string::npos) {
+      if (probe == ".") return std::nullopt;
+      probe = ".";
+    } else if (slash == 0) {
+      if (probe == "/") return std::nullopt;
+      probe = "/";
+    } else {
+      probe.resize(slash);
+    }
+  }
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<uint64_t> FileSize(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+}  // namespace orb
