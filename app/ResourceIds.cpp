@@ -1,0 +1,32 @@
+#include "app/ResourceIds.h"
+
+namespace orb::res {
+
+const std::vector<Required>& RequiredResources() {
+  static const std::vector<Required> kAll = {
+      {Kind::Object, IDR_MAINFRAME},        {Kind::Object, IDD_ABOUTBOX},
+      {Kind::Object, IDD_DIALOGBAR},        {Kind::Object, IDD_THUMBNAIL},
+      {Kind::Object, IDR_TOOLBAR},          {Kind::Object, IDD_PAGE_PRESETS},
+      {Kind::Object, IDD_PAGE_TOOLS},       {Kind::Object, IDD_PAGE_OTHER_TOOLS},
+      {Kind::Object, IDD_PAGE_SETTINGS},    {Kind::Object, IDD_PAGE_CONNECTION},
+      {Kind::Object, IDD_PAGE_SCAN_OUTPUT}, {Kind::Object, IDD_PAGE_SCAN_GENERAL},
+      {Kind::Object, IDD_PAGE_SCAN_EXTENDED}, {Kind::Object, IDD_PAGE_SCAN_MEDIA},
+      {Kind::Object, IDC_LAYOUT_BUTTON},
+      {Kind::Image, IDB_LAYOUT_COMPACT},    {Kind::Image, IDB_LAYOUT_SHEETS},
+      {Kind::String, IDS_TOOLTIP_NONE},     {Kind::String, IDS_SCANNER_TAB},
+      {Kind::String, IDS_NO_SCANNER},       {Kind::String, IDS_APP_TITLE},
+      {Kind::String, IDS_INDICATOR_1},      {Kind::String, IDS_INDICATOR_2},
+      {Kind::String, IDS_FORMATS_COLOR},    {Kind::String, IDS_FORMATS_PALETTE},
+      {Kind::String, IDS_FORMATS_BW},       {Kind::String, IDS_FORMATS_GREY},
+      {Kind::String, IDS_IMAGING_INIT_FAILED}, {Kind::String, IDS_DOC_FILTER},
+      {Kind::String, IDS_STATUS_READY},     {Kind::String, IDS_PAGE_PRESETS},
+      {Kind::String, IDS_PAGE_TOOLS},       {Kind::String, IDS_PAGE_OTHER_TOOLS},
+      {Kind::String, IDS_PAGE_SETTINGS},    {Kind::String, IDS_PAGE_CONNECTION},
+      {Kind::String, IDS_PAGE_SCAN_GENERAL}, {Kind::String, IDS_PAGE_SCAN_EXTENDED},
+      {Kind::String, IDS_PAGE_SCAN_MEDIA},  {Kind::String, IDS_PANE_SCAN},
+      {Kind::String, IDS_PANE_THUMBNAIL},   {Kind::String, IDS_PANE_VIEW_OPTIONS},
+  };
+  return kAll;
+}
+
+}  // namespace orb::res

@@ -1,0 +1,73 @@
+// Numeric ids of the resources the program takes from the language module. Every id the
+// code asks for is listed in RequiredResources() so that a test can check that the English
+// module holds it; code that asks the module for a new id adds it there.
+#pragma once
+
+#include <vector>
+
+namespace orb::res {
+
+// XRC objects (dialogs, pages, menus, toolbars), named by their numeric ids.
+inline constexpr int IDR_MAINFRAME = 128;       // main menu bar and document resources
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_DIALOGBAR = 147;       // dialog bar at the left edge
+inline constexpr int IDD_THUMBNAIL = 238;       // thumbnail dialog
+inline constexpr int IDR_TOOLBAR = 1000;
+inline constexpr int IDD_PAGE_PRESETS = 231;
+inline constexpr int IDD_PAGE_TOOLS = 166;
+inline constexpr int IDD_PAGE_OTHER_TOOLS = 107;
+inline constexpr int IDD_PAGE_SETTINGS = 211;
+inline constexpr int IDD_PAGE_CONNECTION = 127;
+// Pages of the scan settings sheet.
+inline constexpr int IDD_PAGE_SCAN_OUTPUT = 35101;
+inline constexpr int IDD_PAGE_SCAN_GENERAL = 35102;
+inline constexpr int IDD_PAGE_SCAN_EXTENDED = 35103;
+inline constexpr int IDD_PAGE_SCAN_MEDIA = 35104;
+
+// Controls and commands.
+inline constexpr int IDC_LAYOUT_BUTTON = 1349;  // dialog bar button running the layout command
+inline constexpr int ID_TOGGLE_LAYOUT = 40012;
+
+// Bitmaps of the layout button (images in the module).
+inline constexpr int IDB_LAYOUT_COMPACT = 303;
+inline constexpr int IDB_LAYOUT_SHEETS = 304;
+
+// Strings.
+inline constexpr int IDS_TOOLTIP_NONE = 33008;      // tooltip of a control without its own text
+inline constexpr int IDS_SCANNER_TAB = 33086;       // caption of the scan sheet's first tab
+inline constexpr int IDS_NO_SCANNER = 33087;
+inline constexpr int IDS_APP_TITLE = 33095;
+inline constexpr int IDS_INDICATOR_2 = 33097;       // status bar panes 2 and 1
+inline constexpr int IDS_INDICATOR_1 = 33098;
+inline constexpr int IDS_FORMATS_COLOR = 33105;     // output-format lists by image-kind group
+inline constexpr int IDS_FORMATS_PALETTE = 33106;
+inline constexpr int IDS_FORMATS_BW = 33107;
+inline constexpr int IDS_FORMATS_GREY = 33108;
+inline constexpr int IDS_IMAGING_INIT_FAILED = 35001;  // "%d": imaging library start-up code
+inline constexpr int IDS_DOC_FILTER = 35002;           // file types of the open dialog
+inline constexpr int IDS_STATUS_READY = 35003;
+inline constexpr int IDS_PAGE_PRESETS = 32792;      // view options page captions
+inline constexpr int IDS_PAGE_TOOLS = 32779;
+inline constexpr int IDS_PAGE_OTHER_TOOLS = 32781;
+inline constexpr int IDS_PAGE_SETTINGS = 32780;
+inline constexpr int IDS_PAGE_CONNECTION = 33012;
+inline constexpr int IDS_PAGE_SCAN_GENERAL = 35102;  // scan sheet page captions (page 0
+inline constexpr int IDS_PAGE_SCAN_EXTENDED = 35103; // takes the scanner line)
+inline constexpr int IDS_PAGE_SCAN_MEDIA = 35104;
+inline constexpr int IDS_PANE_SCAN = 35110;          // captions of the docked panes
+inline constexpr int IDS_PANE_THUMBNAIL = 35111;
+inline constexpr int IDS_PANE_VIEW_OPTIONS = 35112;
+
+enum class Kind { String, Object, Image };
+struct Required {
+  Kind kind;
+  int id;
+};
+
+// Every resource the program asks for; the English module must hold all of them.
+const std::vector<Required>& RequiredResources();
+
+// The member name of an image resource inside the module ("images/<id>.png").
+inline constexpr const char* kImageFolder = "images/";
+
+}  // namespace orb::res
