@@ -5,12 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// Folders: data folder (settings, logs, presets, "Scheduled"), user folder (its "images"
-// sub-folder holds scans by default) and the program folder (the executable's folder:
-// language modules, initial data). Written once at start-up, before any thread runs.
-extern std::string g_szDataFolder;
-extern std::string g_szUserFolder;
-extern std::string g_szProgramFolder;
+// The folders g_szDataFolder, g_szUserFolder and g_szProgramFolder live with the settings
+// (engine/Settings.h). The main window's title, string 33095 of the language module:
 extern std::string g_szAppTitle;
 
 // Batch mode: the command line named a batch file, or batch files are being run.
@@ -25,3 +21,13 @@ extern std::string g_scanFamilyTag;
 // 1 while a mouse button is held anywhere in the program's windows (the view uses it to
 // decide on the wait cursor).
 extern std::atomic<int32_t> g_bMouseButtonDown;
+
+// String ids of the output-format lists of the four groups of image kinds (colour,
+// palette, grey, black and white), stored by the main frame.
+struct OutputFormatListIds {
+  int colour = 0;
+  int palette = 0;
+  int grey = 0;
+  int bilevel = 0;
+};
+extern OutputFormatListIds g_outputFormatListIds;

@@ -23,3 +23,27 @@ std::string ScannerTabCaption(bool scannerPresent, const std::string& scannerTex
 }
 
 }  // namespace orb
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace orb {
+std::string FindProgramInPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (!path || name.empty() || name.find('/') != std::string::npos) return {};
+  std::string all(path);
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find(':', start);
+    if (end == std::string::npos) end = all.size();
+    std::string dir = all.substr(start, end - start);
+    if (!dir.empty()) {
+      std::string candidate = dir + "/" + name;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+}  // namespace orb

@@ -38,3 +38,8 @@ enum ViewPage : int { kPagePresets = 0, kPageTools = 1, kPageOtherTools = 2, kPa
 inline int ClampViewPage(int index) { return index >= 0 && index < kViewPageCount ? index : 0; }
 
 }  // namespace orb
+
+namespace orb {
+// The full path of a program found in $PATH, empty when there is none.
+std::string FindProgramInPath(const std::string& name);
+}  // namespace orb

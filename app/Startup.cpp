@@ -1,0 +1,78 @@
+#include "app/Startup.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/ShellFileOperation.h"
+#include "engine/Settings.h"
+#include "platform/Folders.h"
+#if __has_include("engine/ScanLog.h")
+#include "engine/ScanLog.h"
+#define ORB_HAVE_SCAN_LOG 1
+#endif
+
+namespace orb {
+
+bool NeedsFirstRunCopy(const std::string& dataFolder) {
+  std::error_code ec;
+  return !std::filesystem::exists(JoinPath(dataFolder, kMiscDataFile), ec);
+}
+
+int CopyInitialData(const std::string& programFolder, const std::string& dataFolder) {
+  std::string source = JoinPath(programFolder, kInitialDataFolder);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(source, ec)) return 0;
+  CShellFileOperation op;
+  op.AddSourceFile(JoinPath(source, "*"));
+  op.AddDestFile(dataFolder + "/");
+  op.SetCopyOperation(nullptr);
+  int result = 0;
+  op.Run(nullptr, &result);
+  return result;
+}
+
+namespace {
+bool ExistsButUnreadable(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  ::close(fd);
+  return std::filesystem::is_directory(path, ec);
+}
+}  // namespace
+
+SettingsSaveRule CheckSettingsReadable(const std::string& dataFolder) {
+  SettingsSaveRule r;
+  r.scanData = !ExistsButUnreadable(JoinPath(dataFolder, kScanDataFile));
+  r.miscData = !ExistsButUnreadable(JoinPath(dataFolder, kMiscDataFile));
+  r.scanLogTotals = !ExistsButUnreadable(JoinPath(dataFolder, kScanLogTotalsFile));
+  return r;
+}
+
+SettingsSaveRule LoadAllSettings(const std::string& dataFolder) {
+  SettingsSaveRule rule = CheckSettingsReadable(dataFolder);
+  LoadScanData();
+  LoadMiscData();
+#ifdef ORB_HAVE_SCAN_LOG
+  LoadScanLogTotals();
+#endif
+  return rule;
+}
+
+bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule) {
+  if (!EnsureFolder(dataFolder)) return false;
+  bool ok = true;
+  if (rule.scanData) ok = SaveScanData() == 0 && ok;
+  if (rule.miscData) ok = SaveMiscData() == 0 && ok;
+#ifdef ORB_HAVE_SCAN_LOG
+  if (rule.scanLogTotals) ok = SaveScanLogTotals() == 0 && ok;
+#endif
+  return ok;
+}
+
+std::string SingleInstanceName() { return "orbalon-" + std::to_string(::getuid()); }
+
+}  // namespace orb

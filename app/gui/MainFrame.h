@@ -1,0 +1,76 @@
+// The main frame: an MDI parent whose docked panes (wxAuiManager) hold the scan settings
+// sheet at the top, the thumbnail dialog and the view options sheet at the left and the
+// dialog bar with the layout button at the left edge; a status bar of three panes and a
+// toolbar that shows only in the compact layout.
+#pragma once
+
+#include <wx/aui/framemanager.h>
+#include <wx/docmdi.h>
+#include <wx/dynlib.h>
+
+#include <memory>
+
+#include "app/gui/AppMessage.h"
+
+class CScanPropSheet;
+class CViewPropSheet;
+class CViewThumbDlg;
+class wxBitmapButton;
+
+class CMainFrame : public wxDocMDIParentFrame {
+ public:
+  // Creates the frame and everything it holds (the creation sequence); nullptr when the
+  // toolkit's frame creation fails.
+  static CMainFrame* Create(wxDocManager* manager, const wxString& title);
+  ~CMainFrame() override;
+
+  // Flips between the layout with the sheets shown and the compact one (toolbar only).
+  void ToggleCompactLayout();
+
+  bool IdentifyScannerKelvane();
+  bool IdentifyScannerScsi();
+  // Posts the first batch-run message (batch mode from the command line).
+  void StartBatchRun();
+
+  CScanPropSheet* ScanSheet() const { return m_scanSheet; }
+  CViewPropSheet* ViewSheet() const { return m_viewSheet; }
+  CViewThumbDlg* ThumbDlg() const { return m_dlgThumb; }
+  wxAuiManager& Panes() { return m_mgr; }
+  wxWindow* DialogBar() const { return m_dlgBar; }
+  wxBitmapButton* LayoutButton() const { return m_layoutButton; }
+  bool MailAvailable() const { return !m_mailProgram.empty(); }
+  const wxString& Vendor() const { return m_strVendor; }
+  const wxString& Model() const { return m_strModel; }
+  const wxString& Firmware() const { return m_strFirmware; }
+  // Names of the docked panes.
+  static const char* const kPaneScanSheet;
+  static const char* const kPaneThumbnail;
+  static const char* const kPaneViewSheet;
+  static const char* const kPaneDialogBar;
+
+ private:
+  explicit CMainFrame(wxDocManager* manager, const wxString& title);
+  bool Build();
+  void BuildStatusBar();
+  void BuildPanes();
+  void BuildToolBar();
+  void BuildDialogBar();
+  void WriteScannerLine();
+  void PlaceLayoutButton();
+  void InitImagingLibrary();
+  void OnAbout(wxCommandEvent& e);
+
+  orb::gui::MessageMap m_messages;
+  uint8_t m_bStopRequested = 0;
+  wxString m_strVendor, m_strModel, m_strFirmware;
+  bool m_scannerChanged = false;
+  wxAuiManager m_mgr;
+  CScanPropSheet* m_scanSheet = nullptr;
+  CViewPropSheet* m_viewSheet = nullptr;
+  CViewThumbDlg* m_dlgThumb = nullptr;
+  wxWindow* m_dlgBar = nullptr;
+  wxBitmapButton* m_layoutButton = nullptr;
+  wxBitmap m_bmpCompact, m_bmpSheetsShown;
+  wxString m_mailProgram;
+  wxDynamicLibrary m_optionalLibrary;
+};

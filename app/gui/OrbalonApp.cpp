@@ -1,0 +1,204 @@
+#include "app/gui/OrbalonApp.h"
+
+#include <wx/fileconf.h>
+#include <wx/msgdlg.h>
+#include <wx/xrc/xmlres.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/AppGlobals.h"
+#include "app/FrameRules.h"
+#include "app/LanguageModule.h"
+#include "app/ResourceIds.h"
+#include "app/gui/AppMessage.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "app/gui/Resources.h"
+#include "app/gui/ViewPropSheet.h"
+#include "app/gui/WndWithToolTip.h"
+#include "engine/Settings.h"
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+
+namespace {
+constexpr const char* kRaiseRequest = "raise";
+}  // namespace
+
+COrbalonApp::COrbalonApp() = default;
+COrbalonApp::~COrbalonApp() = default;
+
+void COrbalonApp::FixedMessage(const wxString& text) {
+  std::fprintf(stderr, "orbalon: %s\n", static_cast<const char*>(text.utf8_str()));
+  std::fflush(stderr);
+  wxMessageBox(text, "Orbalon", wxOK | wxICON_ERROR);
+}
+
+bool COrbalonApp::AskRunningInstanceToRaise() {
+  // The running instance may still be starting: its socket appears at the end of its
+  // start-up. Ask a few times before giving up.
+  std::string path = orb::InstanceSocketPath(orb::SingleInstanceName());
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    if (orb::SendInstanceRequest(path, kRaiseRequest, 2000)) return true;
+    orb::DefaultClock().Sleep(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+bool COrbalonApp::OnInit() {
+  SetAppName("Orbalon");
+  // 1. Single instance: a running instance is asked to come to the front, and this
+  //    process ends without reading or writing any settings.
+  m_instanceChecker = std::make_unique<wxSingleInstanceChecker>();
+  wxString lockDir = wxString::FromUTF8(orb::InstanceSocketPath(orb::SingleInstanceName()));
+  lockDir = lockDir.BeforeLast('/');
+  if (!m_instanceChecker->Create(wxString::FromUTF8(orb::SingleInstanceName()) + ".lock", lockDir)) {
+    FixedMessage("Unable to check for a running copy of the program.");
+    return false;
+  }
+  if (m_instanceChecker->IsAnotherRunning()) {
+    AskRunningInstanceToRaise();
+    return false;
+  }
+
+  orb::gui::InstallMessageTransport();
+
+  // 3. Folders (the user folder and its images folder are made when missing).
+  orb::SetUpProcessFolders();
+  if (g_szProgramFolder.empty()) {
+    FixedMessage("Unable to find the program folder.");
+    return false;
+  }
+  // 5. First run: the program folder's initial data becomes the user's data.
+  if (orb::NeedsFirstRunCopy(g_szDataFolder)) orb::CopyInitialData(g_szProgramFolder, g_szDataFolder);
+  // 6. Settings.
+  m_saveRule = orb::LoadAllSettings(g_szDataFolder);
+
+  // 7. Language module, from the program folder only, with English as the fallback.
+  orb::LanguageChoice lang = orb::ChooseLanguageModule(g_szProgramFolder, MiscSettings.LanguageId);
+  if (lang.usedFallback) {
+    wxMessageBox(wxString::Format(orb::kLanguageFallbackMessage, wxString::FromUTF8(lang.requestedName)),
+                 "Orbalon", wxOK);
+  }
+  wxString xrcError;
+  if (!lang.module || !orb::gui::LoadXrcModule(*lang.module, &xrcError)) {
+    FixedMessage(wxString::Format(orb::kNoEnglishModuleMessage,
+                                  wxString::FromUTF8(orb::LanguageModuleFileName(orb::kEnglishLanguageId))));
+    return false;
+  }
+  orb::SetCurrentLanguage(std::move(lang.module));
+  orb::gui::ConfigureToolTips();
+
+  // 8. Title.
+  g_szAppTitle = orb::LoadString(orb::res::IDS_APP_TITLE);
+
+  // 9, 10. Recent files and the document template.
+  m_docManager = new COrbalonDocManager;
+  m_docManager->SetMaxDocsOpen(1000);
+  m_pDocTemplate = new wxDocTemplate(m_docManager, "Image", orb::gui::Str(orb::res::IDS_DOC_FILTER), "", "tif",
+                                     "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
+                                     CLASSINFO(COrbalonView));
+  m_recentFiles = std::make_unique<wxFileConfig>(
+      "Orbalon", wxEmptyString, wxString::FromUTF8(orb::JoinPath(g_szDataFolder, "RecentFiles.ini")),
+      wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
+
+  // 11. Command line.
+  g_bBatchMode = 0;
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str());
+  orb::ParseCommandLine(args, m_cmdInfo);
+  if (m_cmdInfo.m_bBatch) {
+    g_bBatchMode = 1;
+    g_szBatchFile = m_cmdInfo.m_strFileName;
+  }
+
+  // 12. The main frame. Making the view sheet activates each of its pages, which records
+  //     them in turn; the page recorded before is restored afterwards.
+  int activePage = MiscSettings.ActiveViewPage;
+  m_frame = CMainFrame::Create(m_docManager, wxString::FromUTF8(g_szAppTitle));
+  if (!m_frame) return false;
+  SetTopWindow(m_frame);
+  MiscSettings.ActiveViewPage = activePage;
+  m_frame->ViewSheet()->SetActivePage(orb::ClampViewPage(activePage));
+  if (wxMenuBar* menus = m_frame->GetMenuBar()) {
+    int fileMenu = menus->FindMenu("File");
+    if (fileMenu != wxNOT_FOUND) {
+      m_docManager->FileHistoryUseMenu(menus->GetMenu(fileMenu));
+    }
+  }
+  m_docManager->FileHistoryLoad(*m_recentFiles);
+
+  // 13, 14. Show.
+  m_frame->Show(true);
+  m_frame->SetTitle(wxString::FromUTF8(g_szAppTitle));
+
+  // 15. A saved compact layout is applied once.
+  if (MiscSettings.ShowSettingsSheets == 0) {
+    MiscSettings.ShowSettingsSheets = 1;
+    m_frame->ToggleCompactLayout();
+  }
+
+  // From here on a second start raises this window.
+  std::string err;
+  if (!m_instanceServer.Start(orb::InstanceSocketPath(orb::SingleInstanceName()),
+                              [](const std::string& request) {
+                                if (request == kRaiseRequest)
+                                  wxTheApp->CallAfter([] { wxGetApp().RaiseMainWindow(); });
+                              },
+                              &err)) {
+    std::fprintf(stderr, "orbalon: a second start cannot reach this one: %s\n", err.c_str());
+  }
+  m_saveSettingsAtExit = true;
+
+  // 16, 17. The About box and the file named on the command line, once the loop runs.
+  bool about = MiscSettings.ShowAboutBox != 0 && m_cmdInfo.m_bShowSplash;
+  wxString file = wxString::FromUTF8(m_cmdInfo.m_strFileName);
+  bool open = !file.empty() && !g_bBatchMode;
+  CallAfter([this, about, open, file] {
+    if (about) OnAppAbout();
+    if (open) OpenDocumentFile(file);
+  });
+  return true;
+}
+
+int COrbalonApp::OnExit() {
+  m_instanceServer.Stop();
+  if (m_docManager && m_recentFiles) {
+    m_docManager->FileHistorySave(*m_recentFiles);
+    m_recentFiles->Flush();
+  }
+  if (m_saveSettingsAtExit) orb::SaveAllSettings(g_szDataFolder, m_saveRule);
+  delete m_docManager;
+  m_docManager = nullptr;
+  orb::gui::UnloadXrcModule();
+  return wxApp::OnExit();
+}
+
+int COrbalonApp::FilterEvent(wxEvent& event) {
+  // Whether a mouse button is held anywhere in the program: the view's wait cursor.
+  wxEventType t = event.GetEventType();
+  if (t == wxEVT_LEFT_DOWN || t == wxEVT_RIGHT_DOWN)
+    g_bMouseButtonDown = 1;
+  else if (t == wxEVT_LEFT_UP || t == wxEVT_RIGHT_UP)
+    g_bMouseButtonDown = 0;
+  return Event_Skip;
+}
+
+wxDocument* COrbalonApp::OpenDocumentFile(const wxString& file) {
+  if (!m_docManager) return nullptr;
+  return m_docManager->CreateDocument(file, wxDOC_SILENT);
+}
+
+void COrbalonApp::OnAppAbout() {
+  wxDialog dlg;
+  if (wxXmlResource::Get()->LoadDialog(&dlg, m_frame, orb::gui::ResName(orb::res::IDD_ABOUTBOX))) dlg.ShowModal();
+}
+
+void COrbalonApp::RaiseMainWindow() {
+  if (!m_frame) return;
+  if (m_frame->IsIconized()) m_frame->Iconize(false);
+  m_frame->Show(true);
+  m_frame->Raise();
+  if (wxWindow* modal = wxGetTopLevelParent(wxWindow::FindFocus())) modal->Raise();
+}

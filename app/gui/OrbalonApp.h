@@ -1,0 +1,53 @@
+// The application object: start-up (single instance, folders, first-run copy, settings,
+// language module, recent files, document template, command line, main frame) and the
+// saving of the settings when the program ends.
+#pragma once
+
+#include <wx/app.h>
+#include <wx/docview.h>
+#include <wx/snglinst.h>
+
+#include <memory>
+
+#include "app/CommandLine.h"
+#include "app/InstanceChannel.h"
+#include "app/Startup.h"
+
+class CMainFrame;
+class wxFileConfig;
+
+class COrbalonApp : public wxApp {
+ public:
+  COrbalonApp();
+  ~COrbalonApp() override;
+  bool OnInit() override;
+  int OnExit() override;
+  int FilterEvent(wxEvent& event) override;
+
+  // Opens a file as a document (silently refused when it cannot be opened).
+  wxDocument* OpenDocumentFile(const wxString& file);
+  void OnAppAbout();
+  // Brings the main window to the front, restored when minimised (a second start asks).
+  void RaiseMainWindow();
+
+  CMainFrame* MainFrame() const { return m_frame; }
+  const CcmdInfo& CommandLine() const { return m_cmdInfo; }
+
+ private:
+  // Shows a fixed text (no language module yet) and writes it to standard error.
+  static void FixedMessage(const wxString& text);
+  bool AskRunningInstanceToRaise();
+
+  wxDocTemplate* m_pDocTemplate = nullptr;
+  CcmdInfo m_cmdInfo;
+  std::unique_ptr<wxSingleInstanceChecker> m_instanceChecker;
+  orb::InstanceServer m_instanceServer;
+  wxDocManager* m_docManager = nullptr;
+  std::unique_ptr<wxFileConfig> m_recentFiles;
+  CMainFrame* m_frame = nullptr;
+  // Settings reach their files at exit only after a complete start-up.
+  bool m_saveSettingsAtExit = false;
+  orb::SettingsSaveRule m_saveRule;
+};
+
+wxDECLARE_APP(COrbalonApp);

@@ -1,0 +1,94 @@
+#include "app/gui/ViewPropSheet.h"
+
+#include <wx/sizer.h>
+
+#include "app/ResourceIds.h"
+#include "app/gui/Resources.h"
+#include "engine/Settings.h"
+
+namespace {
+
+std::array<CViewPropSheet::PageFactory, orb::kViewPageCount>& Factories() {
+  static std::array<CViewPropSheet::PageFactory, orb::kViewPageCount> f;
+  return f;
+}
+
+struct PageRes {
+  int templ;
+  int caption;
+};
+// By tab index.
+constexpr PageRes kPages[orb::kViewPageCount] = {
+    {orb::res::IDD_PAGE_PRESETS, orb::res::IDS_PAGE_PRESETS},
+    {orb::res::IDD_PAGE_TOOLS, orb::res::IDS_PAGE_TOOLS},
+    {orb::res::IDD_PAGE_OTHER_TOOLS, orb::res::IDS_PAGE_OTHER_TOOLS},
+    {orb::res::IDD_PAGE_SETTINGS, orb::res::IDS_PAGE_SETTINGS},
+    {orb::res::IDD_PAGE_CONNECTION, orb::res::IDS_PAGE_CONNECTION},
+};
+
+}  // namespace
+
+void CViewPropSheet::SetPageFactory(int index, PageFactory factory) {
+  if (index >= 0 && index < orb::kViewPageCount) Factories()[index] = std::move(factory);
+}
+
+CViewPropSheet::CViewPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
+  m_tabs = new wxNotebook(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxNB_LEFT);
+  // Pages are made in this order (connection first) and added in tab order.
+  const int makeOrder[] = {orb::kPageConnection, orb::kPagePresets, orb::kPageTools,
+                           orb::kPageOtherTools, orb::kPageSettings};
+  for (int index : makeOrder) {
+    wxWindow* page = Factories()[index] ? Factories()[index](m_tabs) : nullptr;
+    if (!page) page = orb::gui::LoadPanel(m_tabs, kPages[index].templ);
+    if (!page) page = new wxPanel(m_tabs);  // a module without the template: an empty page
+    m_pages[index] = page;
+  }
+  for (int i = 0; i < orb::kViewPageCount; ++i) m_tabs->AddPage(m_pages[i], orb::gui::Str(kPages[i].caption));
+
+  m_width = ConvertDialogToPixels(wxSize(orb::ViewSheetWidthDialogUnits(MiscSettings.LanguageId), 0)).x + 15;
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  sizer->Add(m_tabs, 1, wxEXPAND);
+  SetSizer(sizer);
+  SetMinSize(wxSize(m_width, -1));
+
+  m_tabs->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, &CViewPropSheet::OnPageChanged, this);
+  m_messages.Attach(this);
+  m_messages.On(WM_RESIZE_PAGE, [this](uintptr_t, intptr_t) {
+    OnResizePage();
+    return intptr_t{0};
+  });
+
+  // Every page is activated once while the sheet is made, the connection page last; each
+  // activation records its page, so the application restores the recorded page afterwards.
+  for (int i = 0; i < orb::kViewPageCount; ++i) m_tabs->SetSelection(i);
+  m_creating = false;
+}
+
+CViewPropSheet::~CViewPropSheet() = default;
+
+wxWindow* CViewPropSheet::GetPage(int index) const {
+  return index >= 0 && index < orb::kViewPageCount ? m_pages[index] : nullptr;
+}
+
+int CViewPropSheet::GetActiveIndex() const { return m_tabs->GetSelection(); }
+
+void CViewPropSheet::SetActivePage(int index) {
+  if (index < 0 || index >= orb::kViewPageCount) return;
+  m_tabs->SetSelection(index);
+}
+
+void CViewPropSheet::OnPageChanged(wxBookCtrlEvent& e) {
+  int index = e.GetSelection();
+  // Every page but the connection page records itself as the page to reopen.
+  if (index >= 0 && index != orb::kPageConnection) MiscSettings.ActiveViewPage = index;
+  // Placed after the toolkit has finished showing the new page.
+  if (!m_creating) orb::PostAppMessage(orb::gui::HandleOf(this), WM_RESIZE_PAGE);
+  e.Skip();
+}
+
+void CViewPropSheet::OnResizePage() {
+  if (wxWindow* page = m_tabs->GetCurrentPage()) {
+    page->Layout();
+    page->Refresh();
+  }
+}

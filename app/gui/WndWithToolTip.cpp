@@ -1,0 +1,30 @@
+#include "app/gui/WndWithToolTip.h"
+
+#include <wx/tooltip.h>
+
+#include "app/LanguageModule.h"
+#include "app/ToolTipText.h"
+#include "engine/Settings.h"
+
+namespace orb::gui {
+
+void ApplyToolTips(wxWindow* parent, int mode) {
+  for (wxWindow* child : parent->GetChildren()) {
+    if (child->IsTopLevel()) continue;
+    std::string text = orb::ToolTipText(mode, child->GetId(), [](int id) { return orb::LoadString(id); });
+    if (text.empty())
+      child->UnsetToolTip();
+    else
+      child->SetToolTip(wxString::FromUTF8(text));
+  }
+}
+
+void ConfigureToolTips() {
+  wxToolTip::Enable(true);
+  wxToolTip::SetAutoPop(orb::kToolTipShowMs);
+  // The width limit of the tips is the toolkit's own on this platform.
+}
+
+}  // namespace orb::gui
+
+void CWndWithToolTip::RefreshToolTips() { orb::gui::ApplyToolTips(this, MiscSettings.TooltipMode); }

@@ -1,0 +1,31 @@
+// The scan settings sheet docked at the top of the main frame: four pages (scan output,
+// general, extended, media handling). The frame writes the scanner line into the first
+// tab's caption. The pages' controls come with the scanning work; until then each page is
+// its template from the language module.
+#pragma once
+
+#include <wx/notebook.h>
+#include <wx/panel.h>
+
+#include <array>
+#include <functional>
+
+class CScanPropSheet : public wxPanel {
+ public:
+  static constexpr int kPageCount = 4;
+  enum Page { kScanOutput = 0, kGeneral = 1, kExtended = 2, kMedia = 3 };
+  using PageFactory = std::function<wxWindow*(wxWindow* parent)>;
+  static void SetPageFactory(int index, PageFactory factory);
+
+  explicit CScanPropSheet(wxWindow* parent);
+
+  wxWindow* GetPage(int index) const;
+  wxNotebook* GetTabControl() const { return m_tabs; }
+  // Caption of a tab (the first holds the scanner line).
+  void SetTabCaption(int index, const wxString& caption);
+  wxString GetTabCaption(int index) const;
+
+ private:
+  wxNotebook* m_tabs = nullptr;
+  std::array<wxWindow*, kPageCount> m_pages{};
+};
