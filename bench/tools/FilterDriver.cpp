@@ -476,6 +476,55 @@ int main(int argc, char** argv) {
     }, 3);
   }
 #endif
+#ifdef ORB_HAVE_THRESHOLD
+  // Fixed threshold keeps nothing between pixels: column stripes, one state each.
+  // Adaptive and error diffusion carry state along the line: one stripe.
+  auto threshold = [&](int type, int reach) {
+    static orb::BWThresholdRecord s;
+    s.ThresholdingType = type;
+    s.FixedThreshhold = 128;
+    s.AdaptiveWindowSize = 25;
+    s.AdaptiveDynamic = 9;
+    s.DiffusionHybrid = 0;
+    s.DiffusionSerpentine = 1;
+    return Delayed(in, out, 1, [](size_t width) -> std::unique_ptr<DelayedFilter> {
+      auto st = std::make_shared<BWThresholdState>();
+      if (!BWThresholdInit(st.get(), &s, width, width * kBandLines)) return nullptr;
+      auto f = std::make_unique<DelayedFilter>();
+      f->delay = BWThresholdDelay(st.get());
+      f->rows = [st, width](uint8_t* b, size_t n) { BWThresholdRows(st.get(), b, n, width); };
+      f->flush = [st](uint8_t* o, size_t n) {
+        const int64_t r = BWThresholdFlush(st.get(), o, n);
+        BWThresholdFree(st.get());
+        return r;
+      };
+      return f;
+    }, reach);
+  };
+  if (op == "threshold") return threshold(0, 0);
+  if (op == "adaptive-threshold") return threshold(1, -1);
+  if (op == "error-diffusion") return threshold(2, -1);
+#endif
+#ifdef ORB_HAVE_DESPECKLE
+  if (op == "despeckle") {
+    static orb::DespeckleRecord s;
+    s.SpeckWidth = 3;
+    s.SpeckHeight = 3;
+    return Delayed(in, out, 1, [](size_t width) -> std::unique_ptr<DelayedFilter> {
+      auto st = std::make_shared<DespeckleState>();
+      if (!DespeckleInit(st.get(), &s, width)) return nullptr;
+      auto f = std::make_unique<DelayedFilter>();
+      f->delay = DespeckleDelay(st.get());
+      f->rows = [st](uint8_t* b, size_t n) { DespeckleRows(st.get(), b, n); };
+      f->flush = [st](uint8_t* o, size_t n) {
+        const int64_t r = DespeckleFlush(st.get(), o, n);
+        DespeckleFree(st.get());
+        return r;
+      };
+      return f;
+    }, -1);
+  }
+#endif
   std::fprintf(stderr, "filter_driver: operation %s is not built\n", op.c_str());
   return 3;
 }
