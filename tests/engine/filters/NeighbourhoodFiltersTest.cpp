@@ -118,13 +118,15 @@ TEST(NoiseRemoval, MatchesDefinitionWithFlushForEveryLevelAndBanding) {
   for (int level : {1, 2, 3}) {
     for (int32_t kind : {IK_GREY, IK_RGB}) {
       size_t bpp = kind == IK_RGB ? 3 : 1;
-      Image im = RandomImage(23, 17 * bpp, static_cast<unsigned>(level * 10 + kind));
+      for (size_t pixels : {size_t{17}, size_t{41}}) {  // shorter and longer than a vector
+      Image im = RandomImage(23, pixels * bpp, static_cast<unsigned>(level * 10 + kind));
       for (size_t band : {1, 4, 23}) {
         StreamResult r = StreamNoise(im, level, kind, band);
         ASSERT_EQ(r.out.size(), im.size());
         for (size_t j = 0; j < im.size(); ++j)
           ASSERT_EQ(r.out[j], ReferenceMedianLine(im, static_cast<int>(j), 2 * level + 1, bpp))
               << "level " << level << " kind " << kind << " band " << band << " line " << j;
+      }
       }
     }
   }
@@ -276,7 +278,7 @@ TEST(Sharpen, MatchesDefinitionWithFlush) {
   for (int level : {-10, -3, 0, 1, 7, 10}) {
     for (int32_t kind : {IK_GREY, IK_RGB}) {
       size_t bpp = kind == IK_RGB ? 3 : 1;
-      Image im = RandomImage(9, 11 * bpp, static_cast<unsigned>(level + 50));
+      Image im = RandomImage(9, 37 * bpp, static_cast<unsigned>(level + 50));
       for (size_t band : {1, 3, 9}) {
         Image out = StreamSharpen(im, level, kind, band);
         ASSERT_EQ(out.size(), im.size());
