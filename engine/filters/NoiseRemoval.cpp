@@ -88,6 +88,9 @@ int32_t NoiseRemovalRows(NoiseRemovalState* state, uint8_t* band, size_t length)
   if (state->k == 0 || state->ring.empty() || !Filters(state->kind) || band == nullptr ||
       state->width == 0)
     return state->counter;
+  // A Level switched off (outside 1..3) leaves the band alone; any valid Level keeps the
+  // window the ring was built for.
+  if (state->settings->Level < 1 || state->settings->Level > 3) return state->counter;
   size_t lines = length / state->width;
   for (size_t l = 0; l < lines; ++l) ProcessLine(state, band + l * state->width);
   return state->counter;

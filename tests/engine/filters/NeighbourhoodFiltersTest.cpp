@@ -212,6 +212,11 @@ TEST(NoiseRemoval, LevelChangedAfterInitKeepsTheRingsWindow) {
   NoiseRemovalRows(&st, band.data(), band.size());
   EXPECT_EQ(std::vector<uint8_t>(band.begin() + 16 * 5, band.begin() + 16 * 6),
             ReferenceMedianLine(im, 4, 3, 1));
+  rec.Level = 0;  // switched off: the band passes unchanged
+  std::vector<uint8_t> more(16, 7);
+  int32_t c = st.counter;
+  EXPECT_EQ(NoiseRemovalRows(&st, more.data(), 16), c);
+  EXPECT_EQ(more, std::vector<uint8_t>(16, 7));
   NoiseRemovalFree(&st);
 }
 
