@@ -1,0 +1,43 @@
+// Helpers shared by the library's sources; not part of the exported interface.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "scanner_library/trennic.h"
+
+namespace orb::trennic {
+
+inline void PutBE16(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 8);
+  p[1] = static_cast<unsigned char>(v);
+}
+inline void PutBE24(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 16);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v);
+}
+inline void PutBE32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+inline uint32_t GetBE32(const unsigned char* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+}  // namespace orb::trennic
+
+template <class R, class F>
+R CTrennic::Guard(R failed, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    SetLastError(0, 0, TRENNIC_OUT_OF_MEMORY);
+  } catch (...) {
+    // Nothing else is expected from the members; whatever it is stays inside the library.
+    SetLastError(0, 0, TRENNIC_OUT_OF_MEMORY);
+  }
+  return failed;
+}

@@ -1,0 +1,218 @@
+// The simulated scanner answered directly, without the scanner library.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/sim/SimAttach.h"
+#include "platform/sim/SimScanner.h"
+#include "platform/sti/StillImage.h"
+
+namespace orb::sim {
+namespace {
+
+namespace pt = orb::passthru;
+
+SimScanner::Result Exec(SimScanner& s, std::vector<uint8_t> cdb, pt::Direction dir,
+                       std::vector<uint8_t>& data) {
+  return s.Execute(cdb.data(), static_cast<int>(cdb.size()), dir, data.data(),
+                   static_cast<uint32_t>(data.size()));
+}
+
+std::vector<uint8_t> WindowBlock(int res, int ulx, int uly, int width, int length, int comp,
+                                 int bpp, int stitch = 0) {
+  std::vector<uint8_t> d(56, 0);
+  d[7] = 0x30;
+  auto be16 = [&](int at, int v) { d[at] = uint8_t(v >> 8); d[at + 1] = uint8_t(v); };
+  auto be32 = [&](int at, int v) { for (int i = 0; i < 4; ++i) d[at + i] = uint8_t(v >> (24 - 8 * i)); };
+  be16(10, res);
+  be16(12, res);
+  be32(14, ulx);
+  be32(18, uly);
+  be32(22, width);
+  be32(26, length);
+  d[31] = 128;
+  d[33] = uint8_t(comp);
+  d[34] = uint8_t(bpp);
+  d[47] = uint8_t(stitch);
+  return d;
+}
+
+TEST(SimScanner, InquiryCarriesTheConfiguredIdentification) {
+  SimScannerConfig c;
+  c.vendor = "TESSIVAN";
+  c.product = "HALD24";
+  c.revision = "2.07";
+  c.byte36 = 3;
+  c.byte37 = 9;
+  SimScanner s(c);
+  std::vector<uint8_t> d(52);
+  auto r = Exec(s, {0x12, 0, 0, 0, 52, 0}, pt::Direction::In, d);
+  EXPECT_EQ(r.status, pt::kStatusCompleted);
+  EXPECT_EQ(r.transferred, 52u);
+  EXPECT_EQ(d[0], 6);
+  EXPECT_EQ(std::string(d.begin() + 8, d.begin() + 16), "TESSIVAN");
+  EXPECT_EQ(std::string(d.begin() + 16, d.begin() + 32), "HALD24          ");
+  EXPECT_EQ(std::string(d.begin() + 32, d.begin() + 36), "2.07");
+  EXPECT_EQ(d[36], 3);
+  EXPECT_EQ(d[37], 9);
+  EXPECT_EQ(s.Log().size(), 1u);
+}
+
+TEST(SimScanner, UnknownCommandsAndBadLengthsAreRefusedWithSense) {
+  SimScanner s;
+  std::vector<uint8_t> none;
+  auto r = Exec(s, {0x55, 0, 0, 0, 0, 0, 0, 0, 0, 0}, pt::Direction::None, none);
+  EXPECT_EQ(r.status, pt::kStatusError);
+  EXPECT_EQ(r.sense[2] & 0x0F, 5);
+  EXPECT_EQ(r.sense[12], 0x20);
+  // SEND(10) announcing more data than the host buffer holds.
+  std::vector<uint8_t> small(2);
+  r = Exec(s, {0x2A, 0, 1, 0, 0, 1, 0, 0, 5, 0}, pt::Direction::Out, small);
+  EXPECT_EQ(r.status, pt::kStatusError);
+  EXPECT_EQ(r.sense[12], 0x24);
+}
+
+TEST(SimScanner, SetWindowIsParsedAndKept) {
+  SimScanner s;
+  auto block = WindowBlock(300, 10, 20, 1200, 500, 5, 24);
+  block[46] = 1;
+  block[48] = 0x11;
+  block[55] = 0x22;
+  auto r = Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block);
+  ASSERT_EQ(r.status, pt::kStatusCompleted);
+  SimWindow w = s.Window();
+  EXPECT_TRUE(w.valid);
+  EXPECT_EQ(w.xRes, 300);
+  EXPECT_EQ(w.upperLeftX, 10);
+  EXPECT_EQ(w.upperLeftY, 20);
+  EXPECT_EQ(w.width, 1200);
+  EXPECT_EQ(w.length, 500);
+  EXPECT_EQ(w.composition, 5);
+  EXPECT_EQ(w.bitsPerPixel, 24);
+  EXPECT_EQ(w.cameraStitch, 1);
+  EXPECT_EQ(w.vendor[0], 0x11);
+  EXPECT_EQ(w.vendorLast, 0x22);
+  EXPECT_EQ(w.raw, block);
+}
+
+TEST(SimScanner, InjectedFaultHitsTheNthMatchingCommand) {
+  SimScanner s;
+  s.FailCommand(2, {0x04, 0x44, 0x00}, 0x00);
+  std::vector<uint8_t> none;
+  std::vector<uint8_t> inq(36);
+  EXPECT_EQ(Exec(s, {0, 0, 0, 0, 0, 0}, pt::Direction::None, none).status, pt::kStatusCompleted);
+  EXPECT_EQ(Exec(s, {0x12, 0, 0, 0, 36, 0}, pt::Direction::In, inq).status, pt::kStatusCompleted);
+  auto r = Exec(s, {0, 0, 0, 0, 0, 0}, pt::Direction::None, none);
+  EXPECT_EQ(r.status, pt::kStatusError);
+  EXPECT_EQ(r.sense[12], 0x44);
+  EXPECT_EQ(Exec(s, {0, 0, 0, 0, 0, 0}, pt::Direction::None, none).status, pt::kStatusCompleted);
+  auto log = s.Log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2].sense.key, 4);
+  EXPECT_EQ(log[2].sense.asc, 0x44);
+}
+
+TEST(SimScanner, ParametersAndTablesChangeItsState) {
+  SimScanner s;
+  std::vector<uint8_t> speed = {5};
+  Exec(s, {0x2A, 0, 1, 0, 0, 1, 0, 0, 1, 0}, pt::Direction::Out, speed);
+  EXPECT_EQ(s.FractionalSpeed(), 5);
+  std::vector<uint8_t> staging = {0xFF, 0x9C};
+  Exec(s, {0x2A, 0, 1, 0, 0, 22, 0, 0, 2, 0}, pt::Direction::Out, staging);
+  EXPECT_EQ(s.StagingPosition(), -100);
+  std::vector<uint8_t> trc(4097, 0);
+  trc[0] = 3;
+  trc[1] = 99;
+  Exec(s, {0x2A, 0, 1, 0, 0, 39, 0, 0x10, 0x01, 0}, pt::Direction::Out, trc);
+  EXPECT_EQ(s.ToneTable(2)[0], 99);
+  EXPECT_EQ(s.ToneTable(0)[0], 0);
+  EXPECT_EQ(s.Parameter(39)->size(), 4097u);
+  std::vector<uint8_t> unknown = {1};
+  auto r = Exec(s, {0x2A, 0, 1, 0, 0, 99, 0, 0, 1, 0}, pt::Direction::Out, unknown);
+  EXPECT_EQ(r.status, pt::kStatusError);
+}
+
+TEST(SimScanner, DiagnosticJobFinishesAfterKPolls) {
+  SimScanner s;
+  s.SetDiagnosticOutcome(0x85, 2, false);
+  std::vector<uint8_t> page = {0x85, 0, 0, 0};
+  ASSERT_EQ(Exec(s, {0x1D, 0x10, 0, 0, 4, 0}, pt::Direction::Out, page).status, pt::kStatusCompleted);
+  std::vector<uint8_t> res(128);
+  std::vector<uint8_t> status;
+  for (int i = 0; i < 3; ++i) {
+    Exec(s, {0x1C, 0, 0, 0, 128, 0}, pt::Direction::In, res);
+    status.push_back(res[4]);
+  }
+  EXPECT_EQ(status, (std::vector<uint8_t>{0x06, 0x06, 0x01}));
+}
+
+TEST(SimScanner, ObjectPositionPaperStateMachine) {
+  SimScanner s;
+  std::vector<uint8_t> none;
+  EXPECT_EQ(Exec(s, {0x31, 1, 0, 0, 0, 0, 0, 0, 0, 0}, pt::Direction::None, none).status, pt::kStatusError);
+  s.InsertPaper();
+  EXPECT_EQ(s.Paper(), PaperState::AtEntry);
+  EXPECT_EQ(Exec(s, {0x31, 5, 0, 0, 0, 0, 0, 0, 0, 0}, pt::Direction::None, none).status, pt::kStatusCompleted);
+  EXPECT_EQ(s.Paper(), PaperState::Loaded);
+  Exec(s, {0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0}, pt::Direction::None, none);
+  EXPECT_EQ(s.Paper(), PaperState::AtEntry);
+  EXPECT_TRUE(s.PaperPresent());
+  Exec(s, {0x31, 4, 0, 0, 0, 0, 0, 0, 0, 0}, pt::Direction::None, none);
+  EXPECT_FALSE(s.PaperPresent());
+}
+
+TEST(SimScanner, SheetHasPaperEdgesBlocksAndTexture) {
+  SheetSpec sheet;
+  EXPECT_EQ(SheetColor(sheet, 0, 0), (Rgb{40, 40, 40}));
+  EXPECT_EQ(SheetColor(sheet, sheet.paperLeft - 1, 2000), (Rgb{40, 40, 40}));
+  // Block of the first cell: paper origin + [300, 900).
+  EXPECT_EQ(SheetColor(sheet, sheet.paperLeft + 400, sheet.paperTop + 400), BlockColors()[0]);
+  EXPECT_EQ(SheetColor(sheet, sheet.paperLeft + 1200 + 400, sheet.paperTop + 400), BlockColors()[1]);
+  Rgb a = SheetColor(sheet, sheet.paperLeft + 10, sheet.paperTop + 10);
+  Rgb b = SheetColor(sheet, sheet.paperLeft + 40, sheet.paperTop + 10);
+  EXPECT_GT(a.r, 160);
+  EXPECT_NE(a, b);  // texture
+  EXPECT_EQ(SamplePixel(sheet, 100, 100, 20, 10), SheetColor(sheet, 246, 126));
+}
+
+TEST(SimScanner, StillImageDeviceCarriesCommandsThroughEscape) {
+  ScopedStiScanner sti;
+  std::unique_ptr<orb::sti::StillImage> si;
+  ASSERT_EQ(orb::sti::StiCreateInstance(2, si), orb::sti::kOk);
+  std::vector<orb::sti::DeviceInformation> list;
+  ASSERT_EQ(si->GetDeviceList(0, 0, list), orb::sti::kOk);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_NE(list[0].vendorDescription.find("Varnholt"), std::string::npos);
+  std::shared_ptr<orb::sti::Device> dev;
+  ASSERT_EQ(si->CreateDevice(list[0].internalName, 3, dev), orb::sti::kOk);
+  // The lock counts for one handle and keeps others out.
+  std::shared_ptr<orb::sti::Device> other;
+  ASSERT_EQ(si->CreateDevice(list[0].internalName, 3, other), orb::sti::kOk);
+  EXPECT_EQ(dev->LockDevice(10), orb::sti::kOk);
+  EXPECT_EQ(dev->LockDevice(10), orb::sti::kOk);
+  EXPECT_EQ(other->LockDevice(0), orb::sti::kTimeout);
+  EXPECT_EQ(dev->UnLockDevice(), orb::sti::kOk);
+  EXPECT_EQ(dev->UnLockDevice(), orb::sti::kOk);
+  EXPECT_EQ(other->LockDevice(0), orb::sti::kOk);
+  other->UnLockDevice();
+  EXPECT_EQ(dev->Escape(0x9999, nullptr, 0, nullptr, 0, nullptr), orb::sti::kInvalidArg);
+}
+
+TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
+  ::setenv("ORB_SIM_SCANNER", "scsi, hald24,kelvane-x", 1);
+  AttachEnvironmentScanners();
+  AttachEnvironmentScanners();  // once per process
+  ::unsetenv("ORB_SIM_SCANNER");
+  auto list = EnvironmentScanners();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]->Config().product, "TR6729");
+  EXPECT_EQ(list[1]->Config().product, "HALD24");
+  EXPECT_EQ(list[1]->Config().opticalDpi, 600);
+  EXPECT_TRUE(list[0]->PaperPresent());
+  EXPECT_EQ(orb::sti::RegisteredCount(), 2u);
+}
+
+}  // namespace
+}  // namespace orb::sim
