@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
+
+#include "engine/filters/FilterCommon.h"
 
 CIAT::CIAT() = default;
 CIAT::~CIAT() = default;
@@ -34,11 +37,13 @@ bool CIAT::Init(int window, int half, size_t width, int ringLines, int percent, 
 bool CIAT::AllocateBuffers() {
   try {
     size_t h = static_cast<size_t>((window_ + 1) / 2);
-    ring_.assign(static_cast<size_t>(ringLines_) * width_, 0);
+    size_t ringBytes = 0;
+    if (!orb::MulSize(static_cast<size_t>(ringLines_), width_, &ringBytes)) throw std::bad_alloc();
+    ring_.assign(ringBytes, 0);
     colSums_.assign(width_ + 2 * h + 1, 0);
     allocWidth_ = width_;
     return true;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // bad_alloc, or a size beyond any vector
     std::vector<uint8_t>().swap(ring_);
     std::vector<int32_t>().swap(colSums_);
     allocWidth_ = 0;

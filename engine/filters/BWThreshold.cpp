@@ -157,9 +157,12 @@ BWThresholdState* BWThresholdInit(BWThresholdState* state, const orb::BWThreshol
           state->n = a / 2 + 2;
           state->K = std::max(settings->HybridDecisionWindow, 2);
           const size_t n = static_cast<size_t>(state->n), K = static_cast<size_t>(state->K);
-          state->ringA.assign(n * width, 255);
-          state->ringB.assign(K * width, 0);
-          state->ringC.assign(K * width, 0);
+          size_t bytesA = 0, bytesK = 0;
+          if (!orb::MulSize(n, width, &bytesA) || !orb::MulSize(K, width, &bytesK))
+            throw std::bad_alloc();
+          state->ringA.assign(bytesA, 255);
+          state->ringB.assign(bytesK, 0);
+          state->ringC.assign(bytesK, 0);
           state->P.assign(std::max(width, K) + 1, 0);
           state->Q.assign(std::max(width, K) + 1, 0);
           for (size_t i = 0; i < n; ++i) state->A.push_back(state->ringA.data() + i * width);
@@ -173,7 +176,7 @@ BWThresholdState* BWThresholdInit(BWThresholdState* state, const orb::BWThreshol
       default:
         break;
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // bad_alloc, or a size beyond any vector
     BWThresholdFree(state);
     return nullptr;
   }

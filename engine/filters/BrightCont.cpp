@@ -48,7 +48,7 @@ BrightContState* BrightContInit(BrightContState* state, const orb::BrightContRec
   state->palette = palette;
   try {
     state->table.assign(256 * 3, 0);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     state->table.clear();
     return nullptr;
   }

@@ -278,7 +278,7 @@ DespeckleState* DespeckleInit(DespeckleState* state, const orb::DespeckleRecord*
   state->fed = 0;
   try {
     state->engine = std::make_unique<orb::DespeckleEngine>(width, state->limit);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     return nullptr;
   }
   return state;
@@ -288,11 +288,19 @@ int32_t DespeckleRows(DespeckleState* state, uint8_t* band, size_t length) {
   if (state == nullptr) return 0;
   if (!state->engine || band == nullptr || state->width == 0) return state->counter;
   size_t lines = length / state->width;
-  for (size_t l = 0; l < lines; ++l) {
-    ++state->lineIndex;
-    state->engine->Line(band + l * state->width, state->lineIndex, state->counter >= 0);
-    ++state->counter;
-    ++state->fed;
+  try {
+    for (size_t l = 0; l < lines; ++l) {
+      state->engine->Line(band + l * state->width, state->lineIndex + 1, state->counter >= 0);
+      ++state->lineIndex;
+      ++state->counter;
+      ++state->fed;
+    }
+  } catch (const std::exception&) {
+    // Out of memory for the run or component tables: the pass cannot go on. The engine is
+    // dropped, the rest of the band and later bands pass unchanged, and the failure stays
+    // visible to the caller.
+    state->engine.reset();
+    state->failed = true;
   }
   return state->counter;
 }

@@ -36,6 +36,7 @@ struct DespeckleState {
   int32_t counter = 0;   // lines processed - S
   int64_t lineIndex = -1;
   int64_t fed = 0;
+  bool failed = false;  // an allocation failed during rows; later bands pass unchanged
   std::unique_ptr<orb::DespeckleEngine> engine;
   DespeckleState();
   ~DespeckleState();

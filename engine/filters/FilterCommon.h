@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 namespace orb {
@@ -24,13 +25,21 @@ namespace orb {
 // copies the results that belong to real lines into `out`. Returns the number of lines
 // written (min(fed, delay)), or -1 when `outLength` cannot hold them.
 // `makePad` fills a scratch line with the padding for the next step.
+// a * b, or false when it does not fit in a size_t.
+inline bool MulSize(size_t a, size_t b, size_t* out) { return !__builtin_mul_overflow(a, b, out); }
+
 template <class RowsFn, class PadFn>
 int64_t FlushDelayedLines(RowsFn rows, PadFn makePad, int64_t fed, int64_t delay, size_t width,
                           uint8_t* out, size_t outLength) {
   if (width == 0 || delay <= 0 || fed <= 0) return 0;
   int64_t pending = std::min(fed, delay);
   if (out == nullptr || outLength / width < static_cast<size_t>(pending)) return -1;
-  std::vector<uint8_t> line(width);
+  std::vector<uint8_t> line;
+  try {
+    line.resize(width);
+  } catch (const std::exception&) {
+    return -1;
+  }
   int64_t firstPending = fed - pending;
   for (int64_t j = 0; j < delay; ++j) {
     makePad(line.data());

@@ -74,9 +74,11 @@ NoiseRemovalState* NoiseRemovalInit(NoiseRemovalState* state, const orb::Descree
   state->k = 2 * level + 1;
   state->counter = -(state->k + 1) / 2;
   try {
-    state->ring.assign(static_cast<size_t>(state->k) * width, 255);
-    if (state->k > 3) state->medians.assign(static_cast<size_t>(state->k) * width, 255);
-  } catch (const std::bad_alloc&) {
+    size_t bytes = 0;
+    if (!orb::MulSize(static_cast<size_t>(state->k), width, &bytes)) throw std::bad_alloc();
+    state->ring.assign(bytes, 255);
+    if (state->k > 3) state->medians.assign(bytes, 255);
+  } catch (const std::exception&) {  // bad_alloc, or a size beyond any vector
     NoiseRemovalFree(state);
     return nullptr;
   }

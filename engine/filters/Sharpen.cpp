@@ -20,10 +20,12 @@ CSharpenLineFilter::CSharpenLineFilter(size_t width, const orb::SharpenRecord* s
   for (int diff = -2040; diff <= 2040; ++diff)
     delta_[static_cast<size_t>(diff + 2040)] = static_cast<int16_t>(static_cast<int>(diff * k_));
   try {
-    ring_.assign(3 * width, 255);
+    size_t bytes = 0;
+    if (!orb::MulSize(3, width, &bytes)) throw std::bad_alloc();
+    ring_.assign(bytes, 255);
     colSum_.assign(width, 0);
     ok_ = true;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // bad_alloc, or a size beyond any vector
     Free();
   }
 }

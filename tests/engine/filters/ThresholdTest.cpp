@@ -340,6 +340,69 @@ TEST(BWThreshold, HybridUsesTheGivenRecordAndFlushes) {
   BWThresholdFree(&st);
 }
 
+// The hybrid mix from its definition, over whole histories: B[m] is the diffused line
+// from n - 2 + m lines ago (255 while it still comes from the initial ring A, 0 before
+// ring B was filled), C[m] the adaptive line from m lines ago; P and Q count non-zero
+// values over the K lines of B and C.
+Image ReferenceHybrid(const Image& diffused, const Image& adaptive, int n, int K) {
+  size_t W = diffused[0].size();
+  long h = K / 2;
+  Image out = diffused;
+  auto B = [&](long i, long m, size_t x) -> int {
+    if (i - m < 0) return 0;
+    long src = i - m - (n - 2);
+    return src < 0 ? 255 : diffused[static_cast<size_t>(src)][x];
+  };
+  auto C = [&](long i, long m, size_t x) -> int {
+    return i - m < 0 ? 0 : adaptive[static_cast<size_t>(i - m)][x];
+  };
+  for (long i = 0; i < static_cast<long>(diffused.size()); ++i) {
+    std::vector<long> P(std::max<size_t>(W, static_cast<size_t>(K)), 0), Q(P.size(), 0);
+    for (size_t x = 0; x < W; ++x)
+      for (long m = 0; m < K; ++m) {
+        P[x] += B(i, m, x) != 0;
+        Q[x] += C(i, m, x) != 0;
+      }
+    long sP = 0, sQ = 0;
+    for (long j = 0; j < K; ++j) sP += P[static_cast<size_t>(j)], sQ += Q[static_cast<size_t>(j)];
+    auto& line = out[static_cast<size_t>(i)];
+    for (size_t x = 0; x < W; ++x) line[x] = static_cast<uint8_t>(B(i, h, x));
+    for (long x = h; x + h < static_cast<long>(W); ++x) {
+      sP += P[static_cast<size_t>(x + h)] - P[static_cast<size_t>(x - h)];
+      sQ += Q[static_cast<size_t>(x + h)] - Q[static_cast<size_t>(x - h)];
+      bool useAdaptive = sP >= 2 * K && sQ < (K - 1) * K - h;
+      line[static_cast<size_t>(x)] = static_cast<uint8_t>(useAdaptive ? C(i, h, static_cast<size_t>(x)) : B(i, h, static_cast<size_t>(x)));
+    }
+  }
+  return out;
+}
+
+TEST(BWThreshold, HybridMatchesDefinition) {
+  for (int K : {2, 3, 6}) {
+    auto r = Rec(2);
+    r.DiffusionSerpentine = 1;
+    r.DiffusionLevel = 40;
+    r.DiffusionHybrid = 1;
+    r.HybridWindowSize = 8;  // -> 9, n = 6
+    r.HybridDynamic = 12;
+    r.HybridDecisionWindow = K;
+    Image im = RandomImage(30, 45, static_cast<unsigned>(K));
+    for (auto& l : im)  // a page with some structure so both sides of the rule occur
+      for (size_t x = 0; x < l.size(); ++x) l[x] = static_cast<uint8_t>(x % 15 < 5 ? l[x] / 4 : 140 + l[x] / 3);
+    BWThresholdState st;
+    ASSERT_NE(BWThresholdInit(&st, &r, 45, 45, 9), nullptr);
+    std::vector<int32_t> first(st.errNext.begin(), st.errNext.begin() + 45);
+    std::vector<uint8_t> band = Flatten(im);
+    BWThresholdRows(&st, band.data(), band.size(), 45);
+    Image want = ReferenceHybrid(ReferenceSerpentine(im, 40, first, true), ReferenceAdaptive(im, 9, 9, 12), 6, K);
+    EXPECT_EQ(band, Flatten(want)) << "K " << K;
+    // The rule picks the adaptive line somewhere, and somewhere not.
+    Image never = ReferenceHybrid(ReferenceSerpentine(im, 40, first, true), Image(30, std::vector<uint8_t>(45, 0)), 6, K);
+    EXPECT_NE(Flatten(want), Flatten(never));
+    BWThresholdFree(&st);
+  }
+}
+
 TEST(BWThreshold, HybridAllBlackAndAllWhite) {
   // On a flat white image everything is white; on a flat black image the diffusion and
   // the adaptive lines agree on black once the rings are full.
