@@ -234,20 +234,6 @@ void SetDefaultPath(char (&field)[N], const std::string& path) {
   }
 }
 
-std::string DataFile(const char* name) { return JoinPath(g_szDataFolder, name); }
-
-// Writes a settings file into the data folder, creating the folder when it is missing.
-bool WriteDataFile(const char* name, const uint8_t* bytes, size_t size) {
-  if (g_szDataFolder.empty()) return false;
-  EnsureFolder(g_szDataFolder);
-  std::string error;
-  if (!WriteFileAtomically(DataFile(name), bytes, size, &error)) {
-    std::fprintf(stderr, "orbalon: %s\n", error.c_str());
-    return false;
-  }
-  return true;
-}
-
 _WINDOWSIZES MakeSize(const char* name, int32_t width, int32_t length) {
   _WINDOWSIZES w;
   SetTextField(w.Name, name);
@@ -261,6 +247,21 @@ bool FitsScanner(const _WINDOWSIZES& w) {
 }
 
 }  // namespace
+
+// ---- data folder files ---------------------------------------------------------------
+
+std::string DataFile(const char* name) { return JoinPath(g_szDataFolder, name); }
+
+bool WriteDataFile(const char* name, const uint8_t* bytes, size_t size) {
+  if (g_szDataFolder.empty()) return false;
+  EnsureFolder(g_szDataFolder);
+  std::string error;
+  if (!WriteFileAtomically(DataFile(name), bytes, size, &error)) {
+    std::fprintf(stderr, "orbalon: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
 
 // ---- records ------------------------------------------------------------------------
 

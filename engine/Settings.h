@@ -279,6 +279,12 @@ struct FieldSpan {
 std::vector<FieldSpan> ScanSettingsLayout();
 std::vector<FieldSpan> MiscSettingsLayout();
 
+// Full path of a file in the data folder.
+std::string DataFile(const char* name);
+// Replaces a file of the data folder atomically, creating the data folder when it is
+// missing. False (reported on standard error) when it cannot be written.
+bool WriteDataFile(const char* name, const uint8_t* bytes, size_t size);
+
 // The built-in paper sizes, in order.
 const std::vector<_WINDOWSIZES>& BuiltInWindowSizes();
 
