@@ -1,6 +1,7 @@
 #include "engine/resample/Resampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,10 @@
 #include <vector>
 
 #include "engine/resample/WorkerPool.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 IResampleFilter::~IResampleFilter() = default;
 
@@ -54,6 +59,11 @@ struct ResamplerDenseTaps {
   };
   std::vector<Window> windows;
   std::vector<int32_t> windowLine;  // scratch: source lines of a window under construction
+  // Source lines received but not yet resampled horizontally, and their ring slots.
+  std::vector<unsigned char> waitingLines;
+  std::vector<int32_t> waitingSlot;
+  int32_t waiting = 0;
+  int32_t waitingCapacity = 1;
   std::vector<double> windowWeight;
 };
 
@@ -120,15 +130,164 @@ int64_t AvailableAfter(const ResamplerState* st, int64_t L) {
   return static_cast<int64_t>(n);
 }
 
-// Works one part (a range of output columns): the horizontal pass of srcLine into ring
-// slot `slot` (when srcLine is given), then the vertical pass of each window into out.
-void RunPart(ResamplerState* st, ResamplerDenseTaps::Part& part, const unsigned char* srcLine,
-             int32_t slot, int32_t windows, unsigned char* out) {
+// The inner loops. Each output sample is a sum of weight x sample products added in list
+// order, then divided by the weight sum: the vector versions do exactly these operations
+// (separate multiply and add, no fused multiply-add), only several samples at a time, so
+// their results are identical to the plain loops.
+
+// RGB: output pixel i of [from, to) from its dense taps.
+void HorizontalRgb(const ResamplerState* st, const double* sd, int32_t srcFrom, uint32_t from,
+                   uint32_t to, unsigned char* dst) {
+  const ResamplerDenseTaps& d = *st->dense;
+  const int32_t taps = d.taps;
+  for (uint32_t i = from; i < to; ++i) {
+    const double* wt = d.weights.data() + static_cast<size_t>(i) * taps;
+    const double sum = st->contributors[i].weightSum;
+    const double* s = sd + static_cast<size_t>(d.start[i] - srcFrom) * 3;
+    double a0 = 0.0, a1 = 0.0, a2 = 0.0;
+    for (int32_t k = 0; k < taps; ++k) {
+      a0 += wt[k] * s[3 * k];
+      a1 += wt[k] * s[3 * k + 1];
+      a2 += wt[k] * s[3 * k + 2];
+    }
+    unsigned char* o = dst + static_cast<size_t>(i) * 3;
+    if (sum == 0.0) {
+      o[0] = o[1] = o[2] = 0;
+    } else {
+      o[0] = ToByte(a0 / sum);
+      o[1] = ToByte(a1 / sum);
+      o[2] = ToByte(a2 / sum);
+    }
+  }
+}
+
+// Vertical: o[t] from the window's ring lines at x .. x + n.
+void VerticalRun(const ResamplerState* st, const ResamplerDenseTaps::Window& win, size_t lineBytes,
+                 size_t x, size_t n, double* acc, unsigned char* o) {
+  std::fill(acc, acc + n, 0.0);
+  for (int32_t e = 0; e < win.count; ++e) {
+    const unsigned char* r = st->ring + static_cast<size_t>(win.slot[e]) * lineBytes + x;
+    const double wt = win.weight[e];
+    for (size_t t = 0; t < n; ++t) acc[t] += wt * r[t];
+  }
+  const double sum = win.weightSum;
+  for (size_t t = 0; t < n; ++t) o[t] = ToByte(acc[t] / sum);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline void StoreRgb(const ResamplerState* st, uint32_t i,
+                                                     __m256d acc, unsigned char* dst) {
+  alignas(32) double a[4];
+  _mm256_store_pd(a, acc);
+  const double sum = st->contributors[i].weightSum;
+  unsigned char* o = dst + static_cast<size_t>(i) * 3;
+  if (sum == 0.0) {
+    o[0] = o[1] = o[2] = 0;
+  } else {
+    o[0] = ToByte(a[0] / sum);
+    o[1] = ToByte(a[1] / sum);
+    o[2] = ToByte(a[2] / sum);
+  }
+}
+
+__attribute__((target("avx2"))) void HorizontalRgbAvx2(const ResamplerState* st, const double* sd,
+                                                       int32_t srcFrom, uint32_t from, uint32_t to,
+                                                       unsigned char* dst) {
+  const ResamplerDenseTaps& d = *st->dense;
+  const int32_t taps = d.taps;
+  uint32_t i = from;
+  // Four pixels at a time: four independent sums keep the adder busy. Lanes hold R, G, B
+  // and (ignored) the next pixel's R.
+  for (; i + 4 <= to; i += 4) {
+    const double* w0 = d.weights.data() + static_cast<size_t>(i) * taps;
+    const double* w1 = w0 + taps;
+    const double* w2 = w1 + taps;
+    const double* w3 = w2 + taps;
+    const double* s0 = sd + static_cast<size_t>(d.start[i] - srcFrom) * 3;
+    const double* s1 = sd + static_cast<size_t>(d.start[i + 1] - srcFrom) * 3;
+    const double* s2 = sd + static_cast<size_t>(d.start[i + 2] - srcFrom) * 3;
+    const double* s3 = sd + static_cast<size_t>(d.start[i + 3] - srcFrom) * 3;
+    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+    for (int32_t k = 0; k < taps; ++k) {
+      a0 = _mm256_add_pd(a0, _mm256_mul_pd(_mm256_set1_pd(w0[k]), _mm256_loadu_pd(s0 + 3 * k)));
+      a1 = _mm256_add_pd(a1, _mm256_mul_pd(_mm256_set1_pd(w1[k]), _mm256_loadu_pd(s1 + 3 * k)));
+      a2 = _mm256_add_pd(a2, _mm256_mul_pd(_mm256_set1_pd(w2[k]), _mm256_loadu_pd(s2 + 3 * k)));
+      a3 = _mm256_add_pd(a3, _mm256_mul_pd(_mm256_set1_pd(w3[k]), _mm256_loadu_pd(s3 + 3 * k)));
+    }
+    StoreRgb(st, i, a0, dst);
+    StoreRgb(st, i + 1, a1, dst);
+    StoreRgb(st, i + 2, a2, dst);
+    StoreRgb(st, i + 3, a3, dst);
+  }
+  for (; i < to; ++i) {
+    const double* wt = d.weights.data() + static_cast<size_t>(i) * taps;
+    const double* s = sd + static_cast<size_t>(d.start[i] - srcFrom) * 3;
+    __m256d acc = _mm256_setzero_pd();
+    for (int32_t k = 0; k < taps; ++k)
+      acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_set1_pd(wt[k]), _mm256_loadu_pd(s + 3 * k)));
+    StoreRgb(st, i, acc, dst);
+  }
+}
+
+__attribute__((target("avx2"))) void VerticalRunAvx2(const ResamplerState* st,
+                                                     const ResamplerDenseTaps::Window& win,
+                                                     size_t lineBytes, size_t x, size_t n,
+                                                     double* acc, unsigned char* o) {
+  const size_t n4 = n & ~size_t{3};
+  std::fill(acc, acc + n, 0.0);
+  for (int32_t e = 0; e < win.count; ++e) {
+    const unsigned char* r = st->ring + static_cast<size_t>(win.slot[e]) * lineBytes + x;
+    const double wt = win.weight[e];
+    const __m256d w = _mm256_set1_pd(wt);
+    size_t t = 0;
+    for (; t < n4; t += 4) {
+      int32_t four;
+      std::memcpy(&four, r + t, 4);
+      const __m256d v = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+      _mm256_storeu_pd(acc + t, _mm256_add_pd(_mm256_loadu_pd(acc + t), _mm256_mul_pd(w, v)));
+    }
+    for (; t < n; ++t) acc[t] += wt * r[t];
+  }
+  const __m256d sum = _mm256_set1_pd(win.weightSum);
+  const __m256d tol = _mm256_set1_pd(kWholeTolerance);
+  const __m256d lo = _mm256_setzero_pd(), hi = _mm256_set1_pd(255.0);
+  size_t t = 0;
+  for (; t < n4; t += 4) {
+    // Same as ToByte: values above 255 give 255, below 0 give 0 (v + tolerance stays below
+    // 1 for any v < 0), the rest v + tolerance toward zero.
+    __m256d v = _mm256_add_pd(_mm256_div_pd(_mm256_loadu_pd(acc + t), sum), tol);
+    v = _mm256_min_pd(_mm256_max_pd(v, lo), hi);
+    const __m128i i32 = _mm256_cvttpd_epi32(v);
+    const __m128i b = _mm_packus_epi16(_mm_packus_epi32(i32, i32), _mm_setzero_si128());
+    const int32_t four = _mm_cvtsi128_si32(b);
+    std::memcpy(o + t, &four, 4);
+  }
+  const double s = win.weightSum;
+  for (; t < n; ++t) o[t] = ToByte(acc[t] / s);
+}
+
+std::atomic<bool> g_vectorCode{true};
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have && g_vectorCode.load(std::memory_order_relaxed);
+}
+#else
+std::atomic<bool> g_vectorCode{true};
+bool HaveAvx2() { return false; }
+#endif
+
+// Works one part (a range of output columns): the horizontal pass of every waiting source
+// line into its ring slot, then the vertical pass of each window into out.
+void RunPart(ResamplerState* st, ResamplerDenseTaps::Part& part, int32_t windows, unsigned char* out) {
   ResamplerDenseTaps& d = *st->dense;
   const int32_t ch = st->channels;
   const int32_t lineBytes = static_cast<int32_t>(st->outputWidth) * ch;
   const int32_t taps = d.taps;
-  if (srcLine) {
+  const size_t srcBytes = static_cast<size_t>(st->sourceWidth) * ch;
+  for (int32_t pl = 0; pl < d.waiting; ++pl) {
+    const unsigned char* srcLine = d.waitingLines.data() + static_cast<size_t>(pl) * srcBytes;
+    const int32_t slot = d.waitingSlot[pl];
     // Source samples as doubles once; columns past the width read as 0 with weight 0.
     const int32_t from = part.srcFrom, to = part.srcTo;
     const int32_t w = st->sourceWidth;
@@ -150,30 +309,44 @@ void RunPart(ResamplerState* st, ResamplerDenseTaps::Part& part, const unsigned 
         sd[p - from] = p < w ? srcLine[static_cast<size_t>(p) * ch] : 0.0;
     }
     unsigned char* dst = st->ring + static_cast<size_t>(slot) * lineBytes;
-    for (uint32_t i = part.colFrom; i < part.colTo; ++i) {
-      const double* wt = d.weights.data() + static_cast<size_t>(i) * taps;
-      const double sum = st->contributors[i].weightSum;
-      if (ch == 3) {
-        const double* s = sd + static_cast<size_t>(d.start[i] - from) * 3;
-        double a0 = 0.0, a1 = 0.0, a2 = 0.0;
+    if (ch == 3) {
+#if defined(__x86_64__)
+      if (HaveAvx2())
+        HorizontalRgbAvx2(st, sd, from, part.colFrom, part.colTo, dst);
+      else
+#endif
+        HorizontalRgb(st, sd, from, part.colFrom, part.colTo, dst);
+    } else {
+      auto put = [&](uint32_t i, double a) {
+        const double sum = st->contributors[i].weightSum;
+        dst[static_cast<size_t>(i) * ch] = sum == 0.0 ? 0 : ToByte(a / sum);
+      };
+      uint32_t i = part.colFrom;
+      // Four columns at a time: independent sums, each still added in its own order.
+      for (; i + 4 <= part.colTo; i += 4) {
+        const double* w0 = d.weights.data() + static_cast<size_t>(i) * taps;
+        const double* s0 = sd + (d.start[i] - from);
+        const double* s1 = sd + (d.start[i + 1] - from);
+        const double* s2 = sd + (d.start[i + 2] - from);
+        const double* s3 = sd + (d.start[i + 3] - from);
+        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
         for (int32_t k = 0; k < taps; ++k) {
-          a0 += wt[k] * s[3 * k];
-          a1 += wt[k] * s[3 * k + 1];
-          a2 += wt[k] * s[3 * k + 2];
+          a0 += w0[k] * s0[k];
+          a1 += w0[taps + k] * s1[k];
+          a2 += w0[2 * taps + k] * s2[k];
+          a3 += w0[3 * taps + k] * s3[k];
         }
-        unsigned char* o = dst + static_cast<size_t>(i) * 3;
-        if (sum == 0.0) {
-          o[0] = o[1] = o[2] = 0;
-        } else {
-          o[0] = ToByte(a0 / sum);
-          o[1] = ToByte(a1 / sum);
-          o[2] = ToByte(a2 / sum);
-        }
-      } else {
+        put(i, a0);
+        put(i + 1, a1);
+        put(i + 2, a2);
+        put(i + 3, a3);
+      }
+      for (; i < part.colTo; ++i) {
+        const double* wt = d.weights.data() + static_cast<size_t>(i) * taps;
         const double* s = sd + (d.start[i] - from);
         double a0 = 0.0;
         for (int32_t k = 0; k < taps; ++k) a0 += wt[k] * s[k];
-        dst[static_cast<size_t>(i) * ch] = sum == 0.0 ? 0 : ToByte(a0 / sum);
+        put(i, a0);
       }
     }
   }
@@ -187,18 +360,17 @@ void RunPart(ResamplerState* st, ResamplerDenseTaps::Part& part, const unsigned 
     unsigned char* o = out + static_cast<size_t>(v) * lineBytes;
     for (size_t x = x0; x < x1; x += kChunk) {
       const size_t n = std::min(kChunk, x1 - x);
-      std::fill(acc, acc + n, 0.0);
-      for (int32_t e = 0; e < win.count; ++e) {
-        const unsigned char* r = st->ring + static_cast<size_t>(win.slot[e]) * lineBytes + x;
-        const double wt = win.weight[e];
-        for (size_t t = 0; t < n; ++t) acc[t] += wt * r[t];
-      }
       if (win.weightSum == 0.0) {
         std::memset(o + x, 0, n);
-      } else {
-        const double sum = win.weightSum;
-        for (size_t t = 0; t < n; ++t) o[x + t] = ToByte(acc[t] / sum);
+        continue;
       }
+#if defined(__x86_64__)
+      if (HaveAvx2()) {
+        VerticalRunAvx2(st, win, lineBytes, x, n, acc, o + x);
+        continue;
+      }
+#endif
+      VerticalRun(st, win, lineBytes, x, n, acc, o + x);
     }
     if (ch != 3 && ch != 1) {
       // Only the first byte of each pixel is a result; keep the others at 0.
@@ -209,9 +381,10 @@ void RunPart(ResamplerState* st, ResamplerDenseTaps::Part& part, const unsigned 
 }
 
 // Makes output lines from linesProduced up to (not including) target, at most the output
-// buffer's capacity, each only when every source line of its window has arrived. Runs the
-// horizontal pass of srcLine (into ring slot `slot`) in the same sweep.
-int32_t MakeLines(ResamplerState* st, const unsigned char* srcLine, int32_t slot, int64_t target) {
+// buffer's capacity, each only when every source line of its window has arrived. The
+// waiting source lines are resampled horizontally in the same sweep; when no line is due
+// and the waiting room is not full, nothing runs yet (fewer, larger jobs for the threads).
+int32_t MakeLines(ResamplerState* st, int64_t target, bool force) {
   ResamplerDenseTaps& d = *st->dense;
   int32_t made = 0;
   while (st->linesProduced + made < target && made < st->outputCapacity) {
@@ -235,13 +408,15 @@ int32_t MakeLines(ResamplerState* st, const unsigned char* srcLine, int32_t slot
     }
     ++made;
   }
+  if (made == 0 && !force && d.waiting < d.waitingCapacity) return 0;
   const unsigned parts = static_cast<unsigned>(d.parts.size());
-  auto job = [&](unsigned p) { RunPart(st, d.parts[p], srcLine, slot, made, st->outputBuffer); };
+  auto job = [&](unsigned p) { RunPart(st, d.parts[p], made, st->outputBuffer); };
   if (st->pool && parts > 1) {
     st->pool->Run(parts, job);
   } else {
     for (unsigned p = 0; p < parts; ++p) job(p);
   }
+  d.waiting = 0;
   return made;
 }
 
@@ -267,6 +442,8 @@ void ResamplerSetSizes(ResamplerState* st, int32_t sourceHeight, int32_t channel
 }
 
 namespace orb {
+void ResamplerUseVectorCode(bool on) { g_vectorCode.store(on); }
+
 void ResamplerSetThreads(ResamplerState* st, int32_t threads) {
   if (st) st->threads = threads < 0 ? 0 : threads;
 }
@@ -352,6 +529,11 @@ bool ResamplerPrepare(ResamplerState* st) {
     std::fill(st->ringLineOf, st->ringLineOf + st->ringSlots, -1);
     st->outputBuffer = new unsigned char[lb * st->outputCapacity]();
     d->windows.resize(st->outputCapacity);
+    // Room for the source lines that arrive between two output lines, so that usually
+    // one job per output line does all the work.
+    d->waitingCapacity = static_cast<int32_t>(std::min(64.0, std::ceil(1.0 / sy) + 1.0));
+    d->waitingLines.assign(static_cast<size_t>(st->sourceWidth) * st->channels * d->waitingCapacity, 0);
+    d->waitingSlot.assign(d->waitingCapacity, 0);
 
     unsigned parts = 1;
     if (st->threads != 1 && static_cast<int64_t>(lb) >= kParallelMinBytes) {
@@ -400,8 +582,12 @@ void ResamplerProcessRows(ResamplerState* st, const unsigned char* sourceLine,
   const int32_t slot = line % st->ringSlots;
   st->ringLineOf[slot] = line;
   st->ringSlot = (slot + 1) % st->ringSlots;
+  ResamplerDenseTaps& d = *st->dense;
+  const size_t srcBytes = static_cast<size_t>(st->sourceWidth) * st->channels;
+  std::memcpy(d.waitingLines.data() + static_cast<size_t>(d.waiting) * srcBytes, sourceLine, srcBytes);
+  d.waitingSlot[d.waiting++] = slot;
   const int64_t n = AvailableAfter(st, st->linesReceived);
-  const int32_t made = MakeLines(st, sourceLine, slot, n);
+  const int32_t made = MakeLines(st, n, false);
   st->linesProduced += made;
   st->linesDelivered += made;
   if (outCount) *outCount = made;
@@ -417,7 +603,7 @@ void ResamplerFlush(ResamplerState* st, unsigned char** outBuffer, int32_t* outL
   if (st->sourceHeightLimit > st->linesReceived) st->sourceHeightLimit = st->linesReceived;
   const int64_t target =
       static_cast<int64_t>(std::trunc(static_cast<double>(st->linesReceived) * st->sy));
-  const int32_t made = MakeLines(st, nullptr, 0, target);
+  const int32_t made = MakeLines(st, target, true);
   st->linesProduced += made;
   st->linesDelivered += made;
   if (outCount) *outCount = made;

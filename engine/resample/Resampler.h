@@ -111,4 +111,7 @@ namespace orb {
 // Worker threads for one resampler: 0 chooses by the line width (default), 1 keeps all
 // work on the calling thread. Call before ResamplerPrepare. Results do not depend on it.
 void ResamplerSetThreads(ResamplerState* st, int32_t threads);
+// Whether the vector loops may be used where the processor has them (default on). Results
+// are the same either way; tests switch them off to check the plain loops.
+void ResamplerUseVectorCode(bool on);
 }  // namespace orb

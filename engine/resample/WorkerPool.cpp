@@ -1,8 +1,22 @@
 #include "engine/resample/WorkerPool.h"
 
 #include <algorithm>
+#include <chrono>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ORB_PAUSE() _mm_pause()
+#else
+#define ORB_PAUSE() std::this_thread::yield()
+#endif
 
 namespace orb {
+
+namespace {
+// Jobs of a streaming filter arrive every few tens of microseconds; a worker that has just
+// finished one waits this long for the next before it goes to sleep.
+constexpr auto kSpin = std::chrono::microseconds(100);
+}  // namespace
 
 unsigned WorkerPool::DefaultThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -25,34 +39,52 @@ WorkerPool::WorkerPool(unsigned threads) {
 WorkerPool::~WorkerPool() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
+    stop_.store(true);
   }
   wake_.notify_all();
   for (auto& t : workers_) t.join();
 }
 
-void WorkerPool::TakeParts() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (job_ && next_ < parts_) {
-    unsigned part = next_++;
-    const auto* job = job_;
-    lock.unlock();
+// next_ packs the job's generation (high half) with the next part (low half), so that a
+// worker that wakes late for an old job can never take a part of a newer one.
+void WorkerPool::TakeParts(uint64_t gen) {
+  for (;;) {
+    uint64_t v = next_.load(std::memory_order_acquire);
+    if ((v >> 32) != (gen & 0xFFFFFFFFu)) return;
+    const unsigned part = static_cast<unsigned>(v & 0xFFFFFFFFu);
+    const unsigned parts = parts_.load(std::memory_order_acquire);
+    const auto* job = job_.load(std::memory_order_acquire);
+    if (part >= parts) return;
+    if (!next_.compare_exchange_weak(v, v + 1, std::memory_order_acq_rel)) continue;
     (*job)(part);
-    lock.lock();
-    if (++finished_ == parts_) done_.notify_all();
+    finished_.fetch_add(1, std::memory_order_acq_rel);
   }
 }
 
 void WorkerPool::WorkerLoop() {
-  unsigned long long seen = 0;
+  uint64_t seen = 0;
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-      if (stop_) return;
-      seen = generation_;
+    // Spin briefly for the next job, then sleep.
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    bool got = false;
+    for (int i = 0;; ++i) {
+      if (stop_.load(std::memory_order_acquire)) return;
+      if (generation_.load(std::memory_order_acquire) != seen) {
+        got = true;
+        break;
+      }
+      ORB_PAUSE();
+      if ((i & 63) == 63 && std::chrono::steady_clock::now() > until) break;
     }
-    TakeParts();
+    if (!got) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
+      wake_.wait(lock, [&] { return stop_.load() || generation_.load() != seen; });
+      --sleepers_;
+      if (stop_.load()) return;
+    }
+    seen = generation_.load(std::memory_order_acquire);
+    TakeParts(seen);
   }
 }
 
@@ -62,19 +94,21 @@ void WorkerPool::Run(unsigned parts, const std::function<void(unsigned)>& job) {
     for (unsigned p = 0; p < parts; ++p) job(p);
     return;
   }
+  const uint64_t gen = generation_.load(std::memory_order_relaxed) + 1;
+  // First make the counter untakeable, so that a worker still looking at the previous job
+  // cannot pair an old counter value with the new job and part count.
+  next_.store((gen & 0xFFFFFFFFu) << 32 | 0xFFFFFFFFu, std::memory_order_seq_cst);
+  job_.store(&job, std::memory_order_release);
+  parts_.store(parts, std::memory_order_release);
+  finished_.store(0, std::memory_order_release);
+  next_.store((gen & 0xFFFFFFFFu) << 32, std::memory_order_release);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    job_ = &job;
-    parts_ = parts;
-    next_ = 0;
-    finished_ = 0;
-    ++generation_;
+    generation_.store(gen, std::memory_order_release);
+    if (sleepers_ > 0) wake_.notify_all();
   }
-  wake_.notify_all();
-  TakeParts();
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return finished_ == parts_; });
-  job_ = nullptr;
+  TakeParts(gen);
+  while (finished_.load(std::memory_order_acquire) < parts) ORB_PAUSE();
 }
 
 }  // namespace orb

@@ -3,7 +3,9 @@
 // every output sample is still computed by exactly the same arithmetic as on one thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -31,19 +33,19 @@ public:
 
 private:
   void WorkerLoop();
-  void TakeParts();
+  void TakeParts(uint64_t gen);
 
   unsigned size_ = 1;
   std::vector<std::thread> workers_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable done_;
-  const std::function<void(unsigned)>* job_ = nullptr;
-  unsigned parts_ = 0;
-  unsigned next_ = 0;
-  unsigned finished_ = 0;
-  unsigned long long generation_ = 0;
-  bool stop_ = false;
+  int sleepers_ = 0;  // guarded by mutex_
+  std::atomic<const std::function<void(unsigned)>*> job_{nullptr};
+  std::atomic<unsigned> parts_{0};
+  std::atomic<uint64_t> next_{0};
+  std::atomic<unsigned> finished_{0};
+  std::atomic<uint64_t> generation_{0};
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace orb

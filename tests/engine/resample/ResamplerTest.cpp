@@ -231,9 +231,11 @@ TEST(Resampler, StreamingAloneLeavesTheLastLinesAndFlushDeliversThem) {
 // line that has already been replaced or has not arrived yet.
 TEST(Resampler, MatchesWholeImageDefinition) {
   const double scales[] = {0.1, 0.23, 0.3, 0.5, 0.77, 0.9, 1.0, 1.5, 2.0, 2.3, 3.7};
+  for (bool vector : {true, false})
   for (double s : scales)
     for (int ch : {1, 3})
       for (int threads : {1, 3}) {
+        orb::ResamplerUseVectorCode(vector);
         Image im = Noise(53, 61, ch, static_cast<unsigned>(s * 100) + ch);
         Image want = Reference(im, s, s);
         StreamResult got = Stream(im, s, s, threads);
@@ -241,8 +243,10 @@ TEST(Resampler, MatchesWholeImageDefinition) {
         ASSERT_EQ(got.out.h, want.h) << s;
         for (size_t i = 0; i < want.px.size(); ++i)
           ASSERT_EQ(got.out.px[i], want.px[i])
-              << "scale " << s << " ch " << ch << " threads " << threads << " at " << i;
+              << "scale " << s << " ch " << ch << " threads " << threads << " vector " << vector
+              << " at " << i;
       }
+  orb::ResamplerUseVectorCode(true);
 }
 
 TEST(Resampler, DifferentScalesPerAxis) {
