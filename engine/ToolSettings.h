@@ -21,6 +21,8 @@ namespace orb {
 // Brightness/contrast, 12 bytes, "BrightCont.flt", presets "brc".
 struct BrightContRecord {
   static constexpr size_t kSize = 12;
+  static constexpr const char* kFileName = "BrightCont.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "brc";
   int32_t Brightness = 0;  // -100..100
   int32_t Contrast = 0;    // -100..100
   uint8_t enabled = 0;
@@ -32,6 +34,8 @@ struct BrightContRecord {
 // White and black point, 12 bytes, "BWPoint.flt", presets "bwp".
 struct BWPointRecord {
   static constexpr size_t kSize = 12;
+  static constexpr const char* kFileName = "BWPoint.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "bwp";
   int32_t White = 255;
   int32_t Black = 0;
   uint8_t enabled = 0;
@@ -43,6 +47,8 @@ struct BWPointRecord {
 // Black-and-white threshold, 36 bytes, "BWThreshold.flt", presets "thr".
 struct BWThresholdRecord {
   static constexpr size_t kSize = 36;
+  static constexpr const char* kFileName = "BWThreshold.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "thr";
   int32_t ThresholdingType = 0;    // 0 fixed, 1 adaptive, 2 error diffusion (combined)
   int32_t FixedThreshhold = 32;    // level of the fixed mode
   int32_t AdaptiveWindowSize = 20;
@@ -62,6 +68,8 @@ struct BWThresholdRecord {
 // Median noise removal ("descreen"), 8 bytes, "Descreen.flt", presets "des".
 struct DescreenRecord {
   static constexpr size_t kSize = 8;
+  static constexpr const char* kFileName = "Descreen.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "des";
   int32_t Level = 1;  // 1: 3x3, 2: 5x5, 3: 7x7
   uint8_t enabled = 0;
   uint8_t preview = 0;
@@ -73,6 +81,8 @@ struct DescreenRecord {
 // Despeckle, 12 bytes, "Despeckle.flt", presets "dsp".
 struct DespeckleRecord {
   static constexpr size_t kSize = 12;
+  static constexpr const char* kFileName = "Despeckle.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "dsp";
   int32_t SpeckWidth = 5;
   int32_t SpeckHeight = 5;
   uint8_t enabled = 0;
@@ -91,6 +101,8 @@ struct CurvePoint {
 // master, red, green, blue.
 struct GammaRecord {
   static constexpr size_t kSize = 1160;
+  static constexpr const char* kFileName = "Gamma.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "gma";
   static constexpr size_t kCurvesOffset = 8;
   static constexpr size_t kTablesOffset = 136;
   uint32_t Channel = 0;  // 0 master, 1 red, 2 green, 3 blue
@@ -112,10 +124,16 @@ struct EnabledByteRecord {
 };
 using InvertRecord = EnabledByteRecord;
 using MirrorRecord = EnabledByteRecord;
+inline constexpr const char* kInvertFileName = "Invert.flt";
+inline constexpr const char* kInvertPresetExt = "inv";
+inline constexpr const char* kMirrorFileName = "Mirror.flt";
+inline constexpr const char* kMirrorPresetExt = "mir";
 
 // Sharpen/blur, 8 bytes, "Sharpen.flt", presets "sha".
 struct SharpenRecord {
   static constexpr size_t kSize = 8;
+  static constexpr const char* kFileName = "Sharpen.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "sha";
   int32_t Level = 0;  // -10..10: above 0 sharpen, below 0 blur
   uint8_t enabled = 0;
   uint8_t preview = 0;
@@ -127,6 +145,8 @@ struct SharpenRecord {
 // Palette conversion, 8 bytes, "Palette.flt", presets "plt".
 struct PaletteRecord {
   static constexpr size_t kSize = 8;
+  static constexpr const char* kFileName = "Palette.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "plt";
   uint32_t ConvertTo = 0;  // conversion mode = ImageKind of the result
   uint8_t enabled = 0;
   std::array<uint8_t, 3> reserved{};
@@ -137,6 +157,8 @@ struct PaletteRecord {
 // Quarter turns, 8 bytes, "Rotate90.flt", presets "r90".
 struct Rotate90Record {
   static constexpr size_t kSize = 8;
+  static constexpr const char* kFileName = "Rotate90.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "r90";
   int32_t Direction = 0;  // 0 left, 1 right, 2 half turn
   uint8_t enabled = 0;
   std::array<uint8_t, 3> reserved{};
@@ -147,6 +169,8 @@ struct Rotate90Record {
 // Two-page split, 2 bytes, "AcceptAs2Images.flt", presets "a2i".
 struct AcceptAs2ImagesRecord {
   static constexpr size_t kSize = 2;
+  static constexpr const char* kFileName = "AcceptAs2Images.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "a2i";
   uint8_t orientation = 1;  // 0 horizontal split line, 1 vertical
   uint8_t enabled = 0;
   void Encode(uint8_t* out) const;
@@ -162,6 +186,8 @@ void SetPathField(PathField& f, std::string_view path);
 // Outside editor, 261 bytes, "Editor.flt", presets "edt".
 struct EditorRecord {
   static constexpr size_t kSize = 261;
+  static constexpr const char* kFileName = "Editor.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "edt";
   uint8_t enabled = 0;
   PathField AppName{};
   void Encode(uint8_t* out) const;
@@ -171,6 +197,8 @@ struct EditorRecord {
 // Outside indexer, 521 bytes, "Index.flt", presets "idx".
 struct IndexRecord {
   static constexpr size_t kSize = 521;
+  static constexpr const char* kFileName = "Index.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "idx";
   uint8_t enabled = 0;
   PathField AppName{};
   PathField ProjName{};
@@ -181,6 +209,8 @@ struct IndexRecord {
 // Colour classification, 272 bytes, "ColorClass.flt", presets "cls".
 struct ColorClassRecord {
   static constexpr size_t kSize = 272;
+  static constexpr const char* kFileName = "ColorClass.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "cls";
   PathField PaletteFile{};
   std::array<uint8_t, 4> reserved1{};
   int32_t NumColors = 0;  // colours of a new classification, 1..256
@@ -193,6 +223,8 @@ struct ColorClassRecord {
 // Join canvas, 24 bytes, "JoinImages.flt", presets "joi".
 struct JoinImagesRecord {
   static constexpr size_t kSize = 24;
+  static constexpr const char* kFileName = "JoinImages.flt";  // in the data folder
+  static constexpr const char* kPresetExt = "joi";
   int32_t canvasWidth = 3600;
   int32_t canvasHeight = 3600;
   uint32_t alpha = 255;

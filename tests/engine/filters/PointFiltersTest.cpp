@@ -54,20 +54,22 @@ TEST(BrightCont, RgbPaletteAndBilevelKinds) {
   for (int32_t kind : {4, 6, 7, 10}) {
     EXPECT_EQ(BrightContGrey(50, 50, {0, 100, 255}, kind), (std::vector<uint8_t>{0, 100, 255}));
   }
-  // Palette kinds remap the palette once per rows call, ignoring the band.
+  // Palette kinds remap the palette on every rows call, ignoring the band.
   std::array<PaletteEntry, 256> pal{};
   for (int i = 0; i < 256; ++i) pal[static_cast<size_t>(i)] = {uint16_t(i), uint16_t(i), uint16_t(255 - i)};
   orb::BrightContRecord r;
-  r.Contrast = -100;
-  r.Brightness = 10;
+  r.Brightness = 10;  // +25
   BrightContState st;
   ASSERT_NE(BrightContInit(&st, &r, IK_PALETTE256, pal.data()), nullptr);
-  BrightContRows(&st, nullptr, 0);
-  EXPECT_EQ(pal[0].red, 153);
-  EXPECT_EQ(pal[200].blue, 153);
-  r.Contrast = 0;  // read in init only: a second call applies the same table again
-  BrightContRows(&st, nullptr, 0);
-  EXPECT_EQ(pal[0].red, 153);  // 128 + 25 then contrast -100 again: 128 + 25
+  std::vector<uint8_t> untouched{1, 2, 3};
+  BrightContRows(&st, untouched.data(), 0);
+  EXPECT_EQ(pal[0].red, 25);
+  EXPECT_EQ(pal[0].blue, 255);
+  EXPECT_EQ(pal[200].green, 225);
+  r.Brightness = 0;  // read in init only
+  BrightContRows(&st, nullptr, 0);  // a second call remaps again
+  EXPECT_EQ(pal[0].red, 50);
+  EXPECT_EQ(untouched, (std::vector<uint8_t>{1, 2, 3}));
   BrightContFree(&st);
 }
 

@@ -131,6 +131,25 @@ TEST(CIAT, TableAndDelay) {
   EXPECT_FALSE(empty.MakeThresholdTable(3));
 }
 
+TEST(CIAT, SwappedOutputsAndNarrowerWidth) {
+  Image im = RandomImage(12, 20, 21);
+  CIAT a, b;
+  ASSERT_TRUE(a.Init(5, 2, 20, 5, 10));
+  ASSERT_TRUE(b.Init(5, 2, 20, 5, 10));
+  b.SwapOutputs();
+  std::vector<uint8_t> ba = Flatten(im), bb = Flatten(im);
+  ASSERT_TRUE(a.ThresholdRows(ba.data(), ba.data(), 12));
+  ASSERT_TRUE(b.ThresholdRows(bb.data(), bb.data(), 12));
+  for (size_t i = 0; i < ba.size(); ++i) ASSERT_EQ(ba[i], 255 - bb[i]);
+
+  CIAT c;
+  ASSERT_TRUE(c.Init(5, 2, 20, 5, 10));
+  c.SetWidth(40);  // never beyond what was allocated
+  EXPECT_EQ(c.width(), 20u);
+  c.SetWidth(8);
+  EXPECT_EQ(c.width(), 8u);
+}
+
 orb::BWThresholdRecord Rec(int type) {
   orb::BWThresholdRecord r;
   r.ThresholdingType = type;
