@@ -36,16 +36,19 @@ class CSharpenLineFilter {
 
  private:
   void ProcessLine(uint8_t* line);
+  void SharpenLanes(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t stride, size_t i,
+                    uint8_t* out) const;
   uint8_t* Ring(int i) { return ring_.data() + ((head_ + static_cast<size_t>(i)) % 3) * width_; }
 
   const orb::SharpenRecord* settings_;
   int32_t kind_;
   std::vector<uint8_t> ring_;
-  std::vector<uint16_t> colSum_;
   size_t head_ = 0;
   int32_t counter_ = -2;
   size_t width_;
   double k_ = 0.0;
+  int16_t level_ = 0;
+  bool exactDivide_ = false;  // the integer form gives the same results as the table
   bool firstLine_ = true;
   bool ok_ = false;
   int64_t fed_ = 0;
