@@ -233,6 +233,101 @@ class TRENNIC_API CSTIcommand : public CScsiCommand {
   std::unique_ptr<Impl> impl_;
 };
 
+// ---- line processing -----------------------------------------------------------------
+
+// Enlarges lines in X and Y by bilinear interpolation (1, 8 or 24 bits per pixel).
+class TRENNIC_API CInterpolateData {
+ public:
+  CInterpolateData(int width, double xFactor, double yFactor, int bitsPerPixel);
+  virtual ~CInterpolateData();
+  CInterpolateData(const CInterpolateData&) = delete;
+  CInterpolateData& operator=(const CInterpolateData&) = delete;
+
+  int getInputLineLen() const { return inputLineLen_; }
+  int getOutputLineLen() const { return outputLineLen_; }
+  // The buffer to fill with the next input line; the two buffers alternate.
+  unsigned char* getCurrentDataBuffer();
+  // Writes the output lines owed for the newest input line, at most maxLines of them;
+  // `pending` counts the lines of this input line already delivered (0 for a new line;
+  // non-zero on return when lines are still owed). Returns the bytes written.
+  int interpolateData(unsigned char* out, int* pending, int maxLines);
+
+ private:
+  int interpolateYby2(unsigned char* out, int* pending, int maxLines);
+  static int clamp(int value, int low, int high);
+  static double fourPointInterpolation(double p00, double p10, double p01, double p11, double dx,
+                                       double dy);
+  static double twoPointInterpolation(double a, double b, double t);
+  unsigned char* getSortedBuffer(int which);
+  double Sample(const unsigned char* line, int x, int channel) const;
+  void ProduceLine(unsigned char* out, int lineInBatch);
+
+  double yFactor_;
+  double xFactor_;
+  double carry_ = 0.0;
+  int bitsPerPixel_;
+  int width_;
+  int inputLineLen_;
+  int outputPixels_;
+  int outputLineLen_;
+  std::unique_ptr<unsigned char[]> buffers_[2];
+  int index_ = 0;
+};
+
+// Doubles 1-bit lines in both directions.
+class TRENNIC_API CReplicateData {
+ public:
+  explicit CReplicateData(int width);
+  virtual ~CReplicateData();
+  CReplicateData(const CReplicateData&) = delete;
+  CReplicateData& operator=(const CReplicateData&) = delete;
+
+  int getInputLineLen() const { return (width_ + 7) / 8; }
+  int getOutputLineLen() const { return (2 * width_ + 7) / 8; }
+  unsigned char* getCurrentDataBuffer() { return buffer_.get(); }
+  // Writes the doubled input line (getOutputLineLen bytes); returns that length.
+  int replicateData(unsigned char* out);
+
+ private:
+  uint16_t table_[256];
+  double xFactor_ = 2.0;
+  double yFactor_ = 2.0;
+  int bitsPerPixel_ = 1;
+  int width_;
+  std::unique_ptr<unsigned char[]> buffer_;
+};
+
+// Joins the overlapping strips of several cameras into one seamless line.
+class TRENNIC_API CHStitch {
+ public:
+  CHStitch();
+  CHStitch(int bitsPerPixel, int leftExtra, int rightExtra, int* seamPositions, int seamCount,
+           int overlap, int width, int searchRange);
+  virtual ~CHStitch();
+  CHStitch(const CHStitch&) = delete;
+  CHStitch& operator=(const CHStitch&) = delete;
+
+  // One widened input line to one output line of exactly `width` pixels.
+  void WriteData(unsigned char* input, unsigned char* output, int unused);
+  int InputLineLength() const { return inputLen_; }
+  int OutputLineLength() const { return outputLen_; }
+  // The offset the seam follows now (pixels), for inspection.
+  double SeamOffset(int seam) const { return seam >= 0 && seam < 5 ? running_[seam] : 0.0; }
+
+ private:
+  int inputLen_ = 0;
+  int outputLen_ = 0;
+  int seamTable_[6] = {};
+  int overlap_ = 0;
+  int range_ = 0;
+  int bytesPerPixel_ = 1;
+  int seamCount_ = 0;
+  int leftExtra_ = 0;
+  int rightExtraBytes_ = 0;
+  double running_[5] = {};
+  std::unique_ptr<int64_t[]> profile_;
+};
+
 // ---- the scanner object --------------------------------------------------------------
 
 class TRENNIC_API CTrennic {
@@ -337,7 +432,48 @@ class TRENNIC_API CTrennic {
   bool WriteBuffer(unsigned char* data, int length);
   bool ResetDevice();
 
+  // Scan window and reads.
+  bool SetWindow(const WindowDescriptorType& window, unsigned char stitch, bool stitchAlign);
+  bool StartScan();
+  ReadCompleteType ReadData(DataTransferType* record);
+  // Reads one chunk of trunc(requested / (resolution / base) + 0.5) bytes (base 300 with
+  // the flag, else 400) and widens it to at most the requested count.
+  ReadCompleteType ReadInterpolatedData(DataTransferType* record, int resolution, bool flag);
+  // How ReadData delivers lines for the window last set: 0 plain, 1 interpolated,
+  // 2 down-scaled, 3 large scale (or half lines), 4 replicated.
+  int GetReadMode() const { return readMode_; }
+
+  // Paper extent and grey strip pre-scans.
+  bool GetPaperExtent(int* width, int* left, int stagingPosition);
+  bool GetPaperExtent(int* width, int* left, bool twoCameras, bool loadRamp, int stagingPosition);
+  bool GetPaperExtent(int* width, int* left, int scanLength, bool loadRamp, int stagingPosition);
+  // Scans a grey strip and reports its left edge and width (pixels at the scan resolution)
+  // and its mean level; minimumContrast is the level step that marks the strip's edges,
+  // lines the number of lines averaged (at most 34).
+  bool GetGreyStripInfo(int* left, int* width, int stagingPosition, int minimumContrast,
+                        int* meanLevel, int lines, bool loadRamp);
+
  private:
+  struct WindowBlock {
+    unsigned char b[56];
+  };
+  bool SetWindowEx(const WindowDescriptorType& window, int scanResolution, unsigned char stitch);
+  bool SendWindowBlock(WindowBlock& block);
+  void SetAdvancedHorizontalStitch(WindowBlock& block);
+  ReadCompleteType ReadDataIn(DataTransferType* record);
+  ReadCompleteType ReadDataRaw(DataTransferType* record);
+  ReadCompleteType ReadLargeScaleData(DataTransferType* record);
+  ReadCompleteType ReadReplicatedData(DataTransferType* record);
+  ReadCompleteType ReadDownScaledData(DataTransferType* record);
+  ReadCompleteType ReadInterpolatedData(DataTransferType* record, int target, int scan);
+  bool InterpolateRGB(unsigned char* src, unsigned char* dst, int srcLength, int resolution,
+                      int flag);
+  bool NInterpolateRGB(unsigned char* src, unsigned char* dst, int srcLength, int resolution,
+                       int flag);
+  void WidenLine(const unsigned char* src, unsigned char* dst, int srcPixels, int maxOut,
+                 bool doubling);
+  bool PaperExtentScan(int* width, int* left, bool lengthDriven, int scanLength, bool twoCameras,
+                       bool loadRamp, int stagingPosition);
   void SetLastError(int srbStatus, int senseCode, ErrorTrennicType type);
   void SetScsiCommandError();
   void ScannerDetailsInquiry(const char* productId, int inquiryByte36);
@@ -367,4 +503,33 @@ class TRENNIC_API CTrennic {
   char productId_[16] = {};
   int fractionalSpeed_ = 1;
   std::unique_ptr<CScsiCommand> transport_;
+
+  // Scan state.
+  int readMode_ = 0;
+  int bandUpperLeftY_ = 0;
+  int scanResolution_ = 0;
+  int targetResolution_ = 0;
+  int intermediateResolution_ = 0;
+  int deliveredLines_ = 0;
+  // Down-scaled mode.
+  int inBytesPerLine_ = 0, outBytesPerLine_ = 0, inPixels_ = 0, outPixels_ = 0;
+  int downBits_ = 0, xStep_ = 0, yStep_ = 0;
+  int sourceLine_ = -1, lastEmitted_ = -1;
+  std::unique_ptr<int[]> indexTable_;
+  std::unique_ptr<unsigned char[]> lineBuffer_;
+  // Interpolator / replicator.
+  double xScale_ = 1.0, yScale_ = 1.0;
+  int scaleWidth_ = 0, scaleBits_ = 0, pendingLines_ = 0;
+  bool linesOwed_ = false;
+  std::unique_ptr<CInterpolateData> interpolator_;
+  std::unique_ptr<CReplicateData> replicator_;
+  // Stitching.
+  bool stitchAlign_ = false;
+  std::unique_ptr<CHStitch> stitcher_;
+  std::unique_ptr<unsigned char[]> stitchBuffer_;
+  // Raw reader: the byte carried from an odd-length read.
+  unsigned char carryByte_ = 0;
+  bool carryValid_ = false;
+  int windowBits_ = 0;
+  int windowWidth_ = 0;
 };

@@ -74,7 +74,7 @@ SimScanner::SimScanner(SimScannerConfig config) : config_(std::move(config)) {
 
 SimScanner::~SimScanner() {
   std::lock_guard lock(mutex_);
-  stopRequested_ = true;
+  scanning_ = false;
   stallReads_ = false;
   readCv_.notify_all();
 }
@@ -82,7 +82,7 @@ SimScanner::~SimScanner() {
 SimScanner::Result SimScanner::Check(Sense s, uint32_t residue, bool ili, bool eom) const {
   Result r;
   r.status = pt::kStatusError;
-  r.sense[0] = 0x70;
+  r.sense[0] = static_cast<uint8_t>(0x70 | (residue ? 0x80 : 0));  // valid: residue in 3-6
   r.sense[2] = static_cast<uint8_t>((s.key & 0x0F) | (ili ? 0x20 : 0) | (eom ? 0x40 : 0));
   PutBE32(r.sense + 3, residue);
   r.sense[7] = 10;
@@ -107,7 +107,8 @@ SimScanner::Result SimScanner::Execute(const uint8_t* cdb, int cdbLength,
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->opcode != -1 && it->opcode != opcode) continue;
     if (--it->remaining == 0) {
-      r = Check(it->sense);
+      // Nothing moves: a command with data reports all of it as residue.
+      r = Check(it->sense, direction == pt::Direction::None ? 0 : dataLength);
       faults_.erase(it);
       faulted = true;
       break;
@@ -450,7 +451,13 @@ SimScanner::Result SimScanner::WriteBuffer(const uint8_t* cdb, const uint8_t* d,
 }
 
 void SimScanner::StopScanLocked() {
-  if (scanning_) stopRequested_ = true;
+  // The scan ends here: a READ that is pending or comes later reports the end of the
+  // medium.
+  if (scanning_) {
+    scanning_ = false;
+    stopRequested_ = true;
+    if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
+  }
   readCv_.notify_all();
 }
 
@@ -655,11 +662,11 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
                                     std::unique_lock<std::mutex>& lock) {
   const uint32_t want = BE24(cdb + 6);
   if (want > dataLength || (want && !data)) return Check(kInvalidCdbField);
-  if (!scanning_) return Check(kSequenceError);
-  if (stallReads_ && !stopRequested_) {
+  if (!scanning_ && !stopRequested_) return Check(kSequenceError);
+  if (scanning_ && stallReads_) {
     ++stalled_;
     const uint64_t gen = stallGeneration_;
-    readCv_.wait(lock, [&] { return !stallReads_ || stopRequested_ || gen != stallGeneration_; });
+    readCv_.wait(lock, [&] { return !stallReads_ || !scanning_ || gen != stallGeneration_; });
     --stalled_;
   }
   auto endOfMedium = [&](uint32_t delivered) {
@@ -669,7 +676,7 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
     r.transferred = delivered;
     return r;
   };
-  if (stopRequested_) return endOfMedium(0);
+  if (!scanning_) return endOfMedium(0);
   if (emptyReads_ > 0) {
     --emptyReads_;
     return Check(Sense{}, want, true);
