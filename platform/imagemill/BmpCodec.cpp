@@ -120,6 +120,60 @@ class BmpWriter : public ImageWriter {
   std::vector<uint8_t> line_;
 };
 
+// Run-length data fill the image from the bottom row up, so they are unpacked whole (one
+// index a byte) before the rows go out top first; such files are small.
+int ReadRle(int fd, uint64_t fileSize, uint64_t dataOff, bool four, const ImageDesc& d, ReadSink& sink) {
+  constexpr uint64_t kLimit = uint64_t{256} << 20;
+  const auto w = static_cast<uint64_t>(d.width), h = static_cast<uint64_t>(d.height);
+  if (w * h > kLimit || dataOff >= fileSize || fileSize - dataOff > kLimit) return IM_ERR_UNSUPPORTED;
+  std::vector<uint8_t> in(static_cast<size_t>(fileSize - dataOff));
+  if (!ReadAt(fd, dataOff, in.data(), in.size())) return IM_ERR_CORRUPT;
+  std::vector<uint8_t> px(static_cast<size_t>(w * h), 0);
+  uint64_t x = 0, y = 0;  // y counts rows from the bottom
+  size_t i = 0;
+  auto put = [&](uint8_t v) {
+    if (x < w && y < h) px[static_cast<size_t>((h - 1 - y) * w + x)] = v;
+    ++x;
+  };
+  bool end = false;
+  while (!end && i + 1 < in.size() && y < h) {
+    const uint8_t n = in[i], v = in[i + 1];
+    i += 2;
+    if (n > 0) {
+      for (unsigned k = 0; k < n; ++k) put(four ? static_cast<uint8_t>((k & 1) ? v & 15 : v >> 4) : v);
+    } else if (v == 0) {
+      x = 0;
+      ++y;
+    } else if (v == 1) {
+      end = true;
+    } else if (v == 2) {
+      if (i + 1 >= in.size()) return IM_ERR_CORRUPT;
+      x += in[i];
+      y += in[i + 1];
+      i += 2;
+    } else {
+      const size_t bytes = four ? (v + 1u) / 2u : v;
+      if (i + bytes > in.size()) return IM_ERR_CORRUPT;
+      for (unsigned k = 0; k < v; ++k)
+        put(four ? static_cast<uint8_t>((k & 1) ? in[i + k / 2] & 15 : in[i + k / 2] >> 4) : in[i + k]);
+      i += (bytes + 1) & ~size_t{1};
+    }
+  }
+  if (int rc = sink.Header(d); rc != IM_OK) return rc;
+  std::vector<uint8_t> out(d.RowBytes());
+  for (uint64_t r = 0; r < h; ++r) {
+    const uint8_t* src = px.data() + r * w;
+    if (four) {
+      std::fill(out.begin(), out.end(), 0);
+      for (uint64_t k = 0; k < w; ++k) out[k >> 1] |= static_cast<uint8_t>((src[k] & 15) << ((k & 1) ? 0 : 4));
+    } else {
+      std::memcpy(out.data(), src, out.size());
+    }
+    if (int rc = sink.Row(out.data(), static_cast<int32_t>(r), out.size()); rc != IM_OK) return rc;
+  }
+  return IM_OK;
+}
+
 }  // namespace
 
 int ReadBmp(int fd, ReadSink& sink) {
@@ -159,8 +213,10 @@ int ReadBmp(int fd, ReadSink& sink) {
     const uint64_t at = hsize >= 52 ? kFileHeader + 40 : kFileHeader + hsize;
     if (!ReadAt(fd, at, m, sizeof m)) return IM_ERR_CORRUPT;
     for (int i = 0; i < 3; ++i) masks[i] = orb::GetU32LE(m + 4 * i);
+  } else if (compression == 1 || compression == 2) {
+    if ((compression == 1 && bpp != 8) || (compression == 2 && bpp != 4) || hsize == 12) return IM_ERR_CORRUPT;
   } else if (compression != 0) {
-    return IM_ERR_UNSUPPORTED;  // run-length and embedded JPEG/PNG data
+    return IM_ERR_UNSUPPORTED;  // embedded JPEG or PNG data
   }
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return IM_ERR_UNSUPPORTED;
 
@@ -190,6 +246,10 @@ int ReadBmp(int fd, ReadSink& sink) {
     d.bitsPerPixel = 24;
   }
   if (int rc = CheckDesc(d); rc != IM_OK) return rc;
+  if (compression == 1 || compression == 2) {
+    if (topDown) return IM_ERR_CORRUPT;
+    return ReadRle(fd, static_cast<uint64_t>(fileSize), dataOff, compression == 2, d, sink);
+  }
   const uint64_t stride = StrideOf(width, bpp);
   if (dataOff < kFileHeader + 12 || static_cast<uint64_t>(fileSize) < dataOff ||
       (static_cast<uint64_t>(fileSize) - dataOff) / stride < static_cast<uint64_t>(height))

@@ -219,8 +219,9 @@ struct Jp2Read {
 inline uint8_t To8(OPJ_INT32 v, const opj_image_comp_t& c) {
   if (c.sgnd) v += 1 << (c.prec - 1);
   if (v < 0) v = 0;
-  if (c.prec > 8) v >>= (c.prec - 8);
-  else if (c.prec < 8) v = v * 255 / ((1 << c.prec) - 1);
+  const OPJ_INT32 max = (1 << c.prec) - 1;
+  if (v > max) v = max;
+  if (c.prec != 8) v = static_cast<OPJ_INT32>((static_cast<int64_t>(v) * 255 + max / 2) / max);
   return static_cast<uint8_t>(std::min(v, 255));
 }
 

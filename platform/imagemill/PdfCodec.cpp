@@ -287,6 +287,29 @@ bool WrapFax(int tfd, uint64_t dataLen, int32_t w, int32_t h, int k, bool whiteI
   return WriteAt(tfd, dirAt, dir.data(), dir.size());
 }
 
+// Some converters (tiff2pdf with strip JPEG data) leave a second start-of-image marker
+// between the tables and the frame. Returns where the data to decode start, after moving
+// the header segments over a stray marker: -1 when the data are not JPEG at all.
+int64_t SkipStraySoi(int fd, uint64_t size) {
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 1u << 20)));
+  if (head.size() < 4 || !ReadAt(fd, 0, head.data(), head.size())) return -1;
+  if (head[0] != 0xFF || head[1] != 0xD8) return -1;
+  size_t i = 2;
+  while (i + 4 <= head.size()) {
+    if (head[i] != 0xFF) return 0;
+    const uint8_t m = head[i + 1];
+    if (m == 0xD8) {
+      // Shift SOI and everything before the stray marker up by two bytes.
+      std::vector<uint8_t> moved(head.begin(), head.begin() + static_cast<long>(i));
+      if (!WriteAt(fd, 2, moved.data(), moved.size())) return -1;
+      return 2;
+    }
+    if (m == 0xDA || m == 0xD9) return 0;
+    i += 2 + ((static_cast<size_t>(head[i + 2]) << 8) | head[i + 3]);
+  }
+  return 0;
+}
+
 double NumberOf(QPDFObjectHandle o, double fallback) {
   if (o.isInteger()) return static_cast<double>(o.getIntValue());
   if (o.isReal()) return o.getNumericValue();
@@ -365,7 +388,11 @@ int ReadPdfImpl(int fd, ReadSink& sink) {
   if (!special && !fname.empty() && !filtered) return IM_ERR_UNSUPPORTED;
   const uint64_t size = sinkPipe.size();
 
-  if (fname == "/DCTDecode") return ReadJpegRange(temp.fd(), 0, size, sink, &d);
+  if (fname == "/DCTDecode") {
+    const int64_t start = SkipStraySoi(temp.fd(), size);
+    if (start < 0) return IM_ERR_CORRUPT;
+    return ReadJpegRange(temp.fd(), static_cast<uint64_t>(start), size, sink, &d);
+  }
 
   QPDFObjectHandle decode = dict.getKey("/Decode");
   const bool decodeInverted = decode.isArray() && decode.getArrayNItems() >= 2 &&

@@ -78,7 +78,7 @@ int DecodePng(PngReadState& st, ReadSink& sink) {
   ImageDesc& d = st.desc;
   d.width = static_cast<int32_t>(w);
   d.height = static_cast<int32_t>(h);
-  if (depth == 16) png_set_strip_16(png);
+  if (depth == 16) png_set_scale_16(png);  // rounded, not cut
   if (color & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
   switch (color) {
     case PNG_COLOR_TYPE_PALETTE: {

@@ -149,7 +149,7 @@ struct RowPlanes {
       case 2: return static_cast<uint8_t>(v * 85);
       case 4: return static_cast<uint8_t>(v * 17);
       case 8: return static_cast<uint8_t>(v);
-      default: return static_cast<uint8_t>(v >> 8);
+      default: return static_cast<uint8_t>((v + 128) / 257);  // 16 bits, rounded
     }
   }
 };
@@ -397,7 +397,7 @@ int ReadTiffFile(TIFF* tif, ReadSink& sink) {
       d.bitsPerPixel = bps == 8 ? 8 : 4;
       d.colors.assign(bps == 8 ? 256 : 16, IM_RGBQUAD{0, 0, 0, 0});
       for (size_t i = 0; i < n; ++i) {
-        auto c = [eightBit](uint16_t v) { return static_cast<uint8_t>(eightBit ? v : v >> 8); };
+        auto c = [eightBit](uint16_t v) { return static_cast<uint8_t>(eightBit ? v : (v + 128u) / 257u); };
         d.colors[i] = IM_RGBQUAD{c(b[i]), c(g[i]), c(r[i]), 0};
       }
       break;
