@@ -116,7 +116,7 @@ void BuildWindow(const ResamplerState* st, int32_t y, std::vector<int32_t>& line
   }
 }
 
-// Output lines the spec'd delay makes available after L source lines.
+// Output lines the resampler's fixed delay makes available after L source lines.
 int64_t AvailableAfter(const ResamplerState* st, int64_t L) {
   const double s = st->kernel->GetSupport();
   double n;
@@ -458,8 +458,9 @@ bool ResamplerPrepare(ResamplerState* st) {
   const double outW = std::trunc(static_cast<double>(st->sourceWidth) * sx);
   if (outW < 1.0 || outW * st->channels > kMaxLineBytes) return false;
   const double ringD = sy < 1.0 ? std::floor(1.0 + 2.0 * 3.0 / sy) : 7.0;
-  // The spec'd delay lets a window's first line fall up to about 1/sy lines behind the
-  // ring; the ring keeps that many more so no line is overwritten while still needed.
+  // Output lines come out a fixed number of lines late (AvailableAfter), so a window's
+  // first line can lie up to about 1/sy lines before the last R lines; the ring keeps that
+  // many more, so no line is overwritten while a window still needs it.
   const double slotsD = ringD + 2.0 + (sy < 1.0 ? std::ceil(1.0 / sy) : 0.0);
   const double capD = std::trunc(sy + 1.0) * 2.0 + 2.0;
   const double lineBytes = outW * st->channels;
