@@ -1,4 +1,4 @@
-// Shared pieces of the streaming filters.
+// Shared helpers of the streaming filters.
 //
 // Every filter is a trio: an init that builds a state from the tool's settings record (the
 // state keeps a pointer to the record, which must outlive it), a rows routine that works
