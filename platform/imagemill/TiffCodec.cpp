@@ -595,8 +595,12 @@ class TiffWriter : public ImageWriter {
     return IM_OK;
   }
 
-  int Finish(bool) override {
+  int Finish(bool complete) override {
     if (!file_) return IM_ERR_IO;
+    // An image ended early keeps the rows written and says so in its length, so that
+    // the file stays a valid, shorter image.
+    if (!complete && file_->tif() && row_ > 0 && row_ < static_cast<uint32_t>(d_.height))
+      TIFFSetField(file_->tif(), TIFFTAG_IMAGELENGTH, row_);
     const bool ok = file_->tif() && file_->Close();
     file_.reset();
     return ok ? IM_OK : IM_ERR_IO;
