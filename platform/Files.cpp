@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -87,11 +88,20 @@ int OpenSharedFile(const std::string& path, int flags, const SharedSecurityAttri
   return fd;
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+bool WriteFileAtomically(const std::string& requestedPath, const void* data, size_t size,
                          std::string* error) {
-  if (path.empty()) {
+  if (requestedPath.empty()) {
     SetError(error, "cannot write a file without a name");
     return false;
+  }
+  // Replace what a symbolic link points to, not the link itself.
+  std::string path = requestedPath;
+  struct stat link{};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      path = real;
+      ::free(real);
+    }
   }
   struct stat target{};
   bool targetExists = ::stat(path.c_str(), &target) == 0;

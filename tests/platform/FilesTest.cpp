@@ -113,6 +113,17 @@ TEST(Files, WriteIntoMissingFolderOrOverAFolderFails) {
   EXPECT_TRUE(orb::IsDirectory(dir / "sub"));
 }
 
+TEST(Files, ReplacingThroughASymlinkKeepsTheLink) {
+  TempFolder dir;
+  std::string real = dir / "real.dat";
+  std::string link = dir / "link.dat";
+  ASSERT_TRUE(orb::WriteFileAtomically(real, std::string_view("old")));
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(orb::WriteFileAtomically(link, std::string_view("new")));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(orb::ReadTextFile(real).value(), "new");
+}
+
 TEST(Files, ReadFileBytesHonoursTheLimit) {
   TempFolder dir;
   std::string p = dir / "r.bin";
