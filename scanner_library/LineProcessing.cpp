@@ -187,6 +187,7 @@ CHStitch::CHStitch(int bitsPerPixel, int leftExtra, int rightExtra, int* seamPos
   for (int k = 0; k < seamCount_; ++k)
     seamTable_[k + 1] = 2 * overlap_ * k + seamPositions[k] + overlap_;
   profile_.reset(new int64_t[static_cast<size_t>(2 * range_ + 1)]);
+  joined_.reset(new unsigned char[static_cast<size_t>(outputLen_ + leftExtra_ * bytesPerPixel_) + 8]);
 }
 
 CHStitch::~CHStitch() = default;
@@ -197,14 +198,19 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
   const int r = range_;
   const int inPixels = inputLen_ / bpp;
   auto at = [&](int pixel) { return std::clamp(pixel, 0, inPixels - 1); };
-  int written = 0;  // bytes of output
+  // The joined line is built with the left extra still in front (the first seam's
+  // overlap may reach into it) and the window's own pixels are taken from behind it, so
+  // the output is exactly `width` pixels of the window and nothing lands past it.
+  const int joinedLen = outputLen_ + leftExtra_ * bpp;
+  unsigned char* joined = joined_.get();
+  int written = 0;  // bytes of the joined line
   auto copyPixels = [&](int from, int to) {  // input pixels [from, to)
-    for (int p = from; p < to && written + bpp <= outputLen_; ++p) {
-      std::memcpy(out + written, in + static_cast<size_t>(at(p)) * bpp, static_cast<size_t>(bpp));
+    for (int p = from; p < to && written + bpp <= joinedLen; ++p) {
+      std::memcpy(joined + written, in + static_cast<size_t>(at(p)) * bpp, static_cast<size_t>(bpp));
       written += bpp;
     }
   };
-  int pos = leftExtra_;
+  int pos = 0;
   for (int k = 0; k < seamCount_; ++k) {
     const int seam = seamTable_[k + 1];
     const int n = 2 * (w - r);
@@ -241,26 +247,20 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
         const bool rightOk = i == count - 1 || profile_[i] <= profile_[i + 1];
         if (leftOk && rightOk) minima.push_back(i);
       }
-      auto depth = [&](size_t m) {
-        const int i = minima[m];
-        const int from = m == 0 ? 0 : minima[m - 1];
-        const int to = m + 1 == minima.size() ? count - 1 : minima[m + 1];
-        int64_t leftMax = profile_[i], rightMax = profile_[i];
-        for (int q = from; q <= i; ++q) leftMax = std::max(leftMax, profile_[q]);
-        for (int q = i; q <= to; ++q) rightMax = std::max(rightMax, profile_[q]);
-        return std::max(leftMax, rightMax) - profile_[i];
-      };
+      int64_t top = 0;
+      for (int i = 0; i < count; ++i) top = std::max(top, profile_[i]);
       int64_t bestDepth = -1;
       size_t bestIndex = 0;
       for (size_t m = 0; m < minima.size(); ++m)
-        if (profile_[minima[m]] == bestValue && depth(m) > bestDepth) {
-          bestDepth = depth(m);
+        if (profile_[minima[m]] == bestValue) {
+          bestDepth = top - bestValue;
           bestIndex = m;
+          break;
         }
       if (bestDepth > 0) {
         accepted = true;
         for (size_t m = 0; m < minima.size() && accepted; ++m)
-          if (m != bestIndex && 2 * depth(m) > bestDepth) accepted = false;
+          if (m != bestIndex && 2 * (top - profile_[minima[m]]) > bestDepth) accepted = false;
       }
     }
     // 3. The offset used for this line.
@@ -277,14 +277,14 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
     double scale = (w + d) / w;
     if (scale <= 0.05) scale = 1.0;
     const int base = seam - 2 * w;
-    for (int i = 0; i < w && written + bpp <= outputLen_; ++i) {
+    for (int i = 0; i < w && written + bpp <= joinedLen; ++i) {
       const double src = i / scale;
       const int i0 = static_cast<int>(src);
       const double f = src - i0;
       const unsigned char* a = in + static_cast<size_t>(at(base + i0)) * bpp;
       const unsigned char* b = in + static_cast<size_t>(at(base + i0 + 1)) * bpp;
       for (int c = 0; c < bpp; ++c)
-        out[written + c] = static_cast<unsigned char>(a[c] * (1 - f) + b[c] * f);
+        joined[written + c] = static_cast<unsigned char>(a[c] * (1 - f) + b[c] * f);
       written += bpp;
     }
     // 6. Continue after the right camera's overlap.
@@ -292,8 +292,8 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
     running_[k] = (best + running_[k]) / 2;
   }
   copyPixels(pos, (inputLen_ - rightExtraBytes_) / bpp);
-  // The line is exactly `width` pixels; a short input (should not happen) is padded.
-  if (written < outputLen_) std::memset(out + written, 0xFF, static_cast<size_t>(outputLen_ - written));
+  if (written < joinedLen) std::memset(joined + written, 0xFF, static_cast<size_t>(joinedLen - written));
+  std::memcpy(out, joined + static_cast<size_t>(leftExtra_) * bpp, static_cast<size_t>(outputLen_));
 }
 
 // ---- SetAdvancedHorizontalStitch ------------------------------------------------------

@@ -326,6 +326,7 @@ class TRENNIC_API CHStitch {
   int rightExtraBytes_ = 0;
   double running_[5] = {};
   std::unique_ptr<int64_t[]> profile_;
+  std::unique_ptr<unsigned char[]> joined_;
 };
 
 // ---- the scanner object --------------------------------------------------------------
