@@ -353,10 +353,16 @@ bool CSTIcommand::ExecScsiCommandStatus(int dataLength, unsigned char* data, int
   block.sense = sense;
   uint32_t returned = 0;
   // Only the status byte decides; the lock and escape results are informational.
-  impl_->device->LockDevice(5000);
-  impl_->device->Escape(orb::sti::kEscapeScsiPassThrough, &block, sizeof block, data,
-                        block.dataLength, &returned);
-  impl_->device->UnLockDevice();
+  {
+    struct Unlock {
+      orb::sti::Device* d;
+      ~Unlock() { d->UnLockDevice(); }
+    };
+    impl_->device->LockDevice(5000);
+    Unlock unlock{impl_->device.get()};
+    impl_->device->Escape(orb::sti::kEscapeScsiPassThrough, &block, sizeof block, data,
+                          block.dataLength, &returned);
+  }
   *srbStatus = status;
   if ((status & 0x3F) == 1) return true;
   if ((status & 0x3F) == 4 && (sense[2] & 0x20)) return true;
