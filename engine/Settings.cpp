@@ -278,6 +278,17 @@ MiscSettingsRecord::MiscSettingsRecord() { SetTextField(PresetName, "_FactoryDef
 void MiscSettingsRecord::Encode(uint8_t* out) const { VisitMiscSettings(*this, Encoder{out}); }
 void MiscSettingsRecord::Decode(const uint8_t* in) { VisitMiscSettings(*this, Decoder{in}); }
 
+template <class R>
+bool SameBytes(const R& a, const R& b) {
+  uint8_t x[R::kSize], y[R::kSize];
+  a.Encode(x);
+  b.Encode(y);
+  return std::memcmp(x, y, R::kSize) == 0;
+}
+
+bool ScanSettingsRecord::operator==(const ScanSettingsRecord& o) const { return SameBytes(*this, o); }
+bool MiscSettingsRecord::operator==(const MiscSettingsRecord& o) const { return SameBytes(*this, o); }
+
 std::vector<FieldSpan> ScanSettingsLayout() {
   std::vector<FieldSpan> spans;
   ScanSettingsRecord r;

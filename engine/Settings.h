@@ -143,6 +143,8 @@ struct ScanSettingsRecord {
   ScanSettingsRecord();
   void Encode(uint8_t* out) const;
   void Decode(const uint8_t* in);
+  // Equal when the stored bytes are equal (a snapshot copy detects changes this way).
+  bool operator==(const ScanSettingsRecord& other) const;
 };
 
 // "MiscData.dat".
@@ -208,6 +210,7 @@ struct MiscSettingsRecord {
   MiscSettingsRecord();
   void Encode(uint8_t* out) const;
   void Decode(const uint8_t* in);
+  bool operator==(const MiscSettingsRecord& other) const;
 };
 
 }  // namespace orb

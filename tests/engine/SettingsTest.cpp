@@ -73,6 +73,20 @@ TEST(SettingsLayout, EveryByteSurvivesDecodeThenEncode) {
   EXPECT_EQ(out2, misc);
 }
 
+TEST(SettingsLayout, SnapshotComparisonSeesEveryByte) {
+  orb::ScanSettingsRecord a, b;
+  EXPECT_TRUE(a == b);
+  b.Reserved965[2] = 1;
+  EXPECT_FALSE(a == b);
+  b = a;
+  b.GammaRed = 1.5f;
+  EXPECT_FALSE(a == b);
+  orb::MiscSettingsRecord m, n;
+  EXPECT_TRUE(m == n);
+  n.TiffArtist[259] = 'x';
+  EXPECT_FALSE(m == n);
+}
+
 TEST(SettingsLayout, KnownOffsetsAndLittleEndian) {
   orb::ScanSettingsRecord s;
   s.ColourMode = 0x01020304;
