@@ -435,3 +435,72 @@ TEST_F(ScanReadTest, PaletteGreyAndThresholdedSheetsFollowTheTables) {
 
 }  // namespace
 }  // namespace orb::test
+
+namespace orb::test {
+namespace {
+
+class ScanReadExtraTest : public TrennicFixture {};
+
+TEST_F(ScanReadExtraTest, DownScaledFourBitPicksNibblesHighFirst) {
+  WindowDescriptorType w{};
+  w.XResolution = w.YResolution = 500;
+  w.UpperLeftY = 500;
+  w.Width = 480;
+  w.Length = 40;
+  w.ImageComposition = 2;
+  w.BitsPerPixel = 4;
+  w.Flags = 131;
+  ASSERT_TRUE(t().SetWindow(w, 0, false));
+  ASSERT_EQ(t().GetReadMode(), 2);
+  ASSERT_TRUE(t().StartScan());
+  std::vector<std::vector<uint8_t>> lines;
+  for (int i = 0; i < sim().DeliveredLineCount(); ++i) lines.push_back(sim().RenderDeliveredLine(i));
+  std::vector<uint8_t> want;
+  int lastEmitted = -1;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int number = static_cast<int>(i * 8333 / 10000);
+    if (number == lastEmitted) continue;
+    lastEmitted = number;
+    std::vector<uint8_t> out(240, 0);
+    for (int j = 0; j < 480; ++j) {
+      const int e = j * 12000 / 10000;
+      const int v = (lines[i][e / 2] >> (e % 2 ? 0 : 4)) & 15;
+      out[j / 2] |= uint8_t(v << (j % 2 ? 0 : 4));
+    }
+    want.insert(want.end(), out.begin(), out.end());
+  }
+  std::vector<uint8_t> got, block(240 * 8);
+  for (;;) {
+    DataTransferType rec{240 * 8, block.data(), 0};
+    const ReadCompleteType r = t().ReadData(&rec);
+    got.insert(got.end(), block.begin(), block.begin() + rec.ReturnedBytes);
+    if (r != READ_COMPLETE) break;
+  }
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(ScanReadExtraTest, ExportedInterpolatedReadWidensOneChunk) {
+  WindowDescriptorType w{};
+  w.XResolution = w.YResolution = 400;
+  w.Width = 200;
+  w.Length = 40;
+  w.ImageComposition = 5;
+  w.BitsPerPixel = 24;
+  w.Flags = 131;
+  ASSERT_TRUE(t().SetWindow(w, 0, false));
+  ASSERT_TRUE(t().StartScan());
+  const auto line = sim().RenderDeliveredLine(0);
+  std::vector<uint8_t> buf(1200 + 16, 0xEE);
+  DataTransferType rec{1200, buf.data(), 0};
+  ASSERT_EQ(t().ReadInterpolatedData(&rec, 800, false), READ_COMPLETE);
+  EXPECT_EQ(rec.ReturnedBytes, 1200);
+  EXPECT_EQ(sim().LogOf(0x28).back().cdb[8] | sim().LogOf(0x28).back().cdb[7] << 8, 600);
+  // Pixel 0 copied, pixel 1 halfway to the next, pixel 2 the scanner's second pixel.
+  EXPECT_EQ(buf[0], line[0]);
+  EXPECT_EQ(buf[3], (line[0] >> 1) + (line[3] >> 1));
+  EXPECT_EQ(buf[6], line[3]);
+  EXPECT_EQ(buf[1200], 0xEE);
+}
+
+}  // namespace
+}  // namespace orb::test
