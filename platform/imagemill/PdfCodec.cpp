@@ -16,7 +16,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Bytes.h"
 #include "platform/imagemill/JpegIo.h"
 #include "platform/imagemill/MillInternal.h"
 #include "platform/imagemill/TiffIo.h"
@@ -24,6 +23,15 @@
 namespace mill {
 
 namespace {
+
+// Little-endian stores (this file stays C++17: see CMakeLists.txt).
+void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
 
 constexpr double kMaxPagePoints = 14400.0;  // 200 inches: the largest page side without UserUnit
 
@@ -246,7 +254,7 @@ bool WrapFax(int tfd, uint64_t dataLen, int32_t w, int32_t h, int k, bool whiteI
   uint8_t head[8] = {'I', 'I', 42, 0, 0, 0, 0, 0};
   const uint64_t dirAt = (8 + dataLen + 1) & ~uint64_t{1};
   if (dirAt > 0xFFFFFFF0u) return false;
-  orb::PutU32LE(head + 4, static_cast<uint32_t>(dirAt));
+  PutLE32(head + 4, static_cast<uint32_t>(dirAt));
   if (!WriteAt(tfd, 0, head, 8)) return false;
   struct E {
     uint16_t tag, type;
@@ -270,20 +278,20 @@ bool WrapFax(int tfd, uint64_t dataLen, int32_t w, int32_t h, int k, bool whiteI
   };
   std::sort(e.begin(), e.end(), [](const E& a, const E& b) { return a.tag < b.tag; });
   std::vector<uint8_t> dir(2 + 12 * e.size() + 4 + 16, 0);
-  orb::PutU16LE(dir.data(), static_cast<uint16_t>(e.size()));
+  PutLE16(dir.data(), static_cast<uint16_t>(e.size()));
   for (size_t i = 0; i < e.size(); ++i) {
     uint8_t* p = dir.data() + 2 + 12 * i;
-    orb::PutU16LE(p, e[i].tag);
-    orb::PutU16LE(p + 2, e[i].type);
-    orb::PutU32LE(p + 4, e[i].count);
-    if (e[i].type == 3) orb::PutU16LE(p + 8, static_cast<uint16_t>(e[i].value));
-    else orb::PutU32LE(p + 8, e[i].value);
+    PutLE16(p, e[i].tag);
+    PutLE16(p + 2, e[i].type);
+    PutLE32(p + 4, e[i].count);
+    if (e[i].type == 3) PutLE16(p + 8, static_cast<uint16_t>(e[i].value));
+    else PutLE32(p + 8, e[i].value);
   }
   uint8_t* r = dir.data() + 2 + 12 * e.size() + 4;
-  orb::PutU32LE(r, static_cast<uint32_t>(std::lround(xdpi * 100)));
-  orb::PutU32LE(r + 4, 100);
-  orb::PutU32LE(r + 8, static_cast<uint32_t>(std::lround(ydpi * 100)));
-  orb::PutU32LE(r + 12, 100);
+  PutLE32(r, static_cast<uint32_t>(std::lround(xdpi * 100)));
+  PutLE32(r + 4, 100);
+  PutLE32(r + 8, static_cast<uint32_t>(std::lround(ydpi * 100)));
+  PutLE32(r + 12, 100);
   return WriteAt(tfd, dirAt, dir.data(), dir.size());
 }
 

@@ -412,6 +412,16 @@ int ReadTiffFile(TIFF* tif, ReadSink& sink) {
       break;
   }
   const uint16_t readSpp = jpegYcc ? 3 : spp;
+  // Nothing is allocated for a file that cannot hold what it claims.
+  if (int rc = CheckDesc(d); rc != IM_OK) return rc;
+  if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) > 2 * kMaxRowBytes) return IM_ERR_TOO_LARGE;
+  if (compression == COMPRESSION_NONE) {
+    const uint64_t need = TIFFIsTiled(tif) ? static_cast<uint64_t>(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
+                                           : static_cast<uint64_t>(TIFFScanlineSize64(tif)) * h *
+                                                 (separate ? spp : 1);
+    const uint64_t size = static_cast<uint64_t>(TIFFGetSizeProc(tif)(TIFFClientdata(tif)));
+    if (need > size) return IM_ERR_CORRUPT;
+  }
   TiffRowReader reader(tif, w, h, readSpp, bps, separate);
   if (int rc = reader.Init(); rc != IM_OK) return rc;
   if (int rc = sink.Header(d); rc != IM_OK) return rc;
