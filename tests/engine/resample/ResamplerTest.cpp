@@ -334,3 +334,21 @@ TEST(Resampler, CloseInputAndScaleGetters) {
   EXPECT_EQ(st.sourceHeightLimit, 1);
   ResamplerRelease(&st);
 }
+
+// Images shorter than a window still give trunc(H x sy) lines once flushed, each from the
+// lines that exist.
+TEST(Resampler, ShortImagesAfterFlush) {
+  struct Case {
+    int h;
+    double s;
+    int lines;
+  };
+  const Case cases[] = {{1, 1.0, 1}, {2, 0.5, 1}, {3, 2.0, 6}, {1, 0.3, 0}, {5, 0.25, 1}, {2, 3.5, 7}};
+  for (const Case& c : cases) {
+    Image im = Noise(9, c.h, 3, static_cast<unsigned>(c.h));
+    StreamResult r = Stream(im, 1.0, c.s, 1);
+    ASSERT_EQ(r.out.h, c.lines) << c.h << " x " << c.s;
+    Image want = Reference(im, 1.0, c.s);
+    EXPECT_EQ(r.out.px, want.px) << c.h << " x " << c.s;
+  }
+}
