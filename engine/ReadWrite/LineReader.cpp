@@ -73,9 +73,11 @@ std::string StoredPath(const ImageState& image) {
   return image.rawPath;
 }
 
-// Fills the block from the file so that at least `need` valid bytes follow readPos.
-// Returns false on a read failure, or when a running scan did not deliver them in time.
-bool FillBlock(LineReader* r, size_t need, bool scanning) {
+enum class Fill { Ok, ReadError, ScanTooSlow };
+
+// Fills the block from the file so that at least `need` valid bytes follow readPos (while
+// a scan writes the file; otherwise whatever the file holds).
+Fill FillBlock(LineReader* r, size_t need, bool scanning) {
   ImageState& image = *r->image;
   size_t rem = r->validEnd - r->readPos;
   if (rem > 0 && r->readPos > 0) std::memmove(r->block.data(), r->block.data() + r->readPos, rem);
@@ -87,18 +89,18 @@ bool FillBlock(LineReader* r, size_t need, bool scanning) {
     got = orb::rw::ReadAt(image.fileHandle, r->block.data() + rem, room, r->filePos);
     if (got < 0) {
       Fail(r, "cannot read " + StoredPath(image) + ": " + orb::rw::ErrnoText(errno));
-      return false;
+      return Fill::ReadError;
     }
     if (!scanning || rem + static_cast<size_t>(got) >= need) break;
     if (attempt >= kGrowingFileReads) {
       Fail(r, "the scan did not deliver the lines in time");
-      return false;
+      return Fill::ScanTooSlow;
     }
     r->clock->Sleep(kGrowingFileWait);
   }
   r->filePos += static_cast<uint64_t>(got);
   r->validEnd = rem + static_cast<size_t>(got);
-  return true;
+  return Fill::Ok;
 }
 
 int OpenStored(LineReader* r, int mode) {
@@ -135,14 +137,16 @@ int OpenStored(LineReader* r, int mode) {
     remaining = (static_cast<uint64_t>(image.height) - top) * static_cast<uint64_t>(r->bytesPerLine);
   }
   const size_t need = static_cast<size_t>(std::min<uint64_t>(capacity, remaining));
-  if (!FillBlock(r, need, scanning)) {
-    if (!r->lastError.empty() && r->lastError.rfind("cannot read", 0) == 0) {
+  switch (FillBlock(r, need, scanning)) {
+    case Fill::Ok:
+      return kReadOpenOk;
+    case Fill::ReadError:
       orb::NotifyText(kReadFailedText, "", orb::MessageIcon::Error);
       return kReadOpenFailed;
-    }
-    return kReadOpenGrowingShort;
+    case Fill::ScanTooSlow:
+      break;
   }
-  return kReadOpenOk;
+  return kReadOpenGrowingShort;
 }
 
 int ReadStored(LineReader* r, uint8_t* dest, int mode, int lineNumber) {
@@ -150,11 +154,10 @@ int ReadStored(LineReader* r, uint8_t* dest, int mode, int lineNumber) {
   const size_t n = static_cast<size_t>(r->bytesPerLine);
   const bool unpack = NeedsUnpacking(image);
   // Packed lines come through a temporary line; others straight into the destination.
-  std::vector<uint8_t> packed;
   uint8_t* line = dest;
   if (unpack) {
-    packed.resize(n);
-    line = packed.data();
+    if (r->packedLine.size() < n) r->packedLine.resize(n);
+    line = r->packedLine.data();
   }
 
   if (mode == kReadByNumber || r->openMode == kReadByNumber) {
@@ -169,7 +172,7 @@ int ReadStored(LineReader* r, uint8_t* dest, int mode, int lineNumber) {
     if (static_cast<size_t>(got) < n) std::memset(line + got, 255, n - static_cast<size_t>(got));
   } else {
     if (r->validEnd - r->readPos < n) {
-      if (!FillBlock(r, n, orb::IsScanning())) return 0;
+      if (FillBlock(r, n, orb::IsScanning()) != Fill::Ok) return 0;
       if (r->validEnd - r->readPos < n) {
         // Past the end of a finished file: white.
         std::memset(r->block.data() + r->validEnd, 255, n - (r->validEnd - r->readPos));
@@ -437,6 +440,8 @@ int CloseReadStream(LineReader* reader) {
   } else if (reader->storedOpen) {
     reader->block.clear();
     reader->block.shrink_to_fit();
+    reader->packedLine.clear();
+    reader->packedLine.shrink_to_fit();
     CloseFd(&reader->image->fileHandle);
     reader->storedOpen = false;
   }

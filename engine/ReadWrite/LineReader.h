@@ -57,6 +57,7 @@ struct LineReader {
   size_t readPos = 0;
   size_t validEnd = 0;
   uint64_t filePos = 0;  // file offset of the byte after the block's valid bytes
+  std::vector<uint8_t> packedLine;  // one stored packed line on its way to unpacking
 
   // Decode form: the one-line hand-over between the decoder thread and the reader.
   std::unique_ptr<orb::Event> lineFree;   // auto-reset, created set: the line was taken

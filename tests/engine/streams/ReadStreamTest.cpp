@@ -271,6 +271,27 @@ TEST(StoredRead, MissingFileFailsToOpenAndReadsNothing) {
   orb::FreeImageChain(img);
 }
 
+TEST(StoredRead, AFailingReadIsReportedAndFailsTheOpening) {
+  streams_test::FakeNotifier notifier;
+  HostScope host(&notifier);
+  TempDir dir;
+  ImageState* img = MakeImage(IK_GREY, 4, 4);
+  img->sourceForm = 2;
+  img->rawPath = dir.path();  // a folder opens, but reading it fails
+  LineReader r(img);
+  EXPECT_EQ(OpenReadStream(&r, kReadSequential), kReadOpenFailed);
+  ASSERT_EQ(notifier.texts.size(), 1u);
+  EXPECT_EQ(notifier.texts[0],
+            "The resorce of your system is not enough, please free your c: space,and try again!");
+  CloseReadStream(&r);
+  LineReader byNumber(img);
+  ASSERT_EQ(OpenReadStream(&byNumber, kReadByNumber), kReadOpenOk);
+  std::vector<uint8_t> got(4);
+  EXPECT_EQ(ReadLines(&byNumber, got.data(), kReadByNumber, 1), 0);
+  CloseReadStream(&byNumber);
+  orb::FreeImageChain(img);
+}
+
 TEST(StoredRead, OffsetsBeyond4GBAreReachedByLineNumber) {
   HostScope host;
   TempDir dir;
