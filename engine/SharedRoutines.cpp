@@ -75,7 +75,7 @@ double ParseDecimal(std::string_view text) {
 
 bool HasFreeDiskSpace(const char* path, uint64_t needed) {
   auto available = orb::AvailableDiskBytes(path && *path ? std::string(path) : std::string("."));
-  return available && *available > needed;
+  return orb::IsMoreThanNeeded(available, needed);
 }
 
 bool MakeTempTiffName(const std::string& folder, std::string& dest) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,12 @@ std::string FormatFixed(double value, int width, int precision);
 // an exponent; the rest ignored) with '.' as the decimal point whatever the locale.
 // 0 when the text starts with no number.
 double ParseDecimal(std::string_view text);
+
+// The test HasFreeDiskSpace makes of a free-space answer: strictly more than needed; an
+// unanswered query (nullopt) is never enough.
+inline bool IsMoreThanNeeded(std::optional<uint64_t> available, uint64_t needed) {
+  return available.has_value() && *available > needed;
+}
 
 }  // namespace orb
 
