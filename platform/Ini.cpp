@@ -102,7 +102,10 @@ IniFile IniFile::Parse(std::string_view text) {
 }
 
 std::optional<IniFile> IniFile::Load(const std::string& path) {
+  // Far beyond any batch file or preset; a bigger file is not one of ours.
+  constexpr uint64_t kMaxIniBytes = 64u << 20;
   if (!FileExists(path)) return IniFile();
+  if (FileSize(path).value_or(0) > kMaxIniBytes) return std::nullopt;
   auto text = ReadTextFile(path);
   if (!text) return std::nullopt;
   return Parse(*text);

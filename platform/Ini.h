@@ -28,8 +28,8 @@ class IniFile {
  public:
   IniFile() = default;
   static IniFile Parse(std::string_view text);
-  // Reads a file. A missing file gives an empty IniFile and true; false when an existing
-  // file cannot be read.
+  // Reads a file. A missing file gives an empty IniFile; nullopt when an existing file
+  // cannot be read or is far too big to be an INI file (over 64 MB).
   static std::optional<IniFile> Load(const std::string& path);
   // Writes the file atomically; false (with `error`) when it cannot be written.
   bool Save(const std::string& path, std::string* error = nullptr) const;
