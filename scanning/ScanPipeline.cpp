@@ -1,0 +1,303 @@
+#include "scanning/ScanPipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/Messages.h"
+#include "engine/ImageState.h"
+#include "scanner_library/trennic.h"
+#include "scanning/AutoSize.h"
+
+std::atomic<uint8_t> orb::DisplayDuringScanOff{0};
+std::atomic<uint8_t> orb::DiskWritesDuringScanOff{0};
+
+namespace orb {
+namespace {
+
+constexpr int kStrFillCaption = 33074;
+constexpr int kStrReadError = 33089;
+
+}  // namespace
+
+ScanPipeline::ScanPipeline(ScanPipelineSetup setup) : s_(std::move(setup)) {
+  const size_t blockBytes = static_cast<size_t>(s_.lineBytes) * kLinesPerBlock;
+  a_.buffer.assign(blockBytes, 0);
+  b_.buffer.assign(blockBytes, 0);
+  if (s_.oneBitTransfer) unpack_.assign(static_cast<size_t>(s_.lineBytes / 8) * 8, 0);
+}
+
+ScanPipeline::~ScanPipeline() {
+  RequestStop();
+  Join();
+}
+
+void ScanPipeline::Start() {
+  finished_.store(false);
+  processor_ = std::thread([this] { ProcessThread(); });
+  reader_ = std::thread([this] { ReadThread(); });
+}
+
+void ScanPipeline::Join() {
+  if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
+  // The reader joins the processor; this only matters when the reader never ran.
+  if (processor_.joinable() && processor_.get_id() != std::this_thread::get_id()) {
+    dataReady_.Close();
+    processor_.join();
+  }
+}
+
+// Hands the record just filled to the processing thread and switches the reader to the other.
+void ScanPipeline::HandOver(Block*& filled) {
+  // The processor may still work on the record handed over before: wait until it is done, so
+  // that the record the reader fills next is not in use.
+  blockDone_.Wait();
+  ++blockCount_;
+  readyRecord_ = filled;
+  readRecord_ = (filled == &a_) ? &b_ : &a_;
+  Block& blk = *readyRecord_;
+  if (s_.oneBitTransfer) {
+    // The scanner sent 1 bit a pixel, most significant bit first, 0 black. Only the bits that
+    // arrived are unpacked; the rest of the block stays white.
+    const int32_t got = std::min<int32_t>(blk.returned, static_cast<int32_t>(unpack_.size()));
+    std::memcpy(unpack_.data(), blk.buffer.data(), static_cast<size_t>(std::max(got, 0)));
+    std::fill(blk.buffer.begin(), blk.buffer.end(), uint8_t{255});
+    const int64_t pixels = int64_t{got} * 8;
+    for (int64_t i = 0; i < pixels; ++i) {
+      if ((unpack_[static_cast<size_t>(i >> 3)] & (0x80 >> (i & 7))) == 0) blk.buffer[static_cast<size_t>(i)] = 0;
+    }
+    blk.returned = got * 8;
+  }
+  linesReceived_.fetch_add(blk.returned / s_.lineBytes);
+  blockDone_.ResetEvent();
+  dataReady_.Set();
+  std::this_thread::yield();
+}
+
+void ScanPipeline::ProcessThread() {
+  for (;;) {
+    WaitResult r = dataReady_.WaitFor(std::chrono::milliseconds(500));
+    if (r == WaitResult::Closed) break;
+    if (r == WaitResult::TimedOut) continue;
+    std::this_thread::yield();
+    ProcessBlock(*readyRecord_);
+    blockDone_.Set();
+    std::this_thread::yield();
+  }
+}
+
+void ScanPipeline::ProcessBlock(Block& block) {
+  const int lines = block.returned / s_.lineBytes;
+  if (lines <= 0) return;
+  uint8_t* data = block.buffer.data();
+  const int32_t bytes = lines * s_.lineBytes;
+
+  // Software paper-end test: only once the first inch is in, so the leading edge of the sheet
+  // is not taken for its end.
+  if (s_.paperEndTest && s_.autoSize && linesReceived_.load() > s_.xDpi) {
+    const uint8_t* table = s_.colourTable.empty() ? nullptr : s_.colourTable.data();
+    if (s_.autoSize->DetectPaperEnd(data, bytes, s_.widthPx, s_.kind, table))
+      s_.scanner->StopScan();
+  }
+  for (auto& st : s_.toneStages) st->Process(data, lines, s_.lineBytes);
+  if (s_.workingCopy) {
+    if (s_.trace) s_.trace("copy");
+    s_.workingCopy->Write(data, lines, s_.lineBytes);
+  }
+  for (auto& st : s_.bilevelStages) st->Process(data, lines, s_.lineBytes);
+  if (!DisplayDuringScanOff.load() && s_.host && s_.host->Display()) {
+    if (s_.trace) s_.trace("draw");
+    s_.host->Display()->DrawIncomingBand(IDisplaySink::kStepBand, data, lines);
+  }
+  if (s_.output && (s_.output->ByLibrary() || !DiskWritesDuringScanOff.load())) {
+    if (s_.trace) s_.trace("output");
+    s_.output->Write(data, lines, s_.lineBytes);
+  }
+}
+
+void ScanPipeline::ReadThread() {
+  blockCount_ = 0;
+  linesReceived_.store(0);
+  readRecord_ = readyRecord_ = &a_;
+  const int32_t lineSize = s_.oneBitTransfer ? s_.lineBytes / 8 : s_.lineBytes;
+  bool dataCame = false;
+  int noData = 0;
+  const int noDataLimit = std::max(1, s_.yDpi / 100 * 40);
+  ScanEnd end = ScanEnd::Complete;
+  bool loopEndedByStop = true;
+
+  while (!stopRequested_.load()) {
+    const int32_t remaining = s_.height - linesReceived_.load();
+    if (remaining <= 0) {
+      loopEndedByStop = false;
+      break;
+    }
+    Block* rec = readRecord_;
+    rec->requested = std::min(kLinesPerBlock, remaining) * lineSize;
+    rec->returned = 0;
+    DataTransferType transfer{};
+    transfer.RequestedBytes = rec->requested;
+    transfer.Buffer = rec->buffer.data();
+    transfer.ReturnedBytes = 0;
+    const int result = static_cast<int>(s_.scanner->ReadData(&transfer));
+    rec->returned = std::clamp(transfer.ReturnedBytes, 0, rec->requested);
+    if (result == 0) {
+      dataCame = true;
+      noData = 0;
+      HandOver(rec);
+      if (linesReceived_.load() >= s_.height) {
+        loopEndedByStop = false;
+        end = ScanEnd::Complete;
+        break;
+      }
+      continue;
+    }
+    loopEndedByStop = false;
+    if (result == 2) {
+      end = ScanEnd::EndOfMedium;
+      s_.scanner->StopScan();
+      break;
+    }
+    if (result == 3) {
+      if (dataCame) {
+        end = ScanEnd::NoData;
+        break;
+      }
+      if (++noData >= noDataLimit) {
+        end = ScanEnd::NoData;
+        break;
+      }
+      s_.host->GetClock().Sleep(std::chrono::milliseconds(20));
+      loopEndedByStop = true;
+      continue;
+    }
+    if (result == 4) {
+      end = ScanEnd::ReadError;
+      s_.scanner->StopScan();
+      break;
+    }
+    // 1 (error) and any result the library does not define: the scan cannot go on. Retrying an
+    // unknown result would loop for ever.
+    end = ScanEnd::ScannerError;
+    break;
+  }
+  if (loopEndedByStop && stopRequested_.load()) {
+    end = ScanEnd::Stopped;
+    s_.scanner->StopScan();
+  }
+
+  // The last block must be processed before anything is closed: wait for it, then end the
+  // processing thread and join it.
+  blockDone_.Wait();
+  dataReady_.Close();
+  blockDone_.Close();
+  if (processor_.joinable()) processor_.join();
+
+  result_.end = end;
+  result_.linesReceived = linesReceived_.load();
+  Finish();
+}
+
+void ScanPipeline::FillWithWhite(bool stopped) {
+  std::vector<uint8_t> white(static_cast<size_t>(s_.lineBytes), s_.whiteIndex);
+  IDisplaySink* display = s_.host->Display();
+  const int32_t missing = s_.height - result_.linesReceived;
+  if (stopped) s_.host->ProgressBegin(kStrFillCaption, missing);
+  int32_t written = result_.linesReceived;
+  for (; written < s_.height; ++written) {
+    if (s_.workingCopy) s_.workingCopy->Write(white.data(), 1, s_.lineBytes);
+    if (display) display->DrawIncomingBand(IDisplaySink::kStepBand, white.data(), 1);
+    if (s_.output) s_.output->Write(white.data(), 1, s_.lineBytes);
+    std::this_thread::yield();
+    if (stopped) {
+      s_.host->ProgressStep();
+      s_.host->PumpMessages();
+      if (CancelFlag.load()) {
+        result_.fillCancelled = true;
+        break;
+      }
+    }
+  }
+  if (stopped) s_.host->ProgressEnd();
+  result_.whiteFilled = true;
+  result_.finalHeight = result_.fillCancelled ? written + 1 : s_.height;
+}
+
+void ScanPipeline::Finish() {
+  ScanHost& host = *s_.host;
+  ImageState* image = s_.image;
+  result_.finalHeight = s_.height;
+  const int32_t received = result_.linesReceived;
+
+  switch (result_.end) {
+    case ScanEnd::Complete:
+      break;
+    case ScanEnd::Stopped:
+    case ScanEnd::EndOfMedium:
+      if (!s_.plainTiff && !s_.noPad) {
+        FillWithWhite(result_.end == ScanEnd::Stopped);
+        if (result_.fillCancelled) {
+          if (s_.output && s_.output->ByLibrary()) s_.output->Release();
+        }
+      } else {
+        CancelFlag.store(1);
+        result_.cut = true;
+        result_.finalHeight = received;
+        if (s_.output && s_.output->ByLibrary()) s_.output->Release();
+      }
+      break;
+    case ScanEnd::ReadError:
+    case ScanEnd::ScannerError:
+    case ScanEnd::NoData:
+      // A failed scan keeps what arrived and says so; it is never passed off as a full page.
+      CancelFlag.store(1);
+      result_.cut = true;
+      result_.finalHeight = received;
+      if (s_.output && s_.output->ByLibrary()) s_.output->Release();
+      if (result_.end == ScanEnd::ReadError)
+        host.ShowMessage(kStrReadError, MessageIcon::None);
+      else if (result_.end == ScanEnd::NoData)
+        host.ShowText("The scanner sent no data. Lines scanned = " + std::to_string(received), "",
+                      MessageIcon::Error);
+      else
+        host.ShowText("Scan ended by a scanner error. Lines scanned = " + std::to_string(received),
+                      "", MessageIcon::Error);
+      break;
+  }
+  if (image) image->height = result_.finalHeight;
+
+  // Output, then the working copy.
+  if (s_.output) result_.outputOk = s_.output->Close(result_.finalHeight);
+  if (s_.workingCopy) {
+    if (!s_.workingCopy->Close(result_.finalHeight)) result_.outputOk = false;
+  }
+
+  if (IDisplaySink* d = host.Display()) d->DrawIncomingBand(IDisplaySink::kStepEnd, nullptr, 0);
+
+  // Free what the scan owns: buffers, writers and filters.
+  a_.buffer = {};
+  b_.buffer = {};
+  unpack_ = {};
+  s_.output.reset();
+  s_.workingCopy.reset();
+  s_.toneStages.clear();
+  s_.bilevelStages.clear();
+
+  if (s_.onFinished) s_.onFinished(result_);
+  finished_.store(true);
+
+  if (!CancelFlag.load()) {
+    host.PostToFrame(WM_SCAN_COMPLETE);
+  } else if (result_.fillCancelled) {
+    host.PostToFrame(WM_SCAN_COMPLETE);
+    host.PostToFrame(WM_SCAN_REJECT_PAGE);
+  } else {
+    if (image) {
+      image->bitmaps[2].reset();
+      image->region = PixelRect{0, 0, image->width - 1, image->height - 1};
+    }
+    host.SendToFrame(WM_SCAN_COMPLETE);
+    host.PostToThumbnails(WM_THUMB_REDRAW_VIEW);
+  }
+}
+
+}  // namespace orb

@@ -1,0 +1,823 @@
+#include "scanning/ScsiScanControl.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "app/AppGlobals.h"
+#include "app/Messages.h"
+#include "engine/ImageState.h"
+#include "engine/PaletteFile.h"
+#include "engine/ReadWrite/LineWriter.h"
+#include "engine/ReadWrite/ScanOutput.h"
+#include "engine/SharedRoutines.h"
+#include "engine/ToolSettings.h"
+#include "engine/filters/BWPoint.h"
+#include "engine/filters/BWThreshold.h"
+#include "engine/filters/BrightCont.h"
+#include "engine/filters/Despeckle.h"
+#include "engine/filters/Invert.h"
+#include "engine/filters/Mirror.h"
+#include "engine/filters/NoiseRemoval.h"
+#include "engine/filters/Sharpen.h"
+#include "engine/filters/ToneCurve.h"
+#include "engine/quantise/Quantise.h"
+#include "platform/Bytes.h"
+#include "platform/Files.h"
+#include "scanner_library/trennic.h"
+
+namespace orb {
+namespace {
+
+constexpr const char* kTempCopyFailed = "Unable to create temporary TIFF file during scan";
+
+// A stage made of a row routine and an optional free routine.
+class FnStage final : public ScanStage {
+ public:
+  using Rows = std::function<void(uint8_t*, int, int)>;
+  FnStage(Rows rows, std::function<void()> release)
+      : rows_(std::move(rows)), release_(std::move(release)) {}
+  ~FnStage() override {
+    if (release_) release_();
+  }
+  void Process(uint8_t* lines, int count, int lineBytes) override { rows_(lines, count, lineBytes); }
+
+ private:
+  Rows rows_;
+  std::function<void()> release_;
+};
+
+template <class S>
+std::unique_ptr<ScanStage> StageOf(std::shared_ptr<S> state,
+                                     std::function<void(S*, uint8_t*, size_t, int)> rows,
+                                     std::function<void(S*)> release = {}) {
+  return std::make_unique<FnStage>(
+      [state, rows](uint8_t* p, int count, int lineBytes) {
+        rows(state.get(), p, static_cast<size_t>(count) * lineBytes, lineBytes);
+      },
+      release ? std::function<void()>([state, release] { release(state.get()); })
+              : std::function<void()>());
+}
+
+// The output through the library's scan output writer.
+class LibrarySink final : public ScanLineSink {
+ public:
+  explicit LibrarySink(std::unique_ptr<LineWriter> w) : w_(std::move(w)) {}
+  ~LibrarySink() override {
+    if (!closed_) {
+      ReleaseScanOutput(w_.get());
+      CloseScanOutput(w_.get());
+    }
+  }
+  void Write(const uint8_t* lines, int count, int lineBytes) override {
+    WriteScanLines(w_.get(), lines, int64_t{count} * lineBytes);
+  }
+  void Release() override { ReleaseScanOutput(w_.get()); }
+  bool Close(int32_t) override {
+    closed_ = true;
+    return CloseScanOutput(w_.get()) == 0;
+  }
+  bool ByLibrary() const override { return true; }
+
+ private:
+  std::unique_ptr<LineWriter> w_;
+  bool closed_ = false;
+};
+
+// An uncompressed TIFF written through a write stream: the plain output or the working copy.
+class StreamSink final : public ScanLineSink {
+ public:
+  StreamSink(std::unique_ptr<ImageState> own, ImageState* image, std::unique_ptr<LineWriter> w,
+             int32_t plannedHeight, int32_t lineBytes)
+      : own_(std::move(own)), image_(image), w_(std::move(w)), planned_(plannedHeight),
+        lineBytes_(lineBytes) {}
+  ~StreamSink() override {
+    if (!closed_) Close(0);
+  }
+  void Write(const uint8_t* lines, int count, int lineBytes) override {
+    if (WriteLines(w_.get(), lines, int64_t{count} * lineBytes) != 0) failed_ = true;
+  }
+  void Release() override {}
+  bool Close(int32_t lines) override {
+    if (closed_) return !failed_;
+    closed_ = true;
+    if (CloseWriteStream(w_.get()) != 0) failed_ = true;
+    const int fd = image_->fileHandle;
+    if (fd >= 0) ::close(fd);
+    image_->fileHandle = kNoFile;
+    // A file cut short still declares the planned height: make the header tell the truth.
+    if (lines < planned_ && !RewriteTiffHeight(image_->sourcePath, lines, lineBytes_))
+      failed_ = true;
+    return !failed_;
+  }
+  bool ByLibrary() const override { return false; }
+  ImageState* Image() const { return image_; }
+
+ private:
+  std::unique_ptr<ImageState> own_;  // the working copy's record, when it is ours
+  ImageState* image_;
+  std::unique_ptr<LineWriter> w_;
+  int32_t planned_;
+  int32_t lineBytes_;
+  bool closed_ = false;
+  bool failed_ = false;
+};
+
+// Opens an uncompressed TIFF stream over `image` into a new file at image->sourcePath.
+std::unique_ptr<LineWriter> OpenStream(ImageState* image) {
+  auto w = std::make_unique<LineWriter>(image);
+  const int fd = OpenSharedFile(image->sourcePath, O_RDWR | O_CREAT | O_TRUNC);
+  if (fd < 0) return nullptr;
+  image->fileHandle = fd;
+  // The library's output starts first: the stream's writer thread feeds it.
+  if (StartImageOutput(w.get()) != 0 || OpenWriteStream(w.get()) != 0) {
+    w.reset();
+    ::close(fd);
+    image->fileHandle = kNoFile;
+    ::unlink(image->sourcePath.c_str());
+    return nullptr;
+  }
+  return w;
+}
+
+uint8_t LightestIndex(const ImageState& image, int entries) {
+  int best = 0;
+  long bestSum = -1;
+  for (int i = 0; i < entries; ++i) {
+    const auto& e = image.palette[i];
+    const long sum = long{e.red} + e.green + e.blue;
+    if (sum > bestSum) {
+      bestSum = sum;
+      best = i;
+    }
+  }
+  return static_cast<uint8_t>(best);
+}
+
+}  // namespace
+
+bool RewriteTiffHeight(const std::string& path, int32_t lines, int32_t lineBytes) {
+  const int fd = ::open(path.c_str(), O_RDWR);
+  if (fd < 0) return false;
+  auto readAt = [&](uint64_t off, void* p, size_t n) {
+    return ::pread(fd, p, n, static_cast<off_t>(off)) == static_cast<ssize_t>(n);
+  };
+  auto writeAt = [&](uint64_t off, const void* p, size_t n) {
+    return ::pwrite(fd, p, n, static_cast<off_t>(off)) == static_cast<ssize_t>(n);
+  };
+  bool ok = false;
+  uint8_t head[16];
+  if (readAt(0, head, 8) && head[0] == 'I' && head[1] == 'I') {
+    const uint16_t magic = GetU16LE(head + 2);
+    const bool big = magic == 43;
+    uint64_t ifd = 0;
+    if (!big && magic == 42) {
+      ifd = GetU32LE(head + 4);
+    } else if (big && readAt(0, head, 16)) {
+      ifd = GetU64LE(head + 8);
+    }
+    const size_t entrySize = big ? 20 : 12;
+    const size_t countSize = big ? 8 : 2;
+    uint8_t cnt[8];
+    if (ifd != 0 && readAt(ifd, cnt, countSize)) {
+      const uint64_t n = big ? GetU64LE(cnt) : GetU16LE(cnt);
+      ok = n > 0 && n < 4096;
+      for (uint64_t i = 0; ok && i < n; ++i) {
+        const uint64_t at = ifd + countSize + i * entrySize;
+        uint8_t e[20];
+        if (!readAt(at, e, entrySize)) {
+          ok = false;
+          break;
+        }
+        const uint16_t tag = GetU16LE(e);
+        const uint16_t type = GetU16LE(e + 2);
+        const uint64_t count = big ? GetU64LE(e + 4) : GetU32LE(e + 4);
+        const uint64_t valueAt = at + (big ? 12 : 8);
+        uint64_t value = 0;
+        if (tag == 257 || tag == 278) value = static_cast<uint64_t>(std::max(lines, 0));
+        else if (tag == 279 && count == 1) value = uint64_t(std::max(lines, 0)) * uint64_t(std::max(lineBytes, 0));
+        else continue;
+        uint8_t v[8] = {};
+        size_t width = 0;
+        if (type == 3) { PutU16LE(v, static_cast<uint16_t>(std::min<uint64_t>(value, 0xFFFF))); width = 2; }
+        else if (type == 4) { PutU32LE(v, static_cast<uint32_t>(value)); width = 4; }
+        else if (type == 16) { PutU64LE(v, value); width = 8; }
+        else continue;
+        if (!writeAt(valueAt, v, width)) ok = false;
+      }
+    }
+  }
+  if (ok) ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+ScsiScanControl::ScsiScanControl(CTrennic& scanner, ScanHost& host)
+    : scanner_(scanner), host_(host), mover_(scanner, host) {}
+
+ScsiScanControl::~ScsiScanControl() {
+  if (pipeline_) pipeline_->Join();
+  mover_.Join();
+}
+
+IdentifyResult ScsiScanControl::Identify() {
+  return IdentifyScsiScanner(scanner_);
+}
+
+bool ScsiScanControl::Scanning() const { return pipeline_ && !pipeline_->Finished(); }
+
+void ScsiScanControl::WaitForScan() {
+  if (pipeline_) pipeline_->Join();
+}
+
+ScanResult ScsiScanControl::LastResult() const {
+  return pipeline_ ? pipeline_->Result() : ScanResult{};
+}
+
+void ScsiScanControl::StopScan() {
+  if (pipeline_) pipeline_->RequestStop();
+}
+
+bool ScsiScanControl::Abort(const PlanError& e) {
+  host_.WaitCursor(false);
+  if (e.stringId == kStrInvalidArgument)
+    host_.ShowText("Invalid argument: " + e.text, "", MessageIcon::Error);
+  else if (e.stringId == kStrJpegTooHigh)
+    host_.ShowMessage(kStrJpegTooHigh, MessageIcon::Exclamation, {std::string("JPEG"), int64_t{32767}});
+  else if (e.stringId != 0)
+    host_.ShowMessage(e.stringId, MessageIcon::Error);
+  else if (!e.text.empty())
+    host_.ShowText(e.text, "", MessageIcon::Error);
+  return false;
+}
+
+void ScsiScanControl::SendTables(const ScanPlan& plan) {
+  std::vector<uint8_t> table(4097);
+  for (const ScanCommand& c : plan.commands) {
+    if (c.kind != ScanCommand::Kind::LoadTrcTable) continue;
+    table[0] = static_cast<uint8_t>(c.a0);
+    BuildGammaTable12To8(c.gamma, table.data() + 1);
+    (void)scanner_.LoadTrcTable(table.data());
+  }
+}
+
+bool ScsiScanControl::StartScan(ImageState* image) {
+  if (!image) return false;
+  if (pipeline_) {
+    if (!pipeline_->Finished()) return false;  // one scan at a time
+    pipeline_.reset();                         // joins the finished scan's threads
+  }
+  ScanSettingsRecord& s = ScanSettings;
+
+  // Would the scan overwrite a file?
+  const std::string outName = TextField(s.OutputFileName);
+  std::vector<std::string> names{outName};
+  if (s.PaperEndDetection == 1 && AcceptAs2ImagesSettings.enabled == 1 && splitPageNames)
+    names = splitPageNames(outName);
+  for (const std::string& n : names) {
+    if (::access(n.c_str(), R_OK) == 0 && !host_.AskYesNo(kStrOverwrite, n)) return false;
+  }
+
+  ScanWindowSize = _WINDOWSIZES{};
+  std::optional<ScanArea> autoArea;
+  if (s.SizeMode == 0) {
+    ScanWindowSize.Top = s.AreaTop;
+    AutoSizePass(ScanWindowSize);
+    autoArea = ScanArea{ScanWindowSize.Width, ScanWindowSize.Length, ScanWindowSize.Left,
+                        ScanWindowSize.Top};
+  }
+  std::vector<std::string>& list = ResolutionList();
+  ScanPlanInput in{s, CurrentScanToolRecords(), WindowSizes, list, autoArea, DataFolder()};
+  PlanError error;
+  auto area = ResolveScanArea(in, &error);
+  if (!area) return Abort(error);
+  ScanWindowSize.Width = area->width;
+  ScanWindowSize.Length = area->length;
+  ScanWindowSize.Left = area->left;
+  ScanWindowSize.Top = area->top;
+
+  if ((s.AutoPalette16 && s.ColourMode == 2) || (s.AutoPalette256 && s.ColourMode == 1)) {
+    if (!PreScanPass(area->width, area->length, s.ColourMode)) return false;
+  }
+
+  auto plan = MakeScanPlan(in, &error);
+  if (!plan) return Abort(error);
+  ApplyPlanToSettings(*plan, s, BWThresholdSettings);
+  if (plan->checkDiskSpace) {
+    if (!host_.HasFreeSpace(outName, plan->outputBytes)) return Abort(PlanError{kStrNoSpaceOutput, {}});
+    if (!host_.HasFreeSpace(WorkingFolder(), plan->outputBytes))
+      return Abort(PlanError{kStrNoSpaceWorking, {}});
+  }
+  plan_ = *plan;
+  const ScanPlan& p = plan_;
+
+  // The image record.
+  image->sourcePath = outName;
+  image->xDpi = p.xDpi;
+  image->yDpi = p.yDpi;
+  image->paletteFilePath.clear();
+  image->kind = static_cast<uint16_t>(p.colourMode);
+  image->width = p.widthPx;
+  image->height = p.heightPx;
+  image->storedLineWidth = p.lineBytes;
+  image->bitsPerSample = static_cast<uint32_t>(p.bitsPerSample);
+  image->samplesPerPixel = static_cast<uint32_t>(p.samplesPerPixel);
+  image->bitsPerPixel = static_cast<uint32_t>(p.bitsPerPixel);
+  image->outputFormat = p.outputFormat;
+  // Scanned lines are 0 black and 255 white (grey and black and white alike).
+  image->photometric = p.colourMode == 0 ? 2 : (p.paletteMode ? 3 : 1);
+  image->linesOneBytePerPixel = p.bilevel ? 1 : 0;
+  image->thresholdDuringScan = p.scannedGrey ? 1 : 0;
+  if (p.greyRampPalette) {
+    SetGreyRamp(image);
+    image->palette2 = image->palette;
+  }
+
+  // Palette scans: the palette file, the tone filters on its colours, the table to the scanner.
+  std::vector<uint8_t> lookup;
+  if (p.paletteMode) {
+    if (p.paletteIsAuto) image->paletteFilePath = p.paletteFile;
+    auto pal = std::make_unique<PaletteFile>();
+    if (!LoadPaletteFile(p.paletteFile, *pal, image->palette.data())) {
+      // Scanning with a palette that was not read would give an image of unknown colours.
+      host_.ShowText("Unable to read the palette file " + p.paletteFile, "", MessageIcon::Error);
+      return false;
+    }
+    lookup.assign(pal->Lookup, pal->Lookup + kLookupTableSize);
+    const int32_t kind = p.colourMode;
+    if (p.paletteFilters & kFilterToneCurve) {
+      ToneCurveState st;
+      BuildToneCurveTables(&st, &GammaSettings, kind, image->palette.data());
+      ApplyToneCurveRow(&st, nullptr, 0);
+    }
+    if (p.paletteFilters & kFilterBrightCont) {
+      BrightContState st;
+      if (BrightContInit(&st, &BrightContSettings, kind, image->palette.data())) {
+        BrightContRows(&st, nullptr, 0);
+        BrightContFree(&st);
+      }
+    }
+    if (p.paletteFilters & kFilterBWPoint) {
+      BWPointState st;
+      BWPointInit(&st, &BWPointSettings, kind, image->palette.data());
+      BWPointRows(&st, nullptr, 0);
+    }
+    if (p.paletteFilters & kFilterInvert) {
+      for (auto& e : image->palette) {
+        e.red = static_cast<uint16_t>(255 - std::min<uint16_t>(e.red, 255));
+        e.green = static_cast<uint16_t>(255 - std::min<uint16_t>(e.green, 255));
+        e.blue = static_cast<uint16_t>(255 - std::min<uint16_t>(e.blue, 255));
+      }
+    }
+    image->palette2 = image->palette;
+  }
+
+  image->region = PixelRect{0, 0, p.widthPx - 1, p.heightPx - 1};
+  image->clientRect = PixelRect{};
+
+  // Tables and parameters, in the scanner's order.
+  host_.WaitCursor(true);
+  using K = ScanCommand::Kind;
+  for (const ScanCommand& c : p.commands) {
+    switch (c.kind) {
+      case K::LoadColorTranslationTable:
+        (void)scanner_.LoadColorTranslationTable(lookup.data());
+        break;
+      case K::SetIAT:
+        (void)scanner_.SetIAT(c.a0, 0, 255, 255, static_cast<unsigned char>(c.a1));
+        break;
+      case K::SetWindow:
+        if (!scanner_.SetWindow(p.window, static_cast<unsigned char>(c.a0), c.a1 != 0)) {
+          host_.WaitCursor(false);
+          host_.ShowText("SetWindowFailed", "", MessageIcon::Error);
+          return false;
+        }
+        break;
+      case K::SetFractionalSpeed:
+        (void)scanner_.SetFractionalSpeed(c.a0);
+        break;
+      case K::LoadTrcTable: {
+        std::vector<uint8_t> table(4097);
+        table[0] = static_cast<uint8_t>(c.a0);
+        BuildGammaTable12To8(c.gamma, table.data() + 1);
+        (void)scanner_.LoadTrcTable(table.data());
+        break;
+      }
+      case K::SetPaperStagingPosition:
+        CancelFlag.store(0);
+        (void)scanner_.SetPaperStagingPosition(static_cast<short>(c.a0));
+        break;
+      case K::RGBControl:
+        (void)scanner_.RGBControl(static_cast<RGBControlType>(c.a0));
+        break;
+      case K::StartScan:
+        s.ScanStartTime = static_cast<int64_t>(host_.GetClock().WallTime());
+        if (!scanner_.StartScan()) {
+          host_.WaitCursor(false);
+          return false;
+        }
+        break;
+    }
+  }
+
+  // From here the scan runs: set up the pipeline.
+  ScanPipelineSetup setup;
+  setup.scanner = &scanner_;
+  setup.host = &host_;
+  setup.image = image;
+  setup.lineBytes = p.lineBytes;
+  setup.height = p.heightPx;
+  setup.xDpi = p.xDpi;
+  setup.yDpi = p.yDpi;
+  setup.widthPx = p.widthPx;
+  setup.kind = static_cast<uint16_t>(p.colourMode);
+  setup.oneBitTransfer = p.oneBitTransfer;
+  setup.plainTiff = s.OutputIsPlainTiff != 0;
+  setup.noPad = s.NoPadOutput != 0;
+  if (p.paletteMode) setup.whiteIndex = LightestIndex(*image, p.colourMode == 2 ? 16 : 256);
+  setup.paperEndTest = s.SizeMode == 0 && s.PaperEndDetection == 1 &&
+                       s.CustomLength == kToEndOfPaper;
+  setup.autoSize = CurrentAutoSize();
+  if (p.paletteMode) {
+    const int entries = p.colourMode == 2 ? 16 : 256;
+    setup.colourTable.assign(static_cast<size_t>(entries) * 4, 0);
+    for (int i = 0; i < entries; ++i) {
+      setup.colourTable[i * 4 + 0] = static_cast<uint8_t>(image->palette[i].blue);
+      setup.colourTable[i * 4 + 1] = static_cast<uint8_t>(image->palette[i].green);
+      setup.colourTable[i * 4 + 2] = static_cast<uint8_t>(image->palette[i].red);
+    }
+  }
+
+  AppStatus.store((AppStatus.load() & ~0xF0u) | 0x10u);
+
+  if (IDisplaySink* d = host_.Display()) {
+    d->BeginProgressiveDisplay(image);
+    d->DrawIncomingBand(IDisplaySink::kStepStart, nullptr, 0);
+  }
+
+  // The output.
+  if (p.outputByLibrary) {
+    auto w = std::make_unique<LineWriter>(image);
+    if (OpenScanOutput(w.get()) != 0) {
+      scanner_.StopScan();
+      host_.WaitCursor(false);
+      host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
+      return false;
+    }
+    setup.output = std::make_unique<LibrarySink>(std::move(w));
+  } else {
+    auto w = OpenStream(image);
+    if (!w) {
+      scanner_.StopScan();
+      host_.WaitCursor(false);
+      host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
+      return false;
+    }
+    setup.output = std::make_unique<StreamSink>(nullptr, image, std::move(w), p.heightPx, p.lineBytes);
+  }
+
+  // The working copy: the raw image the document works on.
+  if (p.workingCopy) {
+    std::string temp;
+    bool made = MakeTempTiffName(WorkingFolder(), temp);
+    std::unique_ptr<LineWriter> w;
+    auto copy = std::make_unique<ImageState>(*image);
+    if (made) {
+      copy->next = copy->prev = nullptr;
+      copy->outputFormat = 1;
+      copy->sourcePath = temp;
+      copy->kind = static_cast<uint16_t>(p.workingCopyKind);
+      copy->fileHandle = kNoFile;
+      copy->rawFile.reset();
+      w = OpenStream(copy.get());
+    }
+    if (w) {
+      SetRawImageFile(image, temp);
+      image->sourceForm = 2;
+      ImageState* raw = copy.get();
+      setup.workingCopy =
+          std::make_unique<StreamSink>(std::move(copy), raw, std::move(w), p.heightPx, p.lineBytes);
+    } else {
+      host_.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
+    }
+  }
+
+  // The in-scan filters, in processing order.
+  for (InScanFilter f : {kFilterNoiseRemoval, kFilterSharpen, kFilterMirror, kFilterToneCurve,
+                         kFilterBrightCont, kFilterBWPoint, kFilterInvert}) {
+    if (!(p.inScanFilters & f)) continue;
+    if (auto st = MakeStage(f, p.colourMode, p.lineBytes)) setup.toneStages.push_back(std::move(st));
+  }
+  for (InScanFilter f : {kFilterThreshold, kFilterDespeckle}) {
+    if (!(p.inScanFilters & f)) continue;
+    if (auto st = MakeStage(f, p.colourMode, p.lineBytes)) setup.bilevelStages.push_back(std::move(st));
+  }
+  setup.trace = trace;
+
+  // At the end: the measured length of an automatic-width scan.
+  const int32_t sizeMode = s.SizeMode;
+  const int32_t yDpi = p.yDpi;
+  setup.onFinished = [sizeMode, yDpi](const ScanResult& r) {
+    if (sizeMode == 0 && yDpi > 0)
+      ScanSettings.CustomLength = static_cast<int32_t>(r.linesReceived / (yDpi / 100.0));
+  };
+
+  pipeline_ = std::make_unique<ScanPipeline>(std::move(setup));
+  pipeline_->Start();
+  host_.WaitCursor(false);
+  return true;
+}
+
+std::unique_ptr<ScanStage> ScsiScanControl::MakeStage(InScanFilter f, int32_t kind, int lineBytes) {
+  if (stageFactory) return stageFactory(f);
+  const size_t width = static_cast<size_t>(lineBytes);
+  switch (f) {
+    case kFilterNoiseRemoval: {
+      auto st = std::make_shared<NoiseRemovalState>();
+      if (!NoiseRemovalInit(st.get(), &DescreenSettings, kind, width)) return nullptr;
+      return StageOf<NoiseRemovalState>(
+          st, [](NoiseRemovalState* s2, uint8_t* b, size_t n, int) { NoiseRemovalRows(s2, b, n); },
+          [](NoiseRemovalState* s2) { NoiseRemovalFree(s2); });
+    }
+    case kFilterSharpen: {
+      auto x = std::make_shared<CSharpenLineFilter>(width, &SharpenSettings, kind);
+      if (!x->ok()) return nullptr;
+      return StageOf<CSharpenLineFilter>(
+          x, [](CSharpenLineFilter* y, uint8_t* b, size_t n, int) { y->Process(b, n); },
+          [](CSharpenLineFilter* y) { y->Free(); });
+    }
+    case kFilterMirror: {
+      auto st = std::make_shared<MirrorState>();
+      MirrorInit(st.get(), kind);
+      return StageOf<MirrorState>(
+          st,
+          [](MirrorState* m, uint8_t* b, size_t n, int lb) {
+            MirrorRows(m, b, n, static_cast<size_t>(lb));
+          },
+          [](MirrorState* m) { MirrorFree(m); });
+    }
+    case kFilterToneCurve: {
+      auto st = std::make_shared<ToneCurveState>();
+      BuildToneCurveTables(st.get(), &GammaSettings, kind, nullptr);
+      return StageOf<ToneCurveState>(
+          st, [](ToneCurveState* t, uint8_t* b, size_t n, int) { ApplyToneCurveRow(t, b, n); });
+    }
+    case kFilterBrightCont: {
+      auto st = std::make_shared<BrightContState>();
+      if (!BrightContInit(st.get(), &BrightContSettings, kind, nullptr)) return nullptr;
+      return StageOf<BrightContState>(
+          st, [](BrightContState* t, uint8_t* b, size_t n, int) { BrightContRows(t, b, n); },
+          [](BrightContState* t) { BrightContFree(t); });
+    }
+    case kFilterBWPoint: {
+      auto st = std::make_shared<BWPointState>();
+      BWPointInit(st.get(), &BWPointSettings, kind, nullptr);
+      return StageOf<BWPointState>(
+          st, [](BWPointState* t, uint8_t* b, size_t n, int) { BWPointRows(t, b, n); });
+    }
+    case kFilterInvert:
+      return std::make_unique<FnStage>(
+          [](uint8_t* b, int count, int lb) { InvertRow(b, static_cast<size_t>(count) * lb); },
+          std::function<void()>());
+    case kFilterThreshold: {
+      auto st = std::make_shared<BWThresholdState>();
+      if (!BWThresholdInit(st.get(), &BWThresholdSettings, width,
+                           static_cast<size_t>(ScanPipeline::kLinesPerBlock) * width))
+        return nullptr;
+      return StageOf<BWThresholdState>(
+          st,
+          [](BWThresholdState* t, uint8_t* b, size_t n, int lb) {
+            BWThresholdRows(t, b, n, static_cast<size_t>(lb));
+          },
+          [](BWThresholdState* t) { BWThresholdFree(t); });
+    }
+    case kFilterDespeckle: {
+      auto st = std::make_shared<DespeckleState>();
+      if (!DespeckleInit(st.get(), &DespeckleSettings, width)) return nullptr;
+      return StageOf<DespeckleState>(
+          st, [](DespeckleState* d, uint8_t* b, size_t n, int) { DespeckleRows(d, b, n); },
+          [](DespeckleState* d) { DespeckleFree(d); });
+    }
+  }
+  return nullptr;
+}
+
+bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {
+  ScanSettingsRecord& s = ScanSettings;
+  host_.ProgressBegin(kStrAutoSizeCaption, 30);
+  const bool cutLater = s.OutputIsPlainTiff || s.NoPadOutput;
+  WindowDescriptorType w{};
+  w.XResolution = w.YResolution = 100;
+  w.UpperLeftX = 0;
+  w.UpperLeftY = s.PaperEndDetection == 1 ? std::max(area.Top - 50, 0) : 0;
+  w.Width = s.MaxWidth;
+  w.Length = cutLater ? 300 : kToEndOfPaper;
+  w.ImageComposition = 2;
+  w.BitsPerPixel = 8;
+  w.Flags = 131;
+  w.Vendor[5] = s.PaperEndDetection == 1 ? 0 : 48;
+  (void)scanner_.SetWindow(w, 0, false);
+  const int m = s.ModelCode;
+  (void)scanner_.SetFractionalSpeed((m == 17 || m == 20 || m == 21 || m == 22) ? 2 : 1);
+  std::vector<uint8_t> table(4097);
+  table[0] = 0;
+  BuildGammaTable12To8(1.0, table.data() + 1);
+  (void)scanner_.LoadTrcTable(table.data());
+
+  const int32_t lineBytes = std::max(s.MaxWidth, 1);
+  std::vector<uint8_t> buffer(1048576);
+  const int32_t linesPerRead = std::max<int32_t>(1, static_cast<int32_t>(buffer.size() / lineBytes));
+  if (static_cast<size_t>(lineBytes) > buffer.size()) buffer.resize(static_cast<size_t>(lineBytes));
+  ReplaceAutoSize(new CAutoSize(lineBytes, 100));
+  CAutoSize* detector = CurrentAutoSize();
+
+  if (!scanner_.StartScan()) {
+    host_.ProgressEnd();
+    return false;
+  }
+  for (int i = 0; i < 10; ++i) host_.ProgressStep();
+  int64_t received = 0;
+  int noData = 0;
+  bool edgesDone = false;
+  while (received < w.Length) {
+    host_.PumpMessages();
+    const int64_t want = std::min<int64_t>(linesPerRead, w.Length - received);
+    DataTransferType t{};
+    t.RequestedBytes = static_cast<int32_t>(want * lineBytes);
+    t.Buffer = buffer.data();
+    t.ReturnedBytes = 0;
+    const int r = static_cast<int>(scanner_.ReadData(&t));
+    const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
+    if (r == 0 || r == 2) {
+      for (int64_t i = 0; i < got; ++i) {
+        if (received + i < CAutoSize::kCapacity) detector->AddLine(buffer.data() + i * lineBytes);
+      }
+      received += got;
+      if (!edgesDone && received >= CAutoSize::kCapacity) {
+        edgesDone = true;
+        for (int i = 0; i < 10; ++i) host_.ProgressStep();
+        detector->DetectEdges();
+        int32_t left = -1, right = -1;
+        detector->WidenEdges(&left, &right);
+        area.Width = right - left;
+        area.Length = kToEndOfPaper;
+        area.Left = left;
+        if (s.PaperEndDetection != 1) area.Top = 0;
+      }
+      if (r == 2) {
+        scanner_.StopScan();
+        break;
+      }
+      continue;
+    }
+    if (r == 3) {
+      if (++noData >= 21) break;
+      host_.GetClock().Sleep(std::chrono::milliseconds(20));
+      continue;
+    }
+    break;  // 1, 4 and anything unknown end the pass
+  }
+  // A window read to its last line may leave the scanner in its scan; the real scan's window
+  // comes next, so end it.
+  if (received >= w.Length) scanner_.StopScan();
+  if (!cutLater) area.Length = static_cast<int32_t>(received);
+  Load(true);
+  host_.ProgressEnd();
+
+  const int32_t le = detector->LeftEdge(), re = detector->RightEdge();
+  if (le < 0 || re < 0) {
+    host_.ShowMessage(le < 0 && re < 0 ? kStrNoEdges : (le < 0 ? kStrNoLeftEdge : kStrNoRightEdge),
+                      MessageIcon::Error);
+    area.Width = s.MaxWidth;
+    area.Left = 0;
+  }
+  return true;
+}
+
+bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourMode) {
+  ScanSettingsRecord& s = ScanSettings;
+  host_.ProgressBegin(kStrPreScanCaption, std::max(length, 1));
+  Load(true);
+  WindowDescriptorType w{};
+  w.XResolution = w.YResolution = 100;
+  int32_t ulx = ScanWindowSize.Left;
+  ulx = (ulx + 15) / 16 * 16;
+  if (ulx == 0 && s.LeftOffsetMode == 1) ulx = 1;
+  else if (ulx == 1 && s.LeftOffsetMode == 0) ulx = 0;
+  w.UpperLeftX = ulx;
+  w.UpperLeftY = ScanWindowSize.Top;
+  w.Width = width;
+  w.Length = length;
+  w.Brightness = s.ScanBrightness;
+  w.ImageComposition = 5;
+  w.BitsPerPixel = 24;
+  w.Flags = 131;
+  w.Vendor[5] = 48;
+  (void)scanner_.SetWindow(w, 0, false);
+  const int m = s.ModelCode;
+  (void)scanner_.SetFractionalSpeed((m == 17 || m == 20 || m == 21 || m == 22) ? 2 : 1);
+  ScanPlan tones;
+  if (s.GammaRed == s.GammaGreen && s.GammaRed == s.GammaBlue) {
+    tones.commands.push_back({ScanCommand::Kind::LoadTrcTable, 0, 0, s.GammaRed});
+  } else {
+    tones.commands.push_back({ScanCommand::Kind::LoadTrcTable, 1, 0, s.GammaRed});
+    tones.commands.push_back({ScanCommand::Kind::LoadTrcTable, 2, 0, s.GammaGreen});
+    tones.commands.push_back({ScanCommand::Kind::LoadTrcTable, 3, 0, s.GammaBlue});
+  }
+  SendTables(tones);
+
+  const int64_t lineBytes = 3 * int64_t{std::max(width, 1)};
+  std::vector<uint8_t> buffer(std::max<size_t>(1048576, static_cast<size_t>(lineBytes)));
+  const int64_t linesPerRead = std::max<int64_t>(1, static_cast<int64_t>(buffer.size()) / lineBytes);
+  auto quantiser = std::make_unique<CQuantise>();
+
+  if (!scanner_.StartScan()) {
+    host_.ProgressEnd();
+    return false;
+  }
+  CancelFlag.store(0);
+  int64_t received = 0;
+  int noData = 0;
+  bool ok = true;
+  bool stopSent = false;
+  while (received < length) {
+    host_.PumpMessages();
+    if (CancelFlag.load() && !stopSent) {
+      scanner_.StopScan();
+      stopSent = true;
+    }
+    DataTransferType t{};
+    t.RequestedBytes = static_cast<int32_t>(std::min<int64_t>(linesPerRead, length - received) * lineBytes);
+    t.Buffer = buffer.data();
+    t.ReturnedBytes = 0;
+    const int r = static_cast<int>(scanner_.ReadData(&t));
+    if (r == 0) {
+      const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
+      if (got == 0) break;
+      quantiser->AddPixels(buffer.data(), static_cast<int>(got), width);
+      received += got;
+      for (int64_t i = 0; i < got; ++i) host_.ProgressStep();
+      continue;
+    }
+    if (r == 3) {
+      if (++noData >= 21 || CancelFlag.load()) {
+        ok = false;
+        break;
+      }
+      host_.GetClock().Sleep(std::chrono::milliseconds(20));
+      continue;
+    }
+    if (r == 1) {
+      host_.GetClock().Sleep(std::chrono::milliseconds(20));
+      if (scanner_.GetLastTrennicError() == TRENNIC_SCSI_ERROR) {
+        host_.GetClock().Sleep(std::chrono::milliseconds(20));
+      } else {
+        host_.ShowText("Scan Thread Timed out, Lines scanned = " + std::to_string(received), "",
+                       MessageIcon::None);
+      }
+      ok = false;
+      break;
+    }
+    // End of medium, read errors and results the library does not define: the pre-scan
+    // cannot go on (retrying them would never end).
+    if (r != 2) ok = false;
+    break;
+  }
+  if (received >= length && !stopSent) scanner_.StopScan();  // see AutoSizePass
+  // A pre-scan that was cancelled, or that saw nothing, has no colours to build a palette from.
+  if (CancelFlag.load() || received == 0) ok = false;
+
+  if (ok) {
+    const int colours = colourMode == 2 ? 16 : 256;
+    auto pal = std::make_unique<PaletteFile>();
+    int count = 0;
+    std::vector<uint8_t> rgb(768, 0);
+    const int made = quantiser->MakePalette(colours, &count, pal->Lookup, rgb.data(), nullptr);
+    if (made != 1) ok = false;
+    count = std::clamp(count, 1, colours);
+    pal->Header = 0;
+    pal->N = static_cast<uint8_t>(count - 1);
+    std::memcpy(pal->Palette, rgb.data(), 768);
+    pal->M = static_cast<uint8_t>(count - 1);
+    for (int i = 0; i < 256; ++i) pal->Map[i] = static_cast<uint8_t>(i < count ? i : 0);
+    std::memcpy(pal->OutputPalette, rgb.data(), 768);
+    const std::string path =
+        DataFolder() + (colourMode == 2 ? "/AutoPalette16.tmp" : "/AutoPalette256.tmp");
+    ok = ok && SavePaletteFile(path, *pal);
+  }
+  quantiser.reset();
+  Load(true);
+  host_.ProgressEnd();
+  return ok;
+}
+
+bool ScsiScanControl::IsPaperPresent() { return IsPaperPresentScsi(scanner_, host_.GetClock()); }
+void ScsiScanControl::ApplyStaging() { ApplyPaperStaging(scanner_, ScanSettings); }
+void ScsiScanControl::ApplyTransport() { ApplyPaperTransport(scanner_, ScanSettings); }
+void ScsiScanControl::Unload(bool synchronous) { mover_.Unload(ScanSettings, synchronous); }
+void ScsiScanControl::Load(bool synchronous) { mover_.Load(ScanSettings, synchronous); }
+
+}  // namespace orb

@@ -1,0 +1,93 @@
+// Control of a scanner of the SCSI family without any window: identification, the scan start
+// (plan, pre-scans, tables and parameters, output, working copy, in-scan filters, threads),
+// the stop request, the width and palette pre-scans, paper sensing and paper moves. The main
+// frame owns one object next to its CTrennic and calls it from its handlers; tests drive it
+// headless against the simulated scanner.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Settings.h"
+#include "scanning/AutoSize.h"
+#include "scanning/PaperHandling.h"
+#include "scanning/ScanHost.h"
+#include "scanning/ScanPipeline.h"
+#include "scanning/ScanPlan.h"
+#include "scanning/ScannerIdentification.h"
+
+class CTrennic;
+struct ImageState;
+
+namespace orb {
+
+// Message string ids of the pre-scans.
+inline constexpr int kStrAutoSizeCaption = 33048;
+inline constexpr int kStrPreScanCaption = 33049;
+inline constexpr int kStrNoEdges = 33069;
+inline constexpr int kStrNoLeftEdge = 33070;
+inline constexpr int kStrNoRightEdge = 33071;
+
+class ScsiScanControl {
+ public:
+  ScsiScanControl(CTrennic& scanner, ScanHost& host);
+  ~ScsiScanControl();  // waits for a running scan and paper move
+  ScsiScanControl(const ScsiScanControl&) = delete;
+  ScsiScanControl& operator=(const ScsiScanControl&) = delete;
+
+  // Identification; fills ScanSettings, the resolution list and the family tag.
+  IdentifyResult Identify();
+
+  // Starts a scan into `image` (the new scan document's working record) from ScanSettings and
+  // the tool settings. True when the two threads run; false when nothing was started (the
+  // reason was shown through the host).
+  bool StartScan(ImageState* image);
+  // The frame's stop request; the read thread acts on it.
+  void StopScan();
+  // True while a scan's threads run.
+  bool Scanning() const;
+  // Waits until the running scan has ended (its frame message sent). Never call it from the
+  // frame's handler of a message the read thread sends and waits for.
+  void WaitForScan();
+  // The plan and result of the last scan (for the frame and tests).
+  const ScanPlan& LastPlan() const { return plan_; }
+  ScanResult LastResult() const;
+
+  // The width pre-scan: fills `area` (top already set). False when it could not start.
+  bool AutoSizePass(_WINDOWSIZES& area);
+  // The palette pre-scan of the area; true when the automatic palette file was written.
+  bool PreScanPass(int32_t width, int32_t length, int32_t colourMode);
+
+  bool IsPaperPresent();
+  void ApplyStaging();
+  void ApplyTransport();
+  void Unload(bool synchronous);
+  void Load(bool synchronous);
+
+  // Names of the two pages of a split scan, when the split tool is there to make them.
+  std::function<std::vector<std::string>(const std::string&)> splitPageNames;
+  // Replaces the in-scan filters (tests trace the chain with it); null for a filter that
+  // is to be left out.
+  std::function<std::unique_ptr<ScanStage>(InScanFilter)> stageFactory;
+  // Passed on to the pipeline.
+  std::function<void(const char*)> trace;
+
+ private:
+  bool Abort(const PlanError& e);
+  std::unique_ptr<ScanStage> MakeStage(InScanFilter f, int32_t kind, int lineBytes);
+  void SendTables(const ScanPlan& plan);
+
+  CTrennic& scanner_;
+  ScanHost& host_;
+  PaperMover mover_;
+  ScanPlan plan_;
+  std::unique_ptr<ScanPipeline> pipeline_;
+};
+
+// Rewrites the height of an uncompressed TIFF whose lines stop early: its image length, rows
+// per strip and the byte count of its single strip. False when the file is not such a TIFF.
+bool RewriteTiffHeight(const std::string& path, int32_t lines, int32_t lineBytes);
+
+}  // namespace orb

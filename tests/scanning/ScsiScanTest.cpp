@@ -1,0 +1,608 @@
+// Whole scans, headless: the scan control drives the real scanner library over the simulated
+// scanner and writes real files; the results are decoded and compared with what the
+// simulator rendered for the same window.
+#include "scanning/ScsiScanControl.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "engine/ImageState.h"
+#include "engine/PaletteFile.h"
+#include "platform/imagemill/imagemill.h"
+#include "scanner_library/trennic.h"
+#include "tests/scanning/FakeScanHost.h"
+#include "tests/scanning/ScanTestSupport.h"
+
+namespace orb {
+namespace {
+
+// A decoded image, one byte per sample (bilevel as 0/255, palettes as indices).
+struct Decoded {
+  int width = 0, height = 0, bits = 0;
+  int rc = IM_OK;
+  std::vector<std::vector<uint8_t>> rows;
+  IM_RGBQUAD colours[256] = {};
+};
+
+Decoded Decode(const std::string& path) {
+  Decoded d;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    d.rc = IM_ERR_IO;
+    return d;
+  }
+  IM_Init();
+  auto header = [](void* user, IM_BITMAPINFOHEADER* h, IM_RGBQUAD* colours, int*) -> int {
+    auto* dd = static_cast<Decoded*>(user);
+    dd->width = h->biWidth;
+    dd->height = h->biHeight;
+    dd->bits = h->biBitCount;
+    if (dd->bits <= 8) std::memcpy(dd->colours, colours, sizeof(IM_RGBQUAD) << dd->bits);
+    return 0;
+  };
+  auto lines = [](void* user, uint8_t* line, int, int) -> int {
+    auto* dd = static_cast<Decoded*>(user);
+    std::vector<uint8_t> row;
+    if (dd->bits == 24) {
+      row.assign(line, line + 3 * dd->width);
+    } else if (dd->bits == 8) {
+      row.assign(line, line + dd->width);
+    } else if (dd->bits == 4) {
+      for (int x = 0; x < dd->width; ++x) row.push_back(x % 2 ? line[x / 2] & 15 : line[x / 2] >> 4);
+    } else if (dd->bits == 1) {
+      for (int x = 0; x < dd->width; ++x) {
+        const int bit = (line[x / 8] >> (7 - x % 8)) & 1;
+        row.push_back(dd->colours[bit].rgbGreen > 127 ? 255 : 0);
+      }
+    }
+    dd->rows.push_back(std::move(row));
+    return 0;
+  };
+  d.rc = IM_ReadByCallback(fd, lines, header, &d);
+  ::close(fd);
+  if (std::getenv("ORB_KEEP_FAILED"))
+    std::filesystem::copy_file(path, std::string(std::getenv("ORB_KEEP_FAILED")) + "/" +
+                                         std::filesystem::path(path).filename().string(),
+                               std::filesystem::copy_options::overwrite_existing);
+  return d;
+}
+
+std::vector<uint8_t> Unpack1(const std::vector<uint8_t>& packed, int width) {
+  std::vector<uint8_t> out(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) out[x] = (packed[x / 8] & (0x80 >> (x % 8))) ? 255 : 0;
+  return out;
+}
+
+double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
+  return sum / a.size();
+}
+
+std::vector<uint8_t> Luma(const std::vector<uint8_t>& row, int mode) {
+  if (mode != 0) return row;
+  std::vector<uint8_t> out(row.size() / 3);
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint8_t>((299 * row[3 * i] + 587 * row[3 * i + 1] + 114 * row[3 * i + 2]) / 1000);
+  return out;
+}
+
+bool Lossy(uint32_t format) {
+  return format == 2 || format == 5 || format == 0x40004 || format == 0x40001;
+}
+
+std::string Extension(uint32_t format) {
+  switch (format & 0xFFFF) {
+    case 1: return ".tif";
+    case 2: return ".jpg";
+    case 3: return ".png";
+    case 4: return ".pdf";
+    case 5: return ".jp2";
+    default: return ".bmp";
+  }
+}
+
+class ScsiScan : public test::ScanTestBase {
+ protected:
+  void SetUp() override {
+    ScanTestBase::SetUp();
+    SetDefaultClock(&host_.clock);
+    sim::SimScannerConfig cfg;
+    cfg.sheet.paperTop = 0;  // the paper from the first line, one inch in from the left
+    cfg.sheet.paperLeft = 1200;
+    StartScanner(cfg);
+    ScanSettingsRecord& s = ScanSettings;
+    s = ScanSettingsRecord{};
+    s.ScannerType = 0;
+    s.ModelCode = 3;
+    s.OpticalDpi = 400;
+    s.MaxDpi = 800;
+    s.MaxWidth = 5399;
+    s.ResolutionIndex = 0;
+    SetTextField(s.ResolutionText, "100 dpi");
+    s.SizeMode = 2;
+    s.AreaLeft = 100;  // the paper starts one inch in
+    s.AreaTop = 0;
+    s.CustomWidth = 200;
+    s.CustomLength = 100;
+    s.LeftOffsetMode = 1;
+    s.ColourMode = 0;
+    s.ScanBrightness = 5;
+    s.GammaRed = s.GammaGreen = s.GammaBlue = 1.0f;
+    s.HardwareThreshold = 1;
+    s.OutputIsPlainTiff = 0;
+    s.NoPadOutput = 0;
+    BWThresholdSettings.SoftwareThreshold = 0;
+    BWThresholdSettings.ThresholdingType = 0;
+    image_ = NewImageState();
+  }
+  void TearDown() override {
+    control_.reset();
+    trennic_.reset();
+    sti_.reset();
+    if (image_) FreeImageChain(image_);
+    SetDefaultClock(nullptr);
+    ScanTestBase::TearDown();
+  }
+  void StartScanner(sim::SimScannerConfig c) {
+    control_.reset();
+    trennic_.reset();
+    sti_.reset();  // one simulated scanner on the device list at a time
+    sti_ = std::make_unique<sim::ScopedStiScanner>(std::move(c));
+    trennic_ = std::make_unique<CTrennic>();
+    DeviceInfoType info{};
+    trennic_->Open(info);
+    control_ = std::make_unique<ScsiScanControl>(*trennic_, host_);
+  }
+  sim::SimScanner& sim() { return sti_->scanner(); }
+
+  // Chooses `format` for the colour mode and names the output after it.
+  void Output(int mode, uint32_t format) {
+    ScanSettings.ColourMode = mode;
+    const auto& list = OutputFormatList(mode);
+    const auto it = std::find(list.begin(), list.end(), format);
+    ASSERT_NE(it, list.end());
+    const int32_t index = static_cast<int32_t>(it - list.begin());
+    ScanSettings.FormatIndexRgb = ScanSettings.FormatIndexPalette = ScanSettings.FormatIndexGrey =
+        ScanSettings.FormatIndexBilevel = index;
+    out_ = dir_ + "/scan-" + std::to_string(mode) + "-" + std::to_string(format) + Extension(format);
+    SetTextField(ScanSettings.OutputFileName, out_);
+  }
+
+  // The simulator stays in a scan whose window was read to its last line until one more
+  // READ finds the end; a new window is refused until then.
+  void EndSimScan() {
+    if (!sim().Scanning()) return;
+    uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+    uint8_t byte = 0;
+    sim().Execute(cdb, 10, orb::passthru::Direction::In, &byte, 1);
+  }
+
+  bool Scan() {
+    EndSimScan();
+    if (!control_->StartScan(image_)) {
+      for (const auto& t : host_.texts) ADD_FAILURE() << "text: " << t;
+      for (int id : host_.messages) ADD_FAILURE() << "message: " << id;
+      return false;
+    }
+    control_->WaitForScan();
+    return true;
+  }
+
+  // The lines the simulator delivers for the last window, as the scan holds them in memory.
+  std::vector<uint8_t> Expected(int line) {
+    std::vector<uint8_t> raw = sim().RenderDeliveredLine(line);
+    if (control_->LastPlan().oneBitTransfer) return Unpack1(raw, control_->LastPlan().widthPx);
+    return raw;
+  }
+
+  // A 16- or 256-colour palette file of grey levels and the sheet's block colours.
+  std::string MakePalette(int colours) {
+    auto pal = std::make_unique<PaletteFile>();
+    std::vector<std::array<int, 3>> c;
+    const int blocks[6][3] = {{220, 30, 30}, {30, 180, 60}, {40, 60, 200},
+                              {230, 210, 40}, {40, 200, 210}, {200, 50, 180}};
+    for (auto& b : blocks) c.push_back({b[0], b[1], b[2]});
+    while (static_cast<int>(c.size()) < colours) {
+      const int g = static_cast<int>((c.size() - 6) * 255 / (colours - 7));
+      c.push_back({g, g, g});
+    }
+    for (int cell = 0; cell < 65536; ++cell) {
+      const int r = ((cell >> 11) << 3) + 4, g = (((cell >> 5) & 63) << 2) + 2, b = ((cell & 31) << 3) + 4;
+      int best = 0, bestD = 1 << 30;
+      for (int i = 0; i < colours; ++i) {
+        const int d = (r - c[i][0]) * (r - c[i][0]) + (g - c[i][1]) * (g - c[i][1]) + (b - c[i][2]) * (b - c[i][2]);
+        if (d < bestD) { bestD = d; best = i; }
+      }
+      pal->Lookup[cell] = static_cast<uint8_t>(best);
+    }
+    pal->N = pal->M = static_cast<uint8_t>(colours - 1);
+    for (int i = 0; i < colours; ++i) {
+      for (int k = 0; k < 3; ++k) pal->Palette[3 * i + k] = pal->OutputPalette[3 * i + k] = static_cast<uint8_t>(c[i][k]);
+      pal->Map[i] = static_cast<uint8_t>(i);
+    }
+    const std::string path = dir_ + "/pal" + std::to_string(colours) + ".apt";
+    EXPECT_TRUE(SavePaletteFile(path, *pal));
+    return path;
+  }
+
+  test::FakeScanHost host_;
+  std::unique_ptr<sim::ScopedStiScanner> sti_;
+  std::unique_ptr<CTrennic> trennic_;
+  std::unique_ptr<ScsiScanControl> control_;
+  ImageState* image_ = nullptr;
+  std::string out_;
+};
+
+struct ModeFormat {
+  int mode;
+  uint32_t format;
+};
+
+std::vector<ModeFormat> AllModeFormats() {
+  std::vector<ModeFormat> v;
+  for (int mode = 0; mode <= 6; ++mode)
+    for (uint32_t f : OutputFormatList(mode)) v.push_back({mode, f});
+  return v;
+}
+
+TEST_F(ScsiScan, EveryColourModeAndOutputFormat) {
+  SetTextField(ScanSettings.Palette16File, MakePalette(16));
+  SetTextField(ScanSettings.Palette256File, MakePalette(64));
+  for (const ModeFormat& mf : AllModeFormats()) {
+    SCOPED_TRACE("mode " + std::to_string(mf.mode) + " format " + std::to_string(mf.format));
+    FreeImageChain(image_);
+    image_ = NewImageState();
+    Output(mf.mode, mf.format);
+    ASSERT_TRUE(Scan());
+    const ScanResult r = control_->LastResult();
+    EXPECT_EQ(r.end, ScanEnd::Complete);
+    EXPECT_EQ(r.linesReceived, 100);
+    EXPECT_EQ(host_.Codes().back(), "P9");
+    const int width = control_->LastPlan().widthPx;
+    EXPECT_EQ(width, 192);
+
+    Decoded d = Decode(out_);
+    if (mf.format == 0x40004 || mf.format == 0x30004) {
+      // PDF: the library may not read its own PDF back; the file must exist and be a PDF.
+      if (d.rc != IM_OK) {
+        std::ifstream f(out_, std::ios::binary);
+        char head[5] = {};
+        f.read(head, 4);
+        EXPECT_EQ(std::string(head), "%PDF");
+        continue;
+      }
+    }
+    ASSERT_EQ(d.rc, IM_OK) << out_;
+    ASSERT_EQ(d.width, width);
+    ASSERT_EQ(d.height, 100);
+    double worst = 0;
+    int wrongRows = 0;
+    for (int y = 0; y < 100; ++y) {
+      const std::vector<uint8_t> want = Expected(y);
+      if (Lossy(mf.format)) {
+        // Lossy codecs: compare brightness (colour noise of single pixels is where they lose).
+        worst = std::max(worst, MeanDifference(Luma(d.rows[y], mf.mode), Luma(want, mf.mode)));
+      } else if (d.rows[y] != want) {
+        ++wrongRows;
+      }
+    }
+    if (Lossy(mf.format)) {
+      EXPECT_LT(worst, 8.0);
+    }
+    EXPECT_EQ(wrongRows, 0);
+
+    // The working copy holds the same lines as the raw image of the document.
+    if (control_->LastPlan().workingCopy) {
+      ASSERT_FALSE(image_->rawPath.empty());
+      Decoded raw = Decode(image_->rawPath);
+      ASSERT_EQ(raw.rc, IM_OK);
+      ASSERT_EQ(raw.height, 100);
+      EXPECT_EQ(image_->sourceForm, 2u);
+      if (mf.mode != 4 && mf.mode != 6) {
+        EXPECT_EQ(raw.rows[50], Expected(50));
+      }
+    } else {
+      EXPECT_TRUE(image_->rawPath.empty());
+    }
+  }
+}
+
+TEST_F(ScsiScan, FilterOrderTracedThroughFakeFilters) {
+  std::mutex m;
+  std::vector<std::string> trace;
+  auto add = [&](const std::string& what) {
+    std::lock_guard<std::mutex> lock(m);
+    trace.push_back(what);
+  };
+  struct Named final : ScanStage {
+    std::string name;
+    std::function<void(const std::string&)> add;
+    void Process(uint8_t*, int, int) override { add(name); }
+  };
+  control_->stageFactory = [&](InScanFilter f) -> std::unique_ptr<ScanStage> {
+    auto s = std::make_unique<Named>();
+    s->add = add;
+    switch (f) {
+      case kFilterNoiseRemoval: s->name = "noise"; break;
+      case kFilterSharpen: s->name = "sharpen"; break;
+      case kFilterMirror: s->name = "mirror"; break;
+      case kFilterToneCurve: s->name = "tone"; break;
+      case kFilterBrightCont: s->name = "brightcont"; break;
+      case kFilterBWPoint: s->name = "bwpoint"; break;
+      case kFilterInvert: s->name = "invert"; break;
+      case kFilterThreshold: s->name = "threshold"; break;
+      case kFilterDespeckle: s->name = "despeckle"; break;
+    }
+    return s;
+  };
+  control_->trace = [&](const char* what) { add(what); };
+  DescreenSettings.enabled = SharpenSettings.enabled = MirrorSettings.enabled = 1;
+  GammaSettings.enabled = BrightContSettings.enabled = BWPointSettings.enabled = 1;
+  InvertSettings.enabled = DespeckleSettings.enabled = 1;
+  ScanSettings.CustomLength = 8;  // one block
+
+  Output(0, 2);  // RGB to JPEG: a working copy is written
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(trace, (std::vector<std::string>{"noise", "sharpen", "mirror", "tone", "brightcont",
+                                             "bwpoint", "invert", "copy", "draw", "output"}));
+  trace.clear();
+  FreeImageChain(image_);
+  image_ = NewImageState();
+  BWThresholdSettings.SoftwareThreshold = 1;
+  Output(4, 1);
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(trace, (std::vector<std::string>{"mirror", "invert", "copy", "threshold", "despeckle",
+                                             "draw", "output"}));
+  DescreenSettings.enabled = SharpenSettings.enabled = MirrorSettings.enabled = 0;
+  GammaSettings.enabled = BrightContSettings.enabled = BWPointSettings.enabled = 0;
+  InvertSettings.enabled = DespeckleSettings.enabled = 0;
+}
+
+TEST_F(ScsiScan, RealInScanFiltersChangeThePixels) {
+  InvertSettings.enabled = 1;
+  MirrorSettings.enabled = 1;
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  InvertSettings.enabled = 0;
+  MirrorSettings.enabled = 0;
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  for (int y : {0, 37, 99}) {
+    std::vector<uint8_t> want = Expected(y);
+
+    std::reverse(want.begin(), want.end());
+    for (auto& v : want) v = static_cast<uint8_t>(~v);
+    EXPECT_EQ(d.rows[y], want) << y;
+  }
+}
+
+struct EarlyEndCase {
+  const char* name;
+  bool stop;          // the user stops after 40 lines; otherwise the paper ends at line 50
+  bool plainTiff;
+  bool noPad;
+};
+
+class ScsiScanEarlyEnd : public ScsiScan, public ::testing::WithParamInterface<EarlyEndCase> {};
+
+TEST_P(ScsiScanEarlyEnd, WhiteFillOrCut) {
+  const EarlyEndCase c = GetParam();
+  if (!c.stop) {
+    sim::SimScannerConfig cfg;
+    cfg.sheet.paperTop = 0;
+    cfg.sheet.paperLength = 600;  // half an inch: 50 lines at 100 dpi
+    StartScanner(cfg);
+  }
+  ScanSettings.OutputIsPlainTiff = c.plainTiff;
+  ScanSettings.NoPadOutput = c.noPad;
+  Output(3, 1);  // grey, uncompressed TIFF (plain stream output)
+  if (c.stop) {
+    control_->trace = [this](const char* what) {
+      if (std::string(what) == "output" && host_.display.lines >= 40) control_->StopScan();
+    };
+  }
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, c.stop ? ScanEnd::Stopped : ScanEnd::EndOfMedium);
+  if (c.stop) {
+    EXPECT_GE(r.linesReceived, 40);
+    EXPECT_LT(r.linesReceived, 100);
+  } else {
+    // The paper ends after 50 lines; the read that meets the end delivers nothing, so the
+    // scan holds the six whole blocks before it.
+    EXPECT_EQ(r.linesReceived, 48);
+  }
+  const int received = r.linesReceived;
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  const bool cut = c.plainTiff || c.noPad;
+  if (cut) {
+    EXPECT_TRUE(r.cut);
+    EXPECT_EQ(d.height, received);  // the header says how many lines there are
+    EXPECT_EQ(image_->height, received);
+    EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"S9", "T8"}));
+  } else {
+    EXPECT_TRUE(r.whiteFilled);
+    ASSERT_EQ(d.height, 100);
+    EXPECT_EQ(d.rows[received - 1], Expected(received - 1));
+    for (int y = received; y < 100; ++y)
+      ASSERT_EQ(d.rows[y], std::vector<uint8_t>(d.width, 255)) << y;
+    EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"P9"}));
+    if (c.stop) {
+      EXPECT_EQ(host_.progressCaptions.back(), 33074);
+    }
+  }
+  EXPECT_EQ(d.rows[10], Expected(10));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScsiScanEarlyEnd,
+    ::testing::Values(EarlyEndCase{"StopPadded", true, false, false},
+                      EarlyEndCase{"StopPlainTiff", true, true, false},
+                      EarlyEndCase{"StopNoPad", true, false, true},
+                      EarlyEndCase{"EndOfMediumPadded", false, false, false},
+                      EarlyEndCase{"EndOfMediumPlainTiff", false, true, false},
+                      EarlyEndCase{"EndOfMediumNoPad", false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ScsiScan, EscDuringWhiteFillRejectsThePage) {
+  Output(3, 3);
+  ScanSettings.CustomLength = 1000;
+  control_->trace = [this](const char* what) {
+    if (std::string(what) == "output" && host_.display.lines >= 16) control_->StopScan();
+  };
+  host_.escAtPump = 5;
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_TRUE(r.fillCancelled);
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"P9", "P5"}));
+}
+
+TEST_F(ScsiScan, FullHeightEndsWithoutStop) {
+  Output(0, 3);
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"P9"}));
+  // No stop command (SEND with data type 1) after the scan started.
+  int stops = 0;
+  for (const auto& rec : sim().LogOf(0x2A))
+    if (rec.cdb[2] == 1 && rec.cdb[4] == 0 && rec.cdb[5] == 0) ++stops;
+  EXPECT_EQ(stops, 0);
+  EXPECT_EQ(CancelFlag.load(), 0);
+}
+
+TEST_F(ScsiScan, ReadErrorAtLineIsReportedAndCut) {
+  Output(0, 3);
+  sim().FailReadAtLine(37);
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::ReadError);
+  EXPECT_TRUE(r.cut);
+  EXPECT_FALSE(r.whiteFilled);
+  EXPECT_LE(r.linesReceived, 37);
+  EXPECT_EQ(host_.messages, std::vector<int>{33089});
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"S9", "T8"}));
+  EXPECT_EQ(image_->height, r.linesReceived);
+  EXPECT_EQ(image_->region.bottom, r.linesReceived - 1);
+}
+
+TEST_F(ScsiScan, ScannerErrorIsNotAFullPage) {
+  Output(3, 1);
+  sim().FailCommand(4, sim::Sense{0x04, 0x44, 0x00}, 0x28);  // the fourth READ fails
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::ScannerError);
+  EXPECT_TRUE(r.cut);
+  EXPECT_FALSE(r.whiteFilled);
+  EXPECT_EQ(r.linesReceived, 24);
+  ASSERT_EQ(host_.texts.size(), 1u);
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"S9", "T8"}));
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  EXPECT_EQ(d.height, 24);
+}
+
+TEST_F(ScsiScan, NoDataIsReported) {
+  Output(3, 1);
+  sim().EmptyReads(1000000);
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::NoData);
+  EXPECT_EQ(r.linesReceived, 0);
+  EXPECT_FALSE(r.whiteFilled);
+  EXPECT_EQ(host_.texts.size(), 1u);
+}
+
+TEST_F(ScsiScan, StartFailuresLeaveNothingRunning) {
+  // Empty area.
+  ScanSettings.CustomWidth = 0;
+  Output(0, 3);
+  EXPECT_FALSE(control_->StartScan(image_));
+  EXPECT_EQ(host_.messages, std::vector<int>{kStrEmptyArea});
+  // Existing output, answered No.
+  ScanSettings.CustomWidth = 200;
+  { std::ofstream(out_) << "x"; }
+  host_.answerYes = false;
+  EXPECT_FALSE(control_->StartScan(image_));
+  ASSERT_EQ(host_.questions.size(), 1u);
+  EXPECT_EQ(host_.questions[0], "33009:" + out_);
+  // Colour mode 7 is refused.
+  host_.answerYes = true;
+  ScanSettings.ColourMode = 7;
+  EXPECT_FALSE(control_->StartScan(image_));
+  EXPECT_FALSE(control_->Scanning());
+  EXPECT_EQ(sim().LogOf(0x1B).size(), 0u);  // no SCAN was sent
+}
+
+TEST_F(ScsiScan, AutomaticWidthOnASheetWithKnownEdges) {
+  sim::SimScannerConfig cfg;
+  cfg.sheet.paperTop = 1800;    // the paper arrives after 1.5 inches
+  cfg.sheet.paperLeft = 1200;   // 1 inch
+  cfg.sheet.paperWidth = 9600;  // 8 inches
+  cfg.sheet.paperLength = 2400;
+  StartScanner(cfg);
+  ScanSettings.SizeMode = 0;
+  ScanSettings.OutputIsPlainTiff = 1;  // the real scan runs to the paper's end, then is cut
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(ScanWindowSize.Left, 80);
+  EXPECT_EQ(ScanWindowSize.Width, 899 + 20 - 80);
+  EXPECT_EQ(ScanSettings.AreaLeft, 80);
+  EXPECT_EQ(host_.progressCaptions.front(), kStrAutoSizeCaption);
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
+  // 3.5 inches to the end of the paper; the library drops the lines of the read that meets
+  // the end, so the scan keeps the whole blocks before it.
+  EXPECT_EQ(r.linesReceived, 344);
+  EXPECT_EQ(ScanSettings.CustomLength, 344);
+  EXPECT_TRUE(host_.messages.empty());
+}
+
+TEST_F(ScsiScan, AutomaticWidthWithoutEdgesFallsBackToFullWidth) {
+  sim::SimScannerConfig cfg;
+  cfg.sheet.paperWidth = 0;  // nothing but the backing: a uniform pre-scan
+  cfg.sheet.paperLength = 4800;
+  StartScanner(cfg);
+  ScanSettings.SizeMode = 0;
+  ScanSettings.OutputIsPlainTiff = 1;
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  ASSERT_EQ(host_.messages.size(), 1u);
+  EXPECT_EQ(host_.messages.front(), kStrNoEdges);
+  EXPECT_EQ(ScanWindowSize.Left, 0);
+  EXPECT_EQ(ScanWindowSize.Width, 5399);
+}
+
+TEST_F(ScsiScan, PalettePreScanWritesAutomaticPalette) {
+  ScanSettings.ColourMode = 1;
+  ScanSettings.AutoPalette256 = 1;
+  Output(1, 3);
+  ASSERT_TRUE(Scan());
+  const std::string path = g_szDataFolder + "/AutoPalette256.tmp";
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(image_->paletteFilePath, path);
+  EXPECT_EQ(host_.progressCaptions.front(), kStrPreScanCaption);
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+}
+
+TEST_F(ScsiScan, PalettePreScanCancelledByEscFails) {
+  ScanSettings.ColourMode = 2;
+  ScanSettings.AutoPalette16 = 1;
+  ScanSettings.CustomLength = 2000;
+  Output(2, 3);
+  host_.escAtPump = 2;
+  EXPECT_FALSE(control_->StartScan(image_));
+  EXPECT_FALSE(std::filesystem::exists(g_szDataFolder + "/AutoPalette16.tmp"));
+  EXPECT_FALSE(control_->Scanning());
+}
+
+}  // namespace
+}  // namespace orb
