@@ -12,6 +12,7 @@
 #include "engine/ReadWrite/LinePacking.h"
 #include "engine/ReadWrite/StreamFiles.h"
 #include "engine/ReadWrite/TiffHeader.h"
+#include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "platform/Files.h"
 
@@ -635,8 +636,11 @@ int32_t StoredLineBytes(const ImageState& image) {
 }
 
 std::string TempFilesFolder() {
-  std::lock_guard<std::mutex> lock(g_tempFolderMutex);
-  return g_tempFolder;
+  {
+    std::lock_guard<std::mutex> lock(g_tempFolderMutex);
+    if (!g_tempFolder.empty()) return g_tempFolder;
+  }
+  return WorkingFolder();
 }
 
 void SetTempFilesFolder(const std::string& folder) {

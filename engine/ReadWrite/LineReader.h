@@ -112,8 +112,8 @@ int32_t StoredLineBytes(const ImageState& image);
 // True when the image's black and white lines are stored packed 8 pixels a byte.
 bool IsPackedBilevel(const ImageState& image);
 
-// Folder of the temporary raw image files (the working folder setting); tests and the
-// application set it. Empty means the current folder.
+// Folder of the temporary raw image files: the one set here, else the working folder of
+// the settings.
 std::string TempFilesFolder();
 void SetTempFilesFolder(const std::string& folder);
 

@@ -157,7 +157,8 @@ void TiffWriterMain(LineWriter* w) {
   const ImageState& image = *w->image;
   const int32_t lineBytes = orb::WrittenLineBytes(image);
   std::vector<uint8_t> line(static_cast<size_t>(std::max(lineBytes, 1)), 0);
-  int result = StartImageOutput(w);
+  // The output was started by OpenScanOutput.
+  int result = w->outputStarted ? IM_OK : IM_ERR_PARAM;
   if (result == IM_OK) {
     for (int32_t row = 0; row < image.height; ++row) {
       if (ScanLinesCallback(w, line.data(), row, lineBytes) != IM_OK) {
@@ -246,6 +247,17 @@ int OpenScanOutput(LineWriter* writer) {
   w.scanOpen = true;
   if (code == OF_TIFF) {
     image.fileHandle = fd;
+    // Started here, on the caller's thread, so that a failed start is reported at once.
+    if (StartImageOutput(&w) != IM_OK) {
+      ::close(fd);
+      image.fileHandle = kNoFile;
+      ::unlink(w.tempPath.c_str());
+      w.tempPath.clear();
+      w.bufferA.clear();
+      w.scanOpen = false;
+      if (w.lastError.empty()) w.lastError = "the image output cannot start";
+      return -1;
+    }
     w.thread = std::thread(TiffWriterMain, &w);
   } else {
     w.outputHandle = fd;

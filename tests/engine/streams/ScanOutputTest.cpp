@@ -271,6 +271,29 @@ TEST(ScanOutput, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   orb::FreeImageChain(img);
 }
 
+TEST(ScanOutput, AKindNoOutputHoldsIsReportedAndLeavesNoFile) {
+  HostScope host;
+  TempDir dir;
+  ImageState* img = MakeImage(IK_CMYK32, 6, 4);
+  img->sourcePath = dir.File("cmyk.out");
+  img->outputFormat = OF_TIFF;
+  {
+    LineWriter w(img);
+    EXPECT_EQ(OpenScanOutput(&w), -1);
+    EXPECT_FALSE(w.lastError.empty());
+  }
+  img->outputFormat = OF_PNG;
+  {
+    LineWriter w(img);
+    ASSERT_EQ(OpenScanOutput(&w), 0);
+    std::vector<uint8_t> lines(4 * 24, 1);
+    WriteScanLines(&w, lines.data(), static_cast<int64_t>(lines.size()));
+    EXPECT_EQ(CloseScanOutput(&w), -1);
+  }
+  EXPECT_EQ(dir.CountFiles(), 0u);
+  orb::FreeImageChain(img);
+}
+
 TEST(ScanOutput, AnOutputThatCannotBeCreatedIsRefused) {
   HostScope host;
   TempDir dir;
