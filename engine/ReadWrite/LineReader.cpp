@@ -297,7 +297,7 @@ bool TakeDecodedRow(LineReader* r, const uint8_t* line, int row, int bytes) {
 }
 
 // Ends the GUI-thread opening's use of the raw image file and the display.
-void FinishGuiDecode(LineReader* r, bool completed) {
+void FinishGuiDecode(LineReader* r) {
   ImageState& image = *r->image;
   if (orb::IDisplaySink* d = orb::Host().display) {
     d->DrawIncomingBand(orb::IDisplaySink::kStepEnd, r->lineBuffer.data(), 1);
@@ -307,8 +307,8 @@ void FinishGuiDecode(LineReader* r, bool completed) {
   r->lineBuffer.shrink_to_fit();
   r->decodeBlock.clear();
   r->decodeBlock.shrink_to_fit();
-  // What was decoded stays readable from the raw image file.
-  (void)completed;
+  // What was decoded stays readable from the raw image file (all of it, or as far as the
+  // user let it come).
   image.sourceForm = 2;
   if (orb::IDisplaySink* d = orb::Host().display) d->EndProgressiveDisplay();
   r->guiDecode = false;
@@ -605,18 +605,18 @@ int ReadLinesCallback(void* user, uint8_t* line, int row, int bytes) {
   if (CancelFlag.load() != 0) {
     // Keep what was decoded: the image stays readable as far as it came.
     FlushDecodeBlock(r);
-    FinishGuiDecode(r, false);
+    FinishGuiDecode(r);
     return IM_STOPPED;
   }
   if (!TakeDecodedRow(r, line, row, bytes)) {
     orb::Notify(kMsgNotEnoughDiskSpace, orb::MessageIcon::Error);
-    FinishGuiDecode(r, false);
+    FinishGuiDecode(r);
     return IM_STOPPED;
   }
   orb::PumpMessages();
   if (display) display->DrawIncomingBand(orb::IDisplaySink::kStepBand, r->lineBuffer.data(), 1);
   if (row != r->image->height - 1) return IM_OK;
-  FinishGuiDecode(r, true);
+  FinishGuiDecode(r);
   return IM_OK;
 }
 

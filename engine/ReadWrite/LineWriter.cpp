@@ -122,7 +122,11 @@ int StartImageOutput(LineWriter* writer) {
   if (!texts.artist.empty()) IM_TiffSetArtist(texts.artist.c_str());
   int result = IM_WriteStart(image.fileHandle, &ctx);
   writer->outputStarted = (result == IM_OK);
-  if (result != IM_OK) writer->lastError = "the image output cannot start";
+  if (result != IM_OK) {
+    writer->lastError = "the image output cannot start";
+    // Whether the stream opens before or after this, nothing will be written.
+    writer->writeResult.store(result);
+  }
   return result;
 }
 
@@ -151,7 +155,6 @@ int OpenWriteStream(LineWriter* writer) {
   w.blockFull = std::make_unique<orb::Event>(orb::Event::Reset::Auto, false);
   w.writerIdle = std::make_unique<orb::Event>(orb::Event::Reset::Manual, true);
   w.stopRequested.store(false);
-  w.writeResult.store(w.outputStarted ? IM_OK : IM_ERR_PARAM);
   w.thread = std::thread(WriterMain, &w);
   w.streamOpen = true;
   return 0;
