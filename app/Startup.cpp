@@ -8,10 +8,6 @@
 #include "app/ShellFileOperation.h"
 #include "engine/Settings.h"
 #include "platform/Folders.h"
-#if __has_include("engine/ScanLog.h")
-#include "engine/ScanLog.h"
-#define ORB_HAVE_SCAN_LOG 1
-#endif
 
 namespace orb {
 
@@ -56,9 +52,7 @@ SettingsSaveRule LoadAllSettings(const std::string& dataFolder) {
   SettingsSaveRule rule = CheckSettingsReadable(dataFolder);
   LoadScanData();
   LoadMiscData();
-#ifdef ORB_HAVE_SCAN_LOG
   LoadScanLogTotals();
-#endif
   return rule;
 }
 
@@ -67,9 +61,7 @@ bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule
   bool ok = true;
   if (rule.scanData) ok = SaveScanData() == 0 && ok;
   if (rule.miscData) ok = SaveMiscData() == 0 && ok;
-#ifdef ORB_HAVE_SCAN_LOG
   if (rule.scanLogTotals) ok = SaveScanLogTotals() == 0 && ok;
-#endif
   return ok;
 }
 

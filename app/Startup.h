@@ -3,10 +3,11 @@
 
 #include <string>
 
+#include "engine/ScanLog.h"  // kScanLogTotalsFile
+
 namespace orb {
 
 inline constexpr const char* kInitialDataFolder = "OrbalonData";  // in the program folder
-inline constexpr const char* kScanLogTotalsFile = "ScanLogTots.dat";
 
 // First run: the data folder has no "MiscData.dat" yet.
 bool NeedsFirstRunCopy(const std::string& dataFolder);
