@@ -19,14 +19,15 @@ inline constexpr int IDD_PAGE_OTHER_TOOLS = 107;
 inline constexpr int IDD_PAGE_SETTINGS = 211;
 inline constexpr int IDD_PAGE_CONNECTION = 127;
 // Pages of the scan settings sheet.
-inline constexpr int IDD_PAGE_SCAN_OUTPUT = 35101;
-inline constexpr int IDD_PAGE_SCAN_GENERAL = 35102;
-inline constexpr int IDD_PAGE_SCAN_EXTENDED = 35103;
-inline constexpr int IDD_PAGE_SCAN_MEDIA = 35104;
+inline constexpr int IDD_PAGE_SCAN_OUTPUT = 20101;
+inline constexpr int IDD_PAGE_SCAN_GENERAL = 20102;
+inline constexpr int IDD_PAGE_SCAN_EXTENDED = 20103;
+inline constexpr int IDD_PAGE_SCAN_MEDIA = 20104;
 
 // Controls and commands.
 inline constexpr int IDC_LAYOUT_BUTTON = 1349;  // dialog bar button running the layout command
 inline constexpr int ID_TOGGLE_LAYOUT = 40012;
+inline constexpr int ID_SEND_MAIL = 40039;
 
 // Bitmaps of the layout button (images in the module).
 inline constexpr int IDB_LAYOUT_COMPACT = 303;
@@ -57,6 +58,13 @@ inline constexpr int IDS_PAGE_SCAN_MEDIA = 35104;
 inline constexpr int IDS_PANE_SCAN = 35110;          // captions of the docked panes
 inline constexpr int IDS_PANE_THUMBNAIL = 35111;
 inline constexpr int IDS_PANE_VIEW_OPTIONS = 35112;
+
+// Ids of 0x7FFF and above do not fit the toolkit's ids of menu items, tools and windows
+// (0 to 0x7FFE). They are carried moved down by 0x2000, into 0x5FFF..0x7FFE, a range no
+// other id of the program uses; the module's XRC names such objects by the moved number.
+constexpr int WxCommandId(int command) { return command >= 0x7FFF ? command - 0x2000 : command; }
+constexpr int CommandFromWx(int id) { return id >= 0x5FFF && id <= 0x7FFE ? id + 0x2000 : id; }
+static_assert(WxCommandId(40039) < 0x7FFF && CommandFromWx(WxCommandId(32793)) == 32793);
 
 enum class Kind { String, Object, Image };
 struct Required {

@@ -80,10 +80,11 @@ bool CMainFrame::Build() {
     if (wxFileExists(optional)) m_optionalLibrary.Load(optional, wxDL_DEFAULT | wxDL_QUIET);
   }
 
-  Bind(wxEVT_MENU, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::ID_TOGGLE_LAYOUT);
+  Bind(wxEVT_MENU, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::WxCommandId(res::ID_TOGGLE_LAYOUT));
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::IDC_LAYOUT_BUTTON);
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
-  Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(MailAvailable() && GetDocumentManager()->GetCurrentDocument()); }, 40039);
+  Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(MailAvailable() && GetDocumentManager()->GetCurrentDocument()); },
+       res::WxCommandId(res::ID_SEND_MAIL));
   return true;
 }
 

@@ -58,8 +58,10 @@ bool COrbalonApp::OnInit() {
     return false;
   }
   if (m_instanceChecker->IsAnotherRunning()) {
-    AskRunningInstanceToRaise();
-    return false;
+    // Ends at once without a window; the exit status says whether the running one heard.
+    m_exitCode = AskRunningInstanceToRaise() ? 0 : 1;
+    m_exitAtOnce = true;
+    return true;
   }
 
   orb::gui::InstallMessageTransport();
@@ -78,8 +80,9 @@ bool COrbalonApp::OnInit() {
   // 7. Language module, from the program folder only, with English as the fallback.
   orb::LanguageChoice lang = orb::ChooseLanguageModule(g_szProgramFolder, MiscSettings.LanguageId);
   if (lang.usedFallback) {
-    wxMessageBox(wxString::Format(orb::kLanguageFallbackMessage, wxString::FromUTF8(lang.requestedName)),
-                 "Orbalon", wxOK);
+    wxString text = wxString::Format(orb::kLanguageFallbackMessage, wxString::FromUTF8(lang.requestedName));
+    std::fprintf(stderr, "orbalon: %s\n", static_cast<const char*>(text.utf8_str()));
+    wxMessageBox(text, "Orbalon", wxOK);
   }
   wxString xrcError;
   if (!lang.module || !orb::gui::LoadXrcModule(*lang.module, &xrcError)) {
@@ -144,7 +147,7 @@ bool COrbalonApp::OnInit() {
   if (!m_instanceServer.Start(orb::InstanceSocketPath(orb::SingleInstanceName()),
                               [](const std::string& request) {
                                 if (request == kRaiseRequest)
-                                  wxTheApp->CallAfter([] { wxGetApp().RaiseMainWindow(); });
+                                  wxTheApp->CallAfter([] { static_cast<COrbalonApp*>(wxTheApp)->RaiseMainWindow(); });
                               },
                               &err)) {
     std::fprintf(stderr, "orbalon: a second start cannot reach this one: %s\n", err.c_str());
@@ -160,6 +163,11 @@ bool COrbalonApp::OnInit() {
     if (open) OpenDocumentFile(file);
   });
   return true;
+}
+
+int COrbalonApp::OnRun() {
+  if (m_exitAtOnce) return m_exitCode;
+  return wxApp::OnRun();
 }
 
 int COrbalonApp::OnExit() {

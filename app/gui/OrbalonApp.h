@@ -21,6 +21,7 @@ class COrbalonApp : public wxApp {
   COrbalonApp();
   ~COrbalonApp() override;
   bool OnInit() override;
+  int OnRun() override;
   int OnExit() override;
   int FilterEvent(wxEvent& event) override;
 
@@ -47,6 +48,9 @@ class COrbalonApp : public wxApp {
   CMainFrame* m_frame = nullptr;
   // Settings reach their files at exit only after a complete start-up.
   bool m_saveSettingsAtExit = false;
+  // A second start: nothing runs, the process ends with m_exitCode.
+  bool m_exitAtOnce = false;
+  int m_exitCode = 0;
   orb::SettingsSaveRule m_saveRule;
 };
 

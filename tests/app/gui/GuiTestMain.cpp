@@ -1,0 +1,53 @@
+// Main of the application's GUI tests: a plain wxApp (not the program's), the English
+// language module of the build loaded as the program would, then the tests.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include "app/LanguageModule.h"
+#include "app/gui/AppMessage.h"
+#include "app/gui/Resources.h"
+#include "app/gui/WndWithToolTip.h"
+#include "tests/app/TestUtil.h"
+
+namespace {
+class GuiTestApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
+
+namespace {
+// A toolkit assertion fails the running test instead of waiting on a dialog nobody answers.
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+  ADD_FAILURE_AT(static_cast<const char*>(file.utf8_str()), line)
+      << "toolkit assertion " << cond << " in " << func << ": " << msg;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  wxSetAssertHandler(&FailOnAssert);
+  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
+    fprintf(stderr, "cannot start the toolkit (no display?)\n");
+    return 1;
+  }
+  orb::gui::InstallMessageTransport();
+  std::string err;
+  auto module = orb::LanguageModule::Load(orbtest::ProgramFolder() / "Lang9.xrs", &err);
+  wxString xrcErr;
+  if (!module || !orb::gui::LoadXrcModule(*module, &xrcErr)) {
+    fprintf(stderr, "cannot load the English module: %s %s\n", err.c_str(),
+            static_cast<const char*>(xrcErr.utf8_str()));
+    return 1;
+  }
+  orb::SetCurrentLanguage(std::move(module));
+  orb::gui::ConfigureToolTips();
+  int rc = RUN_ALL_TESTS();
+  wxTheApp->OnExit();
+  wxEntryCleanup();
+  return rc;
+}

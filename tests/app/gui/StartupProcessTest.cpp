@@ -1,0 +1,145 @@
+// The program itself, started as a process in this test's X server with private folders:
+// a second start raises the first and ends without touching the settings; a program folder
+// without the English module ends with the fixed message and writes nothing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "app/InstanceChannel.h"
+#include "tests/app/TestUtil.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Env {
+  explicit Env(const fs::path& root) {
+    vars = {{"HOME", (root / "home").string()},          {"XDG_DATA_HOME", (root / "data").string()},
+            {"XDG_CONFIG_HOME", (root / "config").string()}, {"XDG_CACHE_HOME", (root / "cache").string()},
+            {"XDG_DOCUMENTS_DIR", (root / "home/Documents").string()},
+            {"XDG_RUNTIME_DIR", (root / "run").string()}};
+    for (auto& [k, v] : vars) fs::create_directories(v);
+    fs::permissions(root / "run", fs::perms::owner_all);
+  }
+  std::vector<std::string> Strings() const {
+    std::vector<std::string> out;
+    for (char** e = environ; *e; ++e) {
+      std::string s(*e);
+      if (!vars.count(s.substr(0, s.find('=')))) out.push_back(s);
+    }
+    for (auto& [k, v] : vars) out.push_back(k + "=" + v);
+    return out;
+  }
+  std::string SocketPath() const { return vars.at("XDG_RUNTIME_DIR") + "/orbalon-" + std::to_string(getuid()) + ".sock"; }
+  fs::path DataFolder() const { return fs::path(vars.at("XDG_DATA_HOME")) / "OrbalonData"; }
+  std::map<std::string, std::string> vars;
+};
+
+pid_t Spawn(const fs::path& program, const Env& env, int stderrFd = -1) {
+  std::vector<std::string> envs = env.Strings();
+  std::vector<char*> envp;
+  for (auto& s : envs) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::string prog = program.string();
+  char* argv[] = {prog.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, prog.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for the process to end (bounded); -1 when it is still running.
+int WaitExit(pid_t pid, std::chrono::seconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+void Stop(pid_t pid) {
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+std::map<std::string, std::string> Snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  if (!fs::exists(dir, ec)) return files;
+  for (auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) files[e.path().string()] = orbtest::ReadFile(e.path());
+  return files;
+}
+
+TEST(StartupProcess, SecondStartRaisesTheFirstAndChangesNoFile) {
+  orbtest::TempDir root;
+  Env env(root.path());
+  pid_t first = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  ASSERT_GT(first, 0);
+  // The first instance listens once its start-up is complete.
+  bool up = false;
+  for (int i = 0; i < 3000 && !up; ++i) {
+    up = orb::SendInstanceRequest(env.SocketPath(), "ping", 1000);
+    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(WaitExit(first, std::chrono::seconds(0)), -1) << "the first instance ended";
+  }
+  ASSERT_TRUE(up);
+  // Settings of the user that must survive the second start untouched.
+  orbtest::WriteFile(env.DataFolder() / "MiscData.dat", std::string(2720, '\x01'));
+  auto before = Snapshot(root.path() / "data");
+
+  pid_t second = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  ASSERT_GT(second, 0);
+  int code = WaitExit(second, std::chrono::seconds(60));
+  if (code == -1) Stop(second);
+  EXPECT_EQ(code, 0) << "the second start must end at once, after the first one heard it";
+  EXPECT_EQ(WaitExit(first, std::chrono::seconds(0)), -1) << "the first instance keeps running";
+  EXPECT_EQ(Snapshot(root.path() / "data"), before);
+  Stop(first);
+}
+
+TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
+  orbtest::TempDir root;
+  Env env(root.path());
+  // A program folder holding the program and its libraries but no language module.
+  fs::path prog = root.path() / "prog";
+  fs::create_directories(prog);
+  fs::copy_file(orbtest::ProgramFolder() / "orbalon", prog / "orbalon");
+  for (auto& e : fs::directory_iterator(orbtest::ProgramFolder()))
+    if (e.path().extension() == ".so") fs::create_symlink(e.path(), prog / e.path().filename());
+
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  pid_t pid = Spawn(prog / "orbalon", env, pipeFds[1]);
+  close(pipeFds[1]);
+  ASSERT_GT(pid, 0);
+  // The fixed text goes to standard error as well as into its message box.
+  std::string err;
+  char buf[512];
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (err.find("Lang9.xrs") == std::string::npos && std::chrono::steady_clock::now() < end) {
+    ssize_t n = read(pipeFds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    err.append(buf, static_cast<size_t>(n));
+  }
+  close(pipeFds[0]);
+  Stop(pid);
+  EXPECT_NE(err.find("Unable to load the English language resource Lang9.xrs"), std::string::npos) << err;
+  for (const char* f : {"ScanData.dat", "MiscData.dat", "ScanLogTots.dat"})
+    EXPECT_FALSE(fs::exists(env.DataFolder() / f)) << f;
+}
+
+}  // namespace
