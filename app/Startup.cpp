@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/ShellFileOperation.h"
+#include "engine/ScanLog.h"
 #include "engine/Settings.h"
 #include "platform/Folders.h"
 

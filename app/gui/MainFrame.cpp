@@ -226,11 +226,7 @@ void CMainFrame::WriteScannerLine() {
   m_scanSheet->SetTabCaption(0, wxString::FromUTF8(caption));
 }
 
-// Until the imaging library's calls are part of the build, its start-up is skipped.
-#pragma weak IM_Init
-
 void CMainFrame::InitImagingLibrary() {
-  if (!&IM_Init) return;
   int rc = IM_Init();
   if (rc != 0)
     wxMessageBox(wxString::Format(orb::gui::Str(res::IDS_IMAGING_INIT_FAILED), rc), g_szAppTitle,
