@@ -1,6 +1,8 @@
 // Read streams over stored files (the raw image file or a plain TIFF read directly).
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ToolSettings.h"
 #include "tests/engine/streams/StreamTestUtil.h"
@@ -204,14 +206,27 @@ TEST(StoredRead, FollowsAFileThatARunningScanStillAppendsTo) {
   WriteRaw(img, path, 1);
   AppStatus.store(orb::kStatusScanning);
 
-  // Each sleep of the stream lets the "scan" append one more line.
+  // The "scan": a thread that appends one more line each time the stream sleeps, and
+  // tells the sleeper when the line is in the file.
+  orb::Event appendNow(orb::Event::Reset::Auto, false);
+  orb::Event appended(orb::Event::Reset::Auto, false);
+  std::thread scan([&] {
+    for (int32_t y = 1; y < img->height; ++y) {
+      if (appendNow.Wait() != orb::WaitResult::Signaled) return;
+      std::ofstream f(path, std::ios::binary | std::ios::app);
+      auto s = Line(*img, y);
+      f.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
+      f.close();
+      appended.Set();
+    }
+  });
   SleeperClock clock;
-  int appended = 1;
+  int linesInFile = 1;
   clock.onSleep = [&](int) {
-    if (appended >= img->height) return;
-    std::ofstream f(path, std::ios::binary | std::ios::app);
-    auto s = Line(*img, appended++);
-    f.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
+    if (linesInFile >= img->height) return;
+    appendNow.Set();
+    appended.Wait();
+    ++linesInFile;
   };
   LineReader r(img);
   r.clock = &clock;
@@ -223,6 +238,8 @@ TEST(StoredRead, FollowsAFileThatARunningScanStillAppendsTo) {
   }
   EXPECT_GT(clock.sleeps.load(), 0);
   EXPECT_LE(clock.sleeps.load(), img->height);
+  appendNow.Close();
+  scan.join();
   CloseReadStream(&r);
   orb::FreeImageChain(img);
 }

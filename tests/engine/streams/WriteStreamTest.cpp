@@ -115,7 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{IK_PALETTE16, 1, 9, 4}, Shape{IK_GREY, 1, 12, 5},
                       Shape{IK_GREY_FROM_GREEN, 33, 40, 40}, Shape{IK_BW, 1, 15, 1},
                       Shape{IK_BW, 9, 25, 2}, Shape{IK_BW, 12, 19, 19},
-                      Shape{IK_BW_FROM_GREEN, 20001, 100, 33}));
+                      Shape{IK_BW_FROM_GREEN, 20001, 100, 33},
+                      // 16 lines a buffer: a dozen hand-overs between the two threads.
+                      Shape{IK_GREY, 65536, 200, 7}));
 
 TEST(WriteStream, ALineCountThatFillsTheBuffersExactlyGoesThroughTheWriterThread) {
   HostScope host;
