@@ -271,6 +271,15 @@ void ScanPipeline::Finish() {
     if (!s_.workingCopy->Close(result_.finalHeight)) result_.outputOk = false;
   }
 
+  if (!result_.outputOk) {
+    // The file could not be finished (a full disk, a failing drive): say so, and hand the frame
+    // a page that is cut short rather than a finished one.
+    CancelFlag.store(1);
+    host.ShowText("The scanned image could not be written" +
+                      (image ? ": " + image->sourcePath : std::string()),
+                  "", MessageIcon::Error);
+  }
+
   if (IDisplaySink* d = host.Display()) d->DrawIncomingBand(IDisplaySink::kStepEnd, nullptr, 0);
 
   // Free what the scan owns: buffers, writers and filters.

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/AppGlobals.h"
+#include "app/ScannerEntryPoints.h"
 #include "platform/Files.h"
 #include "scanner_library/trennic.h"
 
@@ -194,6 +195,22 @@ IdentifyResult IdentifyScsiScanner(CTrennic& scanner) {
       WriteFileAtomically(presetDir + "/_FactoryDefaults.s", *bytes);
   }
   return r;
+}
+
+void InstallScsiIdentification(CTrennic* scanner) {
+  ScanningEntryPoints e = GetScanningEntryPoints();
+  e.identifyScsi = [scanner](IdentifiedScanner* out) {
+    if (!scanner) return IdentifyNoScanner(out);
+    const IdentifyResult r = IdentifyScsiScanner(*scanner);
+    if (out) {
+      out->vendor = r.texts.vendor;
+      out->model = r.texts.product;
+      out->firmware = r.texts.revision;
+      out->changed = r.scannerChanged;
+    }
+    return r.matched;
+  };
+  SetScanningEntryPoints(std::move(e));
 }
 
 }  // namespace orb

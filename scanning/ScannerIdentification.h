@@ -58,4 +58,9 @@ struct IdentifyResult {
 // the family's factory-defaults preset there.
 IdentifyResult IdentifyScsiScanner(CTrennic& scanner);
 
+// Makes the main frame's SCSI-family identification entry point run IdentifyScsiScanner on
+// `scanner` (the frame's scanner object, which must outlive the frame); the Kelvane entry
+// point stays as it is.
+void InstallScsiIdentification(CTrennic* scanner);
+
 }  // namespace orb

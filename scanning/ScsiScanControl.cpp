@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 
@@ -88,14 +89,19 @@ class LibrarySink final : public ScanLineSink {
 };
 
 // An uncompressed TIFF written through a write stream: the plain output or the working copy.
+// The output is written into a file beside its target and renamed over the target once it is
+// complete, so a scan that fails never leaves a broken file under the user's name.
 class StreamSink final : public ScanLineSink {
  public:
   StreamSink(std::unique_ptr<ImageState> own, ImageState* image, std::unique_ptr<LineWriter> w,
-             int32_t plannedHeight, int32_t lineBytes)
-      : own_(std::move(own)), image_(image), w_(std::move(w)), planned_(plannedHeight),
-        lineBytes_(lineBytes) {}
+             std::string filePath, std::string finalPath, int32_t plannedHeight, int32_t lineBytes)
+      : own_(std::move(own)), image_(image), w_(std::move(w)), filePath_(std::move(filePath)),
+        finalPath_(std::move(finalPath)), planned_(plannedHeight), lineBytes_(lineBytes) {}
   ~StreamSink() override {
-    if (!closed_) Close(0);
+    if (!closed_) {
+      failed_ = true;  // never completed: nothing is kept under the user's name
+      Close(0);
+    }
   }
   void Write(const uint8_t* lines, int count, int lineBytes) override {
     if (WriteLines(w_.get(), lines, int64_t{count} * lineBytes) != 0) failed_ = true;
@@ -104,32 +110,40 @@ class StreamSink final : public ScanLineSink {
   bool Close(int32_t lines) override {
     if (closed_) return !failed_;
     closed_ = true;
-    if (CloseWriteStream(w_.get()) != 0) failed_ = true;
+    if (CloseWriteStream(w_.get()) != 0 && lines >= planned_) failed_ = true;
     const int fd = image_->fileHandle;
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      if (::fsync(fd) != 0) failed_ = true;
+      ::close(fd);
+    }
     image_->fileHandle = kNoFile;
     // A file cut short still declares the planned height: make the header tell the truth.
-    if (lines < planned_ && !RewriteTiffHeight(image_->sourcePath, lines, lineBytes_))
+    if (!failed_ && lines < planned_ && !RewriteTiffHeight(filePath_, lines, lineBytes_))
       failed_ = true;
+    if (!finalPath_.empty()) {
+      if (!failed_ && ::rename(filePath_.c_str(), finalPath_.c_str()) != 0) failed_ = true;
+      if (failed_) ::unlink(filePath_.c_str());
+    }
     return !failed_;
   }
   bool ByLibrary() const override { return false; }
-  ImageState* Image() const { return image_; }
 
  private:
   std::unique_ptr<ImageState> own_;  // the working copy's record, when it is ours
   ImageState* image_;
   std::unique_ptr<LineWriter> w_;
+  std::string filePath_;
+  std::string finalPath_;
   int32_t planned_;
   int32_t lineBytes_;
   bool closed_ = false;
   bool failed_ = false;
 };
 
-// Opens an uncompressed TIFF stream over `image` into a new file at image->sourcePath.
-std::unique_ptr<LineWriter> OpenStream(ImageState* image) {
+// Opens an uncompressed TIFF stream over `image` into a new file at `path`.
+std::unique_ptr<LineWriter> OpenStream(ImageState* image, const std::string& path) {
   auto w = std::make_unique<LineWriter>(image);
-  const int fd = OpenSharedFile(image->sourcePath, O_RDWR | O_CREAT | O_TRUNC);
+  const int fd = OpenSharedFile(path, O_RDWR | O_CREAT | O_TRUNC);
   if (fd < 0) return nullptr;
   image->fileHandle = fd;
   // The library's output starts first: the stream's writer thread feeds it.
@@ -137,10 +151,16 @@ std::unique_ptr<LineWriter> OpenStream(ImageState* image) {
     w.reset();
     ::close(fd);
     image->fileHandle = kNoFile;
-    ::unlink(image->sourcePath.c_str());
+    ::unlink(path.c_str());
     return nullptr;
   }
   return w;
+}
+
+// A name beside `target` for the file that becomes it.
+std::string PartName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  return target + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
 }
 
 uint8_t LightestIndex(const ImageState& image, int entries) {
@@ -469,14 +489,16 @@ bool ScsiScanControl::StartScan(ImageState* image) {
     }
     setup.output = std::make_unique<LibrarySink>(std::move(w));
   } else {
-    auto w = OpenStream(image);
+    const std::string part = PartName(outName);
+    auto w = OpenStream(image, part);
     if (!w) {
       scanner_.StopScan();
       host_.WaitCursor(false);
       host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
       return false;
     }
-    setup.output = std::make_unique<StreamSink>(nullptr, image, std::move(w), p.heightPx, p.lineBytes);
+    setup.output = std::make_unique<StreamSink>(nullptr, image, std::move(w), part, outName,
+                                                p.heightPx, p.lineBytes);
   }
 
   // The working copy: the raw image the document works on.
@@ -492,14 +514,14 @@ bool ScsiScanControl::StartScan(ImageState* image) {
       copy->kind = static_cast<uint16_t>(p.workingCopyKind);
       copy->fileHandle = kNoFile;
       copy->rawFile.reset();
-      w = OpenStream(copy.get());
+      w = OpenStream(copy.get(), temp);
     }
     if (w) {
       SetRawImageFile(image, temp);
       image->sourceForm = 2;
       ImageState* raw = copy.get();
-      setup.workingCopy =
-          std::make_unique<StreamSink>(std::move(copy), raw, std::move(w), p.heightPx, p.lineBytes);
+      setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), raw, std::move(w), temp,
+                                                       std::string(), p.heightPx, p.lineBytes);
     } else {
       host_.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
     }

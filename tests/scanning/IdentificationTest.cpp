@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/ScannerEntryPoints.h"
 #include "platform/Files.h"
 #include "scanner_library/trennic.h"
 #include "tests/scanning/ScanTestSupport.h"
@@ -130,6 +131,23 @@ TEST_F(Identification, NoScannerAtAll) {
   IdentifyResult r = IdentifyScsiScanner(trennic);
   EXPECT_FALSE(r.matched);
   EXPECT_EQ(ScanSettings.MaxWidth, 5399);
+}
+
+TEST_F(Identification, FrameEntryPointUsesTheScanner) {
+  const ScanningEntryPoints saved = GetScanningEntryPoints();
+  sim::SimScannerConfig c;
+  c.product = "HALD22";
+  c.revision = "2.10";
+  sim::ScopedStiScanner sti(c);
+  CTrennic trennic;
+  InstallScsiIdentification(&trennic);
+  IdentifiedScanner found;
+  EXPECT_TRUE(GetScanningEntryPoints().identifyScsi(&found));
+  EXPECT_EQ(found.vendor, "TESSIVAN");
+  EXPECT_EQ(found.model.substr(0, 6), "HALD22");
+  EXPECT_EQ(found.firmware, "2.10");
+  EXPECT_EQ(ScanSettings.ModelCode, 20);
+  SetScanningEntryPoints(saved);
 }
 
 }  // namespace

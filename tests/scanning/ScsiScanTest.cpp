@@ -606,3 +606,97 @@ TEST_F(ScsiScan, PalettePreScanCancelledByEscFails) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+// A filter that takes its time, so the reader is always a block ahead of the processor.
+struct SlowStage final : ScanStage {
+  void Process(uint8_t* lines, int count, int lineBytes) override {
+    volatile uint32_t sum = 0;
+    for (int round = 0; round < 20; ++round)
+      for (int64_t i = 0; i < int64_t{count} * lineBytes; ++i) sum = sum + lines[i];
+    std::this_thread::yield();
+  }
+};
+
+TEST_F(ScsiScan, HandOverLosesAndOverwritesNoBlock) {
+  InvertSettings.enabled = 1;  // one stage, replaced by the slow one
+  control_->stageFactory = [](InScanFilter) { return std::make_unique<SlowStage>(); };
+  ScanSettings.CustomLength = 900;
+  Output(3, 3);
+  std::atomic<bool> targetSeenEarly{false};
+  control_->trace = [&](const char* what) {
+    if (std::string(what) == "output" && std::filesystem::exists(out_)) targetSeenEarly = true;
+  };
+  ASSERT_TRUE(Scan());
+  EXPECT_FALSE(targetSeenEarly.load());  // the target appears only when it is complete
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  ASSERT_EQ(d.height, 900);
+  int wrong = 0;
+  for (int y = 0; y < 900; ++y)
+    if (d.rows[y] != Expected(y)) ++wrong;
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(ScsiScan, PlainOutputAppearsOnlyWhenComplete) {
+  ScanSettings.CustomLength = 200;
+  Output(0, 1);
+  std::atomic<bool> targetSeenEarly{false};
+  control_->trace = [&](const char*) {
+    if (std::filesystem::exists(out_)) targetSeenEarly = true;
+  };
+  ASSERT_TRUE(Scan());
+  EXPECT_FALSE(targetSeenEarly.load());
+  EXPECT_TRUE(std::filesystem::exists(out_));
+  // Nothing is left beside it.
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+TEST_F(ScsiScan, InvertOnPaletteScansInvertsThePalette) {
+  const std::string file = MakePalette(16);
+  SetTextField(ScanSettings.Palette16File, file);
+  PaletteFile pal;
+  ASSERT_TRUE(LoadPaletteFile(file, pal));
+  InvertSettings.enabled = 1;
+  Output(2, 1);
+  ASSERT_TRUE(Scan());
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(image_->palette[i].red, 255 - pal.OutputPalette[3 * i]) << i;
+    EXPECT_EQ(image_->palette[i].blue, 255 - pal.OutputPalette[3 * i + 2]) << i;
+  }
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  EXPECT_EQ(d.rows[20], Expected(20));  // the indices are the scanner's, untouched
+  EXPECT_EQ(d.colours[0].rgbRed, 255 - pal.OutputPalette[0]);
+}
+
+TEST_F(ScsiScan, DiskWritesOffStillWritesLibraryOutput) {
+  DiskWritesDuringScanOff.store(1);
+  DisplayDuringScanOff.store(1);
+  Output(3, 3);  // PNG, through the library's writer
+  const bool started = Scan();
+  DiskWritesDuringScanOff.store(0);
+  DisplayDuringScanOff.store(0);
+  ASSERT_TRUE(started);
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  EXPECT_EQ(d.height, 100);
+  EXPECT_EQ(d.rows[99], Expected(99));
+  EXPECT_EQ(host_.display.lines, 0);  // nothing drawn while the display is off
+}
+
+TEST_F(ScsiScan, OutputThatCannotBeCreatedStopsTheScanner) {
+  Output(3, 1);
+  SetTextField(ScanSettings.OutputFileName, dir_ + "/no/such/folder/x.tif");
+  EXPECT_FALSE(control_->StartScan(image_));
+  EXPECT_FALSE(control_->Scanning());
+  ASSERT_EQ(host_.texts.size(), 1u);
+  EXPECT_FALSE(sim().Scanning());
+}
+
+}  // namespace
+}  // namespace orb
