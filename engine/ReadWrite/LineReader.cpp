@@ -122,6 +122,8 @@ int OpenStored(LineReader* r, int mode) {
   const uint64_t top = static_cast<uint64_t>(std::max(image.region.top, 0));
   r->filePos = top * static_cast<uint64_t>(r->bytesPerLine) + image.dataOffset;
   if (mode == kReadByNumber) return kReadOpenOk;
+  // Line after line: let the system read ahead generously.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   // Never less than one line, so that a very wide line still fits.
   const size_t capacity = std::max(kReadBlockBytes, static_cast<size_t>(r->bytesPerLine));
