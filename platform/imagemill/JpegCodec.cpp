@@ -19,6 +19,7 @@ namespace {
 
 constexpr size_t kBuf = 64 * 1024;
 constexpr JDIMENSION kJpegMax = 65500;
+constexpr long kMaxDecodeMemory = 1024L << 20;
 
 struct ErrorMgr {
   jpeg_error_mgr pub;
@@ -153,9 +154,13 @@ int DecodeJpeg(JpegReadState& st, int fd, uint64_t offset, uint64_t end, ReadSin
       d.bitsPerPixel = 24;
       break;
   }
-  jpeg_start_decompress(&st.cinfo);
-  d.width = static_cast<int32_t>(st.cinfo.output_width);
-  d.height = static_cast<int32_t>(st.cinfo.output_height);
+  // Progressive and multi-scan files keep every coefficient in memory: cap it, so that a
+  // huge one is refused rather than exhausting the machine.
+  st.cinfo.mem->max_memory_to_use = kMaxDecodeMemory;
+  // The size is known from the frame header: the caller sees it before anything large
+  // is allocated.
+  d.width = static_cast<int32_t>(st.cinfo.image_width);
+  d.height = static_cast<int32_t>(st.cinfo.image_height);
   if (override) {
     d.xPelsPerMeter = override->xPelsPerMeter;
     d.yPelsPerMeter = override->yPelsPerMeter;
@@ -166,8 +171,13 @@ int DecodeJpeg(JpegReadState& st, int fd, uint64_t offset, uint64_t end, ReadSin
     d.xPelsPerMeter = st.cinfo.X_density * 100;
     d.yPelsPerMeter = st.cinfo.Y_density * 100;
   }
-  if (static_cast<int>(st.cinfo.output_components) * 8 != d.bitsPerPixel) return IM_ERR_UNSUPPORTED;
+  if (int rc = CheckDesc(d); rc != IM_OK) return rc;
   if (int rc = sink.Header(d); rc != IM_OK) return rc;
+  jpeg_start_decompress(&st.cinfo);
+  if (static_cast<int32_t>(st.cinfo.output_width) != d.width ||
+      static_cast<int32_t>(st.cinfo.output_height) != d.height ||
+      static_cast<int>(st.cinfo.output_components) * 8 != d.bitsPerPixel)
+    return IM_ERR_CORRUPT;
   st.row.resize(d.RowBytes());
   while (st.cinfo.output_scanline < st.cinfo.output_height) {
     JSAMPROW p = st.row.data();
