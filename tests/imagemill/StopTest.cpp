@@ -86,3 +86,23 @@ TEST(Stop, StoppedWritesKeepWhatWasWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tiny damaged files that claim enormous images (found by fuzzing): refused or handed to
+// the header callback before anything of that size is allocated.
+TEST(HostileFiles, HugeClaimsAreRefusedCheaply) {
+  const std::string data = ORB_TEST_DATA_DIR "/imagemill/";
+  ReadCtx wide;
+  EXPECT_EQ(ReadImage(data + "huge_width.tif", &wide), IM_ERR_TOO_LARGE);
+  EXPECT_EQ(wide.headerCalls, 0);
+  ReadCtx refused;
+  refused.stopHeader = -10000;
+  EXPECT_EQ(ReadImage(data + "huge_multiscan.jpg", &refused), -10000);
+  EXPECT_EQ(refused.im.h.biWidth, 65500);
+  ReadCtx accepted;
+  EXPECT_LT(ReadImage(data + "huge_multiscan.jpg", &accepted), 0);
+  EXPECT_NE(ReadImage(data + "huge_multiscan.jpg", &accepted), IM_STOPPED);
+}
+
+}  // namespace
