@@ -1,0 +1,492 @@
+// Progressive display, display rebuild with previews, channel statistics, magnifier
+// content and print rendering, all into pixel buffers without a display.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/Display.h"
+#include "app/Document.h"
+#include "app/DisplaySink.h"
+#include "engine/EngineHost.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
+#include "tests/app/TestUtil.h"
+#include "tests/app/doc_test_util.h"
+
+namespace {
+
+using orb::DisplayImage;
+
+// A window of a fixed client size that records what it is asked to show.
+class FakeSurface : public orb::DisplaySurface {
+ public:
+  FakeSurface(int32_t w, int32_t h) : w_(w), h_(h) {}
+  orb::Rect ClientRect() const override { return orb::Rect{0, 0, w_, h_}; }
+  void PrepareView() override { ++prepared; }
+  void ShowDisplayRows(int32_t first, int32_t count) override {
+    shown.push_back({first, count});
+  }
+  void ShowFullSizeRow(int32_t row) override { fullRows.push_back(row); }
+  void Invalidate(bool erase) override {
+    ++invalidated;
+    lastErase = erase;
+  }
+  int prepared = 0, invalidated = 0;
+  bool lastErase = false;
+  std::vector<std::pair<int32_t, int32_t>> shown;
+  std::vector<int32_t> fullRows;
+
+ private:
+  int32_t w_, h_;
+};
+
+struct StatusGuard {
+  uint32_t saved = AppStatus.load();
+  ~StatusGuard() { AppStatus.store(saved); }
+};
+
+ImageState* MakeRecord(uint16_t kind, int32_t w, int32_t h, FakeSurface* surface) {
+  ImageState* s = orb::NewImageState();
+  s->kind = kind;
+  s->width = w;
+  s->height = h;
+  s->storedLineWidth = orb::StoredLineWidthFor(kind, w);
+  s->region = PixelRect{0, 0, w - 1, h - 1};
+  s->viewWindow = surface;
+  return s;
+}
+
+DisplayImage& Display(ImageState* s) { return *orb::AsDisplayImage(s->bitmaps[2]); }
+
+TEST(DocDisplayFit, TableOfFits) {
+  struct Case {
+    int32_t rw, rh, cw, ch;
+    bool open;
+    int32_t factor, w, h;
+  } cases[] = {
+      {9999, 7999, 800, 600, false, 133316, 752, 600},  // 750 rounds up to 752
+      {3, 3, 100, 100, false, 300, 100, 100},           // smaller than the window
+      {100, 50, 0, 600, false, 0, 0, 0},                // no window: no fit
+      {0, 0, 800, 600, false, 0, 0, 0},                 // empty region
+      {1600, 5, 800, 600, true, 20000, 800, 600},       // open-ended: width fitted
+      {400, 5, 800, 600, true, 10000, 400, 600},        // never below 1:1
+  };
+  for (const auto& c : cases) {
+    orb::DisplayFit f = orb::ComputeDisplayFit(c.rw, c.rh, c.cw, c.ch, c.open);
+    EXPECT_EQ(f.factor, c.factor) << c.rw << "x" << c.rh;
+    EXPECT_EQ(f.width, c.w) << c.rw << "x" << c.rh;
+    EXPECT_EQ(f.height, c.h) << c.rw << "x" << c.rh;
+  }
+}
+
+TEST(DocDisplayBand, StartStepOfALargeImage) {
+  FakeSurface view(800, 600);
+  ImageState* s = MakeRecord(IK_RGB, 10000, 8000, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  ASSERT_NE(orb::AsDisplayImage(s->bitmaps[2]), nullptr);
+  EXPECT_EQ(s->fitScale, 133316);
+  EXPECT_EQ(Display(s).width, 752);
+  EXPECT_EQ(Display(s).height, 600);
+  EXPECT_EQ(s->visibleSource.right, 800);
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  // The kept copy is made at the end.
+  EXPECT_NE(s->bitmaps[0], nullptr);
+  orb::FreeImageChain(s);
+}
+
+uint8_t ColourAt(int32_t x, int32_t y, int c) { return static_cast<uint8_t>(c == 0 ? x * 6 : c == 1 ? y * 12 : 7); }
+
+TEST(DocDisplayBand, ColourReductionSamplesFirstRowOfEachDisplayRow) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  FakeSurface view(10, 5);
+  const int32_t w = 40, h = 20;
+  ImageState* s = MakeRecord(IK_RGB, w, h, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  ASSERT_EQ(s->fitScale, 39000);
+  DisplayImage& d = Display(s);
+  ASSERT_EQ(d.width, 12);
+  ASSERT_EQ(d.height, 4);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) row[static_cast<size_t>(3 * x + c)] = ColourAt(x, y, c);
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  EXPECT_EQ(view.prepared, 1);
+  EXPECT_FALSE(view.shown.empty());
+  for (int32_t r = 0; r < d.height; ++r) {
+    // The first image row that maps to display row r.
+    int32_t y = 0;
+    while (static_cast<int32_t>(y * 10000.0 / 39000) < r) ++y;
+    for (int32_t x = 0; x < d.width; ++x) {
+      const uint8_t* p = d.Row(r) + 3 * x;
+      const int32_t c = x * 39000 / 10000;
+      if (c >= w) {
+        EXPECT_EQ(p[0], 255);  // beyond the image: white
+        continue;
+      }
+      EXPECT_EQ(p[0], ColourAt(c, y, 0)) << r << "," << x;
+      EXPECT_EQ(p[1], ColourAt(c, y, 1)) << r << "," << x;
+      EXPECT_EQ(p[2], 7);
+    }
+  }
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  EXPECT_EQ(view.invalidated, 1);
+  EXPECT_FALSE(view.lastErase);  // the view was prepared during the run
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, EnlargementShowsNothingUntilTheEnd) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  FakeSurface view(16, 16);
+  ImageState* s = MakeRecord(IK_GREY, 5, 5, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  const int32_t f = s->fitScale;
+  ASSERT_LT(f, 10000);
+  std::vector<uint8_t> row(5);
+  for (int32_t y = 0; y < 5; ++y) {
+    for (int32_t x = 0; x < 5; ++x) row[static_cast<size_t>(x)] = static_cast<uint8_t>(10 * y + x);
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  EXPECT_TRUE(view.shown.empty());
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  EXPECT_EQ(view.invalidated, 1);
+  EXPECT_TRUE(view.lastErase);  // never prepared: erase
+  DisplayImage& d = Display(s);
+  for (int32_t r = 0; r < d.height; ++r) {
+    const int32_t y = std::min(r * f / 10000, 4);
+    const int32_t x = 3;
+    const int32_t c = std::min(x * f / 10000, 4);
+    EXPECT_EQ(d.Row(r)[x], 10 * y + c) << "row " << r;
+  }
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, BottomUpImagesAreNotPaintedDuringTheRun) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  FakeSurface view(10, 10);
+  ImageState* s = MakeRecord(IK_RGB, 100, 100, &view);
+  s->rowOrder = 1;
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  std::vector<uint8_t> row(300, 0);
+  for (int i = 0; i < 100; ++i) DrawIncomingBand(2, &pd, row.data(), 1);
+  EXPECT_TRUE(view.shown.empty());
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  EXPECT_EQ(view.invalidated, 1);
+  EXPECT_TRUE(Display(s).bottomUp);
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, FailedStartDrawsNothingAndReleasesNothing) {
+  FakeSurface view(0, 0);
+  ImageState* s = MakeRecord(IK_RGB, 100, 100, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  std::vector<uint8_t> row(300, 0);
+  DrawIncomingBand(2, &pd, row.data(), 1);
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  EXPECT_EQ(s->bitmaps[2], nullptr);
+  EXPECT_EQ(view.invalidated, 0);
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, AnyBlackKeepsAThinLineAtEveryReduction) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  const int32_t savedOption = MiscSettings.DisplayOption;
+  MiscSettings.DisplayOption = 0;
+  for (int32_t client : {100, 37, 9}) {
+    FakeSurface view(client, client);
+    ImageState* s = MakeRecord(IK_BW, 800, 800, &view);
+    ProgressiveDisplay pd(s);
+    DrawIncomingBand(1, &pd, nullptr, 0);
+    const int32_t f = s->fitScale;
+    std::vector<uint8_t> white(800, 255), black(800, 0);
+    for (int32_t y = 0; y < 800; ++y) DrawIncomingBand(2, &pd, y == 401 ? black.data() : white.data(), 1);
+    DrawIncomingBand(4, &pd, nullptr, 0);
+    DisplayImage& d = Display(s);
+    const int32_t lineRow = static_cast<int32_t>(401 * 10000.0 / f);
+    for (int32_t x = 0; x * static_cast<int64_t>(f) / 10000 < 800 && x < d.width; ++x) {
+      EXPECT_EQ(d.Row(lineRow)[x], 0) << "client " << client << " x " << x;
+    }
+    EXPECT_EQ(d.Row(0)[0], 255);
+    orb::FreeImageChain(s);
+  }
+  MiscSettings.DisplayOption = savedOption;
+}
+
+TEST(DocDisplayBand, GreyLevelHalfBlackBoxShowsBlack) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  const int32_t savedOption = MiscSettings.DisplayOption;
+  MiscSettings.DisplayOption = 1;
+  FakeSurface view(20, 20);
+  ImageState* s = MakeRecord(IK_BW, 41, 41, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  ASSERT_EQ(s->fitScale, 20000);
+  // Left half: every even column black (half of each 2 x 2 box); right half white.
+  std::vector<uint8_t> row(41, 255);
+  for (int32_t x = 0; x < 20; x += 2) row[static_cast<size_t>(x)] = 0;
+  for (int32_t y = 0; y < 41; ++y) DrawIncomingBand(2, &pd, row.data(), 1);
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  DisplayImage& d = Display(s);
+  EXPECT_EQ(d.Row(3)[2], 0);
+  EXPECT_EQ(d.Row(3)[15], 255);
+  MiscSettings.DisplayOption = savedOption;
+  orb::FreeImageChain(s);
+}
+
+// ----- rebuild over real files -----------------------------------------------------------
+
+class DocRebuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    orb::SetTempFilesFolder(dir.path().string());
+    savedStatus = AppStatus.load();
+  }
+  void TearDown() override {
+    AppStatus.store(savedStatus);
+    orb::SetTempFilesFolder("");
+  }
+  // Opens a file the way a document does, drawing into `view`.
+  ImageState* Open(const std::string& path, FakeSurface* view) {
+    ImageState* s = orb::NewImageState();
+    s->viewWindow = view;
+    EXPECT_EQ(orb::OpenImageIntoDocument(s, path, nullptr), orb::OpenResult::Opened);
+    return s;
+  }
+  orbtest::TempDir dir;
+  uint32_t savedStatus = 0;
+};
+
+TEST_F(DocRebuild, OwnTiffOpensAndStatisticsOfWhiteImage) {
+  const std::string path = (dir.path() / "white.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {64, 48, 24, false, [](int32_t, int32_t, int) { return uint8_t{255}; }}));
+  FakeSurface view(32, 32);
+  ImageState* s = Open(path, &view);
+  EXPECT_EQ(s->sourceForm, 0u);  // read by the program itself
+  ASSERT_NE(s->bitmaps[2], nullptr);
+  ProgressiveDisplay pd(s);
+  s->region = PixelRect{0, 0, 64, 48};
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  for (const auto& st : orb::LastChannelStatistics()) {
+    EXPECT_EQ(st.minimum, 255);
+    EXPECT_EQ(st.maximum, 255);
+    EXPECT_EQ(st.mean, 255);
+  }
+  // An empty region samples nothing.
+  s->region = PixelRect{10, 10, 10, 10};
+  EXPECT_EQ(RebuildDisplayRgb(&pd), 0);
+  for (const auto& st : orb::LastChannelStatistics()) {
+    EXPECT_EQ(st.minimum, 256);
+    EXPECT_EQ(st.maximum, -1);
+    EXPECT_EQ(st.mean, 0);
+  }
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, StatisticsAreKeptBlueGreenRed) {
+  const std::string path = (dir.path() / "rgb.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {20, 20, 24, false, [](int32_t, int32_t, int c) {
+                                      return static_cast<uint8_t>(c == 0 ? 200 : c == 1 ? 100 : 10);
+                                    }}));
+  FakeSurface view(20, 20);
+  ImageState* s = Open(path, &view);
+  s->region = PixelRect{0, 0, 20, 20};
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  auto st = orb::LastChannelStatistics();
+  EXPECT_EQ(st[0].mean, 10);   // blue
+  EXPECT_EQ(st[1].mean, 100);  // green
+  EXPECT_EQ(st[2].mean, 200);  // red
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, BrightnessPreviewChangesOnlyTheShownPicture) {
+  const std::string path = (dir.path() / "grey.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {16, 16, 24, false, [](int32_t, int32_t, int) { return uint8_t{100}; }}));
+  FakeSurface view(16, 16);
+  ImageState* s = Open(path, &view);
+  s->region = PixelRect{0, 0, 16, 16};
+  const auto savedBc = BrightContSettings;
+  BrightContSettings.Brightness = 60;
+  s->brightnessPending = 1;
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  DisplayImage* third = orb::AsDisplayImage(s->bitmaps[2]);
+  DisplayImage* fourth = orb::AsDisplayImage(s->bitmaps[3]);
+  ASSERT_TRUE(third && fourth);
+  EXPECT_EQ(fourth->Row(3)[3], 100);  // the picture without previews
+  EXPECT_NE(third->Row(3)[3], 100);
+  BrightContSettings = savedBc;
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, PaletteImageKeepsIndicesAndRestoresColours) {
+  const std::string path = (dir.path() / "pal.png").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_PNG, {16, 16, 8, true, [](int32_t x, int32_t, int) {
+                                      return static_cast<uint8_t>(x * 10);
+                                    }}));
+  FakeSurface view(16, 16);
+  ImageState* s = Open(path, &view);
+  ASSERT_EQ(s->kind, IK_PALETTE256);
+  s->region = PixelRect{0, 0, 16, 16};
+  const auto savedBc = BrightContSettings;
+  BrightContSettings.Brightness = 80;
+  s->brightnessPending = 1;
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayIndexed(&pd), 1);
+  DisplayImage* d = orb::AsDisplayImage(s->bitmaps[2]);
+  EXPECT_EQ(d->Row(2)[5], 50);  // the index, not a colour
+  const ColourBytes changed = d->colours[50];
+  s->brightnessPending = 0;
+  ASSERT_EQ(RebuildDisplayIndexed(&pd), 1);
+  d = orb::AsDisplayImage(s->bitmaps[2]);
+  EXPECT_EQ(d->Row(2)[5], 50);
+  EXPECT_NE(d->colours[50].red, changed.red);
+  EXPECT_EQ(d->colours[50].red, s->palette2[50].red & 0xFF);
+  BrightContSettings = savedBc;
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, NeighbourhoodPreviewsOnlyAtOneToOne) {
+  const std::string path = (dir.path() / "n.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {40, 40, 24, false, [](int32_t x, int32_t, int) { return uint8_t(x * 5); }}));
+  FakeSurface exact(40, 40), reduced(39, 39);
+  ImageState* s = Open(path, &exact);
+  s->region = PixelRect{0, 0, 40, 40};
+  const auto savedD = DescreenSettings;
+  const auto savedS = SharpenSettings;
+  DescreenSettings.preview = 1;
+  SharpenSettings.preview = 1;
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  EXPECT_EQ(s->fitScale, 10000);
+  EXPECT_EQ(DescreenSettings.preview, 1);
+  EXPECT_EQ(SharpenSettings.preview, 1);
+  s->viewWindow = &reduced;
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  EXPECT_NE(s->fitScale, 10000);
+  EXPECT_EQ(DescreenSettings.preview, 0);
+  EXPECT_EQ(SharpenSettings.preview, 0);
+  DescreenSettings = savedD;
+  SharpenSettings = savedS;
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, JoinCanvasShowsOnlyTheHatch) {
+  FakeSurface view(40, 40);
+  ImageState* s = MakeRecord(IK_RGB, 40, 40, &view);
+  s->state = 2;
+  s->region = PixelRect{0, 0, 40, 40};
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  DisplayImage& d = Display(s);
+  EXPECT_EQ(d.Row(0)[0], 216);
+  EXPECT_EQ(d.Row(0)[2], 255);
+  EXPECT_EQ(d.Row(1)[3 * 2], 255);  // between the hatch lines: white
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, BilevelRebuildWindows) {
+  const std::string path = (dir.path() / "bw.tif").string();
+  // One black pixel at (47, 0) of a white 800-wide image.
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {800, 16, 1, false, [](int32_t x, int32_t y, int) {
+                                      return static_cast<uint8_t>(x == 47 && y == 0 ? 0 : 255);
+                                    }}));
+  FakeSurface view(10, 10);
+  ImageState* s = Open(path, &view);
+  s->region = PixelRect{0, 0, 800, 16};
+  ProgressiveDisplay pd(s);
+  ASSERT_EQ(RebuildDisplayBilevel(&pd), 1);
+  ASSERT_EQ(s->fitScale, 800000);
+  // k = 40: display column 0 covers source columns 0..39, column 1 covers 40..119.
+  DisplayImage& d = Display(s);
+  EXPECT_EQ(d.Row(0)[0], 255);
+  EXPECT_EQ(d.Row(0)[1], 0);
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, MagnifierOverTheTopLeftCorner) {
+  const std::string path = (dir.path() / "m.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {10, 10, 24, false, [](int32_t x, int32_t y, int) {
+                                      return static_cast<uint8_t>(10 * y + x);
+                                    }}));
+  FakeSurface view(10, 10);
+  ImageState* s = Open(path, &view);
+  const int32_t savedZoom = MiscSettings.MagnifierZoom;
+  MiscSettings.MagnifierZoom = 4;
+  s->magnifierSource = PixelRect{-2, -2, 3, 3};
+  ProgressiveDisplay pd(s);
+  orb::DisplayImagePtr lens;
+  ASSERT_EQ(RenderMagnifierRgb(&pd, 20, &lens), 1);
+  ASSERT_TRUE(lens);
+  EXPECT_EQ(lens->Row(0)[0], 255);       // outside the image
+  EXPECT_EQ(lens->Row(8)[3 * 8], 0);     // image pixel (0, 0) from lens (8, 8)
+  EXPECT_EQ(lens->Row(11)[3 * 11], 0);   // ... a 4 x 4 block
+  EXPECT_EQ(lens->Row(12)[3 * 12], 11);  // image pixel (1, 1)
+  MiscSettings.MagnifierZoom = savedZoom;
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, PrintRendersTheRegionFittedToThePage) {
+  const std::string path = (dir.path() / "p.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {100, 50, 24, false, [](int32_t x, int32_t, int c) {
+                                      return static_cast<uint8_t>(c == 0 ? x : 0);
+                                    }}));
+  FakeSurface view(10, 10);
+  ImageState* s = Open(path, &view);
+  s->region = PixelRect{0, 0, 100, 50};
+  ProgressiveDisplay pd(s);
+  orb::DisplayImagePtr page;
+  ASSERT_EQ(RenderImageForPrint(&pd, 200, 200, &page), 0);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->width, 200);
+  EXPECT_EQ(page->height, 100);
+  EXPECT_EQ(page->Row(0)[3 * 100], 50);
+  EXPECT_EQ(RenderImageForPrint(&pd, 0, 200, &page), -1);  // no page: nothing printed
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, DecodedFileIsDrawnWhileItArrives) {
+  const std::string path = (dir.path() / "d.jpg").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_JPEG, {300, 200, 24, false, [](int32_t, int32_t, int) { return uint8_t{20}; }}));
+  orb::ProgressiveDisplaySink sink;
+  orb::EngineHost host = orb::Host();
+  orb::EngineHost withSink = host;
+  withSink.display = &sink;
+  orb::SetEngineHost(withSink);
+  FakeSurface view(100, 100);
+  ImageState* s = Open(path, &view);
+  orb::SetEngineHost(host);
+  EXPECT_EQ(s->sourceForm, 2u);
+  EXPECT_FALSE(s->rawPath.empty());
+  ASSERT_NE(s->bitmaps[2], nullptr);
+  EXPECT_GT(view.prepared, 0);
+  EXPECT_FALSE(view.shown.empty());
+  EXPECT_NEAR(Display(s).Row(10)[30], 20, 3);
+  EXPECT_EQ(AppStatus.load() & 0x200001F0u, 0u);
+  orb::FreeImageChain(s);
+}
+
+TEST_F(DocRebuild, UnreadableFileIsRefused) {
+  const std::string path = (dir.path() / "bad.png").string();
+  orbtest::WriteFile(path, "not an image at all");
+  ImageState* s = orb::NewImageState();
+  EXPECT_EQ(orb::OpenImageIntoDocument(s, path, nullptr), orb::OpenResult::DecodeFailed);
+  EXPECT_EQ(orb::OpenImageIntoDocument(s, (dir.path() / "missing.tif").string(), nullptr),
+            orb::OpenResult::CannotOpen);
+  orb::FreeImageChain(s);
+}
+
+}  // namespace
