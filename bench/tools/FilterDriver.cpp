@@ -482,7 +482,7 @@ int main(int argc, char** argv) {
   auto threshold = [&](int type, int reach) {
     static orb::BWThresholdRecord s;
     s.ThresholdingType = type;
-    s.FixedThreshhold = 128;
+    s.FixedThreshhold = 25;  // the level: cut-off 255 - 5 x 25 = 130, near the 128 of the others
     s.AdaptiveWindowSize = 25;
     s.AdaptiveDynamic = 9;
     s.DiffusionHybrid = 0;
