@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -489,6 +490,19 @@ int ReadTiff(int fd, ReadSink& sink) {
 
 namespace {
 
+// Files whose pixels could pass this size are written as BigTIFF: 4 GB, less than the room
+// classic offsets leave. IMAGEMILL_BIGTIFF_ABOVE (bytes) lowers it, so that tests can see
+// the switch without writing gigabytes.
+uint64_t BigTiffThreshold() {
+  uint64_t limit = uint64_t{1} << 32;
+  if (const char* env = std::getenv("IMAGEMILL_BIGTIFF_ABOVE")) {
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(env, &end, 10);
+    if (end != env && v > 0 && v < limit) limit = v;
+  }
+  return limit;
+}
+
 class TiffWriter : public ImageWriter {
  public:
   TiffWriter(uint32_t compression, WriteSettings s) : compression_(compression), s_(std::move(s)) {}
@@ -502,7 +516,7 @@ class TiffWriter : public ImageWriter {
     // Past 4 GB (with room for the directory and any growth of the compression) the
     // classic offsets overflow: switch to BigTIFF.
     const uint64_t raw = static_cast<uint64_t>(d.RowBytes()) * static_cast<uint64_t>(d.height);
-    big_ = raw + raw / 64 + (64u << 20) >= (uint64_t{1} << 32);
+    big_ = raw + raw / 64 + (64u << 20) >= BigTiffThreshold();
     file_ = std::make_unique<TiffFile>(fd, big_ ? "w8" : "w");
     TIFF* tif = file_->tif();
     if (!tif) return IM_ERR_IO;

@@ -330,3 +330,51 @@ TEST(ReadRefusals, EmptyUnknownAndTruncatedFilesGiveErrorsNotRows) {
 }
 
 }  // namespace
+
+namespace {
+
+// Past 4 GB a TIFF switches to BigTIFF; the switch point is lowered here so that the test
+// writes kilobytes, not gigabytes.
+TEST(RoundTripTiff, LargeOutputSwitchesToBigTiff) {
+  TempDir dir;
+  ::setenv("IMAGEMILL_BIGTIFF_ABOVE", "1000", 1);
+  const Image src = MakeImage(Kind::Rgb, 50, 40);
+  const std::string pulled = dir.File("big.tif");
+  const int rc = WriteImage(pulled, 0x10001, src);
+  // The push interface, whose pixels then start after the 16-byte header.
+  IM_WRITECONTEXT ctx;
+  std::memset(&ctx, 0, sizeof ctx);
+  ctx.format = 1;
+  ctx.header = src.h;
+  const std::string pushed = dir.File("push.tif");
+  const int fd = OpenNew(pushed);
+  const int start = IM_WriteStart(fd, &ctx);
+  ::unsetenv("IMAGEMILL_BIGTIFF_ABOVE");
+  ASSERT_EQ(rc, IM_OK);
+  ASSERT_EQ(start, IM_OK);
+  EXPECT_EQ(ctx.dataOffset, 16u);
+  for (const auto& row : src.rows) IM_WriteNext(&ctx, row.data(), 0);
+  IM_WriteNext(&ctx, nullptr, IM_STOPPED);
+  ASSERT_EQ(IM_WriteEnd(&ctx), IM_OK);
+  std::vector<uint8_t> first(150);
+  ASSERT_EQ(::pread(fd, first.data(), first.size(), 16), 150);
+  EXPECT_EQ(first, src.rows[0]);
+  ::close(fd);
+  for (const std::string& p : {pulled, pushed}) {
+    uint8_t magic[4] = {};
+    FILE* f = std::fopen(p.c_str(), "rb");
+    ASSERT_EQ(std::fread(magic, 1, 4, f), 4u);
+    std::fclose(f);
+    EXPECT_EQ(magic[2], 43);  // BigTIFF
+    ReadCtx r;
+    ASSERT_EQ(ReadImage(p, &r), IM_OK);
+    EXPECT_EQ(Compare(src, r.im).max, 0);
+    if (HaveTool("tiffinfo")) {
+      std::string out;
+      EXPECT_EQ(RunTool("tiffinfo " + p, &out), 0) << out;
+      EXPECT_NE(out.find("Image Width: 50 Image Length: 40"), std::string::npos) << out;
+    }
+  }
+}
+
+}  // namespace
