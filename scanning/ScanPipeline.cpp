@@ -280,7 +280,10 @@ void ScanPipeline::Finish() {
                   "", MessageIcon::Error);
   }
 
-  if (IDisplaySink* d = host.Display()) d->DrawIncomingBand(IDisplaySink::kStepEnd, nullptr, 0);
+  if (IDisplaySink* d = host.Display()) {
+    d->DrawIncomingBand(IDisplaySink::kStepEnd, nullptr, 0);
+    d->EndProgressiveDisplay();
+  }
 
   // Free what the scan owns: buffers, writers and filters.
   a_.buffer = {};

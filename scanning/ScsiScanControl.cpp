@@ -94,9 +94,11 @@ class LibrarySink final : public ScanLineSink {
 class StreamSink final : public ScanLineSink {
  public:
   StreamSink(std::unique_ptr<ImageState> own, ImageState* image, std::unique_ptr<LineWriter> w,
-             std::string filePath, std::string finalPath, int32_t plannedHeight, int32_t lineBytes)
+             std::string filePath, std::string finalPath, int32_t plannedHeight, int32_t lineBytes,
+             ImageState* document = nullptr)
       : own_(std::move(own)), image_(image), w_(std::move(w)), filePath_(std::move(filePath)),
-        finalPath_(std::move(finalPath)), planned_(plannedHeight), lineBytes_(lineBytes) {}
+        finalPath_(std::move(finalPath)), planned_(plannedHeight), lineBytes_(lineBytes),
+        document_(document) {}
   ~StreamSink() override {
     if (!closed_) {
       failed_ = true;  // never completed: nothing is kept under the user's name
@@ -117,6 +119,8 @@ class StreamSink final : public ScanLineSink {
       ::close(fd);
     }
     image_->fileHandle = kNoFile;
+    // The document reads its raw image from the working copy: where its lines start.
+    if (document_) document_->dataOffset = image_->dataOffset;
     // A file cut short still declares the planned height: make the header tell the truth.
     if (!failed_ && lines < planned_ && !RewriteTiffHeight(filePath_, lines, lineBytes_))
       failed_ = true;
@@ -136,6 +140,7 @@ class StreamSink final : public ScanLineSink {
   std::string finalPath_;
   int32_t planned_;
   int32_t lineBytes_;
+  ImageState* document_;
   bool closed_ = false;
   bool failed_ = false;
 };
@@ -396,7 +401,6 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   }
 
   image->region = PixelRect{0, 0, p.widthPx - 1, p.heightPx - 1};
-  image->clientRect = PixelRect{};
 
   // Tables and parameters, in the scanner's order.
   host_.WaitCursor(true);
@@ -521,7 +525,8 @@ bool ScsiScanControl::StartScan(ImageState* image) {
       image->sourceForm = 2;
       ImageState* raw = copy.get();
       setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), raw, std::move(w), temp,
-                                                       std::string(), p.heightPx, p.lineBytes);
+                                                       std::string(), p.heightPx, p.lineBytes,
+                                                       image);
     } else {
       host_.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
     }

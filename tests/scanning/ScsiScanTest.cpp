@@ -307,6 +307,7 @@ TEST_F(ScsiScan, EveryColourModeAndOutputFormat) {
       ASSERT_EQ(raw.rc, IM_OK);
       ASSERT_EQ(raw.height, 100);
       EXPECT_EQ(image_->sourceForm, 2u);
+      EXPECT_GE(image_->dataOffset, 8u);
       if (mf.mode != 4 && mf.mode != 6) {
         EXPECT_EQ(raw.rows[50], Expected(50));
       }
