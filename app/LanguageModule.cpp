@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <regex>
 
 namespace orb {
 
@@ -17,6 +16,27 @@ bool ParseId(std::string_view s, int* id) {
   return ec == std::errc() && p == s.data() + s.size();
 }
 }  // namespace
+
+std::set<int> NumericObjectNames(const std::string& xrc) {
+  std::set<int> ids;
+  auto space = [&](size_t i) { return i < xrc.size() && (xrc[i] == ' ' || xrc[i] == '\t' || xrc[i] == '\n' || xrc[i] == '\r'); };
+  for (size_t pos = xrc.find("name"); pos != std::string::npos; pos = xrc.find("name", pos + 4)) {
+    // An attribute: preceded by white space, then optional blanks, '=', blanks, a quote.
+    if (pos == 0 || !space(pos - 1)) continue;
+    size_t i = pos + 4;
+    while (space(i)) ++i;
+    if (i >= xrc.size() || xrc[i] != '=') continue;
+    ++i;
+    while (space(i)) ++i;
+    if (i >= xrc.size() || (xrc[i] != '"' && xrc[i] != '\'')) continue;
+    char quote = xrc[i++];
+    size_t end = xrc.find(quote, i);
+    if (end == std::string::npos) break;
+    int id = 0;
+    if (ParseId(std::string_view(xrc).substr(i, end - i), &id)) ids.insert(id);
+  }
+  return ids;
+}
 
 bool ParseStringTable(const std::string& text, std::map<int, std::string>* out, std::string* error) {
   size_t pos = 0;
@@ -71,11 +91,7 @@ std::unique_ptr<LanguageModule> LanguageModule::Load(const std::filesystem::path
     return nullptr;
   }
   m->xrc_ = std::move(*xrc);
-  static const std::regex kName(R"re(name\s*=\s*"([0-9]{1,9})")re");
-  for (auto it = std::sregex_iterator(m->xrc_.begin(), m->xrc_.end(), kName);
-       it != std::sregex_iterator(); ++it) {
-    m->xrcIds_.insert(std::stoi((*it)[1].str()));
-  }
+  m->xrcIds_ = NumericObjectNames(m->xrc_);
   return m;
 }
 

@@ -56,6 +56,9 @@ class LanguageModule {
 // *error on a malformed line (the line number is named).
 bool ParseStringTable(const std::string& text, std::map<int, std::string>* out, std::string* error);
 
+// The numeric values of the name="..." attributes of an XRC document.
+std::set<int> NumericObjectNames(const std::string& xrc);
+
 // "Lang<id>.xrs"; and the path of that module in the program folder. Modules are only ever
 // taken from the program folder, never from the working folder or a search path.
 std::string LanguageModuleFileName(int primaryLanguageId);

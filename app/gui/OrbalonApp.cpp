@@ -13,6 +13,7 @@
 #include "app/LanguageModule.h"
 #include "app/ResourceIds.h"
 #include "app/gui/AppMessage.h"
+#include "app/gui/EngineHostGui.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/Resources.h"
@@ -65,6 +66,7 @@ bool COrbalonApp::OnInit() {
   }
 
   orb::gui::InstallMessageTransport();
+  orb::gui::InstallEngineHost();
 
   // 3. Folders (the user folder and its images folder are made when missing).
   orb::SetUpProcessFolders();
@@ -186,6 +188,9 @@ int COrbalonApp::OnExit() {
 int COrbalonApp::FilterEvent(wxEvent& event) {
   // Whether a mouse button is held anywhere in the program: the view's wait cursor.
   wxEventType t = event.GetEventType();
+  if (event.IsKindOf(wxCLASSINFO(wxKeyEvent)) &&
+      orb::gui::FilterPumpedKey(t, static_cast<wxKeyEvent&>(event).GetKeyCode()))
+    return Event_Processed;
   if (t == wxEVT_LEFT_DOWN || t == wxEVT_RIGHT_DOWN)
     g_bMouseButtonDown = 1;
   else if (t == wxEVT_LEFT_UP || t == wxEVT_RIGHT_UP)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/frame.h>
+#include <wx/evtloop.h>
 #include <wx/tooltip.h>
 
 #include "app/LanguageModule.h"
@@ -42,6 +44,38 @@ TEST(ToolTipWindow, ModesFallbackAndControlsWithoutIds) {
   EXPECT_EQ(noText->GetToolTip(), nullptr);
   MiscSettings.TooltipMode = 1;
   frame->Destroy();
+}
+
+}  // namespace
+
+#include "app/gui/EngineHostGui.h"
+#include "engine/EngineHost.h"
+
+namespace {
+
+TEST(EnginePump, EscDuringAPumpSetsTheCancelFlagAndKeysAreKeptFromWindows) {
+  orb::gui::InstallEngineHost();
+  CancelFlag = 0;
+  // Outside a pump keys belong to the windows.
+  EXPECT_FALSE(orb::gui::FilterPumpedKey(wxEVT_KEY_DOWN, WXK_ESCAPE));
+  EXPECT_EQ(CancelFlag.load(), 0);
+  bool inside = false, escTaken = false, otherTaken = false, mouseTaken = true;
+  wxTheApp->CallAfter([&] {
+    inside = true;
+    escTaken = orb::gui::FilterPumpedKey(wxEVT_KEY_DOWN, WXK_ESCAPE);
+    otherTaken = orb::gui::FilterPumpedKey(wxEVT_CHAR, 'a');
+    mouseTaken = orb::gui::FilterPumpedKey(wxEVT_LEFT_DOWN, 0);
+  });
+  {
+    wxEventLoopGuarantor loop;
+    for (int i = 0; i < 100 && !inside; ++i) orb::PumpMessages();
+  }
+  ASSERT_TRUE(inside);
+  EXPECT_TRUE(escTaken);
+  EXPECT_TRUE(otherTaken);
+  EXPECT_FALSE(mouseTaken);
+  EXPECT_EQ(CancelFlag.load(), 1);
+  CancelFlag = 0;
 }
 
 }  // namespace
