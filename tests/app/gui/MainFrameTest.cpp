@@ -242,3 +242,22 @@ TEST_F(MainFrameTest, ChildFrameActivationAndTheScanDocumentsClose) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainFrameTest, TheFrameCanBePostedToWhileTheScannerIsIdentified) {
+  // The identification may start threads that post to the frame at once.
+  bool published = false;
+  orb::SetScanningEntryPoints({[&](orb::IdentifiedScanner*) {
+                                 published = g_hMainFrame.load() != nullptr;
+                                 std::thread([] { orb::PostAppMessage(g_hMainFrame.load(), WM_SCANNER_BUSY, 1); }).join();
+                                 return false;
+                               },
+                               nullptr});
+  ASSERT_TRUE(Make());
+  EXPECT_TRUE(published);
+  orbtest::PumpUntil([&] { return messages_[WM_SCANNER_BUSY] > 0; });
+  EXPECT_EQ(messages_[WM_SCANNER_BUSY], 1);
+}
+
+}  // namespace
