@@ -1,12 +1,11 @@
-// PDF holding one image: JPEG (DCTDecode) or Group 4 (CCITTFaxDecode /K -1), written with
-// qpdf from an encoded temporary file through a stream data provider, and read back (also
-// Group 3, Flate-compressed and uncompressed grey or RGB images).
+// PDF holding one image: JPEG (DCTDecode) or Group 4 (CCITTFaxDecode /K -1), encoded into
+// a temporary file and then written out around it; read back with qpdf (also Group 3,
+// Flate-compressed and uncompressed grey or RGB images).
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,40 +40,6 @@ std::string Num(double v) {
   auto r = std::to_chars(buf, buf + sizeof buf, std::round(v * 1000.0) / 1000.0, std::chars_format::fixed);
   return std::string(buf, r.ptr);
 }
-
-// Streams a byte range of a file into qpdf.
-class RangeProvider : public QPDFObjectHandle::StreamDataProvider {
- public:
-  RangeProvider(int fd, uint64_t offset, uint64_t length) : fd_(fd), offset_(offset), length_(length) {}
-  void provideStreamData(QPDFObjGen const&, Pipeline* p) override {
-    std::vector<uint8_t> buf(256 * 1024);
-    uint64_t done = 0;
-    while (done < length_) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), length_ - done));
-      if (!ReadAt(fd_, offset_ + done, buf.data(), n)) throw std::runtime_error("temporary file read failed");
-      p->write(buf.data(), n);
-      done += n;
-    }
-    p->finish();
-  }
-
- private:
-  int fd_;
-  uint64_t offset_, length_;
-};
-
-// Writes what qpdf produces to the output descriptor.
-class FdPipeline : public Pipeline {
- public:
-  explicit FdPipeline(int fd) : Pipeline("imagemill output", nullptr), fd_(fd) {}
-  void write(unsigned char const* data, size_t len) override {
-    if (!WriteAll(fd_, data, len)) throw std::runtime_error("output write failed");
-  }
-  void finish() override {}
-
- private:
-  int fd_;
-};
 
 // Copies what qpdf hands out into a descriptor.
 class ToFd : public Pipeline {
@@ -177,9 +142,10 @@ class PdfWriter : public ImageWriter {
   }
 
  private:
+  // The file around the image is small and written here directly, the image data copied
+  // from the temporary file in chunks: memory stays flat whatever the image's size (a
+  // general PDF writer keeps each stream in memory while it writes it).
   int WritePdf(uint64_t offset, uint64_t length) {
-    QPDF pdf;
-    pdf.emptyPDF();
     const double xdpi = d_.xPelsPerMeter > 0 ? PpmToDpi(d_.xPelsPerMeter) : 72.0;
     const double ydpi = d_.yPelsPerMeter > 0 ? PpmToDpi(d_.yPelsPerMeter) : xdpi;
     const double wpt = d_.width / xdpi * 72.0;
@@ -188,50 +154,55 @@ class PdfWriter : public ImageWriter {
     const double unit = std::max(1.0, std::ceil(std::max(wpt, hpt) / kMaxPagePoints));
     const double bw = wpt / unit, bh = hpt / unit;
 
-    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
-    QPDFObjectHandle dict = image.getDict();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(d_.width));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(d_.height));
-    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(d_.bitsPerPixel == 24 ? "/DeviceRGB" : "/DeviceGray"));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(g4_ ? 1 : 8));
-    auto provider = std::make_shared<RangeProvider>(temp_.fd(), offset, length);
-    if (g4_) {
-      QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
-      parms.replaceKey("/K", QPDFObjectHandle::newInteger(-1));
-      parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(d_.width));
-      parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(d_.height));
-      parms.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(false));
-      image.replaceStreamData(provider, QPDFObjectHandle::newName("/CCITTFaxDecode"), parms);
-    } else {
-      image.replaceStreamData(provider, QPDFObjectHandle::newName("/DCTDecode"), QPDFObjectHandle::newNull());
-    }
-
+    uint64_t pos = 0;
+    std::vector<uint64_t> offsets;
+    auto put = [&](const std::string& text) {
+      if (!WriteAt(fd_, pos, text.data(), text.size())) throw std::runtime_error("write");
+      pos += text.size();
+    };
+    auto object = [&](const std::string& body) {
+      offsets.push_back(pos);
+      put(std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n");
+    };
+    put(unit > 1.0 ? "%PDF-1.6\n%\xE2\xE3\xCF\xD3\n" : "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 " + Num(bw) + " " + Num(bh) + " ]" +
+           (unit > 1.0 ? " /UserUnit " + Num(unit) : std::string()) +
+           " /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>");
     const std::string content = "q " + Num(bw) + " 0 0 " + Num(bh) + " 0 0 cm /Im0 Do Q\n";
-    QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, content);
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", image);
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    QPDFObjectHandle box = QPDFObjectHandle::newArray();
-    box.appendItem(QPDFObjectHandle::newInteger(0));
-    box.appendItem(QPDFObjectHandle::newInteger(0));
-    box.appendItem(QPDFObjectHandle::newReal(Num(bw)));
-    box.appendItem(QPDFObjectHandle::newReal(Num(bh)));
-    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox", box);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", contents);
-    if (unit > 1.0) page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(Num(unit)));
-    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-
-    FdPipeline out(fd_);
-    QPDFWriter w(pdf);
-    w.setOutputPipeline(&out);
-    w.setDeterministicID(true);
-    w.write();
+    object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
+    std::string image = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(d_.width) +
+                        " /Height " + std::to_string(d_.height) + " /ColorSpace " +
+                        (d_.bitsPerPixel == 24 ? "/DeviceRGB" : "/DeviceGray") + " /BitsPerComponent " +
+                        (g4_ ? "1" : "8");
+    if (g4_) {
+      image += " /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns " + std::to_string(d_.width) +
+               " /Rows " + std::to_string(d_.height) + " /BlackIs1 false >>";
+    } else {
+      image += " /Filter /DCTDecode";
+    }
+    image += " /Length " + std::to_string(length) + " >>\nstream\n";
+    offsets.push_back(pos);
+    put("5 0 obj\n" + image);
+    std::vector<uint8_t> buf(256 * 1024);
+    for (uint64_t done = 0; done < length;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), length - done));
+      if (!ReadAt(temp_.fd(), offset + done, buf.data(), n) || !WriteAt(fd_, pos, buf.data(), n)) return IM_ERR_IO;
+      pos += n;
+      done += n;
+    }
+    put("\nendstream\nendobj\n");
+    const uint64_t xref = pos;
+    std::string table = "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (uint64_t o : offsets) {
+      char line[32];
+      std::snprintf(line, sizeof line, "%010llu 00000 n \n", static_cast<unsigned long long>(o));
+      table += line;
+    }
+    table += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+             std::to_string(xref) + "\n%%EOF\n";
+    put(table);
     return IM_OK;
   }
 
