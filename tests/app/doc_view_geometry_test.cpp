@@ -3,6 +3,8 @@
 
 #include "app/ViewGeometry.h"
 
+#include <vector>
+
 namespace {
 
 
@@ -100,6 +102,54 @@ TEST(DocViewDraw, DisplayIsCentredAlongTheAxisWithRoom) {
   EXPECT_EQ(p.target.bottom, 450);
   p = orb::PlaceDisplayBitmap(100, 100, 0, 0);
   EXPECT_EQ(p.scale, 0);
+}
+
+}  // namespace
+
+#include "app/DocumentProgress.h"
+#include "app/SaveFormats.h"
+#include "engine/Settings.h"
+
+namespace {
+
+TEST(DocProgress, BarStepsOverTheRange) {
+  orb::ProgressModel thousand(0, 1000);
+  EXPECT_EQ(thousand.Increment(), 10);
+  std::vector<int> moves;
+  for (int i = 1; i <= 1000; ++i)
+    if (thousand.Step()) moves.push_back(i);
+  ASSERT_EQ(moves.size(), 10u);
+  EXPECT_EQ(moves.front(), 100);
+  EXPECT_EQ(moves[1], 200);
+  orb::ProgressModel four(0, 4);
+  EXPECT_EQ(four.step(), 1.0);
+  EXPECT_EQ(four.Increment(), 25);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(four.Step());
+  // Equal ends: done at once, no division by zero.
+  orb::ProgressModel empty(7, 7);
+  EXPECT_EQ(empty.Increment(), 100);
+  EXPECT_TRUE(empty.Step());
+  orb::ProgressModel fraction(0, 200);
+  fraction.SetStepFraction(25);
+  EXPECT_EQ(fraction.step(), 50.0);
+  EXPECT_EQ(fraction.Increment(), 25);
+}
+
+TEST(DocQuality, EveryKindHasItsOwnField) {
+  const auto saved = MiscSettings;
+  MiscSettings.JpegQualityColour = 11;
+  MiscSettings.PdfJpegQualityColour = 22;
+  MiscSettings.TiffJpegQualityColour = 33;
+  MiscSettings.PdfJpegQualityGrey = 44;
+  MiscSettings.JpegQualityGrey = 55;
+  MiscSettings.Jpeg2000Quality = 666;
+  const int32_t expect[] = {0, 11, 22, 33, 44, 55, 666};
+  for (int kind = 1; kind <= 6; ++kind) EXPECT_EQ(orb::StoredQuality(kind), expect[kind]) << kind;
+  EXPECT_EQ(orb::QualityField(11), nullptr);
+  EXPECT_EQ(orb::QualityMaximum(6), 1000);
+  MiscSettings.JpegQualityColour = 5000;  // a damaged settings file
+  EXPECT_EQ(orb::StoredQuality(1), 100);
+  MiscSettings = saved;
 }
 
 }  // namespace
