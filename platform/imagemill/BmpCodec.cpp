@@ -126,6 +126,8 @@ int ReadRle(int fd, uint64_t fileSize, uint64_t dataOff, bool four, const ImageD
   constexpr uint64_t kLimit = uint64_t{256} << 20;
   const auto w = static_cast<uint64_t>(d.width), h = static_cast<uint64_t>(d.height);
   if (w * h > kLimit || dataOff >= fileSize || fileSize - dataOff > kLimit) return IM_ERR_UNSUPPORTED;
+  // The caller sees the size before the image is unpacked in memory.
+  if (int rc = sink.Header(d); rc != IM_OK) return rc;
   std::vector<uint8_t> in(static_cast<size_t>(fileSize - dataOff));
   if (!ReadAt(fd, dataOff, in.data(), in.size())) return IM_ERR_CORRUPT;
   std::vector<uint8_t> px(static_cast<size_t>(w * h), 0);
@@ -159,7 +161,6 @@ int ReadRle(int fd, uint64_t fileSize, uint64_t dataOff, bool four, const ImageD
       i += (bytes + 1) & ~size_t{1};
     }
   }
-  if (int rc = sink.Header(d); rc != IM_OK) return rc;
   std::vector<uint8_t> out(d.RowBytes());
   for (uint64_t r = 0; r < h; ++r) {
     const uint8_t* src = px.data() + r * w;

@@ -466,7 +466,7 @@ int ReadJp2(int fd, ReadSink& sink) {
     const uint32_t tdy = st.info->tdy, ty0 = st.info->ty0;
     if (tdy == 0) return IM_ERR_CORRUPT;
     const uint64_t maxBand = static_cast<uint64_t>(tdy) * d.RowBytes();
-    if (maxBand > (uint64_t{1} << 30)) return IM_ERR_UNSUPPORTED;
+    if (maxBand > (uint64_t{256} << 20)) return IM_ERR_UNSUPPORTED;
     band.resize(static_cast<size_t>(maxBand));
     for (uint32_t t = 0; t < tilesDown; ++t) {
       // Rows of this tile row inside the image.

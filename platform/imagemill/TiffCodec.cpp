@@ -186,7 +186,7 @@ class TiffRowReader {
                                               : (static_cast<uint64_t>(tw) * rows_.spp * rows_.bps + 7) / 8;
       bandStride_ = across * tileRowBytes;
       const uint64_t band = bandStride_ * th * planes;
-      if (band > (uint64_t{1} << 30)) return IM_ERR_UNSUPPORTED;
+      if (band > (uint64_t{256} << 20)) return IM_ERR_UNSUPPORTED;
       tile_.resize(static_cast<size_t>(tileSize));
       band_.assign(planes, std::vector<uint8_t>(static_cast<size_t>(bandStride_ * th)));
       tileRowBytes_ = tileRowBytes;
@@ -197,7 +197,7 @@ class TiffRowReader {
       if (rps == 0 || rps > height_) rps = height_;
       rps_ = rps;
       const uint64_t need = rowBytes_ * rps * planes;
-      if (need > (uint64_t{1} << 30)) return IM_ERR_UNSUPPORTED;
+      if (need > (uint64_t{256} << 20)) return IM_ERR_UNSUPPORTED;
       band_.assign(planes, std::vector<uint8_t>(static_cast<size_t>(rowBytes_ * rps)));
     } else {
       const tmsize_t sl = TIFFScanlineSize(tif_);
