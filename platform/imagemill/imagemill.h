@@ -20,6 +20,7 @@
 #ifndef IMAGEMILL_H
 #define IMAGEMILL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -82,6 +83,15 @@ typedef struct IM_WRITECONTEXT {
   uint32_t dataOffset;           /* set by IM_WriteStart: where the pixel data start */
   uint32_t reserved2;
 } IM_WRITECONTEXT;
+
+#ifdef __cplusplus
+static_assert(sizeof(IM_BITMAPINFOHEADER) == 40, "bitmap information header layout");
+static_assert(sizeof(IM_RGBQUAD) == 4, "colour table entry layout");
+static_assert(offsetof(IM_WRITECONTEXT, header) == 4 && offsetof(IM_WRITECONTEXT, colors) == 44 &&
+                  offsetof(IM_WRITECONTEXT, grey) == 1068,
+              "write context layout");
+static_assert(sizeof(void*) != 8 || sizeof(IM_WRITECONTEXT) == 1092, "write context size");
+#endif
 
 /* Header callback.
  * Reading: called once with the decoded image's description, its colour table (2, 16 or
