@@ -195,6 +195,7 @@ void ScanPipeline::ReadThread() {
   result_.end = end;
   result_.linesReceived = linesReceived_.load();
   Finish();
+  exited_.store(true);
 }
 
 void ScanPipeline::FillWithWhite(bool stopped) {

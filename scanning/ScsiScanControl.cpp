@@ -245,6 +245,7 @@ ScsiScanControl::ScsiScanControl(CTrennic& scanner, ScanHost& host)
 
 ScsiScanControl::~ScsiScanControl() {
   if (pipeline_) pipeline_->Join();
+  for (auto& p : retired_) p->Join();
   mover_.Join();
 }
 
@@ -293,8 +294,11 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   if (!image) return false;
   if (pipeline_) {
     if (!pipeline_->Finished()) return false;  // one scan at a time
-    pipeline_.reset();                         // joins the finished scan's threads
+    // Its read thread may still wait for the frame to handle its last message (perhaps this
+    // very call comes from that handler): keep it until its thread has returned.
+    retired_.push_back(std::move(pipeline_));
   }
+  std::erase_if(retired_, [](const std::unique_ptr<ScanPipeline>& p) { return p->ThreadsDone(); });
   ScanSettingsRecord& s = ScanSettings;
 
   // Would the scan overwrite a file?

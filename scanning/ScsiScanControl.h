@@ -84,6 +84,9 @@ class ScsiScanControl {
   PaperMover mover_;
   ScanPlan plan_;
   std::unique_ptr<ScanPipeline> pipeline_;
+  // Finished scans whose read thread may still be delivering its last message to the frame
+  // (a new scan may be started from the frame's handler of that very message).
+  std::vector<std::unique_ptr<ScanPipeline>> retired_;
 };
 
 // Rewrites the height of an uncompressed TIFF whose lines stop early: its image length, rows

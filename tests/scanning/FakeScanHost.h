@@ -40,7 +40,10 @@ class FakeScanHost final : public ScanHost {
   };
 
   void PostToFrame(uint32_t msg, uintptr_t w, intptr_t) override { Add({'P', msg, w}); }
-  void SendToFrame(uint32_t msg, uintptr_t w, intptr_t) override { Add({'S', msg, w}); }
+  void SendToFrame(uint32_t msg, uintptr_t w, intptr_t) override {
+    Add({'S', msg, w});
+    if (onSend) onSend(msg);
+  }
   void PostToThumbnails(uint32_t msg, uintptr_t w, intptr_t) override { Add({'T', msg, w}); }
   bool AskYesNo(int id, std::string_view prefix) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -93,6 +96,8 @@ class FakeScanHost final : public ScanHost {
   std::atomic<int> progressEnds{0};
   std::atomic<int> pumps{0};
   int escAtPump = 0;
+  // Runs as the frame's handler of a sent message (on the sender's thread).
+  std::function<void(uint32_t)> onSend;
   bool answerYes = true;
   bool freeSpace = true;
   RecordingDisplay display;

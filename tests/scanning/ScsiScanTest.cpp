@@ -701,3 +701,35 @@ TEST_F(ScsiScan, OutputThatCannotBeCreatedStopsTheScanner) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST_F(ScsiScan, NextScanStartedFromTheFramesHandlerOfTheLastMessage) {
+  Output(3, 3);
+  sim().FailReadAtLine(20);  // the first scan is cut short and its message is sent
+  ImageState* second = NewImageState();
+  std::atomic<bool> started{false}, handled{false};
+  // The handler runs on the first scan's read thread here; the test thread keeps off the
+  // control object until it has returned, as the GUI thread would be inside the handler.
+  host_.onSend = [&](uint32_t msg) {
+    if (msg != WM_SCAN_COMPLETE || started.exchange(true)) return;
+    SetTextField(ScanSettings.OutputFileName, dir_ + "/second.png");
+    EndSimScan();
+    EXPECT_TRUE(control_->StartScan(second));
+    handled = true;
+  };
+  EndSimScan();
+  ASSERT_TRUE(control_->StartScan(image_));
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!handled.load() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+  ASSERT_TRUE(handled.load());
+  control_->WaitForScan();
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+  EXPECT_EQ(second->height, 100);
+  control_.reset();  // joins the first scan's thread too
+  FreeImageChain(second);
+}
+
+}  // namespace
+}  // namespace orb
