@@ -78,10 +78,9 @@ typedef struct IM_WRITECONTEXT {
   IM_BITMAPINFOHEADER header;    /* bytes 4-43 */
   IM_RGBQUAD colors[256];        /* bytes 44-1067 */
   uint32_t grey;                 /* bytes 1068-1071: 1 for a grey 8-bit image */
-  uint32_t reserved;
   void* state;                   /* the library's, from IM_WriteStart to IM_WriteEnd */
   uint32_t dataOffset;           /* set by IM_WriteStart: where the pixel data start */
-  uint32_t reserved2;
+  uint32_t reserved;
 } IM_WRITECONTEXT;
 
 #ifdef __cplusplus
@@ -90,7 +89,6 @@ static_assert(sizeof(IM_RGBQUAD) == 4, "colour table entry layout");
 static_assert(offsetof(IM_WRITECONTEXT, header) == 4 && offsetof(IM_WRITECONTEXT, colors) == 44 &&
                   offsetof(IM_WRITECONTEXT, grey) == 1068,
               "write context layout");
-static_assert(sizeof(void*) != 8 || sizeof(IM_WRITECONTEXT) == 1092, "write context size");
 #endif
 
 /* Header callback.
