@@ -733,3 +733,41 @@ TEST_F(ScsiScan, NextScanStartedFromTheFramesHandlerOfTheLastMessage) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST_F(ScsiScan, SoftwarePaperEndStopsTheScanAfterThePaper) {
+  sim::SimScannerConfig cfg;
+  cfg.sheet.paperTop = 1800;     // 150 lines of backing at 100 dpi
+  cfg.sheet.paperLeft = 1200;
+  cfg.sheet.paperWidth = 6000;
+  cfg.sheet.paperLength = 3600;  // the paper ends at line 450
+  cfg.runOn = 3600;              // the scanner would feed three inches more
+  StartScanner(cfg);
+  ScanSettings.ModelCode = 17;
+  ScanSettings.PaperEndDetection = 1;
+  ScanSettings.SizeMode = 0;
+  ScanSettings.OutputIsPlainTiff = 1;
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  ASSERT_NE(CurrentAutoSize(), nullptr);
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
+  EXPECT_GE(r.linesReceived, 450);
+  EXPECT_LE(r.linesReceived, 480);  // not the 750 lines up to the scanner's own end
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  EXPECT_EQ(d.height, r.linesReceived);
+
+  // Without the detector the same sheet runs to the end of the medium.
+  ScanSettings.PaperEndDetection = 0;
+  FreeImageChain(image_);
+  image_ = NewImageState();
+  host_.messages.clear();
+  ASSERT_TRUE(Scan());
+  EXPECT_GT(control_->LastResult().linesReceived, 700);
+}
+
+}  // namespace
+}  // namespace orb
