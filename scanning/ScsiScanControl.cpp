@@ -714,6 +714,8 @@ bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {
   // A window read to its last line may leave the scanner in its scan; the real scan's window
   // comes next, so end it.
   if (received >= w.Length) scanner_.StopScan();
+  // A sheet that ended before the edges could be measured still gets a length.
+  if (!edgesDone) area.Length = kToEndOfPaper;
   if (!cutLater) area.Length = static_cast<int32_t>(received);
   Load(true);
   host_.ProgressEnd();

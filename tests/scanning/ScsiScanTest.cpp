@@ -771,3 +771,24 @@ TEST_F(ScsiScan, SoftwarePaperEndStopsTheScanAfterThePaper) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST_F(ScsiScan, SheetShorterThanTheWidthPreScanStillScans) {
+  sim::SimScannerConfig cfg;
+  cfg.sheet.paperTop = 0;
+  cfg.sheet.paperLength = 1200;  // one inch: the pre-scan ends before its 300 lines
+  StartScanner(cfg);
+  ScanSettings.SizeMode = 0;
+  ScanSettings.OutputIsPlainTiff = 1;
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  ASSERT_EQ(host_.messages.size(), 1u);
+  EXPECT_EQ(host_.messages.front(), kStrNoEdges);
+  EXPECT_EQ(ScanWindowSize.Width, 5399);
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::EndOfMedium);
+}
+
+}  // namespace
+}  // namespace orb
