@@ -140,6 +140,15 @@ void ScanPipeline::ReadThread() {
     transfer.ReturnedBytes = 0;
     const int result = static_cast<int>(s_.scanner->ReadData(&transfer));
     rec->returned = std::clamp(transfer.ReturnedBytes, 0, rec->requested);
+    if (result == 0 && rec->returned == 0) {
+      // "Complete" with nothing in it: count it as an empty read, or it could go on for ever.
+      if (++noData >= noDataLimit) {
+        loopEndedByStop = false;
+        end = ScanEnd::NoData;
+        break;
+      }
+      continue;
+    }
     if (result == 0) {
       dataCame = true;
       noData = 0;
@@ -272,7 +281,7 @@ void ScanPipeline::Finish() {
     if (!s_.workingCopy->Close(result_.finalHeight)) result_.outputOk = false;
   }
 
-  if (!result_.outputOk) {
+  if (!result_.outputOk && result_.finalHeight > 0) {
     // The file could not be finished (a full disk, a failing drive): say so, and hand the frame
     // a page that is cut short rather than a finished one.
     CancelFlag.store(1);
@@ -310,6 +319,8 @@ void ScanPipeline::Finish() {
     }
     host.SendToFrame(WM_SCAN_COMPLETE);
     host.PostToThumbnails(WM_THUMB_REDRAW_VIEW);
+    // Nothing at all arrived: there is no page to keep.
+    if (result_.finalHeight == 0) host.PostToFrame(WM_SCAN_REJECT_PAGE);
   }
 }
 

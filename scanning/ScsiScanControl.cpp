@@ -113,6 +113,7 @@ class StreamSink final : public ScanLineSink {
     if (closed_) return !failed_;
     closed_ = true;
     if (CloseWriteStream(w_.get()) != 0 && lines >= planned_) failed_ = true;
+    if (lines <= 0 && !finalPath_.empty()) failed_ = true;  // no image to keep
     const int fd = image_->fileHandle;
     if (fd >= 0) {
       if (::fsync(fd) != 0) failed_ = true;

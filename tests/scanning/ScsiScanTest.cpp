@@ -520,6 +520,8 @@ TEST_F(ScsiScan, NoDataIsReported) {
   EXPECT_EQ(r.linesReceived, 0);
   EXPECT_FALSE(r.whiteFilled);
   EXPECT_EQ(host_.texts.size(), 1u);
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"S9", "T8", "P5"}));  // the page is dropped
+  EXPECT_FALSE(std::filesystem::exists(out_));
 }
 
 TEST_F(ScsiScan, StartFailuresLeaveNothingRunning) {
