@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ScanDecision.h"
 #include "engine/Settings.h"
 #include "scanning/AutoSize.h"
 #include "scanning/PaperHandling.h"
@@ -87,6 +88,22 @@ class ScsiScanControl {
   // Finished scans whose read thread may still be delivering its last message to the frame
   // (a new scan may be started from the frame's handler of that very message).
   std::vector<std::unique_ptr<ScanPipeline>> retired_;
+};
+
+// The SCSI family's routines as the frame's scan workflow calls them.
+class ScsiFamilyOps final : public ScannerFamilyOps {
+ public:
+  explicit ScsiFamilyOps(ScsiScanControl& control) : c_(control) {}
+  bool StartScan(ImageState* image) override { return c_.StartScan(image); }
+  void StopScan() override { c_.StopScan(); }
+  bool IsPaperPresent() override { return c_.IsPaperPresent(); }
+  void LoadMedium(bool wait) override { c_.Load(wait); }
+  void UnloadMedium(bool wait) override { c_.Unload(wait); }
+  void ApplyPaperStaging() override { c_.ApplyStaging(); }
+  void ApplyPaperTransport() override { c_.ApplyTransport(); }
+
+ private:
+  ScsiScanControl& c_;
 };
 
 // Rewrites the height of an uncompressed TIFF whose lines stop early: its image length, rows

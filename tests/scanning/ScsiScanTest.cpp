@@ -794,3 +794,25 @@ TEST_F(ScsiScan, SheetShorterThanTheWidthPreScanStillScans) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST_F(ScsiScan, FamilyRoutinesForTheFrame) {
+  ScsiFamilyOps ops(*control_);
+  Output(3, 3);
+  EndSimScan();
+  ASSERT_TRUE(ops.StartScan(image_));
+  control_->WaitForScan();
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+  sim().InsertPaper();
+  EXPECT_TRUE(ops.IsPaperPresent());
+  sim().ClearLog();
+  ScanSettings.UnloadMode = 1;
+  ops.UnloadMedium(true);
+  ASSERT_EQ(sim().LogOf(0x31).size(), 1u);
+  EXPECT_EQ(sim().LogOf(0x31)[0].cdb[1], 0);
+}
+
+}  // namespace
+}  // namespace orb
