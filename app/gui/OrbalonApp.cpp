@@ -1,9 +1,12 @@
 #include "app/gui/OrbalonApp.h"
 
+#include <wx/dialog.h>
 #include <wx/fileconf.h>
+#include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/xrc/xmlres.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -144,6 +147,9 @@ bool COrbalonApp::OnInit() {
     m_frame->ToggleCompactLayout();
   }
 
+  // Asked to end (log-out, kill): close as the user would, so the settings are saved.
+  SetSignalHandler(SIGTERM, &COrbalonApp::OnTerminateSignal);
+
   // From here on a second start raises this window.
   std::string err;
   if (!m_instanceServer.Start(orb::InstanceSocketPath(orb::SingleInstanceName()),
@@ -167,6 +173,30 @@ bool COrbalonApp::OnInit() {
   return true;
 }
 
+void COrbalonApp::OnTerminateSignal(int) {
+  // Runs from the event loop, not in the signal handler itself.
+  auto* app = static_cast<COrbalonApp*>(wxTheApp);
+  app->m_terminating = true;
+  app->CloseForTermination();
+}
+
+void COrbalonApp::CloseForTermination() {
+  // A modal dialog runs a loop of its own: end it first, close the frame once it returned.
+  bool modal = false;
+  for (wxWindow* w : wxTopLevelWindows) {
+    auto* dlg = wxDynamicCast(w, wxDialog);
+    if (dlg && dlg->IsModal()) {
+      dlg->EndModal(wxID_CANCEL);
+      modal = true;
+    }
+  }
+  if (modal) {
+    CallAfter([this] { CloseForTermination(); });
+    return;
+  }
+  if (m_frame) m_frame->Close(true);
+}
+
 int COrbalonApp::OnRun() {
   if (m_exitAtOnce) return m_exitCode;
   return wxApp::OnRun();
@@ -174,11 +204,16 @@ int COrbalonApp::OnRun() {
 
 int COrbalonApp::OnExit() {
   m_instanceServer.Stop();
-  if (m_docManager && m_recentFiles) {
-    m_docManager->FileHistorySave(*m_recentFiles);
-    m_recentFiles->Flush();
+  if (m_saveSettingsAtExit) {
+    // Saving the settings makes the data folder on a first run; the recent files go
+    // beside them, and a failure there only loses that list, without a message box.
+    orb::SaveAllSettings(g_szDataFolder, m_saveRule);
+    if (m_docManager && m_recentFiles && orb::EnsureFolder(g_szDataFolder)) {
+      wxLogNull quiet;
+      m_docManager->FileHistorySave(*m_recentFiles);
+      m_recentFiles->Flush();
+    }
   }
-  if (m_saveSettingsAtExit) orb::SaveAllSettings(g_szDataFolder, m_saveRule);
   delete m_docManager;
   m_docManager = nullptr;
   orb::gui::UnloadXrcModule();
@@ -204,6 +239,7 @@ wxDocument* COrbalonApp::OpenDocumentFile(const wxString& file) {
 }
 
 void COrbalonApp::OnAppAbout() {
+  if (m_terminating) return;
   wxDialog dlg;
   if (wxXmlResource::Get()->LoadDialog(&dlg, m_frame, orb::gui::ResName(orb::res::IDD_ABOUTBOX))) dlg.ShowModal();
 }

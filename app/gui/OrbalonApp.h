@@ -37,6 +37,8 @@ class COrbalonApp : public wxApp {
  private:
   // Shows a fixed text (no language module yet) and writes it to standard error.
   static void FixedMessage(const wxString& text);
+  static void OnTerminateSignal(int);
+  void CloseForTermination();
   bool AskRunningInstanceToRaise();
 
   wxDocTemplate* m_pDocTemplate = nullptr;
@@ -50,6 +52,7 @@ class COrbalonApp : public wxApp {
   bool m_saveSettingsAtExit = false;
   // A second start: nothing runs, the process ends with m_exitCode.
   bool m_exitAtOnce = false;
+  bool m_terminating = false;
   int m_exitCode = 0;
   orb::SettingsSaveRule m_saveRule;
 };

@@ -111,6 +111,31 @@ TEST(StartupProcess, SecondStartRaisesTheFirstAndChangesNoFile) {
   Stop(first);
 }
 
+TEST(StartupProcess, SettingsAreSavedWhenTheProgramIsAskedToEnd) {
+  orbtest::TempDir root;
+  Env env(root.path());
+  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  ASSERT_GT(pid, 0);
+  bool up = false;
+  for (int i = 0; i < 3000 && !up; ++i) {
+    up = orb::SendInstanceRequest(env.SocketPath(), "ping", 1000);
+    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(up);
+  // Nothing is written while the program runs; everything at its end (the About box
+  // shown at the first start is closed by the request too).
+  EXPECT_FALSE(fs::exists(env.DataFolder() / "MiscData.dat"));
+  kill(pid, SIGTERM);
+  int code = WaitExit(pid, std::chrono::seconds(60));
+  if (code == -1) Stop(pid);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "MiscData.dat"), 2720u);
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanData.dat"), 1128u);
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanLogTots.dat"), 56u);
+  // The next start is no first run and the socket is gone.
+  EXPECT_FALSE(orb::SendInstanceRequest(env.SocketPath(), "ping", 100));
+}
+
 TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
   orbtest::TempDir root;
   Env env(root.path());
