@@ -1,41 +1,154 @@
-// The image document and its view, as far as the frames need them: the document template
-// registers these classes, the child frame asks whether a document is the scan document.
-// Opening, showing and saving images come with the document and view work.
+// The image document and its view on the wx side: thin adapters over the display-free
+// document (app/Document.h), the drawing into pixel buffers (app/Display.h) and the view
+// geometry (app/ViewGeometry.h).
+//
+// A document opens its file while its view and child frame already exist, so the image
+// is drawn band by band as it decodes; saving, save-as, copies and the close question
+// run here with the progress and option dialogs. The view's canvas window paints the
+// display bitmap the engine rendered and is the record's DisplaySurface.
 #pragma once
 
 #include <wx/docview.h>
+#include <wx/window.h>
 
-// The document manager, keeping four recent files.
+#include <atomic>
+#include <string>
+
+#include "app/Display.h"
+#include "app/Document.h"
+#include "app/ViewGeometry.h"
+
+class COrbalonView;
+
+// The document manager, keeping four recent files. It opens several files from File >
+// Open and installs the progressive display into the engine.
 class COrbalonDocManager : public wxDocManager {
  public:
   static constexpr int kRecentFiles = 4;
+  COrbalonDocManager();
   wxFileHistory* OnCreateFileHistory() override { return new wxFileHistory(kRecentFiles); }
+  wxDocument* CreateDocument(const wxString& path, long flags = 0) override;
 };
 
 class COrbalonDoc : public wxDocument {
  public:
-  COrbalonDoc() = default;
+  COrbalonDoc();
+  ~COrbalonDoc() override;
+
   // The scan document: its working image has state 0. Closed only by accepting or
   // rejecting the scan, never by the user through the frame.
   virtual bool IsScanDocument() const { return m_scanDocument; }
   void SetScanDocument(bool scan) { m_scanDocument = scan; }
+
+  orb::ImageDocument& Image() { return m_image; }
+  ImageState* WorkingImage() const { return m_image.working(); }
+  ImageState* FileImage() const { return m_image.fileImage(); }
+  void SetDiscardChanges(bool discard) { m_image.SetDiscardChanges(discard); }
+
+  bool OnNewDocument() override;
+  bool OnOpenDocument(const wxString& file) override;
+  // Saves the working image over the file image's file (the argument is not used).
+  bool OnSaveDocument(const wxString& file) override;
+  bool Save() override;
+  bool SaveAs() override;
+  // The close question: false when the user cancels.
+  bool OnSaveModified() override;
+  bool OnCloseDocument() override;
+  // False (and running operations asked to stop) while the program is busy.
+  bool CanCloseFrame();
+
+  // The save-as dialog: a copy in a chosen format; the document keeps its file.
+  void ShowSaveAsDialog();
+  // Writes `doc`'s working image with its pending filters into `path` as `format`.
+  static bool WriteImageFile(uint32_t format, COrbalonDoc* doc, const std::string& path);
+  void UpdateTitle();
+
+  COrbalonView* View() const;
+  // The document whose working image is `image` (null when none).
+  static COrbalonDoc* FindByImage(const ImageState* image);
 
  protected:
   bool DoOpenDocument(const wxString& file) override;
   bool DoSaveDocument(const wxString& file) override;
 
  private:
+  bool SaveToFile();
+  wxWindow* DialogParent() const;
+
+  orb::ImageDocument m_image;
   bool m_scanDocument = false;
   wxDECLARE_DYNAMIC_CLASS(COrbalonDoc);
 };
 
+// The window the image is painted in.
+class COrbalonCanvas : public wxWindow, public orb::DisplaySurface {
+ public:
+  COrbalonCanvas(wxWindow* parent, COrbalonView* view);
+  orb::Rect ClientRect() const override;
+  void PrepareView() override;
+  void ShowDisplayRows(int32_t first, int32_t count) override;
+  void ShowFullSizeRow(int32_t row) override;
+  void Invalidate(bool erase) override;
+  // The picture as last painted (for tests and screenshots).
+  wxImage Snapshot();
+
+ private:
+  void OnPaint(wxPaintEvent& e);
+  void OnSize(wxSizeEvent& e);
+  void RefreshSoon();
+  void Paint(wxDC& dc);
+
+  COrbalonView* m_view;
+  std::atomic<int> m_width{0};
+  std::atomic<int> m_height{0};
+  long long m_lastRefreshMs = 0;
+  bool m_rebuildPending = false;
+};
+
 class COrbalonView : public wxView {
  public:
+  static constexpr int kIdSaveAndNext = 2;
+  static constexpr int kIdDiscardAndNext = 3;
+  static constexpr int kIdZoomInAt = 40023;
+  static constexpr int kIdZoomOut = 40024;
+
   COrbalonView() = default;
   bool OnCreate(wxDocument* doc, long flags) override;
   void OnDraw(wxDC* dc) override;
+  void OnUpdate(wxView* sender, wxObject* hint) override;
   bool OnClose(bool deleteWindow) override;
+  wxPrintout* OnCreatePrintout() override;
+
+  COrbalonDoc* GetDocument() const { return wxStaticCast(wxView::GetDocument(), COrbalonDoc); }
+  COrbalonCanvas* Canvas() const { return m_canvas; }
+
+  // The update with hint 0 to 6 (orb::ViewHint).
+  void UpdateView(int hint);
+  void ZoomRegion(int percent);
+  void UpdateScrollBars();
+  void Scroll(int orientation, orb::ScrollCode code, int position);
+  void OnSaveAndNext();
+  void OnDiscardAndNext();
+  void OnZoomInAt();
+  void OnZoomOut();
+  // The last clicked client point (zoom target).
+  void SetClickPoint(orb::Point p) { m_ptClick = p; }
 
  private:
+  void OnKeyDown(wxKeyEvent& e);
+  void OnScrollEvent(wxScrollWinEvent& e);
+
+  COrbalonCanvas* m_canvas = nullptr;
+  orb::Point m_ptClick;
   wxDECLARE_DYNAMIC_CLASS(COrbalonView);
+};
+
+// An update hint carried through the toolkit's UpdateAllViews.
+class COrbalonViewHint : public wxObject {
+ public:
+  explicit COrbalonViewHint(int hint) : m_hint(hint) {}
+  int hint() const { return m_hint; }
+
+ private:
+  int m_hint;
 };

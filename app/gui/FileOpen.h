@@ -1,0 +1,19 @@
+// Opening image files from the File menu: a file dialog that takes several files, each
+// opened into a document of its own.
+#pragma once
+
+#include <wx/docview.h>
+
+#include <vector>
+
+namespace orb::gui {
+
+// The filter of the open dialog.
+extern const char* const kOpenImageFilter;
+
+// Opens every non-empty path in turn; returns the documents made (failures leave none).
+std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayString& paths);
+// The File > Open command: the dialog starts in the folder the last one ended in.
+void OnFileOpen(wxDocManager* manager, wxWindow* parent);
+
+}  // namespace orb::gui

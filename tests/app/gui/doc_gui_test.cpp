@@ -1,0 +1,283 @@
+// Documents and views in the running toolkit: opening TIFF, JPEG and PNG files into views
+// that are drawn, save-as JPEG through the real dialogs, the close question, and the
+// progress and output option dialogs.
+#include <gtest/gtest.h>
+#include <wx/checkbox.h>
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+#include <wx/slider.h>
+#include <wx/testing.h>
+#include <wx/textctrl.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/AppGlobals.h"
+#include "app/Document.h"
+#include "app/SaveFormats.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "app/gui/OutputOptionDlgs.h"
+#include "app/gui/ProgressDlg.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/Settings.h"
+#include "tests/app/TestUtil.h"
+#include "tests/app/doc_test_util.h"
+#include "tests/app/gui/GuiTestUtil.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The save-as dialog answered with a path and a file type.
+class SaveAsAnswer : public wxExpectModalBase<wxFileDialog, SaveAsAnswer> {
+ public:
+  SaveAsAnswer(const wxString& path, int filterIndex) : m_path(path), m_index(filterIndex) {}
+
+ protected:
+  int OnInvoked(wxFileDialog* dlg) const override {
+    dlg->SetFilterIndex(m_index);
+    dlg->SetPath(m_path);
+    return wxID_OK;
+  }
+  wxString GetDefaultDescription() const override { return "save-as dialog"; }
+
+ private:
+  wxString m_path;
+  int m_index;
+};
+
+// The quality dialog answered with a slider position and OK.
+class QualityAnswer : public wxExpectModalBase<CJpegQuality, QualityAnswer> {
+ public:
+  explicit QualityAnswer(int quality) : m_quality(quality) {}
+  mutable int seenKind = 0;
+
+ protected:
+  int OnInvoked(CJpegQuality* dlg) const override {
+    dlg->SetQuality(m_quality);
+    return wxID_OK;
+  }
+  wxString GetDefaultDescription() const override { return "quality dialog"; }
+
+ private:
+  int m_quality;
+};
+
+class DocGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_szDataFolder = data_.path().string();
+    g_szProgramFolder = orbtest::ProgramFolder().string();
+    ScanSettings = orb::ScanSettingsRecord();
+    MiscSettings = orb::MiscSettingsRecord();
+    g_bBatchMode = 0;
+    AppStatus = 0;
+    CancelFlag = 0;
+    orb::SetTempFilesFolder(files_.path().string());
+    manager_ = new COrbalonDocManager;
+    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
+                      CLASSINFO(COrbalonView));
+    frame_ = CMainFrame::Create(manager_, "Orbalon");
+    ASSERT_TRUE(frame_);
+    wxTheApp->SetTopWindow(frame_);
+    frame_->SetSize(1200, 900);
+    frame_->Show();
+    orbtest::PumpUntil([] { return false; }, 20);
+  }
+  void TearDown() override {
+    if (manager_) manager_->CloseDocuments(true);
+    orbtest::PumpUntil([] { return false; }, 20);
+    if (frame_) {
+      frame_->Destroy();
+      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
+    }
+    delete manager_;
+    orb::SetTempFilesFolder("");
+  }
+  std::string Path(const char* name) { return (files_.path() / name).string(); }
+  COrbalonDoc* Open(const std::string& path) {
+    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    orbtest::PumpUntil([] { return false; }, 30);
+    return doc;
+  }
+  // Keeps a screenshot of the view in the test's folder, and in ORB_SCREENSHOT_DIR when
+  // that names a folder.
+  void KeepScreenshot(const wxImage& shot, const char* name) {
+    shot.SaveFile(wxString::FromUTF8(Path(name)), wxBITMAP_TYPE_PNG);
+    if (const char* dir = std::getenv("ORB_SCREENSHOT_DIR")) {
+      shot.SaveFile(wxString::FromUTF8((fs::path(dir) / name).string()), wxBITMAP_TYPE_PNG);
+    }
+  }
+
+  orbtest::TempDir data_, files_;
+  COrbalonDocManager* manager_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+};
+
+// A picture with a red left half and a blue right half over a vertical grey ramp.
+doctest::Pattern Halves(int32_t w, int32_t h) {
+  return {w, h, 24, false, [w, h](int32_t x, int32_t y, int c) {
+            const uint8_t ramp = static_cast<uint8_t>(y * 100 / h);
+            if (x < w / 2) return static_cast<uint8_t>(c == 0 ? 220 : ramp);
+            return static_cast<uint8_t>(c == 2 ? 220 : ramp);
+          }};
+}
+
+TEST_F(DocGui, OpensTiffJpegAndPngIntoDrawnViews) {
+  struct File {
+    const char* name;
+    uint32_t format;
+  } files[] = {{"plan.tif", OF_TIFF}, {"photo.jpg", OF_JPEG}, {"map.png", OF_PNG}};
+  for (const auto& f : files) {
+    ASSERT_TRUE(doctest::WritePattern(Path(f.name), f.format, Halves(1200, 600))) << f.name;
+    COrbalonDoc* doc = Open(Path(f.name));
+    ASSERT_TRUE(doc) << f.name;
+    COrbalonView* view = doc->View();
+    ASSERT_TRUE(view && view->Canvas());
+    EXPECT_EQ(doc->WorkingImage()->width, 1200);
+    EXPECT_TRUE(doc->GetTitle().Contains(wxString::FromUTF8(f.name))) << doc->GetTitle();
+    EXPECT_TRUE(frame_->GetLabel().Contains(wxString::FromUTF8(f.name)));
+    // The display is fitted to the window as it is now.
+    const orb::DisplayImage* display = orb::AsDisplayImage(doc->WorkingImage()->bitmaps[2]);
+    ASSERT_TRUE(display);
+    EXPECT_GE(display->width, view->Canvas()->ClientRect().Width()) << f.name;
+    wxImage shot = view->Canvas()->Snapshot();
+    ASSERT_TRUE(shot.IsOk());
+    KeepScreenshot(shot, (std::string("view-") + f.name + ".png").c_str());
+    // The picture fills the width, centred vertically: red at the left, blue at the right.
+    const int cy = shot.GetHeight() / 2;
+    const int lx = shot.GetWidth() / 4, rx = shot.GetWidth() * 3 / 4;
+    EXPECT_GT(shot.GetRed(lx, cy), 180) << f.name;
+    EXPECT_LT(shot.GetBlue(lx, cy), 120) << f.name;
+    EXPECT_GT(shot.GetBlue(rx, cy), 180) << f.name;
+    // Above and below the picture: the view's background.
+    EXPECT_EQ(shot.GetRed(lx, 1), 255);
+    EXPECT_EQ(shot.GetBlue(lx, 1), 240);
+  }
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 3u);
+}
+
+TEST_F(DocGui, SaveAsJpegAtQuality80ThroughTheDialogs) {
+  ASSERT_TRUE(doctest::WritePattern(Path("source.tif"), OF_TIFF, Halves(400, 300)));
+  COrbalonDoc* doc = Open(Path("source.tif"));
+  ASSERT_TRUE(doc);
+  const std::string target = Path("copy.jpg");
+  wxTEST_DIALOG(doc->ShowSaveAsDialog(), SaveAsAnswer(wxString::FromUTF8(target), 0), QualityAnswer(80));
+  EXPECT_EQ(MiscSettings.JpegQualityColour, 80);
+  EXPECT_EQ(MiscSettings.LastSaveAsType, 1);
+  EXPECT_EQ(orb::TextField(MiscSettings.LastSaveAsPath), target);
+  doctest::Decoded d = doctest::DecodeFile(target);
+  ASSERT_EQ(d.width, 400);
+  ASSERT_EQ(d.height, 300);
+  EXPECT_NEAR(d.rows[150][3 * 50], 220, 12);
+  EXPECT_NEAR(d.rows[150][3 * 350 + 2], 220, 12);
+  // The document keeps its own file.
+  EXPECT_EQ(doc->FileImage()->sourcePath, Path("source.tif"));
+  // Saving as over the document's own file is refused and the dialog comes again.
+  wxTEST_DIALOG(doc->ShowSaveAsDialog(), SaveAsAnswer(wxString::FromUTF8(Path("source.tif")), 4),
+                wxExpectModal<wxMessageDialog>(wxID_OK),
+                wxExpectModal<wxFileDialog>(wxString::FromUTF8(Path("other.tif")), wxID_CANCEL));
+  EXPECT_FALSE(fs::exists(Path("other.tif")));
+}
+
+TEST_F(DocGui, CloseAsksForEditedImagesAndCancelKeepsThem) {
+  ASSERT_TRUE(doctest::WritePattern(Path("edit.png"), OF_PNG, Halves(64, 64)));
+  COrbalonDoc* doc = Open(Path("edit.png"));
+  ASSERT_TRUE(doc);
+  doc->WorkingImage()->edited = 1;
+  bool closed = true;
+  wxTEST_DIALOG(closed = manager_->CloseDocument(doc), wxExpectModal<wxMessageDialog>(wxCANCEL));
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  // After the discard button no question is asked.
+  doc->SetDiscardChanges(true);
+  EXPECT_TRUE(manager_->CloseDocument(doc));
+  orbtest::PumpUntil([this] { return manager_->GetDocumentsVector().empty(); });
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  EXPECT_TRUE(fs::exists(Path("edit.png")));
+}
+
+TEST_F(DocGui, AFileThatCannotBeDecodedLeavesNoWindow) {
+  orbtest::WriteFile(Path("broken.jpg"), "\xFF\xD8 not really a JPEG");
+  COrbalonDoc* doc = nullptr;
+  wxTEST_DIALOG(doc = Open(Path("broken.jpg")), wxExpectModal<wxMessageDialog>(wxID_OK).Optional());
+  EXPECT_EQ(doc, nullptr);
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  EXPECT_EQ(AppStatus.load() & (APPSTATUS_PROGRAM_CLOSE | 0x200001F0u), 0u);
+}
+
+TEST_F(DocGui, ZoomAndScrollMoveTheRegion) {
+  ASSERT_TRUE(doctest::WritePattern(Path("big.tif"), OF_TIFF, Halves(2000, 1000)));
+  COrbalonDoc* doc = Open(Path("big.tif"));
+  ASSERT_TRUE(doc);
+  COrbalonView* view = doc->View();
+  view->UpdateView(orb::kHintWholeImage);
+  const PixelRect whole = doc->WorkingImage()->region;
+  view->UpdateView(orb::kHintZoomIn);
+  const PixelRect zoomed = doc->WorkingImage()->region;
+  EXPECT_LT(zoomed.right - zoomed.left, whole.right - whole.left);
+  view->Scroll(wxHORIZONTAL, orb::ScrollCode::LineDown, 0);
+  EXPECT_GT(doc->WorkingImage()->region.left, zoomed.left);
+  view->UpdateView(orb::kHintZoomOut);
+  view->UpdateView(orb::kHintZoomOut);
+  view->UpdateView(orb::kHintWholeImage);
+  EXPECT_EQ(doc->WorkingImage()->region.left, 0);
+}
+
+TEST_F(DocGui, ProgressDialogStepsAndCancels) {
+  CProgressDlg dlg(frame_, "Working", 0, 1000, true);
+  ASSERT_TRUE(dlg.CreateWindow());
+  for (int i = 0; i < 250; ++i) dlg.Step();
+  EXPECT_EQ(dlg.BarValue(), 20);
+  dlg.OnCancel();
+  EXPECT_EQ(CancelFlag.load(), 1);
+  EXPECT_TRUE(dlg.Ended());
+  CancelFlag = 0;
+  CProgressDlg same(frame_, "Equal ends", 5, 5, false);
+  ASSERT_TRUE(same.CreateWindow());
+  same.Step();
+  EXPECT_EQ(same.BarValue(), 100);
+  same.OnOK();
+  EXPECT_EQ(CancelFlag.load(), 0);
+}
+
+TEST_F(DocGui, QualityDialogShowsEachKindsOwnValue) {
+  MiscSettings.PdfJpegQualityGrey = 37;
+  CJpegQuality grey(orb::kQualityPdfJpegGrey, frame_);
+  EXPECT_EQ(grey.Quality(), 37);
+  EXPECT_FALSE(grey.LosslessShown());
+  MiscSettings.LosslessJpeg2000 = 1;
+  MiscSettings.Jpeg2000Quality = 700;
+  CJpegQuality jp2(orb::kQualityJpeg2000, frame_);
+  EXPECT_EQ(jp2.Quality(), 700);
+  EXPECT_FALSE(jp2.QualityControlsEnabled());
+  // The lossless box changes the setting at once, even when the dialog is cancelled.
+  jp2.OnLosslessClicked();
+  EXPECT_EQ(MiscSettings.LosslessJpeg2000, 0);
+  EXPECT_TRUE(jp2.QualityControlsEnabled());
+  EXPECT_EQ(MiscSettings.Jpeg2000Quality, 700);
+}
+
+TEST_F(DocGui, TiffOptionsStoreTextsAndCheckTheProfile) {
+  CTiffOpt plain(11, frame_);
+  EXPECT_FALSE(plain.QualityShown());
+  plain.SetTexts(wxString::FromUTF8(files_.path().string()), "(c) Someone", "Artist");
+  EXPECT_EQ(plain.CheckProfilePath(), 33007);  // a folder, not a profile file
+  plain.SetTexts(wxString::FromUTF8(Path("missing/dir/p.icc")), "(c) Someone", "Artist");
+  EXPECT_EQ(plain.CheckProfilePath(), 33006);
+  plain.SetTexts(wxString::FromUTF8(Path("p.icc")), "(c) Someone", "Artist");
+  EXPECT_EQ(plain.CheckProfilePath(), 0);
+  MiscSettings.TiffJpegQualityColour = 55;
+  plain.Store();
+  EXPECT_EQ(orb::TextField(MiscSettings.TiffCopyright), "(c) Someone");
+  EXPECT_EQ(orb::TextField(MiscSettings.IccProfile), Path("p.icc"));
+  EXPECT_EQ(MiscSettings.TiffJpegQualityColour, 55);
+  CTiffOpt withJpeg(orb::kQualityTiffJpeg, frame_);
+  EXPECT_TRUE(withJpeg.QualityShown());
+  withJpeg.SetQuality(66);
+  withJpeg.Store();
+  EXPECT_EQ(MiscSettings.TiffJpegQualityColour, 66);
+}
+
+}  // namespace
