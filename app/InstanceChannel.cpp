@@ -58,8 +58,17 @@ std::string InstanceSocketPath(const std::string& name) {
   struct stat st {};
   if (runtime && *runtime && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
     return std::string(runtime) + "/" + name + ".sock";
+  // A private folder in /tmp, used only when it is ours and closed to others; else one in
+  // the home folder (nobody else can put a socket there for us to talk to).
   std::string dir = "/tmp/" + name + "-" + std::to_string(::getuid());
   ::mkdir(dir.c_str(), 0700);
+  struct stat ds {};
+  if (::lstat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode) || ds.st_uid != ::getuid() ||
+      (ds.st_mode & 077) != 0) {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home && *home ? home : ".") + "/." + name;
+    ::mkdir(dir.c_str(), 0700);
+  }
   return dir + "/" + name + ".sock";
 }
 

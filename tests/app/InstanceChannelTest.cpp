@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -45,6 +50,26 @@ TEST(InstanceChannel, SocketPathIsInThePrivateRuntimeFolder) {
   std::string p = orb::InstanceSocketPath("orbalon-test");
   EXPECT_NE(p.find("orbalon-test"), std::string::npos);
   EXPECT_EQ(p.substr(p.size() - 5), ".sock");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InstanceChannel, WithoutARuntimeFolderThePathIsInAPrivateFolder) {
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  std::string saved = old ? old : "";
+  ::unsetenv("XDG_RUNTIME_DIR");
+  std::string name = "orbtest" + std::to_string(::getpid());
+  std::string p = orb::InstanceSocketPath(name);
+  if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  std::filesystem::path dir = std::filesystem::path(p).parent_path();
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, ::getuid());
+  EXPECT_EQ(st.st_mode & 077, 0u);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
