@@ -1,0 +1,172 @@
+// Opening a metre-wide scan as a document, from the call to the fully drawn fitted
+// display, against `vips copy` of the same file to vips' own raw format. Counters:
+//   open_s        seconds from the open to the drawn display
+//   vips_s        seconds of `vips copy file out.v` (0 when vips is not installed)
+//   ratio         open_s / vips_s
+//   rss_growth_MB resident memory the opening added at its peak (sampled while rows are
+//                 drawn); it does not follow the image height
+//   drawn_rows    display rows shown while the file was still decoding
+//
+// Arguments: compression (0 uncompressed TIFF: the program's own reader and the one-pass
+// rebuild; 1 PackBits: the imaging library decodes while the display is drawn band by
+// band) and the height (8000 lines: 567 MB of pixels; 2000 lines to compare the memory).
+// Files go to $ORB_BENCH_DIR (default $TMPDIR or /tmp) and are removed afterwards.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/Display.h"
+#include "app/DisplaySink.h"
+#include "app/Document.h"
+#include "engine/EngineHost.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "platform/imagemill/imagemill.h"
+
+namespace {
+
+constexpr int32_t kWidth = 23622;
+
+std::string WorkFolder() {
+  static std::string folder = [] {
+    const char* base = std::getenv("ORB_BENCH_DIR");
+    if (!base || !*base) base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orb-docopen-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    char* made = ::mkdtemp(buf.data());
+    return std::string(made ? made : "/tmp");
+  }();
+  return folder;
+}
+
+int64_t ResidentBytes() {
+  std::ifstream f("/proc/self/statm");
+  int64_t pages = 0, resident = 0;
+  f >> pages >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+struct Generator {
+  int32_t height;
+};
+int GenHeader(void* user, IM_BITMAPINFOHEADER* h, IM_RGBQUAD*, int*) {
+  h->biSize = 40;
+  h->biWidth = kWidth;
+  h->biHeight = static_cast<Generator*>(user)->height;
+  h->biPlanes = 1;
+  h->biBitCount = 24;
+  h->biXPelsPerMeter = h->biYPelsPerMeter = 23622;
+  return IM_OK;
+}
+int GenLines(void*, uint8_t* line, int row, int bytes) {
+  // A drawing: white paper with a dark line every 100 pixels and a light gradient.
+  for (int i = 0; i < bytes; i += 3) {
+    const int x = i / 3;
+    const bool ink = x % 100 < 2 || row % 100 < 2;
+    const uint8_t v = ink ? 20 : static_cast<uint8_t>(255 - (x + row) % 32);
+    line[i] = v;
+    line[i + 1] = v;
+    line[i + 2] = ink ? 120 : v;
+  }
+  return IM_OK;
+}
+
+std::string MakeFile(uint32_t format, int32_t height) {
+  const std::string path = WorkFolder() + "/scan-" + std::to_string(format) + "-" + std::to_string(height) + ".tif";
+  if (std::filesystem::exists(path)) return path;
+  IM_Init();
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  Generator g{height};
+  const int rc = fd >= 0 ? IM_WriteByCallback(fd, format, GenLines, GenHeader, &g) : -1;
+  if (fd >= 0) ::close(fd);
+  return rc == IM_OK ? path : std::string();
+}
+
+// The window the image is drawn into: counts the rows shown and samples the memory.
+class Surface : public orb::DisplaySurface {
+ public:
+  orb::Rect ClientRect() const override { return orb::Rect{0, 0, 800, 600}; }
+  void ShowDisplayRows(int32_t, int32_t count) override {
+    rows += count;
+    peak = std::max(peak, ResidentBytes());
+  }
+  void Invalidate(bool) override { peak = std::max(peak, ResidentBytes()); }
+  int64_t rows = 0;
+  int64_t peak = 0;
+};
+
+double VipsSeconds(const std::string& path) {
+  if (std::system("command -v vips > /dev/null 2>&1") != 0) return 0.0;
+  const std::string out = WorkFolder() + "/copy.v";
+  const std::string cmd = "vips copy '" + path + "' '" + out + "' > /dev/null 2>&1";
+  const auto t0 = std::chrono::steady_clock::now();
+  const int rc = std::system(cmd.c_str());
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::filesystem::remove(out);
+  return rc == 0 ? s : 0.0;
+}
+
+void BM_OpenToDrawn(benchmark::State& state) {
+  const uint32_t format = state.range(0) ? OF_TIFF_PACKBITS : OF_TIFF;
+  const int32_t height = static_cast<int32_t>(state.range(1));
+  const std::string path = MakeFile(format, height);
+  if (path.empty()) {
+    state.SkipWithError("cannot write the test image");
+    return;
+  }
+  orb::SetTempFilesFolder(WorkFolder());
+  orb::ProgressiveDisplaySink sink;
+  orb::EngineHost host = orb::Host();
+  orb::EngineHost withSink = host;
+  withSink.display = &sink;
+  orb::SetEngineHost(withSink);
+  double total = 0;
+  int64_t growth = 0, drawn = 0;
+  for (auto _ : state) {
+    Surface surface;
+    const int64_t before = ResidentBytes();
+    surface.peak = before;
+    ImageState* image = orb::NewImageState();
+    image->viewWindow = &surface;
+    const auto t0 = std::chrono::steady_clock::now();
+    const orb::OpenResult r = orb::OpenImageIntoDocument(image, path, nullptr);
+    total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (r != orb::OpenResult::Opened || !image->bitmaps[2]) state.SkipWithError("the image did not open");
+    growth = std::max(growth, surface.peak - before);
+    drawn = surface.rows;
+    orb::FreeImageChain(image);
+  }
+  orb::SetEngineHost(host);
+  const double open = total / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  const double vips = VipsSeconds(path);
+  state.counters["open_s"] = open;
+  state.counters["vips_s"] = vips;
+  state.counters["ratio"] = vips > 0 ? open / vips : 0.0;
+  state.counters["rss_growth_MB"] = static_cast<double>(growth) / (1024.0 * 1024.0);
+  state.counters["drawn_rows"] = static_cast<double>(drawn);
+}
+
+BENCHMARK(BM_OpenToDrawn)
+    ->Args({0, 8000})
+    ->Args({1, 8000})
+    ->Args({1, 2000})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
+struct Cleanup {
+  ~Cleanup() {
+    std::error_code ec;
+    std::filesystem::remove_all(WorkFolder(), ec);
+  }
+} g_cleanup;
+
+}  // namespace
