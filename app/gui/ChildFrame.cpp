@@ -30,7 +30,7 @@ void CChildFrame::OnMDIActivate(bool activating) {
 }
 
 bool CChildFrame::CanUserClose() const {
-  auto* doc = wxDynamicCast(GetDocument(), COrbalonDoc);
+  auto* doc = dynamic_cast<COrbalonDoc*>(GetDocument());
   // The program itself closes the scan document when a scan is accepted or rejected.
   return !(doc && doc->IsScanDocument() && !(AppStatus.load() & APPSTATUS_PROGRAM_CLOSE));
 }

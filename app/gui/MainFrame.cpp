@@ -186,7 +186,7 @@ void CMainFrame::BuildDialogBar() {
   m_bmpSheetsShown = orb::gui::ModuleBitmap(res::IDB_LAYOUT_SHEETS);
   m_dlgBar = orb::gui::LoadPanel(this, res::IDD_DIALOGBAR);
   if (!m_dlgBar) m_dlgBar = new wxPanel(this);
-  m_layoutButton = wxDynamicCast(m_dlgBar->FindWindow(res::IDC_LAYOUT_BUTTON), wxBitmapButton);
+  m_layoutButton = dynamic_cast<wxBitmapButton*>(m_dlgBar->FindWindow(res::IDC_LAYOUT_BUTTON));
   if (!m_layoutButton) {
     m_layoutButton = new wxBitmapButton(m_dlgBar, res::IDC_LAYOUT_BUTTON, m_bmpSheetsShown);
   } else if (m_bmpSheetsShown.IsOk()) {

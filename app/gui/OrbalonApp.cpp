@@ -184,7 +184,7 @@ void COrbalonApp::CloseForTermination() {
   // A modal dialog runs a loop of its own: end it first, close the frame once it returned.
   bool modal = false;
   for (wxWindow* w : wxTopLevelWindows) {
-    auto* dlg = wxDynamicCast(w, wxDialog);
+    auto* dlg = dynamic_cast<wxDialog*>(w);
     if (dlg && dlg->IsModal()) {
       dlg->EndModal(wxID_CANCEL);
       modal = true;

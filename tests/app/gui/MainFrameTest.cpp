@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
+#include <wx/image.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 
@@ -202,10 +203,13 @@ TEST_F(MainFrameTest, ViewSheetPageBookkeeping) {
 TEST_F(MainFrameTest, ChildFrameActivationAndTheScanDocumentsClose) {
   ASSERT_TRUE(Make());
   orbtest::TempDir files;
-  orbtest::WriteFile(files.path() / "a.tif", "x");
-  wxDocument* doc = manager_->CreateDocument(wxString::FromUTF8((files.path() / "a.tif").string()), wxDOC_SILENT);
+  wxImage picture(8, 6);
+  picture.SetRGB(wxRect(0, 0, 8, 6), 200, 100, 50);
+  wxString file = wxString::FromUTF8((files.path() / "a.png").string());
+  ASSERT_TRUE(picture.SaveFile(file, wxBITMAP_TYPE_PNG));
+  wxDocument* doc = manager_->CreateDocument(file, wxDOC_SILENT);
   ASSERT_TRUE(doc);
-  auto* child = wxDynamicCast(doc->GetFirstView()->GetFrame(), CChildFrame);
+  auto* child = dynamic_cast<CChildFrame*>(doc->GetFirstView()->GetFrame());
   ASSERT_TRUE(child);
 
   int toolsCalls = 0;
@@ -228,7 +232,7 @@ TEST_F(MainFrameTest, ChildFrameActivationAndTheScanDocumentsClose) {
   CChildFrame::s_toolsPageActivate = nullptr;
 
   // The user cannot close the scan document; the program can.
-  auto* orbDoc = wxDynamicCast(doc, COrbalonDoc);
+  auto* orbDoc = dynamic_cast<COrbalonDoc*>(doc);
   ASSERT_TRUE(orbDoc);
   orbDoc->SetScanDocument(true);
   EXPECT_FALSE(child->CanUserClose());
