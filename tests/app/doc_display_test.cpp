@@ -490,3 +490,85 @@ TEST_F(DocRebuild, UnreadableFileIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocDisplayBand, OpenEndedScanWrapsLikeAChart) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay | orb::kStatusScanning);
+  const auto saved = ScanSettings;
+  ScanSettings.SizeMode = 0;
+  ScanSettings.CustomLength = 0xFFFF;
+  FakeSurface view(100, 52);
+  ImageState* s = MakeRecord(IK_GREY, 201, 100000, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  ASSERT_EQ(s->fitScale, 20000);
+  DisplayImage& d = Display(s);
+  ASSERT_EQ(d.height, 52);
+  std::vector<uint8_t> row(201);
+  // Rows 0..103 fill display rows 0..51; row 104 maps to display row 52 = row 0 again.
+  for (int32_t y = 0; y <= 104; ++y) {
+    std::fill(row.begin(), row.end(), static_cast<uint8_t>(y));
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  EXPECT_EQ(d.Row(0)[5], 104);
+  EXPECT_EQ(d.Row(1)[5], 2);
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  ScanSettings = saved;
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, FullSizeFollowingCopiesTheVisibleColumnsAndWraps) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFullSize);
+  FakeSurface view(8, 3);
+  ImageState* s = MakeRecord(IK_GREY, 10, 20, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  s->visibleSource.left = 5;  // scrolled right: only 5 columns remain
+  std::vector<uint8_t> row(10);
+  for (int32_t y = 0; y < 4; ++y) {
+    for (int32_t x = 0; x < 10; ++x) row[static_cast<size_t>(x)] = static_cast<uint8_t>(10 * y + x);
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  orb::DisplayImagePtr full = orb::FullSizeImage();
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->width, 8);
+  EXPECT_EQ(full->Row(0)[0], 35);   // row 3 wrapped onto the top row
+  EXPECT_EQ(full->Row(0)[4], 39);
+  EXPECT_EQ(full->Row(0)[5], 255);  // beyond the row: white, never read past it
+  EXPECT_EQ(full->Row(1)[0], 15);
+  EXPECT_EQ(view.fullRows, (std::vector<int32_t>{0, 1, 2, 0}));
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, ThumbnailIsDrawnWhileBusy) {
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay | orb::kStatusBusy);
+  FakeSurface view(50, 50), thumb(10, 10);
+  orb::SetThumbnailSurface(&thumb);
+  ImageState* s = MakeRecord(IK_RGB, 100, 100, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  std::vector<uint8_t> row(300);
+  for (int32_t y = 0; y < 100; ++y) {
+    std::fill(row.begin(), row.end(), static_cast<uint8_t>(y));
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  orb::DisplayImagePtr t = orb::ThumbnailImage();
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->width, 12);
+  EXPECT_EQ(thumb.prepared, 1);
+  EXPECT_FALSE(thumb.shown.empty());
+  EXPECT_EQ(t->Row(5)[0], 50);  // thumbnail row 5 samples image row 50
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  // The kept copy replaces the thumbnail in the first bitmap.
+  EXPECT_NE(s->bitmaps[0], nullptr);
+  EXPECT_NE(s->bitmaps[0], t);
+  orb::SetThumbnailSurface(nullptr);
+  orb::FreeImageChain(s);
+}
+
+}  // namespace
