@@ -1,0 +1,197 @@
+// The scan output page and the file-naming dialog as windows over their models.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+#include <wx/notebook.h>
+#include <wx/textctrl.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/AppGlobals.h"
+#include "app/Messages.h"
+#include "app/gui/AppMessage.h"
+#include "scanning/gui/ScanToolsPropPage.h"
+#include "tools/gui/SetupFilenameDlg.h"
+
+namespace {
+
+class TestApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+
+// Stands in for the main frame: records the messages the page sends.
+class FakeMainFrame : public wxEvtHandler {
+ public:
+  FakeMainFrame() {
+    map.Attach(this);
+    for (uint32_t m : {WM_SCAN_BATCH_WAIT, WM_SCAN_STOP, WM_SCAN_ACCEPT_PAGE, WM_SCAN_REJECT_PAGE,
+                       WM_SCANNER_LOAD, WM_SCANNER_UNLOAD, WM_APPLY_PAPER_STAGING}) {
+      map.On(m, [this, m](uintptr_t w, intptr_t) {
+        got.push_back({m, w});
+        return intptr_t{0};
+      });
+    }
+    g_hMainFrame.store(orb::gui::HandleOf(this));
+  }
+  ~FakeMainFrame() override { g_hMainFrame.store(nullptr); }
+  orb::gui::MessageMap map;
+  std::vector<std::pair<uint32_t, uintptr_t>> got;
+};
+
+class PageWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = testing::TempDir() + "/pagegXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl;
+    saved = ScanSettings;
+    ScanSettings = orb::ScanSettingsRecord();
+    ScanSettings.ScannerType = 0;
+    ScanSettings.ScannerSubType = 1;
+    ScanSettings.ColourMode = 0;
+    ScanSettings.FormatIndexRgb = 1;  // jp2
+    ScanSettings.FormatIndexBilevel = 3;  // tif-g4
+    ScanSettings.MaxDpi = 800;
+    ScanSettings.OpticalDpi = 400;
+    ScanSettings.MaxWidth = 3600;
+    orb::SetTextField(ScanSettings.OutputFileName, dir + "/Scan-0001.jp2");
+    AppStatus.store(0);
+    g_bScannerPresent = 1;
+    frame = new wxFrame(nullptr, wxID_ANY, "page");
+    book = new wxNotebook(frame, wxID_ANY);
+    page = new CScanToolsPropPage(book);
+    book->AddPage(page, "Scan");
+    frame->Show();
+  }
+  void TearDown() override {
+    frame->Destroy();
+    wxTheApp->ProcessPendingEvents();
+    ScanSettings = saved;
+    AppStatus.store(0);
+    std::string cmd = "rm -rf '" + dir + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string dir;
+  orb::ScanSettingsRecord saved;
+  FakeMainFrame main;
+  wxFrame* frame = nullptr;
+  wxNotebook* book = nullptr;
+  CScanToolsPropPage* page = nullptr;
+};
+
+using namespace orb::page_ids;
+
+TEST_F(PageWindow, ButtonsFollowTheScanStateAndSendTheirMessages) {
+  page->OnSetActive();
+  EXPECT_TRUE(page->ControlWindow(kScan)->IsShown());
+  EXPECT_FALSE(page->ControlWindow(kAccept)->IsShown());
+  EXPECT_TRUE(page->ControlWindow(kFileName)->IsEnabled());
+  main.got.clear();
+  page->PressButton(kScan);
+  ASSERT_EQ(main.got.size(), 1u);
+  EXPECT_EQ(main.got[0], (std::pair<uint32_t, uintptr_t>{WM_SCAN_BATCH_WAIT, WM_SCAN_NEW_DOCUMENT}));
+
+  AppStatus.store(1);
+  page->OnSetActive();
+  EXPECT_FALSE(page->ControlWindow(kColourMode)->IsEnabled());
+  EXPECT_FALSE(page->ControlWindow(kFileName)->IsEnabled());
+  main.got.clear();
+  page->PressButton(kScan);
+  EXPECT_EQ(main.got.at(0).first, WM_SCAN_STOP);
+
+  AppStatus.store(2);
+  page->OnSetActive();
+  EXPECT_TRUE(page->ControlWindow(kAccept)->IsShown());
+  EXPECT_TRUE(page->ControlWindow(kReject)->IsShown());
+  main.got.clear();
+  page->PressButton(kAccept);
+  page->PressButton(kReject);
+  ASSERT_EQ(main.got.size(), 2u);
+  EXPECT_EQ(main.got[0].first, WM_SCAN_ACCEPT_PAGE);
+  EXPECT_EQ(main.got[1].first, WM_SCAN_REJECT_PAGE);
+}
+
+TEST_F(PageWindow, ChoosingAColourModeChangesTheExtension) {
+  page->OnSetActive();
+  auto* colour = dynamic_cast<wxChoice*>(page->ControlWindow(kColourMode));
+  ASSERT_NE(colour, nullptr);
+  EXPECT_EQ(colour->GetCount(), 7u);
+  colour->SetSelection(4);
+  wxCommandEvent e(wxEVT_CHOICE, kColourMode);
+  e.SetEventObject(colour);
+  colour->ProcessWindowEvent(e);
+  EXPECT_EQ(ScanSettings.ColourMode, 4);
+  auto* name = dynamic_cast<wxTextCtrl*>(page->ControlWindow(kFileName));
+  EXPECT_EQ(std::string(name->GetValue().ToUTF8()), dir + "/Scan-0001.tif");
+}
+
+TEST_F(PageWindow, TypedWidthIsClampedWhenTheEditLosesFocus) {
+  ScanSettings.SizeMode = 2;
+  page->OnSetActive();
+  auto* width = dynamic_cast<wxTextCtrl*>(page->ControlWindow(kWidth));
+  ASSERT_TRUE(width->IsShown());
+  width->ChangeValue("0");
+  wxFocusEvent kill(wxEVT_KILL_FOCUS, kWidth);
+  kill.SetEventObject(width);
+  width->ProcessWindowEvent(kill);
+  EXPECT_EQ(ScanSettings.CustomWidth, 100);
+  EXPECT_EQ(width->GetValue(), " 1.00\"");
+}
+
+TEST(NamingWindow, FieldsFollowTheName) {
+  orb::ScanSettingsRecord s;
+  CSetupFilenameDlg model("Job-01-001", s);
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "naming");
+  {
+    orb::gui::SetupFilenameDialog dlg(frame, model);
+    auto* start2 = dynamic_cast<wxTextCtrl*>(dlg.ControlWindow(orb::naming_ids::kStart[1]));
+    ASSERT_NE(start2, nullptr);
+    EXPECT_EQ(start2->GetValue(), "001");
+    EXPECT_FALSE(dlg.ControlWindow(orb::naming_ids::kStart[2])->IsEnabled());
+    auto* limit2 = dynamic_cast<wxTextCtrl*>(dlg.ControlWindow(orb::naming_ids::kLimit[1]));
+    limit2->ChangeValue("50000");
+    wxFocusEvent kill(wxEVT_KILL_FOCUS, limit2->GetId());
+    kill.SetEventObject(limit2);
+    limit2->ProcessWindowEvent(kill);
+    auto* name = dynamic_cast<wxTextCtrl*>(dlg.ControlWindow(orb::naming_ids::kName));
+    EXPECT_EQ(name->GetValue(), "Job-01-00001");
+  }
+  frame->Destroy();
+}
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(TestApp);
+
+#ifdef __SANITIZE_ADDRESS__
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+#endif
+
+namespace {
+// A toolkit assertion fails the running test instead of waiting on a dialog nobody answers.
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+  ADD_FAILURE_AT(static_cast<const char*>(file.utf8_str()), line)
+      << "toolkit assertion " << cond << " in " << func << ": " << msg;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  wxSetAssertHandler(&FailOnAssert);
+  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
+    fprintf(stderr, "cannot start the toolkit (no display?)\n");
+    return 1;
+  }
+  orb::gui::InstallMessageTransport();
+  int rc = RUN_ALL_TESTS();
+  wxTheApp->OnExit();
+  wxEntryCleanup();
+  return rc;
+}

@@ -1,0 +1,36 @@
+// The file-naming dialog: the name with its counters and, per counter, start, limit, step
+// and carry-only. All logic is CSetupFilenameDlg's; this window only shows its controls.
+#pragma once
+
+#include <wx/dialog.h>
+
+#include <map>
+#include <string>
+
+#include "tools/FileNaming.h"
+
+class wxTextCtrl;
+class wxCheckBox;
+
+namespace orb::gui {
+
+class SetupFilenameDialog : public wxDialog {
+ public:
+  SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& model);
+  // Shows the dialog; on OK the model's name and the counter settings are stored.
+  int RunModal();
+
+  // The window of a control id (tests).
+  wxWindow* ControlWindow(int id) const;
+
+ private:
+  void Pull();
+  void Push();
+  void OnOk(wxCommandEvent& e);
+
+  CSetupFilenameDlg& m_model;
+  std::map<int, wxTextCtrl*> m_edits;
+  std::map<int, wxCheckBox*> m_boxes;
+};
+
+}  // namespace orb::gui
