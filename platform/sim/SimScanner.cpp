@@ -79,10 +79,12 @@ SimScanner::~SimScanner() {
   readCv_.notify_all();
 }
 
-SimScanner::Result SimScanner::Check(Sense s, uint32_t residue, bool ili, bool eom) const {
+SimScanner::Result SimScanner::Check(Sense s, uint32_t residue, bool ili, bool eom,
+                                     bool residueValid) const {
   Result r;
   r.status = pt::kStatusError;
-  r.sense[0] = static_cast<uint8_t>(0x70 | (residue ? 0x80 : 0));  // valid: residue in 3-6
+  // Valid: the residue in bytes 3-6 means something.
+  r.sense[0] = static_cast<uint8_t>(0x70 | (residue || residueValid ? 0x80 : 0));
   r.sense[2] = static_cast<uint8_t>((s.key & 0x0F) | (ili ? 0x20 : 0) | (eom ? 0x40 : 0));
   PutBE32(r.sense + 3, residue);
   r.sense[7] = 10;
@@ -670,9 +672,11 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
     --stalled_;
   }
   auto endOfMedium = [&](uint32_t delivered) {
+    // The scan is over: a new window is accepted, and a further READ finds the end again.
     scanning_ = false;
+    stopRequested_ = true;
     if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
-    Result r = Check(Sense{0x00, 0x3B, 0x09}, want - delivered, true, true);
+    Result r = Check(Sense{0x00, 0x3B, 0x09}, want - delivered, want != delivered, true, true);
     r.transferred = delivered;
     return r;
   };
@@ -712,6 +716,15 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
     return r;
   }
   if (n < want && readPos_ >= total) return endOfMedium(n);
+  if (readPos_ >= total && total > 0 && config_.endOfMediumWithLastData) return endOfMedium(n);
+  if (readPos_ >= total) {
+    // The read that takes the window's last line ends the scan, as a real scanner does when
+    // its window is exhausted: a new window is accepted at once, and a further READ finds
+    // the end of the medium with nothing in it.
+    scanning_ = false;
+    stopRequested_ = true;
+    if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
+  }
   if (n < want) {
     Result r = Check(Sense{}, want - n, true);
     r.transferred = n;

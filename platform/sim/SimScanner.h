@@ -67,6 +67,10 @@ struct SimScannerConfig {
   // Seam shift in pixels at the window resolution of the camera to the right of each seam
   // (shift[k] for seam k), applied when the library stitches.
   std::array<int, 5> seamShift{};
+  // How the read that takes the medium's last line ends: false, it completes and the next
+  // READ reports the end of the medium; true, it reports the end of the medium itself
+  // (CHECK CONDITION with a valid residue of 0) together with its data.
+  bool endOfMediumWithLastData = false;
 };
 SimScannerConfig ConfigForModel(const SimModel& model);
 
@@ -205,7 +209,8 @@ class SimScanner {
 
   Result Dispatch(const uint8_t* cdb, int cdbLength, passthru::Direction direction,
                   uint8_t* data, uint32_t dataLength, std::unique_lock<std::mutex>& lock);
-  Result Check(Sense s, uint32_t residue = 0, bool ili = false, bool eom = false) const;
+  Result Check(Sense s, uint32_t residue = 0, bool ili = false, bool eom = false,
+               bool residueValid = false) const;
   Result Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t dataLength);
   Result SetWindow(const uint8_t* cdb, const uint8_t* data, uint32_t dataLength);
   Result Send(const uint8_t* cdb, const uint8_t* data, uint32_t dataLength);

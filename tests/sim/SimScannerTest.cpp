@@ -1,6 +1,7 @@
 // The simulated scanner answered directly, without the scanner library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -212,6 +213,111 @@ TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
   EXPECT_EQ(list[1]->Config().opticalDpi, 600);
   EXPECT_TRUE(list[0]->PaperPresent());
   EXPECT_EQ(orb::sti::RegisteredCount(), 2u);
+}
+
+}  // namespace
+}  // namespace orb::sim
+
+namespace orb::sim {
+namespace {
+
+// A scan of `lines` lines of 8-bit grey, 100 pixels wide, read `perRead` lines at a time
+// until the window is used up; the scan is never stopped by the host.
+struct ScanRun {
+  SimScanner::Result setWindow, scan;
+  std::vector<SimScanner::Result> reads;
+  size_t bytes = 0;
+};
+
+ScanRun ScanWindow(SimScanner& s, int lines, int perRead) {
+  ScanRun run;
+  auto block = WindowBlock(100, 0, 0, 100, lines, 2, 8);
+  run.setWindow = Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block);
+  std::vector<uint8_t> list(1, 0);
+  run.scan = Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list);
+  for (int done = 0; done < lines; done += perRead) {
+    const int n = std::min(perRead, lines - done) * 100;
+    std::vector<uint8_t> d(static_cast<size_t>(n));
+    run.reads.push_back(Exec(s, {0x28, 0, 0, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 0},
+                             pt::Direction::In, d));
+    run.bytes += run.reads.back().transferred;
+  }
+  return run;
+}
+
+TEST(SimScanner, WindowReadToItsLastLineEndsTheScan) {
+  SimScanner s;  // the sheet is far longer than the windows below
+  // Two full-height scans in a row, without a stop between them; the last read of each
+  // exactly takes the window's last line (60 = 7 x 8 + 4 and 64 = 8 x 8).
+  for (int lines : {60, 64}) {
+    ScanRun run = ScanWindow(s, lines, 8);
+    ASSERT_EQ(run.setWindow.status, pt::kStatusCompleted) << lines;
+    ASSERT_EQ(run.scan.status, pt::kStatusCompleted) << lines;
+    for (const auto& r : run.reads) EXPECT_EQ(r.status, pt::kStatusCompleted) << lines;
+    EXPECT_EQ(run.bytes, size_t(lines) * 100);
+    EXPECT_FALSE(s.Scanning()) << lines;
+  }
+  // A READ after the window was used up finds the end of the medium with nothing in it.
+  std::vector<uint8_t> d(100);
+  auto r = Exec(s, {0x28, 0, 0, 0, 0, 0, 0, 0, 100, 0}, pt::Direction::In, d);
+  EXPECT_EQ(r.status, pt::kStatusError);
+  EXPECT_EQ(r.sense[12], 0x3B);
+  EXPECT_EQ(r.sense[13], 0x09);
+  EXPECT_EQ(r.transferred, 0u);
+  // The window's end is not taken early: one line short of it the scan still runs.
+  auto block = WindowBlock(100, 0, 0, 100, 20, 2, 8);
+  std::vector<uint8_t> list(1, 0);
+  ASSERT_EQ(Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block).status,
+            pt::kStatusCompleted);
+  ASSERT_EQ(Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list).status, pt::kStatusCompleted);
+  std::vector<uint8_t> most(1900);
+  ASSERT_EQ(Exec(s, {0x28, 0, 0, 0, 0, 0, 0, 0x07, 0x6C, 0}, pt::Direction::In, most).status,
+            pt::kStatusCompleted);
+  EXPECT_TRUE(s.Scanning());
+  EXPECT_EQ(Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block).sense[12], 0x2C);
+}
+
+TEST(SimScanner, EndOfMediumCanComeWithTheLastData) {
+  SimScannerConfig c;
+  c.sheet.paperTop = 0;
+  c.sheet.paperLength = 240;  // 20 lines at 100 dpi
+  c.endOfMediumWithLastData = true;
+  SimScanner s(c);
+  auto block = WindowBlock(100, 0, 0, 100, 50, 2, 8);
+  std::vector<uint8_t> list(1, 0), d(2000);
+  ASSERT_EQ(Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block).status,
+            pt::kStatusCompleted);
+  ASSERT_EQ(Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list).status, pt::kStatusCompleted);
+  auto r = Exec(s, {0x28, 0, 0, 0, 0, 0, 0, 0x07, 0xD0, 0}, pt::Direction::In, d);
+  EXPECT_EQ(r.status, pt::kStatusError);
+  EXPECT_EQ(r.transferred, 2000u);
+  EXPECT_EQ(r.sense[0] & 0x80, 0x80);  // the residue is valid, and 0
+  EXPECT_EQ(r.sense[3] | r.sense[4] | r.sense[5] | r.sense[6], 0);
+  EXPECT_EQ(r.sense[12], 0x3B);
+  EXPECT_EQ(r.sense[13], 0x09);
+  EXPECT_FALSE(s.Scanning());
+}
+
+TEST(SimScanner, ScanStoppedEarlyAcceptsTheNextWindow) {
+  SimScanner s;
+  auto block = WindowBlock(100, 0, 0, 100, 200, 2, 8);
+  std::vector<uint8_t> list(1, 0), d(800), stop(1, 0);
+  ASSERT_EQ(Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block).status,
+            pt::kStatusCompleted);
+  ASSERT_EQ(Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list).status, pt::kStatusCompleted);
+  ASSERT_EQ(Exec(s, {0x28, 0, 0, 0, 0, 0, 0, 0x03, 0x20, 0}, pt::Direction::In, d).status,
+            pt::kStatusCompleted);
+  ASSERT_TRUE(s.Scanning());
+  ASSERT_EQ(Exec(s, {0x2A, 0, 1, 0, 0, 0, 0, 0, 1, 0}, pt::Direction::Out, stop).status,
+            pt::kStatusCompleted);
+  EXPECT_FALSE(s.Scanning());
+  // The next scan runs whole, from its first line.
+  ScanRun run = ScanWindow(s, 24, 8);
+  ASSERT_EQ(run.setWindow.status, pt::kStatusCompleted);
+  ASSERT_EQ(run.scan.status, pt::kStatusCompleted);
+  for (const auto& r : run.reads) EXPECT_EQ(r.status, pt::kStatusCompleted);
+  EXPECT_EQ(run.bytes, 2400u);
+  EXPECT_FALSE(s.Scanning());
 }
 
 }  // namespace
