@@ -28,6 +28,12 @@ int BytesForPixels(int pixels, int bits) {
 
 int RoundUp(int v, int m) { return (v + m - 1) / m * m; }
 
+// A line read is usable when it completed, or when the whole line came with the end of the
+// medium (the scanner sends the medium's last lines together with its end).
+bool LineUsable(ReadCompleteType r, int got, int lineBytes) {
+  return r == READ_COMPLETE || (r == READ_END_OF_MEDIUM && lineBytes > 0 && got >= lineBytes);
+}
+
 void FillCommon(unsigned char* b, const WindowDescriptorType& w, unsigned char stitch) {
   std::memset(b, 0, 56);
   PutBE16(b + 6, 0x30);
@@ -210,6 +216,7 @@ bool CTrennic::StartScan() {
     replicator_.reset();
     pendingLines_ = 0;
     linesOwed_ = false;
+    mediumEnded_ = false;
     carryValid_ = false;
     indexTable_.reset();
     lineBuffer_.reset();
@@ -392,7 +399,8 @@ ReadCompleteType CTrennic::ReadInterpolatedData(DataTransferType* rec, int a, in
   std::vector<unsigned char> scratch(static_cast<size_t>(std::max(rec->RequestedBytes, n)) + 3);
   DataTransferType raw{n, scratch.data(), 0};
   const ReadCompleteType r = ReadDataIn(&raw);
-  if (r != READ_COMPLETE) return r;
+  // The whole lines that came with the end of the medium are widened and delivered too.
+  if (r != READ_COMPLETE && r != READ_END_OF_MEDIUM) return r;
   // Widen line by line (the scanner's lines are the window width at the scan resolution).
   const int srcLine = 3 * std::max(1, windowWidth_ > 0 && readMode_ == 1
                                           ? static_cast<int>(static_cast<int64_t>(windowWidth_) * b / a)
@@ -418,13 +426,15 @@ ReadCompleteType CTrennic::ReadInterpolatedData(DataTransferType* rec, int resol
     int n = static_cast<int>(rec->RequestedBytes / (resolution / base) + 0.5);
     n = std::min(n - n % 3, kMaxTransfer - kMaxTransfer % 3);
     const bool threeForTwo = (resolution == 600 && !flag) || (resolution == 450 && flag);
-    // Widened size: 3 pixels per 2 or 2 per 1; only what fits the request is delivered.
-    const int pixels = n / 3;
-    const int widened = threeForTwo ? pixels + (pixels + 1) / 2 : 2 * pixels;
     std::vector<unsigned char> scratch(static_cast<size_t>(n) + 3);
     DataTransferType raw{n, scratch.data(), 0};
     const ReadCompleteType r = ReadDataIn(&raw);
-    if (r != READ_COMPLETE) return r;
+    // What came with the end of the medium is widened and delivered as well.
+    if (r != READ_COMPLETE && r != READ_END_OF_MEDIUM) return r;
+    if (raw.ReturnedBytes < 3) return r;
+    // Widened size: 3 pixels per 2 or 2 per 1; only what fits the request is delivered.
+    const int pixels = raw.ReturnedBytes / 3;
+    const int widened = threeForTwo ? pixels + (pixels + 1) / 2 : 2 * pixels;
     std::vector<unsigned char> wide(static_cast<size_t>(3 * widened) + 6);
     InterpolateRGB(scratch.data(), wide.data(), raw.ReturnedBytes, resolution, flag ? 1 : 0);
     const int deliver = std::min(3 * widened, rec->RequestedBytes);
@@ -456,10 +466,14 @@ ReadCompleteType CTrennic::ReadDownScaledData(DataTransferType* rec) {
     const ReadCompleteType r = downBits_ == 24
                                    ? ReadInterpolatedData(&in, intermediateResolution_, scanResolution_)
                                    : ReadDataIn(&in);
-    if (r != READ_COMPLETE) return r;
+    // A whole source line that came with the end of the medium still counts.
+    if (!LineUsable(r, in.ReturnedBytes, inBytesPerLine_)) return r;
     ++sourceLine_;
     const int number = static_cast<int>(static_cast<int64_t>(sourceLine_) * yStep_ / 10000);
-    if (number == lastEmitted_) continue;
+    if (number == lastEmitted_) {
+      if (r != READ_COMPLETE) return r;
+      continue;
+    }
     lastEmitted_ = number;
     const unsigned char* src = lineBuffer_.get();
     switch (downBits_) {
@@ -488,6 +502,7 @@ ReadCompleteType CTrennic::ReadDownScaledData(DataTransferType* rec) {
     out += outBytesPerLine_;
     rec->ReturnedBytes += outBytesPerLine_;
     ++produced;
+    if (r != READ_COMPLETE) return r;
   }
   return READ_COMPLETE;
 }
@@ -518,15 +533,25 @@ ReadCompleteType CTrennic::ReadLargeScaleData(DataTransferType* rec) {
     linesOwed_ = pendingLines_ != 0;
   };
   if (linesOwed_) emit();
+  // The medium ended on a line whose output did not all fit: hand over the rest, then the end.
+  if (mediumEnded_) {
+    rec->ReturnedBytes = produced * outLen;
+    return linesOwed_ ? READ_COMPLETE : READ_END_OF_MEDIUM;
+  }
   while (produced < maxLines) {
     DataTransferType in{interpolator_->getInputLineLen(), interpolator_->getCurrentDataBuffer(), 0};
     const ReadCompleteType r = ReadDataIn(&in);
-    if (r != READ_COMPLETE) {
+    if (!LineUsable(r, in.ReturnedBytes, in.RequestedBytes)) {
       rec->ReturnedBytes = produced * outLen;
       return r;
     }
     pendingLines_ = 0;
     emit();
+    if (r != READ_COMPLETE) {
+      mediumEnded_ = true;
+      rec->ReturnedBytes = produced * outLen;
+      return linesOwed_ ? READ_COMPLETE : r;
+    }
   }
   rec->ReturnedBytes = produced * outLen;
   return READ_COMPLETE;
@@ -553,10 +578,15 @@ ReadCompleteType CTrennic::ReadReplicatedData(DataTransferType* rec) {
     put();
     linesOwed_ = false;
   }
+  // The medium ended on a line whose second copy did not fit: it went out above.
+  if (mediumEnded_) {
+    rec->ReturnedBytes = produced * outLen;
+    return linesOwed_ ? READ_COMPLETE : READ_END_OF_MEDIUM;
+  }
   while (produced < lines) {
     DataTransferType in{replicator_->getInputLineLen(), replicator_->getCurrentDataBuffer(), 0};
     const ReadCompleteType r = ReadDataIn(&in);
-    if (r != READ_COMPLETE) {
+    if (!LineUsable(r, in.ReturnedBytes, in.RequestedBytes)) {
       rec->ReturnedBytes = produced * outLen;
       return r;
     }
@@ -566,6 +596,11 @@ ReadCompleteType CTrennic::ReadReplicatedData(DataTransferType* rec) {
       put();
     else
       linesOwed_ = true;
+    if (r != READ_COMPLETE) {
+      mediumEnded_ = true;
+      rec->ReturnedBytes = produced * outLen;
+      return linesOwed_ ? READ_COMPLETE : r;
+    }
   }
   rec->ReturnedBytes = produced * outLen;
   return READ_COMPLETE;

@@ -522,6 +522,7 @@ class TRENNIC_API CTrennic {
   double xScale_ = 1.0, yScale_ = 1.0;
   int scaleWidth_ = 0, scaleBits_ = 0, pendingLines_ = 0;
   bool linesOwed_ = false;
+  bool mediumEnded_ = false;  // the scan's last line is in; only owed lines remain
   std::unique_ptr<CInterpolateData> interpolator_;
   std::unique_ptr<CReplicateData> replicator_;
   // Stitching.
