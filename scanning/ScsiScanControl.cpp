@@ -712,9 +712,6 @@ bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {
     }
     break;  // 1, 4 and anything unknown end the pass
   }
-  // A window read to its last line may leave the scanner in its scan; the real scan's window
-  // comes next, so end it.
-  if (received >= w.Length) scanner_.StopScan();
   // A sheet that ended before the edges could be measured still gets a length.
   if (!edgesDone) area.Length = kToEndOfPaper;
   if (!cutLater) area.Length = static_cast<int32_t>(received);
@@ -820,7 +817,6 @@ bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourM
     if (r != 2) ok = false;
     break;
   }
-  if (received >= length && !stopSent) scanner_.StopScan();  // see AutoSizePass
   // A pre-scan that was cancelled, or that saw nothing, has no colours to build a palette from.
   if (CancelFlag.load() || received == 0) ok = false;
 

@@ -177,17 +177,7 @@ class ScsiScan : public test::ScanTestBase {
     SetTextField(ScanSettings.OutputFileName, out_);
   }
 
-  // The simulator stays in a scan whose window was read to its last line until one more
-  // READ finds the end; a new window is refused until then.
-  void EndSimScan() {
-    if (!sim().Scanning()) return;
-    uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
-    uint8_t byte = 0;
-    sim().Execute(cdb, 10, orb::passthru::Direction::In, &byte, 1);
-  }
-
   bool Scan() {
-    EndSimScan();
     if (!control_->StartScan(image_)) {
       for (const auto& t : host_.texts) ADD_FAILURE() << "text: " << t;
       for (int id : host_.messages) ADD_FAILURE() << "message: " << id;
@@ -717,11 +707,9 @@ TEST_F(ScsiScan, NextScanStartedFromTheFramesHandlerOfTheLastMessage) {
   host_.onSend = [&](uint32_t msg) {
     if (msg != WM_SCAN_COMPLETE || started.exchange(true)) return;
     SetTextField(ScanSettings.OutputFileName, dir_ + "/second.png");
-    EndSimScan();
     EXPECT_TRUE(control_->StartScan(second));
     handled = true;
   };
-  EndSimScan();
   ASSERT_TRUE(control_->StartScan(image_));
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!handled.load() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
@@ -801,7 +789,6 @@ namespace {
 TEST_F(ScsiScan, FamilyRoutinesForTheFrame) {
   ScsiFamilyOps ops(*control_);
   Output(3, 3);
-  EndSimScan();
   ASSERT_TRUE(ops.StartScan(image_));
   control_->WaitForScan();
   EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
@@ -812,6 +799,61 @@ TEST_F(ScsiScan, FamilyRoutinesForTheFrame) {
   ops.UnloadMedium(true);
   ASSERT_EQ(sim().LogOf(0x31).size(), 1u);
   EXPECT_EQ(sim().LogOf(0x31)[0].cdb[1], 0);
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+bool StopWasSent(const sim::SimScanner& s) {
+  for (const auto& rec : s.LogOf(0x2A))
+    if (rec.cdb[2] == 1 && rec.cdb[4] == 0 && rec.cdb[5] == 0) return true;
+  return false;
+}
+
+TEST_F(ScsiScan, FullHeightScansFollowEachOtherWithoutAStop) {
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    FreeImageChain(image_);
+    image_ = NewImageState();
+    Output(3, 1);
+    SetTextField(ScanSettings.OutputFileName, dir_ + "/full" + std::to_string(i) + ".tif");
+    sim().ClearLog();
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+    EXPECT_EQ(control_->LastResult().linesReceived, 100);
+    // The window was read to its last line: the scanner ended the scan by itself.
+    EXPECT_FALSE(StopWasSent(sim()));
+    EXPECT_FALSE(sim().Scanning());
+    const auto windows = sim().LogOf(0x24);
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].status, orb::passthru::kStatusCompleted);
+  }
+  // A scan stopped early, then a whole one.
+  FreeImageChain(image_);
+  image_ = NewImageState();
+  Output(3, 1);
+  ScanSettings.CustomLength = 1000;
+  control_->trace = [this](const char* what) {
+    if (std::string(what) == "output" && host_.display.lines >= 16) control_->StopScan();
+  };
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Stopped);
+  control_->trace = nullptr;
+  FreeImageChain(image_);
+  image_ = NewImageState();
+  ScanSettings.CustomLength = 100;
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+  EXPECT_EQ(control_->LastResult().linesReceived, 100);
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  ASSERT_EQ(d.height, 100);
+  EXPECT_EQ(d.rows[0], Expected(0));
+  EXPECT_EQ(d.rows[99], Expected(99));
 }
 
 }  // namespace
