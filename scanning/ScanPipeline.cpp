@@ -162,6 +162,11 @@ void ScanPipeline::ReadThread() {
     }
     loopEndedByStop = false;
     if (result == 2) {
+      // The medium's last lines come with its end: they belong to the image.
+      if (lineSize > 0 && rec->returned >= lineSize) {
+        rec->returned -= rec->returned % lineSize;
+        HandOver(rec);
+      }
       end = ScanEnd::EndOfMedium;
       s_.scanner->StopScan();
       break;

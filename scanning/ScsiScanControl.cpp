@@ -785,12 +785,13 @@ bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourM
     t.Buffer = buffer.data();
     t.ReturnedBytes = 0;
     const int r = static_cast<int>(scanner_.ReadData(&t));
-    if (r == 0) {
+    if (r == 0 || r == 2) {
+      // The lines that came with the end of the medium are the sheet's colours too.
       const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
-      if (got == 0) break;
-      quantiser->AddPixels(buffer.data(), static_cast<int>(got), width);
+      if (got > 0) quantiser->AddPixels(buffer.data(), static_cast<int>(got), width);
       received += got;
       for (int64_t i = 0; i < got; ++i) host_.ProgressStep();
+      if (r == 2 || got == 0) break;
       continue;
     }
     if (r == 3) {
@@ -812,9 +813,9 @@ bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourM
       ok = false;
       break;
     }
-    // End of medium, read errors and results the library does not define: the pre-scan
-    // cannot go on (retrying them would never end).
-    if (r != 2) ok = false;
+    // Read errors and results the library does not define: the pre-scan cannot go on
+    // (retrying them would never end).
+    ok = false;
     break;
   }
   // A pre-scan that was cancelled, or that saw nothing, has no colours to build a palette from.

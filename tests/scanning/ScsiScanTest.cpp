@@ -408,9 +408,8 @@ TEST_P(ScsiScanEarlyEnd, WhiteFillOrCut) {
     EXPECT_GE(r.linesReceived, 40);
     EXPECT_LT(r.linesReceived, 100);
   } else {
-    // The paper ends after 50 lines; the read that meets the end delivers nothing, so the
-    // scan holds the six whole blocks before it.
-    EXPECT_EQ(r.linesReceived, 48);
+    // The paper ends after 50 lines: the two that came with the end of the medium are kept.
+    EXPECT_EQ(r.linesReceived, 50);
   }
   const int received = r.linesReceived;
   Decoded d = Decode(out_);
@@ -424,7 +423,7 @@ TEST_P(ScsiScanEarlyEnd, WhiteFillOrCut) {
   } else {
     EXPECT_TRUE(r.whiteFilled);
     ASSERT_EQ(d.height, 100);
-    EXPECT_EQ(d.rows[received - 1], Expected(received - 1));
+    for (int y = 0; y < received; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
     for (int y = received; y < 100; ++y)
       ASSERT_EQ(d.rows[y], std::vector<uint8_t>(d.width, 255)) << y;
     EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"P9"}));
@@ -552,10 +551,9 @@ TEST_F(ScsiScan, AutomaticWidthOnASheetWithKnownEdges) {
   EXPECT_EQ(host_.progressCaptions.front(), kStrAutoSizeCaption);
   const ScanResult r = control_->LastResult();
   EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
-  // 3.5 inches to the end of the paper; the library drops the lines of the read that meets
-  // the end, so the scan keeps the whole blocks before it.
-  EXPECT_EQ(r.linesReceived, 344);
-  EXPECT_EQ(ScanSettings.CustomLength, 344);
+  // 3.5 inches to the end of the paper, every line of it.
+  EXPECT_EQ(r.linesReceived, 350);
+  EXPECT_EQ(ScanSettings.CustomLength, 350);
   EXPECT_TRUE(host_.messages.empty());
 }
 
@@ -587,6 +585,11 @@ TEST_F(ScsiScan, PalettePreScanWritesAutomaticPalette) {
 }
 
 TEST_F(ScsiScan, PalettePreScanCancelledByEscFails) {
+  // A sheet longer than one pre-scan read, so that Esc comes while the pre-scan runs.
+  sim::SimScannerConfig cfg;
+  cfg.sheet.paperTop = 0;
+  cfg.sheet.paperLength = 30000;
+  StartScanner(cfg);
   ScanSettings.ColourMode = 2;
   ScanSettings.AutoPalette16 = 1;
   ScanSettings.CustomLength = 2000;
@@ -595,6 +598,9 @@ TEST_F(ScsiScan, PalettePreScanCancelledByEscFails) {
   EXPECT_FALSE(control_->StartScan(image_));
   EXPECT_FALSE(std::filesystem::exists(g_szDataFolder + "/AutoPalette16.tmp"));
   EXPECT_FALSE(control_->Scanning());
+  bool stopped = false;  // Esc stopped the pre-scan's scanner
+  for (const auto& rec : sim().LogOf(0x2A)) stopped |= rec.cdb[2] == 1 && rec.cdb[5] == 0 && rec.cdb[4] == 0;
+  EXPECT_TRUE(stopped);
 }
 
 }  // namespace
@@ -854,6 +860,49 @@ TEST_F(ScsiScan, FullHeightScansFollowEachOtherWithoutAStop) {
   ASSERT_EQ(d.height, 100);
   EXPECT_EQ(d.rows[0], Expected(0));
   EXPECT_EQ(d.rows[99], Expected(99));
+}
+
+struct EndOfMediumCase {
+  const char* name;
+  int mode;
+  const char* resolution;
+};
+
+TEST_F(ScsiScan, EndOfMediumScanKeepsEveryLineTheScannerSent) {
+  const EndOfMediumCase cases[] = {
+      {"grey", 3, "100 dpi"},
+      {"bilevel", 4, "100 dpi"},
+      {"colour, widened by the library", 0, "800 dpi"},
+  };
+  for (bool withLastData : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (withLastData ? ", end with the last data" : ""));
+      sim::SimScannerConfig cfg;
+      cfg.sheet.paperTop = 0;
+      cfg.sheet.paperLeft = 1200;
+      cfg.sheet.paperLength = 610;  // ends part way through a block of 8 lines
+      cfg.endOfMediumWithLastData = withLastData;
+      StartScanner(cfg);
+      FreeImageChain(image_);
+      image_ = NewImageState();
+      SetTextField(ScanSettings.ResolutionText, c.resolution);
+      ScanSettings.OutputIsPlainTiff = 1;  // the image is cut to the lines received
+      Output(c.mode, 1);
+      ASSERT_TRUE(Scan());
+      const int sent = sim().DeliveredLineCount();
+      ASSERT_NE(sent % 8, 0) << sent;
+      const ScanResult r = control_->LastResult();
+      EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
+      EXPECT_EQ(r.linesReceived, sent);
+      Decoded d = Decode(out_);
+      ASSERT_EQ(d.rc, IM_OK);
+      ASSERT_EQ(d.height, sent);
+      if (std::string(c.resolution) == "100 dpi") {
+        for (int y = 0; y < sent; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
+      }
+    }
+  }
+  SetTextField(ScanSettings.ResolutionText, "100 dpi");
 }
 
 }  // namespace
