@@ -1,0 +1,142 @@
+// A scan through the running main frame against the simulated scanner: Scan on the scan
+// output page, the scan document drawn while it arrives, Accept, the output file, the scan
+// log entry and the next output name.
+#include <gtest/gtest.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/image.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/AppGlobals.h"
+#include "app/Messages.h"
+#include "app/ScannerEntryPoints.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/MainFrameCommands.h"
+#include "app/gui/OrbalonDoc.h"
+#include "engine/ScanLog.h"
+#include "engine/Settings.h"
+#include "platform/sim/SimAttach.h"
+#include "scanning/ScanOutputPageModel.h"
+#include "scanning/gui/ScanToolsPropPage.h"
+#include "tests/app/TestUtil.h"
+#include "tests/app/gui/GuiTestUtil.h"
+
+namespace {
+
+using namespace orb::page_ids;
+
+class FrameScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_szDataFolder = data_.path().string();
+    g_szProgramFolder = orbtest::ProgramFolder().string();
+    ScanSettings = orb::ScanSettingsRecord();
+    MiscSettings = orb::MiscSettingsRecord();
+    MiscSettings.ScanLogEnabled = 1;
+    g_bBatchMode = 0;
+    AppStatus = 0;
+    orb::SetScanningEntryPoints({});
+    manager_ = new COrbalonDocManager;
+    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
+                      CLASSINFO(COrbalonView));
+  }
+  void TearDown() override {
+    if (frame_) {
+      frame_->Destroy();
+      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
+    }
+    delete manager_;
+    orb::SetScanningEntryPoints({});
+  }
+  // The frame's window contents as an image file beside the test's data.
+  std::string Screenshot(const std::string& name) {
+    wxClientDC dc(frame_);
+    wxSize size = frame_->GetClientSize();
+    wxBitmap bmp(size);
+    wxMemoryDC mem(bmp);
+    mem.Blit(0, 0, size.x, size.y, &dc, 0, 0);
+    mem.SelectObject(wxNullBitmap);
+    std::string path = (data_.path() / name).string();
+    bmp.ConvertToImage().SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG);
+    return path;
+  }
+
+  orbtest::TempDir data_;
+  COrbalonDocManager* manager_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+};
+
+TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
+  orb::sim::ScopedStiScanner scanner;
+  scanner.scanner().InsertPaper();
+  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  ASSERT_TRUE(frame_);
+  wxTheApp->SetTopWindow(frame_);
+  ASSERT_EQ(g_bScannerPresent.load(), 1);
+  CScanToolsPropPage* page = CScanToolsPropPage::Current();
+  ASSERT_TRUE(page);
+
+  // A grey scan of a small custom area into an uncompressed TIFF in the test's folder.
+  const std::string out = (data_.path() / "Scan-0001.tif").string();
+  orb::SetTextField(ScanSettings.OutputFileName, out);
+  ScanSettings.ColourMode = 3;
+  ScanSettings.FormatIndexGrey = 3;  // tif-uncompressed
+  ScanSettings.SizeMode = 2;
+  ScanSettings.CustomWidth = 400;
+  ScanSettings.CustomLength = 300;
+  page->OnSetActive();
+  ASSERT_TRUE(page->ControlWindow(kScan)->IsEnabled());
+
+  page->PressButton(kScan);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 2; }, 20000))
+      << "status " << AppStatus.load();
+  ASSERT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  auto* doc = dynamic_cast<COrbalonDoc*>(manager_->GetDocumentsVector()[0]);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->WorkingImage()->state, 0u);
+  EXPECT_GT(doc->WorkingImage()->height, 0);
+  EXPECT_TRUE(page->ControlWindow(kAccept)->IsShown());
+  std::string shot = Screenshot("scan-decision.png");
+  EXPECT_TRUE(std::filesystem::exists(shot));
+
+  page->PressButton(kAccept);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 0; }, 20000));
+  orbtest::PumpUntil([&] { return manager_->GetDocumentsVector().empty(); });
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  EXPECT_TRUE(std::filesystem::exists(out));
+  EXPECT_GT(std::filesystem::file_size(out), 0u);
+  EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), (data_.path() / "Scan-0002.tif").string());
+
+  std::ifstream log(data_.path() / "ScanLog.txt");
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("Scan-0001.tif"), std::string::npos) << text.str();
+}
+
+TEST_F(FrameScan, RejectRemovesTheOutputAndKeepsTheName) {
+  orb::sim::ScopedStiScanner scanner;
+  scanner.scanner().InsertPaper();
+  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  ASSERT_TRUE(frame_);
+  CScanToolsPropPage* page = CScanToolsPropPage::Current();
+  ASSERT_TRUE(page);
+  const std::string out = (data_.path() / "Scan-0001.tif").string();
+  orb::SetTextField(ScanSettings.OutputFileName, out);
+  ScanSettings.ColourMode = 4;
+  ScanSettings.FormatIndexBilevel = 1;  // tif-uncompressed
+  ScanSettings.SizeMode = 2;
+  ScanSettings.CustomWidth = 300;
+  ScanSettings.CustomLength = 200;
+  page->OnSetActive();
+  page->PressButton(kScan);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 2; }, 20000));
+  page->PressButton(kReject);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 0; }, 20000));
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), out);
+}
+
+}  // namespace
