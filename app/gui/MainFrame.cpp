@@ -13,6 +13,7 @@
 #include "app/LanguageModule.h"
 #include "app/ResourceIds.h"
 #include "app/ScannerEntryPoints.h"
+#include "app/gui/MainFrameCommands.h"
 #include "app/gui/Resources.h"
 #include "app/gui/ViewPropSheet.h"
 #include "app/gui/ViewThumbDlg.h"
@@ -46,6 +47,8 @@ CMainFrame* CMainFrame::Create(wxDocManager* manager, const wxString& title) {
 }
 
 bool CMainFrame::Build() {
+  // The scanner objects and the scan workflow exist before the scanner is identified.
+  orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
   if (wxMenuBar* menus = wxXmlResource::Get()->LoadMenuBar(this, orb::gui::ResName(res::IDR_MAINFRAME)))
     SetMenuBar(menus);
 
@@ -85,6 +88,7 @@ bool CMainFrame::Build() {
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
   Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(MailAvailable() && GetDocumentManager()->GetCurrentDocument()); },
        res::WxCommandId(res::ID_SEND_MAIL));
+  commands->Attach();
   return true;
 }
 
