@@ -5,6 +5,8 @@
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
+#include <cstdio>
+
 #include <chrono>
 #include <set>
 #include <string>
@@ -16,6 +18,7 @@
 #include "app/ResourceIds.h"
 #include "app/ScannerEntryPoints.h"
 #include "app/ScanDecision.h"
+#include "app/ViewGeometry.h"
 #include "app/gui/AppMessage.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/EngineHost.h"
@@ -251,12 +254,60 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
         break;
       }
       case kForceModelFlag: ScanSettings.PaperEndDetection = 1; break;
+      case kUndo: OnUndo(); break;
+      case kSendMail: OnSendMail(); break;
+      case kSaveAs:
+        if (auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument())) doc->ShowSaveAsDialog();
+        break;
       case kPaperSensorPolling:
         poll.Toggle();
         if (poll.On()) pollTimer.Start(PaperSensorPoll::kTickMs);
         else pollTimer.Stop();
         break;
       default: e.Skip(); break;
+    }
+  }
+
+  // Undo of the active document's newest version.
+  void OnUndo() {
+    auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument());
+    if (!doc) return;
+    ImageState* prev = UndoNewestVersion(doc->WorkingImage(), [](const std::string& p) { std::remove(p.c_str()); });
+    if (!prev) return;
+    doc->Image().SetWorking(prev);
+    doc->UpdateTitle();
+    SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
+    if (COrbalonView* view = doc->View()) view->UpdateView(kHintRedraw);
+  }
+
+  // The working image handed to the desktop's mail program.
+  void OnSendMail() {
+    auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument());
+    if (!doc || !doc->WorkingImage()) return;
+    std::vector<std::string> args = MailCommand(doc->WorkingImage()->sourcePath);
+    std::vector<wxString> wargs;
+    for (const auto& a : args) wargs.push_back(wxString::FromUTF8(a));
+    std::vector<const wxChar*> argv;
+    for (const auto& a : wargs) argv.push_back(a.wc_str());
+    argv.push_back(nullptr);
+    long rc = wxExecute(const_cast<wxChar**>(argv.data()), wxEXEC_SYNC);
+    if (MailFailed(static_cast<int>(rc))) {
+      wxMessageBox("The image could not be handed to the mail program.", wxString::FromUTF8(g_szAppTitle),
+                   wxOK | wxICON_EXCLAMATION, frame);
+    }
+  }
+
+  void OnUpdateUndo(wxUpdateUIEvent& e) {
+    CommandContext c;
+    auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument());
+    c.hasDocument = doc && doc->WorkingImage();
+    if (c.hasDocument) c.operationCode = doc->WorkingImage()->operationCode;
+    if (auto ui = UpdateCommand(frame_cmds::kUndo, c)) {
+      e.Enable(ui->enabled);
+      if (ui->textId && *ui->textId) {
+        wxString text = Text(*ui->textId);
+        if (!text.empty()) e.SetText(text);
+      }
     }
   }
 
@@ -288,6 +339,7 @@ MainFrameCommands::~MainFrameCommands() {
   d_->pollTimer.Stop();
   d_->frame->Unbind(orbEVT_APP_MESSAGE, &Impl::OnMessage, d_.get());
   d_->frame->Unbind(wxEVT_MENU, &Impl::OnCommand, d_.get());
+  d_->frame->Unbind(wxEVT_UPDATE_UI, &Impl::OnUpdateUndo, d_.get(), res::WxCommandId(frame_cmds::kUndo));
   if (d_->scsi) d_->scsi->WaitForScan();
   if (d_->installedIdentification) {
     ScanningEntryPoints e = GetScanningEntryPoints();
@@ -302,6 +354,7 @@ void MainFrameCommands::Attach() {
   d_->frame->Bind(orbEVT_APP_MESSAGE, &Impl::OnMessage, d_.get());
   d_->frame->Bind(wxEVT_MENU, &Impl::OnCommand, d_.get());
   d_->pollTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { d_->OnPollTimer(); });
+  d_->frame->Bind(wxEVT_UPDATE_UI, &Impl::OnUpdateUndo, d_.get(), res::WxCommandId(frame_cmds::kUndo));
 }
 
 MainFrameCommands* MainFrameCommands::Current() { return g_commands; }
