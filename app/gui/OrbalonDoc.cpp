@@ -226,12 +226,14 @@ bool COrbalonDoc::WriteImageFile(uint32_t format, COrbalonDoc* doc, const std::s
 }
 
 bool COrbalonDoc::OnSaveModified() {
-  if (!m_image.CloseAsks()) return true;
+  // The toolkit closes the views after the document: the question is asked only once.
+  if (m_closeDecided || !m_image.CloseAsks()) return true;
   const std::string text =
       orb::FormatMessageText(orb::LoadString(kMsgCloseQuestion), {orb::MessageArg{FileImage()->sourcePath}});
   const int answer = wxMessageBox(wxString::FromUTF8(text), wxTheApp->GetAppDisplayName(),
                                   wxYES_NO | wxCANCEL | wxICON_QUESTION, DialogParent());
   if (answer == wxCANCEL) return false;
+  m_closeDecided = true;
   if (answer == wxYES) SaveToFile();  // the document closes whatever the save did
   return true;
 }

@@ -77,6 +77,7 @@ class COrbalonDoc : public wxDocument {
 
   orb::ImageDocument m_image;
   bool m_scanDocument = false;
+  bool m_closeDecided = false;  // the close question was answered Yes or No
   wxDECLARE_DYNAMIC_CLASS(COrbalonDoc);
 };
 

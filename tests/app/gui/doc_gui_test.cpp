@@ -187,7 +187,7 @@ TEST_F(DocGui, CloseAsksForEditedImagesAndCancelKeepsThem) {
   ASSERT_TRUE(doc);
   doc->WorkingImage()->edited = 1;
   bool closed = true;
-  wxTEST_DIALOG(closed = manager_->CloseDocument(doc), wxExpectModal<wxMessageDialog>(wxCANCEL));
+  wxTEST_DIALOG(closed = manager_->CloseDocument(doc), wxExpectModal<wxMessageDialog>(wxID_CANCEL));
   EXPECT_FALSE(closed);
   EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
   // After the discard button no question is asked.
@@ -278,6 +278,43 @@ TEST_F(DocGui, TiffOptionsStoreTextsAndCheckTheProfile) {
   withJpeg.SetQuality(66);
   withJpeg.Store();
   EXPECT_EQ(MiscSettings.TiffJpegQualityColour, 66);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DocGui, YesOnCloseWithADisallowedFormatOffersSaveAsAndStillCloses) {
+  ASSERT_TRUE(doctest::WritePattern(Path("odd.png"), OF_PNG, Halves(32, 32)));
+  const std::string before = orbtest::ReadFile(Path("odd.png"));
+  COrbalonDoc* doc = Open(Path("odd.png"));
+  ASSERT_TRUE(doc);
+  doc->FileImage()->outputFormat = OF_PDF_G4;  // not a format of colour images
+  doc->WorkingImage()->edited = 1;
+  bool closed = false;
+  wxTEST_DIALOG(closed = manager_->CloseDocument(doc), wxExpectModal<wxMessageDialog>(wxID_YES),
+                wxExpectModal<wxFileDialog>(wxString::FromUTF8(Path("never.png")), wxID_CANCEL));
+  EXPECT_TRUE(closed);
+  orbtest::PumpUntil([this] { return manager_->GetDocumentsVector().empty(); });
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  EXPECT_EQ(orbtest::ReadFile(Path("odd.png")), before);
+  EXPECT_FALSE(fs::exists(Path("never.png")));
+}
+
+TEST_F(DocGui, SaveReplacesTheFileAndKeepsTheDocumentOpen) {
+  ASSERT_TRUE(doctest::WritePattern(Path("keep.png"), OF_PNG, Halves(40, 20)));
+  COrbalonDoc* doc = Open(Path("keep.png"));
+  ASSERT_TRUE(doc);
+  doc->FileImage()->outputFormat = OF_PNG;
+  doc->WorkingImage()->edited = 1;
+  EXPECT_TRUE(doc->Save());
+  EXPECT_EQ(doc->WorkingImage()->edited, 0);
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  doctest::Decoded d = doctest::DecodeFile(Path("keep.png"));
+  EXPECT_EQ(d.width, 40);
+  EXPECT_EQ(d.height, 20);
+  // The view still shows the image after the save.
+  EXPECT_NE(doc->WorkingImage()->bitmaps[2], nullptr);
 }
 
 }  // namespace
