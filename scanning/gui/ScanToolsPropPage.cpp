@@ -85,6 +85,11 @@ CScanToolsPropPage::CScanToolsPropPage(wxWindow* parent)
 
 CScanToolsPropPage::~CScanToolsPropPage() {
   if (g_page == this) g_page = nullptr;
+  m_resolutionTimer.Stop();
+  // The controls go while this page is whole; their last focus events change nothing.
+  m_pushing = true;
+  DestroyChildren();
+  m_controls.clear();
 }
 
 CScanToolsPropPage* CScanToolsPropPage::Current() { return g_page; }

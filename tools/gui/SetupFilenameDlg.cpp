@@ -52,29 +52,18 @@ SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& mo
   top->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 8);
   SetSizerAndFit(top);
 
-  auto bindKill = [&](int id, void (CSetupFilenameDlg::*handler)()) {
-    m_edits[id]->Bind(wxEVT_KILL_FOCUS, [this, handler](wxFocusEvent& e) {
-      Pull();
-      (m_model.*handler)();
-      Push();
-      e.Skip();
-    });
-  };
-  bindKill(kName, &CSetupFilenameDlg::UpdateCounterFields);
-  bindKill(kSeparator, &CSetupFilenameDlg::OnKillFocusSeparator);
-  for (int k = 0; k < 4; ++k) {
-    bindKill(kLimit[k], &CSetupFilenameDlg::OnKillFocusLimit);
-    bindKill(kStart[k], &CSetupFilenameDlg::OnKillFocusStart);
-  }
-  m_edits[kSeparator]->Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& e) {
-    Pull();
-    m_model.OnSetFocusSeparator();
-    e.Skip();
-  });
+  for (auto& [id, edit] : m_edits) edit->Bind(wxEVT_KILL_FOCUS, &SetupFilenameDialog::OnEditKillFocus, this);
+  m_edits[kSeparator]->Bind(wxEVT_SET_FOCUS, &SetupFilenameDialog::OnSeparatorSetFocus, this);
   Bind(wxEVT_BUTTON, &SetupFilenameDialog::OnOk, this, wxID_OK);
 
   m_model.OnInitDialog();
   Push();
+}
+
+SetupFilenameDialog::~SetupFilenameDialog() {
+  // The controls go while this object is whole, so their last focus events find it intact.
+  m_closing = true;
+  DestroyChildren();
 }
 
 wxWindow* SetupFilenameDialog::ControlWindow(int id) const {
@@ -112,6 +101,27 @@ void SetupFilenameDialog::Push() {
       m_boxes[kCarry[k]]->Enable(c.carryEnabled[k]);
     }
   }
+}
+
+void SetupFilenameDialog::OnEditKillFocus(wxFocusEvent& e) {
+  e.Skip();
+  if (m_closing) return;
+  const int id = e.GetId();
+  Pull();
+  if (id == kName) m_model.UpdateCounterFields();
+  else if (id == kSeparator) m_model.OnKillFocusSeparator();
+  for (int k = 0; k < 4; ++k) {
+    if (id == kLimit[k]) m_model.OnKillFocusLimit();
+    if (id == kStart[k]) m_model.OnKillFocusStart();
+  }
+  Push();
+}
+
+void SetupFilenameDialog::OnSeparatorSetFocus(wxFocusEvent& e) {
+  e.Skip();
+  if (m_closing) return;
+  Pull();
+  m_model.OnSetFocusSeparator();
 }
 
 void SetupFilenameDialog::OnOk(wxCommandEvent& e) {

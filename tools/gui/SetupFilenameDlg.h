@@ -3,6 +3,7 @@
 #pragma once
 
 #include <wx/dialog.h>
+#include <wx/event.h>
 
 #include <map>
 #include <string>
@@ -17,6 +18,7 @@ namespace orb::gui {
 class SetupFilenameDialog : public wxDialog {
  public:
   SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& model);
+  ~SetupFilenameDialog() override;
   // Shows the dialog; on OK the model's name and the counter settings are stored.
   int RunModal();
 
@@ -27,10 +29,14 @@ class SetupFilenameDialog : public wxDialog {
   void Pull();
   void Push();
   void OnOk(wxCommandEvent& e);
+  void OnEditKillFocus(wxFocusEvent& e);
+  void OnSeparatorSetFocus(wxFocusEvent& e);
 
   CSetupFilenameDlg& m_model;
   std::map<int, wxTextCtrl*> m_edits;
   std::map<int, wxCheckBox*> m_boxes;
+  // Set while the dialog goes away: focus events of the dying controls change nothing.
+  bool m_closing = false;
 };
 
 }  // namespace orb::gui
