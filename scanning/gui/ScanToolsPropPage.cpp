@@ -283,6 +283,13 @@ void CScanToolsPropPage::Push() {
         wxBitmap bmp = orb::gui::ModuleBitmap(c.bitmap);
         if (bmp.IsOk()) b->SetBitmap(bmp);
       }
+      // Without the module's pictures the Scan button says what it will do.
+      if (id == kScan) {
+        const char* label = c.bitmap == orb::page_bitmaps::kScanStop    ? "Stop"
+                            : c.bitmap == orb::page_bitmaps::kScanAgain ? "Scan again"
+                                                                        : "Scan";
+        if (b->GetLabel() != label) b->SetLabel(label);
+      }
     }
   }
   m_pushing = false;

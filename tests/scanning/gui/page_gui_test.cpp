@@ -101,6 +101,7 @@ TEST_F(PageWindow, ButtonsFollowTheScanStateAndSendTheirMessages) {
   page->OnSetActive();
   EXPECT_FALSE(page->ControlWindow(kColourMode)->IsEnabled());
   EXPECT_FALSE(page->ControlWindow(kFileName)->IsEnabled());
+  EXPECT_EQ(dynamic_cast<wxButton*>(page->ControlWindow(kScan))->GetLabel(), "Stop");
   main.got.clear();
   page->PressButton(kScan);
   EXPECT_EQ(main.got.at(0).first, WM_SCAN_STOP);
