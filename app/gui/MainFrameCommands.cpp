@@ -187,7 +187,13 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   void ValidateCustomArea() override {
     if (auto* p = Page()) p->ValidateCustomArea();
   }
-  void RefreshViewAndThumbnails() override { PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH); }
+  void RefreshViewAndThumbnails() override {
+    // The active view draws its image again from the finished record.
+    if (auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument())) {
+      if (COrbalonView* view = doc->View(); view && (AppStatus.load() & 3) != 1) view->UpdateView(kHintRedraw);
+    }
+    PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
+  }
   int RunBatchWaitDialog() override {
     // The wait dialog comes with the batch tools; until then paper is awaited here once.
     ReportAbsent("batch-scan wait dialog");

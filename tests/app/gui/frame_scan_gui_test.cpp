@@ -73,6 +73,7 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
   frame_ = CMainFrame::Create(manager_, "Orbalon");
   ASSERT_TRUE(frame_);
   wxTheApp->SetTopWindow(frame_);
+  frame_->Show();
   ASSERT_EQ(g_bScannerPresent.load(), 1);
   CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
@@ -114,7 +115,6 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
   // The sheet's blocks in several greys, the backing and the paper: more than a blank view.
   EXPECT_TRUE(orbtest::PumpUntil([&] { return coloursShown() > 3; }, 200)) << coloursShown();
   if (std::getenv("ORB_SCREENSHOT_DIR")) {
-    frame_->Show();
     orbtest::PumpUntil([] { return false; }, 200);
     Screenshot("scan-decision.png");
   }
