@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <string>
@@ -39,19 +40,27 @@ MainFrameCommands* g_commands = nullptr;
 
 wxString Text(int id) { return wxString::FromUTF8(LoadString(id)); }
 
-// Runs `fn` on the GUI thread and waits for it (at once when already there).
+// Set while the frame waits on the GUI thread for a scan to end: workers then wait for
+// nothing the GUI thread would have to do.
+std::atomic<bool> g_detached{false};
+
+// Runs `fn` on the GUI thread and waits for it (at once when already there). Once the host
+// is detached a worker stops waiting; `fn` must then own everything it touches.
 template <class F>
 void OnGuiThread(F fn) {
   if (wxThread::IsMain() || !wxTheApp) {
     fn();
     return;
   }
+  if (g_detached.load()) return;
   auto done = std::make_shared<Event>(Event::Reset::Manual, false);
   wxTheApp->CallAfter([fn, done] {
-    fn();
+    if (!g_detached.load()) fn();
     done->Set();
   });
-  done->Wait();
+  while (done->WaitFor(std::chrono::milliseconds(50)) == WaitResult::TimedOut) {
+    if (g_detached.load()) return;
+  }
 }
 
 // The scan logic's view of the program.
@@ -63,12 +72,12 @@ class WxScanHost final : public ScanHost {
   }
   void PostToThumbnails(uint32_t msg, uintptr_t w, intptr_t l) override { PostAppMessage(g_hThumbDlg.load(), msg, w, l); }
   bool AskYesNo(int id, std::string_view prefix) override {
-    bool yes = false;
+    auto yes = std::make_shared<std::atomic<bool>>(false);
     std::string text = std::string(prefix) + (prefix.empty() ? "" : " ") + LoadString(id);
-    OnGuiThread([&] {
-      yes = wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(g_szAppTitle), wxYES_NO | wxICON_QUESTION) == wxYES;
+    OnGuiThread([yes, text] {
+      *yes = wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(g_szAppTitle), wxYES_NO | wxICON_QUESTION) == wxYES;
     });
-    return yes;
+    return yes->load();
   }
   void ShowMessage(int id, MessageIcon icon, const std::vector<MessageArg>& args) override { Notify(id, icon, args); }
   void ShowText(std::string_view text, std::string_view caption, MessageIcon icon) override {
@@ -346,7 +355,13 @@ MainFrameCommands::~MainFrameCommands() {
   d_->frame->Unbind(orbEVT_APP_MESSAGE, &Impl::OnMessage, d_.get());
   d_->frame->Unbind(wxEVT_MENU, &Impl::OnCommand, d_.get());
   d_->frame->Unbind(wxEVT_UPDATE_UI, &Impl::OnUpdateUndo, d_.get(), res::WxCommandId(frame_cmds::kUndo));
-  if (d_->scsi) d_->scsi->WaitForScan();
+  if (d_->scsi) {
+    // A scan still running ends now; its threads wait for nothing on this thread meanwhile.
+    d_->scsi->StopScan();
+    g_detached = true;
+    d_->scsi->WaitForScan();
+    g_detached = false;
+  }
   if (d_->installedIdentification) {
     ScanningEntryPoints e = GetScanningEntryPoints();
     e.identifyScsi = &IdentifyNoScanner;
