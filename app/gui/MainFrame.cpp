@@ -15,10 +15,12 @@
 #include "app/ScannerEntryPoints.h"
 #include "app/gui/MainFrameCommands.h"
 #include "app/gui/Resources.h"
+#include "app/gui/ScanHostGui.h"
 #include "app/gui/ViewPropSheet.h"
 #include "app/gui/ViewThumbDlg.h"
 #include "engine/Settings.h"
 #include "platform/imagemill/imagemill.h"
+#include "scanning/ScsiScanControl.h"
 #include "scanning/gui/ScanPropSheet.h"
 
 namespace res = orb::res;
@@ -49,6 +51,8 @@ CMainFrame* CMainFrame::Create(wxDocManager* manager, const wxString& title) {
 bool CMainFrame::Build() {
   // The scanner objects and the scan workflow exist before the scanner is identified.
   orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
+  // The SCSI family's scanner object, its scan control and the scan's host.
+  InitScsi();
   if (wxMenuBar* menus = wxXmlResource::Get()->LoadMenuBar(this, orb::gui::ResName(res::IDR_MAINFRAME)))
     SetMenuBar(menus);
 
@@ -93,6 +97,7 @@ bool CMainFrame::Build() {
 }
 
 CMainFrame::~CMainFrame() {
+  ShutdownScsi();
   orb::WindowHandle self = orb::gui::HandleOf(this);
   g_hMainFrame.compare_exchange_strong(self, nullptr);
   if (m_optionalLibrary.IsLoaded()) m_optionalLibrary.Unload();

@@ -11,11 +11,19 @@
 #include <memory>
 
 #include "app/gui/AppMessage.h"
+#include "scanner_library/trennic.h"
 
 class CScanPropSheet;
 class CViewPropSheet;
 class CViewThumbDlg;
 class wxBitmapButton;
+namespace orb {
+class ScsiScanControl;
+class ScannerFamilyOps;
+namespace gui {
+class ScanHostGui;
+}
+}  // namespace orb
 
 class CMainFrame : public wxDocMDIParentFrame {
  public:
@@ -31,6 +39,26 @@ class CMainFrame : public wxDocMDIParentFrame {
   bool IdentifyScannerScsi();
   // Posts the first batch-run message (batch mode from the command line).
   void StartBatchRun();
+
+  // The SCSI family's routines (MainFrameScsi.cpp): thin calls into the scan control.
+  // StartScanScsi scans into the active document's working image: non-zero when the scan's
+  // threads run.
+  int StartScanScsi();
+  void StopScanScsi();
+  bool IsPaperPresentScsi();
+  void LoadObjectScsi(bool wait);
+  void UnloadObjectScsi(bool wait);
+  void ApplyPaperStaging();
+  void ApplyPaperTransport();
+  // Not part of this version: they say so in the status bar and return 0.
+  int AlignScannerScsi();
+  int ShowDiagnosticsScsi();
+  int CalibrateScsi();
+  CTrennic& Scanner() { return m_scanner; }
+  orb::ScsiScanControl& ScsiControl() { return *m_scsi; }
+  // The SCSI family's routines as the scan workflow calls them.
+  orb::ScannerFamilyOps* ScsiFamily();
+  orb::gui::ScanHostGui& GuiScanHost() { return *m_scanHost; }
 
   CScanPropSheet* ScanSheet() const { return m_scanSheet; }
   CViewPropSheet* ViewSheet() const { return m_viewSheet; }
@@ -59,6 +87,13 @@ class CMainFrame : public wxDocMDIParentFrame {
   void PlaceLayoutButton();
   void InitImagingLibrary();
   void OnAbout(wxCommandEvent& e);
+  // Makes the scan host and control and lets the identification reach the scanner object
+  // (first thing while the frame is built); ends a running scan and frees them.
+  void InitScsi();
+  void ShutdownScsi();
+  void OnCloseScsi(wxCloseEvent& e);
+  // Stops a running scan and waits for its threads without waiting on the GUI thread.
+  void EndScanNow();
 
   orb::gui::MessageMap m_messages;
   uint8_t m_bStopRequested = 0;
@@ -73,4 +108,11 @@ class CMainFrame : public wxDocMDIParentFrame {
   wxBitmap m_bmpCompact, m_bmpSheetsShown;
   wxString m_mailProgram;
   wxDynamicLibrary m_optionalLibrary;
+  // The SCSI family: the scanner object, the host through which the scan reaches the
+  // program, and the scan control over both.
+  CTrennic m_scanner;
+  std::unique_ptr<orb::gui::ScanHostGui> m_scanHost;
+  std::unique_ptr<orb::ScsiScanControl> m_scsi;
+  std::unique_ptr<orb::ScannerFamilyOps> m_scsiOps;
+  bool m_installedScsiIdentification = false;
 };

@@ -1,0 +1,154 @@
+// The main frame's routines of the SCSI scanner family: thin calls into the scan control,
+// which does the work without any window.
+#include <wx/statusbr.h>
+
+#include "app/AppGlobals.h"
+#include "app/Messages.h"
+#include "app/ScanDecision.h"
+#include "app/ScannerEntryPoints.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "app/gui/ScanHostGui.h"
+#include "engine/EngineHost.h"
+#include "scanning/ScannerIdentification.h"
+#include "scanning/ScsiScanControl.h"
+
+namespace {
+
+bool IdentificationIsTheDefault() {
+  const auto& entry = orb::GetScanningEntryPoints().identifyScsi;
+  auto* plain = entry.target<bool (*)(orb::IdentifiedScanner*)>();
+  return plain && *plain == &orb::IdentifyNoScanner;
+}
+
+// The family's routines as the scan workflow sees them, each the frame's own.
+class FrameScsiOps final : public orb::ScannerFamilyOps {
+ public:
+  explicit FrameScsiOps(CMainFrame& frame) : f_(frame) {}
+  bool StartScan(ImageState* image) override { return f_.ScsiControl().StartScan(image); }
+  void StopScan() override { f_.StopScanScsi(); }
+  bool IsPaperPresent() override { return f_.IsPaperPresentScsi(); }
+  void LoadMedium(bool wait) override { f_.LoadObjectScsi(wait); }
+  void UnloadMedium(bool wait) override { f_.UnloadObjectScsi(wait); }
+  int AlignScanner() override { return f_.AlignScannerScsi(); }
+  int ShowDiagnostics() override { return f_.ShowDiagnosticsScsi(); }
+  int Calibrate() override { return f_.CalibrateScsi(); }
+  void ApplyPaperStaging() override { f_.ApplyPaperStaging(); }
+  void ApplyPaperTransport() override { f_.ApplyPaperTransport(); }
+
+ private:
+  CMainFrame& f_;
+};
+
+}  // namespace
+
+void CMainFrame::InitScsi() {
+  if (m_scsi) return;
+  m_scanHost = std::make_unique<orb::gui::ScanHostGui>(this, this);
+  m_scsi = std::make_unique<orb::ScsiScanControl>(m_scanner, *m_scanHost);
+  m_scsiOps = std::make_unique<FrameScsiOps>(*this);
+  if (IdentificationIsTheDefault()) {
+    // The frame's identification opens and identifies this object's scanner.
+    orb::InstallScsiIdentification(&m_scanner);
+    m_installedScsiIdentification = true;
+  } else {
+    // Something else identifies the scanner; this object still needs its device to scan.
+    DeviceInfoType info{};
+    (void)m_scanner.Open(info);
+  }
+  if (!orb::CurrentScanHost()) orb::SetScanHost(m_scanHost.get());
+  Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnCloseScsi, this);
+}
+
+void CMainFrame::EndScanNow() {
+  if (!m_scsi) return;
+  // Nothing may wait for the GUI thread while it waits for the scan.
+  m_scanHost->SetDetached(true);
+  if (m_scsi->Scanning()) {
+    // The page is given up: a stopped scan is not completed with white lines.
+    CancelFlag.store(1);
+    m_scsi->StopScan();
+    // A read the scanner is holding back ends with its scan.
+    (void)m_scanner.StopScan();
+  }
+  m_scsi->WaitForScan();
+}
+
+void CMainFrame::OnCloseScsi(wxCloseEvent& e) {
+  // The scan writes into a document that closes with the frame: end it first.
+  if (m_scsi && m_scsi->Scanning()) {
+    EndScanNow();
+    m_scanHost->SetDetached(false);
+  }
+  e.Skip();
+}
+
+void CMainFrame::ShutdownScsi() {
+  if (!m_scsi) return;
+  EndScanNow();
+  m_scanHost->Shutdown();
+  m_scsiOps.reset();
+  m_scsi.reset();  // waits for a paper move too
+  if (m_installedScsiIdentification) {
+    orb::ScanningEntryPoints e = orb::GetScanningEntryPoints();
+    e.identifyScsi = &orb::IdentifyNoScanner;
+    orb::SetScanningEntryPoints(std::move(e));
+    m_installedScsiIdentification = false;
+  }
+  if (orb::CurrentScanHost() == m_scanHost.get()) orb::SetScanHost(nullptr);
+  m_scanHost.reset();
+}
+
+orb::ScannerFamilyOps* CMainFrame::ScsiFamily() { return m_scsiOps.get(); }
+
+int CMainFrame::StartScanScsi() {
+  wxDocManager* docs = GetDocumentManager();
+  auto* doc = docs ? dynamic_cast<COrbalonDoc*>(docs->GetCurrentDocument()) : nullptr;
+  ImageState* image = doc ? doc->WorkingImage() : nullptr;
+  if (!image || !m_scsi) return 0;
+  return m_scsi->StartScan(image) ? 1 : 0;
+}
+
+void CMainFrame::StopScanScsi() {
+  if (m_scsi) m_scsi->StopScan();
+}
+
+bool CMainFrame::IsPaperPresentScsi() { return m_scsi && m_scsi->IsPaperPresent(); }
+
+void CMainFrame::LoadObjectScsi(bool wait) {
+  if (m_scsi) m_scsi->Load(wait);
+}
+
+void CMainFrame::UnloadObjectScsi(bool wait) {
+  if (m_scsi) m_scsi->Unload(wait);
+}
+
+void CMainFrame::ApplyPaperStaging() {
+  if (m_scsi) m_scsi->ApplyStaging();
+}
+
+void CMainFrame::ApplyPaperTransport() {
+  if (m_scsi) m_scsi->ApplyTransport();
+}
+
+namespace {
+void NotAvailable(wxFrame* frame, const char* what) {
+  if (wxStatusBar* bar = frame->GetStatusBar())
+    bar->SetStatusText(wxString::FromUTF8(std::string(what) + " is not available in this version."), 0);
+}
+}  // namespace
+
+int CMainFrame::AlignScannerScsi() {
+  NotAvailable(this, "Scanner alignment");
+  return 0;
+}
+
+int CMainFrame::ShowDiagnosticsScsi() {
+  NotAvailable(this, "The scanner diagnostics");
+  return 0;
+}
+
+int CMainFrame::CalibrateScsi() {
+  NotAvailable(this, "Scanner calibration");
+  return 0;
+}
