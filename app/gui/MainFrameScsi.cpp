@@ -79,6 +79,9 @@ void CMainFrame::OnCloseScsi(wxCloseEvent& e) {
   if (m_scsi && m_scsi->Scanning()) {
     EndScanNow();
     m_scanHost->SetDetached(false);
+    // What the scan asked for at its end (its display's last band, its messages) is done
+    // now, while its document and view are still there.
+    m_scanHost->Flush();
   }
   e.Skip();
 }

@@ -48,7 +48,8 @@ bool OnGuiThread() { return wxThread::IsMain(); }
 struct ScanHostGui::Core : std::enable_shared_from_this<Core> {
   struct Action {
     std::function<void()> run;
-    size_t bytes = 0;  // band data it holds
+    size_t bytes = 0;      // band data it holds
+    bool display = false;  // an action of the progressive display
   };
 
   wxEvtHandler* frame = nullptr;
@@ -76,7 +77,7 @@ struct ScanHostGui::Core : std::enable_shared_from_this<Core> {
   int busyDepth = 0;
 
   // Queues `run` for the GUI thread; on the GUI thread runs what is queued, then `run`.
-  void Queue(std::function<void()> run, size_t bytes = 0) {
+  void Queue(std::function<void()> run, size_t bytes = 0, bool display = false) {
     if (OnGuiThread()) {
       RunQueued();
       if (!IsEnded()) run();
@@ -88,7 +89,7 @@ struct ScanHostGui::Core : std::enable_shared_from_this<Core> {
       roomCv.wait(lock, [&] { return ended || detached || queuedBytes == 0 || queuedBytes + bytes <= limit; });
     }
     if (ended) return;
-    actions.push_back(Action{std::move(run), bytes});
+    actions.push_back(Action{std::move(run), bytes, display});
     queuedBytes += bytes;
     peakBytes = std::max(peakBytes, queuedBytes);
     if (!scheduled) {
@@ -224,13 +225,13 @@ class ScanHostGui::Sink final : public IDisplaySink {
   void UpdateTitle(ImageState* image) override {
     core_->Queue([image] {
       if (IDisplaySink* t = Host().display) t->UpdateTitle(image);
-    });
+    }, 0, true);
   }
   void BeginProgressiveDisplay(ImageState* image) override {
     if (image) core_->lineBytes.store(image->storedLineWidth);
     core_->Queue([image] {
       if (IDisplaySink* t = Host().display) t->BeginProgressiveDisplay(image);
-    });
+    }, 0, true);
   }
   void DrawIncomingBand(int step, const uint8_t* rows, int count) override {
     const int64_t lineBytes = core_->lineBytes.load();
@@ -241,12 +242,12 @@ class ScanHostGui::Sink final : public IDisplaySink {
         [step, count, copy = std::move(copy)] {
           if (IDisplaySink* t = Host().display) t->DrawIncomingBand(step, copy.empty() ? nullptr : copy.data(), copy.empty() ? 0 : count);
         },
-        bytes);
+        bytes, true);
   }
   void EndProgressiveDisplay() override {
     core_->Queue([] {
       if (IDisplaySink* t = Host().display) t->EndProgressiveDisplay();
-    });
+    }, 0, true);
   }
 
  private:
@@ -262,17 +263,22 @@ ScanHostGui::ScanHostGui(wxEvtHandler* frame, wxWindow* parent)
 ScanHostGui::~ScanHostGui() { Shutdown(); }
 
 void ScanHostGui::Shutdown() {
+  std::deque<Core::Action> pending;
   {
     std::lock_guard<std::mutex> lock(core_->mutex);
     if (core_->ended) return;
     core_->ended = true;
     core_->detached = true;
-    core_->actions.clear();
+    pending.swap(core_->actions);
     core_->queuedBytes = 0;
     core_->ReleaseWaiters();
   }
   core_->roomCv.notify_all();
   if (OnGuiThread()) {
+    // The display still holds the scan's record: let it finish with it while the view is
+    // there. Messages, questions and the rest are dropped.
+    for (Core::Action& a : pending)
+      if (a.display) a.run();
     core_->EndProgress();
     while (core_->busyDepth > 0) core_->Cursor(false);
   }

@@ -291,6 +291,24 @@ TEST_F(ScsiFrameScan, AFrameThatGoesDuringAScanEndsItFirst) {
   CancelFlag = 0;
 }
 
+TEST_F(ScsiFrameScan, ClosingTheFrameDuringAScanEndsTheScanBeforeTheDocumentsClose) {
+  ASSERT_TRUE(Make());
+  Settings(300);
+  ASSERT_TRUE(NewScanDocument());
+  sim().StallReads(true);
+  ASSERT_EQ(StartScan(), 1);
+  ASSERT_TRUE(ReleaseOneRead());
+  ASSERT_TRUE(orbtest::PumpUntil([&] { return sim().StalledReads() > 0; }, 20000));
+  // The close handlers run before the documents close with the frame; a scan still writing
+  // into its document after that would write into freed memory (the sanitizer build sees it).
+  frame_->Close(true);
+  EXPECT_FALSE(sim().Scanning());
+  ASSERT_TRUE(orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; }, 20000));
+  frame_ = nullptr;
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  CancelFlag = 0;
+}
+
 // Last: what ORB_SIM_SCANNER attaches stays attached for the rest of the process.
 TEST_F(ScsiFrameScan, WithTheEnvironmentsScannerTheProgramIdentifiesIt) {
   sti_.reset();
