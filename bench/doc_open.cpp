@@ -12,6 +12,8 @@
 // band) and the height (8000 lines: 567 MB of pixels; 2000 lines to compare the memory).
 // Files go to $ORB_BENCH_DIR (default $TMPDIR or /tmp) and are removed afterwards.
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchUtil.h"
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,25 +36,8 @@ namespace {
 
 constexpr int32_t kWidth = 23622;
 
-std::string WorkFolder() {
-  static std::string folder = [] {
-    const char* base = std::getenv("ORB_BENCH_DIR");
-    if (!base || !*base) base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orb-docopen-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    char* made = ::mkdtemp(buf.data());
-    return std::string(made ? made : "/tmp");
-  }();
-  return folder;
-}
-
-int64_t ResidentBytes() {
-  std::ifstream f("/proc/self/statm");
-  int64_t pages = 0, resident = 0;
-  f >> pages >> resident;
-  return resident * ::sysconf(_SC_PAGESIZE);
-}
+std::string WorkFolder() { return orb::bench::WorkFolder("docopen"); }
+using orb::bench::ResidentBytes;
 
 struct Generator {
   int32_t height;

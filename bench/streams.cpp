@@ -12,6 +12,8 @@
 // the "height" argument runs a quarter of it too, to show the memory does not follow the
 // height. Files go to $ORB_BENCH_DIR (default $TMPDIR or /tmp) and are removed afterwards.
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchUtil.h"
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -33,26 +35,8 @@ namespace {
 
 constexpr int32_t kWidth = 23622;
 
-std::string WorkFolder() {
-  static std::string folder = [] {
-    const char* base = std::getenv("ORB_BENCH_DIR");
-    if (!base || !*base) base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orb-streams-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    char* made = ::mkdtemp(buf.data());
-    return std::string(made ? made : "/tmp");
-  }();
-  return folder;
-}
-
-// Current resident set size in bytes (from /proc/self/statm).
-int64_t ResidentBytes() {
-  std::ifstream f("/proc/self/statm");
-  int64_t pages = 0, resident = 0;
-  f >> pages >> resident;
-  return resident * ::sysconf(_SC_PAGESIZE);
-}
+std::string WorkFolder() { return orb::bench::WorkFolder("streams"); }
+using orb::bench::ResidentBytes;
 
 ImageState* RgbImage(int32_t height) {
   ImageState* s = orb::NewImageState();

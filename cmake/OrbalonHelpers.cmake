@@ -98,9 +98,12 @@ endfunction()
 
 # Plain tests of a folder (every .cpp below it except gui/) and its GUI tests (gui/).
 function(orb_add_folder_tests)
-  cmake_parse_arguments(T "" "NAME;DIR" "LIBS;GUI_LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;DIR" "LIBS;GUI_LIBS;GUI_MAIN" ${ARGN})
   orb_core_sources(srcs ${T_DIR})
   orb_add_test(NAME ${T_NAME}_tests SOURCES ${srcs} LIBS ${T_LIBS})
   orb_gui_sources(gsrcs ${T_DIR})
+  if(gsrcs)
+    list(APPEND gsrcs ${T_GUI_MAIN})
+  endif()
   orb_add_gui_test(NAME ${T_NAME}_gui_tests SOURCES ${gsrcs} LIBS ${T_LIBS} ${T_GUI_LIBS})
 endfunction()

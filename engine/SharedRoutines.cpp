@@ -71,6 +71,23 @@ double ParseDecimal(std::string_view text) {
   return negative ? -v : v;
 }
 
+
+SplitName SplitFileName(std::string_view path) {
+  SplitName s;
+  size_t slash = path.rfind('/');
+  size_t fileStart = slash == std::string_view::npos ? 0 : slash + 1;
+  s.folder = std::string(path.substr(0, fileStart));
+  std::string_view file = path.substr(fileStart);
+  size_t dot = file.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) {
+    s.name = std::string(file);
+  } else {
+    s.name = std::string(file.substr(0, dot));
+    s.ext = std::string(file.substr(dot));
+  }
+  return s;
+}
+
 }  // namespace orb
 
 bool HasFreeDiskSpace(const char* path, uint64_t needed) {

@@ -51,6 +51,16 @@ inline bool IsMoreThanNeeded(std::optional<uint64_t> available, uint64_t needed)
   return available.has_value() && *available > needed;
 }
 
+// A path split the way output names are worked on: folder (with its trailing '/'), name
+// part, extension (with its dot; the last dot of the file name, not a leading one).
+struct SplitName {
+  std::string folder;
+  std::string name;
+  std::string ext;
+  std::string Join() const { return folder + name + ext; }
+};
+SplitName SplitFileName(std::string_view path);
+
 }  // namespace orb
 
 // True when the bytes available to the caller on the file system of `path` are strictly

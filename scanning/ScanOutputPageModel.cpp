@@ -58,27 +58,6 @@ int GroupOf(int32_t kind) {
   }
 }
 
-// A path as the page works on it: folder (with its '/'), name part, extension (with its dot).
-struct SplitName {
-  std::string folder, name, ext;
-  std::string Join() const { return folder + name + ext; }
-};
-SplitName SplitFileName(std::string_view path) {
-  SplitName s;
-  size_t slash = path.rfind('/');
-  size_t fileStart = slash == std::string_view::npos ? 0 : slash + 1;
-  s.folder = std::string(path.substr(0, fileStart));
-  std::string_view file = path.substr(fileStart);
-  size_t dot = file.rfind('.');
-  if (dot == std::string_view::npos || dot == 0) {
-    s.name = std::string(file);
-  } else {
-    s.name = std::string(file.substr(0, dot));
-    s.ext = std::string(file.substr(dot));
-  }
-  return s;
-}
-
 bool FolderIsWritable(const std::string& folder) {
   std::string f = folder.empty() ? std::string(".") : folder;
   return IsDirectory(f) && ::access(f.c_str(), W_OK | X_OK) == 0;

@@ -39,22 +39,6 @@ std::vector<NameCounterRun> FindNameCounters(std::string_view name, char separat
   return runs;
 }
 
-SplitName SplitFileName(std::string_view path) {
-  SplitName s;
-  size_t slash = path.rfind('/');
-  size_t fileStart = slash == std::string_view::npos ? 0 : slash + 1;
-  s.folder = std::string(path.substr(0, fileStart));
-  std::string_view file = path.substr(fileStart);
-  size_t dot = file.rfind('.');
-  if (dot == std::string_view::npos || dot == 0) {
-    s.name = std::string(file);
-  } else {
-    s.name = std::string(file.substr(0, dot));
-    s.ext = std::string(file.substr(dot));
-  }
-  return s;
-}
-
 int32_t ParseCounterText(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

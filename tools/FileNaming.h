@@ -15,6 +15,8 @@
 // that would make the full name longer leaves the name as it was.
 #pragma once
 
+#include "engine/SharedRoutines.h"  // SplitFileName
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -43,15 +45,6 @@ struct NameCounterRun {
 // The counters of a name part (no folder, no extension), left to right, at most four.
 std::vector<NameCounterRun> FindNameCounters(std::string_view namePart, char separator);
 
-// A path split the way the naming works on it: folder (with its trailing '/'), name part,
-// extension (with its dot; the last dot of the file name, not a leading one).
-struct SplitName {
-  std::string folder;
-  std::string name;
-  std::string ext;
-  std::string Join() const { return folder + name + ext; }
-};
-SplitName SplitFileName(std::string_view path);
 
 // Reads a number the dialog's edits hold: leading blanks, an optional sign, decimal digits;
 // anything else ends it; no digits give 0; values beyond int32 are clamped.

@@ -20,11 +20,6 @@
 
 namespace {
 
-class TestApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-
 // Stands in for the main frame: records the messages the page sends.
 class FakeMainFrame : public wxEvtHandler {
  public:
@@ -167,32 +162,3 @@ TEST(NamingWindow, FieldsFollowTheName) {
 }
 
 }  // namespace
-
-wxIMPLEMENT_APP_NO_MAIN(TestApp);
-
-#ifdef __SANITIZE_ADDRESS__
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
-#endif
-
-namespace {
-// A toolkit assertion fails the running test instead of waiting on a dialog nobody answers.
-void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg) {
-  ADD_FAILURE_AT(static_cast<const char*>(file.utf8_str()), line)
-      << "toolkit assertion " << cond << " in " << func << ": " << msg;
-}
-}  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  wxSetAssertHandler(&FailOnAssert);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    fprintf(stderr, "cannot start the toolkit (no display?)\n");
-    return 1;
-  }
-  orb::gui::InstallMessageTransport();
-  int rc = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return rc;
-}
