@@ -4,6 +4,7 @@
 #include <wx/docmdi.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 #include <cstdio>
 
@@ -13,7 +14,9 @@
 #include <string>
 
 #include "app/AppGlobals.h"
+#include "app/Display.h"
 #include "app/FrameCommands.h"
+#include "app/FrameRules.h"
 #include "app/LanguageModule.h"
 #include "app/Messages.h"
 #include "app/ResourceIds.h"
@@ -23,6 +26,8 @@
 #include "app/gui/AppMessage.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/EngineHost.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "scanner_library/trennic.h"
@@ -112,6 +117,41 @@ class TrennicSensorPort final : public PaperSensorPort {
 
 COrbalonDoc* AsDoc(DocHandle d) { return static_cast<COrbalonDoc*>(static_cast<wxDocument*>(d)); }
 
+// The class library's file commands are the toolkit's stock ids here; every other command
+// keeps its number, moved into the toolkit's range when it is above it.
+int WxIdOf(int command) {
+  using namespace frame_cmds;
+  switch (command) {
+    case kFileClose: return wxID_CLOSE;
+    case kFileSave: return wxID_SAVE;
+    case kFileOpen: return wxID_OPEN;
+    case kFilePrint: return wxID_PRINT;
+    case kFilePrintSetup: return wxID_PRINT_SETUP;
+    case kAppExit: return wxID_EXIT;
+    default: return res::WxCommandId(command);
+  }
+}
+
+int CommandOf(int wxId) {
+  using namespace frame_cmds;
+  switch (wxId) {
+    case wxID_CLOSE: return kFileClose;
+    case wxID_SAVE: return kFileSave;
+    case wxID_OPEN: return kFileOpen;
+    case wxID_PRINT: return kFilePrint;
+    case wxID_PRINT_SETUP: return kFilePrintSetup;
+    case wxID_EXIT: return kAppExit;
+    default: return res::CommandFromWx(wxId);
+  }
+}
+
+// The commands whose menu items and tools the frame enables and checks.
+constexpr int kUpdatedCommands[] = {
+    frame_cmds::kFileClose, frame_cmds::kFileSave,     frame_cmds::kSaveAs,          frame_cmds::kFileOpen,
+    frame_cmds::kAppExit,   frame_cmds::kFilePrint,    frame_cmds::kSendMail,        frame_cmds::kFilePrintSetup,
+    frame_cmds::kSavePreset, frame_cmds::kUndo,        frame_cmds::kMagnifier,       frame_cmds::kDragScroll,
+};
+
 }  // namespace
 
 struct MainFrameCommands::Impl final : ScanWorkflowHost {
@@ -129,6 +169,11 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   wxTimer pollTimer;
   std::set<std::string> reported;
   bool installedIdentification = false;
+  // The desktop's mail hand-over was found (looked for once, when the commands are bound).
+  bool mailAvailable = false;
+  // Where the update handlers are bound: the document manager sees the frame's update
+  // events before the frame does (and has its own handlers for the file commands).
+  wxWeakRef<wxEvtHandler> updateTarget;
 
   wxDocManager* Docs() const { return frame->GetDocumentManager(); }
   CScanToolsPropPage* Page() const { return CScanToolsPropPage::Current(); }
@@ -269,6 +314,9 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
         break;
       }
       case kForceModelFlag: ScanSettings.PaperEndDetection = 1; break;
+      case kMagnifier: OnMagnifier(); break;
+      case kDragScroll: MiscSettings.DragScroll = MiscSettings.DragScroll ? 0 : 1; break;
+      case kRgbStatistics: OnRgbStatistics(); break;
       case kUndo: OnUndo(); break;
       case kSendMail: OnSendMail(); break;
       case kSaveAs:
@@ -312,18 +360,76 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     }
   }
 
-  void OnUpdateUndo(wxUpdateUIEvent& e) {
+  // What the enabling of the commands looks at, as it is now.
+  CommandContext Context() {
     CommandContext c;
+    c.status = AppStatus.load();
+    c.batchMode = g_bBatchMode.load() != 0;
     auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument());
-    c.hasDocument = doc && doc->WorkingImage();
-    if (c.hasDocument) c.operationCode = doc->WorkingImage()->operationCode;
-    if (auto ui = UpdateCommand(frame_cmds::kUndo, c)) {
-      e.Enable(ui->enabled);
-      if (ui->textId && *ui->textId) {
-        wxString text = Text(*ui->textId);
-        if (!text.empty()) e.SetText(text);
-      }
+    ImageState* w = doc ? doc->WorkingImage() : nullptr;
+    c.hasDocument = w != nullptr;
+    if (w) {
+      const ImageState* f = doc->FileImage();
+      c.workingState = w->state;
+      c.edited = w->edited != 0 || (f && f->next);
+      c.operationCode = w->operationCode;
+      c.kind = w->kind;
     }
+    c.mailAvailable = mailAvailable;
+    c.magnifierFlag = MiscSettings.MagnifierShown;
+    c.dragScroll = MiscSettings.DragScroll;
+    c.thresholdBlocksMagnifier = BWThresholdSettings.SoftwareThreshold != 0 || BWThresholdSettings.ThresholdingType == 2;
+    return c;
+  }
+
+  void OnUpdateCommand(wxUpdateUIEvent& e) {
+    std::optional<CommandUi> ui = UpdateCommand(CommandOf(e.GetId()), Context());
+    if (!ui) {
+      e.Skip();
+      return;
+    }
+    if (ui->clearMagnifierFlag) MiscSettings.MagnifierShown = 0;
+    e.Enable(ui->enabled);
+    if (ui->checked) e.Check(*ui->checked);
+    if (ui->textId && *ui->textId) {
+      wxString text = Text(*ui->textId);
+      if (!text.empty()) e.SetText(text);
+    }
+  }
+
+  COrbalonView* ActiveView() {
+    auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument());
+    return doc ? doc->View() : nullptr;
+  }
+
+  // The magnifier on or off; the view shows or hides it at once unless it is busy.
+  void OnMagnifier() {
+    // A command its update handler refuses (a tool button may still be clicked) is ignored.
+    if (std::optional<CommandUi> ui = UpdateCommand(frame_cmds::kMagnifier, Context()); ui && !ui->enabled) return;
+    MiscSettings.MagnifierShown = MiscSettings.MagnifierShown ? 0 : 1;
+    COrbalonView* view = ActiveView();
+    const uint32_t status = AppStatus.load();
+    if (!view || status == APPSTATUS_REBUILDING) return;
+    if ((status & (APPSTATUS_SCANNING | APPSTATUS_OPENING)) == 0) {
+      PostAppMessage(HandleOf(view), WM_SHOW_MAGNIFIER);
+    } else {
+      view->UpdateScrollBars();
+    }
+  }
+
+  // The box with the colour statistics of the current view. Channels the display has not
+  // measured yet (no colour view drawn) show as zero.
+  void OnRgbStatistics() {
+    const auto stats = LastChannelStatistics();
+    int avg[3], mn[3], mx[3];
+    for (int ch = 0; ch < 3; ++ch) {
+      const bool measured = stats[ch].minimum <= stats[ch].maximum;
+      avg[ch] = measured ? stats[ch].mean : 0;
+      mn[ch] = measured ? stats[ch].minimum : 0;
+      mx[ch] = measured ? stats[ch].maximum : 0;
+    }
+    wxMessageBox(wxString::FromUTF8(RgbStatisticsText(avg, mn, mx)), wxString::FromUTF8(g_szAppTitle),
+                 wxOK | wxICON_INFORMATION, frame);
   }
 
   void OnPollTimer() {
@@ -354,7 +460,9 @@ MainFrameCommands::~MainFrameCommands() {
   d_->pollTimer.Stop();
   d_->frame->Unbind(orbEVT_APP_MESSAGE, &Impl::OnMessage, d_.get());
   d_->frame->Unbind(wxEVT_MENU, &Impl::OnCommand, d_.get());
-  d_->frame->Unbind(wxEVT_UPDATE_UI, &Impl::OnUpdateUndo, d_.get(), res::WxCommandId(frame_cmds::kUndo));
+  if (wxEvtHandler* target = d_->updateTarget.get()) {
+    for (int command : kUpdatedCommands) target->Unbind(wxEVT_UPDATE_UI, &Impl::OnUpdateCommand, d_.get(), WxIdOf(command));
+  }
   if (d_->scsi) {
     // A scan still running ends now; its threads wait for nothing on this thread meanwhile.
     d_->scsi->StopScan();
@@ -375,7 +483,11 @@ void MainFrameCommands::Attach() {
   d_->frame->Bind(orbEVT_APP_MESSAGE, &Impl::OnMessage, d_.get());
   d_->frame->Bind(wxEVT_MENU, &Impl::OnCommand, d_.get());
   d_->pollTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { d_->OnPollTimer(); });
-  d_->frame->Bind(wxEVT_UPDATE_UI, &Impl::OnUpdateUndo, d_.get(), res::WxCommandId(frame_cmds::kUndo));
+  d_->mailAvailable = !FindProgramInPath("xdg-email").empty();
+  wxEvtHandler* target = d_->frame->GetDocumentManager();
+  if (!target) target = d_->frame;
+  d_->updateTarget = target;
+  for (int command : kUpdatedCommands) target->Bind(wxEVT_UPDATE_UI, &Impl::OnUpdateCommand, d_.get(), WxIdOf(command));
 }
 
 MainFrameCommands* MainFrameCommands::Current() { return g_commands; }

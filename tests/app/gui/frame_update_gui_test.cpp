@@ -1,0 +1,406 @@
+// The enabling and checking of the main frame's commands through the toolkit's update
+// events, by the status word, batch mode and the active document; and the frame's magnifier,
+// drag-to-scroll and colour statistics commands.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <wx/docmdi.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/AppGlobals.h"
+#include "app/FrameCommands.h"
+#include "app/LanguageModule.h"
+#include "app/Messages.h"
+#include "app/ResourceIds.h"
+#include "app/ScannerEntryPoints.h"
+#include "app/gui/AppMessage.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "engine/ImageState.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
+#include "tests/app/TestUtil.h"
+#include "tests/app/gui/GuiTestUtil.h"
+
+namespace {
+
+namespace res = orb::res;
+using namespace orb::frame_cmds;
+
+// Answers a message box with OK and keeps its text.
+class KeepText : public wxExpectModalBase<wxMessageDialog> {
+ public:
+  explicit KeepText(wxString* text) : m_text(text) {}
+
+ protected:
+  int OnInvoked(wxMessageDialog* dlg) const override {
+    *m_text = dlg->GetMessage();
+    return wxID_OK;
+  }
+
+ private:
+  wxString* m_text;
+};
+
+// The document the frame has active in a case.
+enum class Doc {
+  None,        // no document open
+  Scan,        // a scan document (working record in state 0)
+  Opened,      // an image opened from a file, not changed
+  Edited,      // the same with its edited flag set
+  NewVersion,  // a tool made a newer version (a crop)
+};
+
+struct UiState {
+  bool setEnabled = false;
+  bool enabled = false;
+  bool setChecked = false;
+  bool checked = false;
+  wxString text;
+};
+
+class FrameUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_szDataFolder = data_.path().string();
+    g_szProgramFolder = orbtest::ProgramFolder().string();
+    ScanSettings = orb::ScanSettingsRecord();
+    MiscSettings = orb::MiscSettingsRecord();
+    BWThresholdSettings = orb::BWThresholdRecord();
+    g_bBatchMode = 0;
+    AppStatus = 0;
+    CancelFlag = 0;
+    orb::SetScanningEntryPoints({});
+    orb::SetTempFilesFolder(files_.path().string());
+    if (const char* p = std::getenv("PATH")) savedPath_ = p;
+    manager_ = new COrbalonDocManager;
+    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
+                      CLASSINFO(COrbalonView));
+  }
+  void TearDown() override {
+    AppStatus = 0;
+    g_bBatchMode = 0;
+    if (manager_) {
+      for (wxDocument* d : manager_->GetDocumentsVector()) {
+        if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
+      }
+      manager_->CloseDocuments(true);
+    }
+    orbtest::PumpUntil([] { return false; }, 10);
+    if (frame_) {
+      frame_->Destroy();
+      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
+    }
+    delete manager_;
+    setenv("PATH", savedPath_.c_str(), 1);
+    orb::SetTempFilesFolder("");
+    orb::SetScanningEntryPoints({});
+    BWThresholdSettings = orb::BWThresholdRecord();
+  }
+
+  // Makes the desktop's mail hand-over present or absent for the frame made next: the
+  // search path holds only a folder with (or without) an executable of that name.
+  void MailProgram(bool present) {
+    const std::string dir = (bin_.path() / (present ? "with" : "without")).string();
+    std::filesystem::create_directories(dir);
+    if (present) {
+      orbtest::WriteFile(dir + "/xdg-email", "#!/bin/sh\nexit 0\n");
+      ::chmod((dir + "/xdg-email").c_str(), 0755);
+    }
+    setenv("PATH", dir.c_str(), 1);
+  }
+
+  void Make() {
+    frame_ = CMainFrame::Create(manager_, "Orbalon");
+    ASSERT_TRUE(frame_);
+    wxTheApp->SetTopWindow(frame_);
+    frame_->Show();
+    orbtest::PumpUntil([] { return false; }, 10);
+  }
+
+  COrbalonDoc* Open(Doc kind) {
+    if (kind == Doc::None) return nullptr;
+    auto* doc = dynamic_cast<COrbalonDoc*>(manager_->CreateDocument(wxString(), wxDOC_NEW));
+    EXPECT_TRUE(doc);
+    if (!doc) return nullptr;
+    doc->SetDiscardChanges(true);
+    if (wxView* v = doc->GetFirstView()) v->Activate(true);
+    ImageState* w = doc->WorkingImage();
+    w->width = 64;
+    w->height = 48;
+    w->region = {0, 0, 63, 47};
+    if (kind != Doc::Scan) w->state = 1;
+    if (kind == Doc::Edited) w->edited = 1;
+    if (kind == Doc::NewVersion) {
+      ImageState* crop = PushImageState(w);
+      crop->operationCode = 9;
+      doc->Image().SetWorking(crop);
+    }
+    EXPECT_EQ(manager_->GetCurrentDocument(), doc);
+    return doc;
+  }
+
+  void Close(COrbalonDoc* doc) {
+    if (!doc) return;
+    doc->SetDiscardChanges(true);
+    manager_->CloseDocument(doc, true);
+    orbtest::PumpUntil([] { return false; }, 5);
+  }
+
+  // Asks the frame for the state of a menu item or tool, as the toolkit does before it
+  // shows a menu.
+  UiState Update(int wxId) {
+    wxUpdateUIEvent e(wxId);
+    e.SetEventObject(frame_);
+    frame_->ProcessWindowEvent(e);
+    UiState s;
+    s.setEnabled = e.GetSetEnabled();
+    s.enabled = e.GetEnabled();
+    s.setChecked = e.GetSetChecked();
+    s.checked = e.GetChecked();
+    if (e.GetSetText()) s.text = e.GetText();
+    return s;
+  }
+
+  void Command(int command) {
+    wxCommandEvent e(wxEVT_MENU, res::WxCommandId(command));
+    e.SetEventObject(frame_);
+    frame_->ProcessWindowEvent(e);
+  }
+
+  orbtest::TempDir data_, files_, bin_;
+  std::string savedPath_;
+  COrbalonDocManager* manager_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+};
+
+TEST_F(FrameUpdate, CommandsFollowTheStatusBatchModeAndTheActiveDocument) {
+  MailProgram(true);
+  Make();
+  ASSERT_TRUE(frame_->MailAvailable());
+  // The commands, in the order of the expected states below.
+  const struct {
+    int wxId;
+    const char* name;
+  } commands[] = {
+      {wxID_CLOSE, "close"},
+      {wxID_SAVE, "save"},
+      {res::WxCommandId(kSaveAs), "save as"},
+      {wxID_OPEN, "open"},
+      {wxID_EXIT, "exit"},
+      {wxID_PRINT, "print"},
+      {wxID_PRINT_SETUP, "print setup"},
+      {res::WxCommandId(kSavePreset), "save preset"},
+      {res::WxCommandId(kSendMail), "e-mail"},
+      {res::WxCommandId(kUndo), "undo"},
+  };
+  struct Case {
+    const char* name;
+    uint32_t status;
+    bool batch;
+    Doc doc;
+    const char* enabled;  // one character a command: 1 enabled, 0 disabled
+  } cases[] = {
+      //                                                   close save saveas open exit print setup preset mail undo
+      {"idle, nothing open", 0, false, Doc::None, "0001101100"},
+      {"idle, scan document", 0, false, Doc::Scan, "0011111110"},
+      {"idle, opened image", 0, false, Doc::Opened, "1011111110"},
+      {"idle, edited image", 0, false, Doc::Edited, "1111111110"},
+      {"idle, newer version", 0, false, Doc::NewVersion, "1111111111"},
+      {"scanning", APPSTATUS_SCANNING, false, Doc::Scan, "0000000000"},
+      {"decision pending", APPSTATUS_DECISION, false, Doc::Scan, "0011111110"},
+      {"medium moving", APPSTATUS_MEDIUM_MOVING, false, Doc::Opened, "1011111110"},
+      {"opening a file", APPSTATUS_OPENING, false, Doc::NewVersion, "0000000001"},
+      {"view rebuilding", APPSTATUS_REBUILDING, false, Doc::Edited, "0000000000"},
+      {"batch mode", 0, true, Doc::Edited, "0010011110"},
+      {"batch mode, nothing open", 0, true, Doc::None, "0000001100"},
+  };
+  for (const Case& c : cases) {
+    COrbalonDoc* doc = Open(c.doc);
+    AppStatus = c.status;
+    g_bBatchMode = c.batch ? 1 : 0;
+    for (size_t i = 0; i < std::size(commands); ++i) {
+      UiState s = Update(commands[i].wxId);
+      EXPECT_TRUE(s.setEnabled) << c.name << ": " << commands[i].name;
+      EXPECT_EQ(s.enabled, c.enabled[i] == '1') << c.name << ": " << commands[i].name;
+    }
+    AppStatus = 0;
+    g_bBatchMode = 0;
+    Close(doc);
+  }
+}
+
+TEST_F(FrameUpdate, UndoNamesTheNewestOperation) {
+  Make();
+  UiState none = Update(res::WxCommandId(kUndo));
+  EXPECT_FALSE(none.enabled);
+  EXPECT_EQ(std::string(none.text.utf8_str()), orb::LoadString(33020));
+  COrbalonDoc* doc = Open(Doc::NewVersion);
+  UiState crop = Update(res::WxCommandId(kUndo));
+  EXPECT_TRUE(crop.enabled);
+  ASSERT_FALSE(orb::LoadString(33043).empty());
+  EXPECT_EQ(std::string(crop.text.utf8_str()), orb::LoadString(33043));
+  doc->WorkingImage()->operationCode = 1;
+  EXPECT_EQ(std::string(Update(res::WxCommandId(kUndo)).text.utf8_str()), orb::LoadString(33017));
+}
+
+TEST_F(FrameUpdate, MailStaysOffWithoutTheDesktopHandOver) {
+  MailProgram(false);
+  Make();
+  ASSERT_FALSE(frame_->MailAvailable());
+  Open(Doc::Opened);
+  UiState s = Update(res::WxCommandId(kSendMail));
+  EXPECT_TRUE(s.setEnabled);
+  EXPECT_FALSE(s.enabled);
+  // The other file commands are not affected.
+  EXPECT_TRUE(Update(wxID_PRINT).enabled);
+}
+
+TEST_F(FrameUpdate, MagnifierCheckAndItsRefusalForAThresholdedScan) {
+  Make();
+  const int id = res::WxCommandId(kMagnifier);
+  MiscSettings.MagnifierShown = 1;
+  // Nothing open: the command is left as it is.
+  UiState none = Update(id);
+  EXPECT_FALSE(none.setEnabled);
+  EXPECT_FALSE(none.setChecked);
+
+  struct Case {
+    const char* name;
+    Doc doc;
+    uint16_t kind;
+    uint8_t softwareThreshold;
+    int32_t thresholdType;
+    uint32_t status;
+    bool enabled;
+  } cases[] = {
+      {"colour scan", Doc::Scan, IK_RGB, 1, 0, 0, true},
+      {"bilevel scan, threshold here", Doc::Scan, 4, 1, 0, 0, false},
+      {"bilevel scan, error diffusion", Doc::Scan, 6, 0, 2, 0, false},
+      {"bilevel scan, scanner thresholds", Doc::Scan, 4, 0, 0, 0, true},
+      {"bilevel opened image", Doc::Opened, 4, 1, 0, 0, true},
+      {"colour, while scanning", Doc::Scan, IK_RGB, 0, 0, APPSTATUS_SCANNING, true},
+      {"colour, view rebuilding", Doc::Opened, IK_RGB, 0, 0, APPSTATUS_REBUILDING, true},
+  };
+  for (const Case& c : cases) {
+    MiscSettings.MagnifierShown = 1;
+    BWThresholdSettings.SoftwareThreshold = c.softwareThreshold;
+    BWThresholdSettings.ThresholdingType = c.thresholdType;
+    COrbalonDoc* doc = Open(c.doc);
+    doc->WorkingImage()->kind = c.kind;
+    AppStatus = c.status;
+    UiState s = Update(id);
+    EXPECT_TRUE(s.setEnabled) << c.name;
+    EXPECT_EQ(s.enabled, c.enabled) << c.name;
+    EXPECT_TRUE(s.setChecked) << c.name;
+    // A refused magnifier is switched off, otherwise the check shows the setting.
+    EXPECT_EQ(s.checked, c.enabled) << c.name;
+    EXPECT_EQ(MiscSettings.MagnifierShown, c.enabled ? 1 : 0) << c.name;
+    MiscSettings.MagnifierShown = 0;
+    if (c.enabled) {
+      EXPECT_FALSE(Update(id).checked) << c.name;
+    }
+    AppStatus = 0;
+    Close(doc);
+  }
+}
+
+TEST_F(FrameUpdate, MagnifierCommandTogglesAndAsksTheViewUnlessBusy) {
+  Make();
+  COrbalonDoc* doc = Open(Doc::Opened);
+  COrbalonView* view = doc->View();
+  ASSERT_TRUE(view);
+  int asked = 0;
+  view->Bind(orbEVT_APP_MESSAGE, [&asked](OrbMessageEvent& e) {
+    if (e.Message() == WM_SHOW_MAGNIFIER) ++asked;
+    e.Skip();
+  });
+
+  struct Case {
+    const char* name;
+    uint32_t status;
+    int asks;
+  } cases[] = {
+      {"idle", 0, 1},
+      {"decision pending", APPSTATUS_DECISION, 1},
+      {"scanning", APPSTATUS_SCANNING, 0},
+      {"opening a file", APPSTATUS_OPENING, 0},
+      {"view rebuilding", APPSTATUS_REBUILDING, 0},
+  };
+  for (const Case& c : cases) {
+    asked = 0;
+    const uint8_t before = MiscSettings.MagnifierShown;
+    AppStatus = c.status;
+    Command(kMagnifier);
+    AppStatus = 0;
+    orbtest::PumpUntil([&] { return asked >= c.asks && c.asks > 0; }, c.asks ? 200 : 10);
+    EXPECT_EQ(MiscSettings.MagnifierShown, before ? 0 : 1) << c.name;
+    EXPECT_EQ(asked, c.asks) << c.name;
+    EXPECT_EQ(Update(res::WxCommandId(kMagnifier)).checked, MiscSettings.MagnifierShown != 0) << c.name;
+  }
+
+  // Refused for a scan the program thresholds itself: the setting stays off, the view is
+  // not asked.
+  Close(doc);
+  BWThresholdSettings.SoftwareThreshold = 1;
+  COrbalonDoc* scan = Open(Doc::Scan);
+  scan->WorkingImage()->kind = 4;
+  MiscSettings.MagnifierShown = 0;
+  asked = 0;
+  Command(kMagnifier);
+  orbtest::PumpUntil([] { return false; }, 10);
+  EXPECT_EQ(MiscSettings.MagnifierShown, 0);
+  EXPECT_EQ(asked, 0);
+
+  // Without a document the setting still flips, for the next image.
+  Close(scan);
+  Command(kMagnifier);
+  EXPECT_EQ(MiscSettings.MagnifierShown, 1);
+}
+
+TEST_F(FrameUpdate, DragScrollCommandFlipsTheSettingAndItsCheck) {
+  Make();
+  const int id = res::WxCommandId(kDragScroll);
+  MiscSettings.DragScroll = 0;
+  UiState off = Update(id);
+  EXPECT_TRUE(off.setChecked);
+  EXPECT_FALSE(off.checked);
+  // Not tied to a document or to the status word.
+  AppStatus = APPSTATUS_SCANNING | APPSTATUS_REBUILDING;
+  Command(kDragScroll);
+  EXPECT_EQ(MiscSettings.DragScroll, 1);
+  UiState on = Update(id);
+  EXPECT_TRUE(on.checked);
+  EXPECT_TRUE(on.enabled);
+  Command(kDragScroll);
+  EXPECT_EQ(MiscSettings.DragScroll, 0);
+  EXPECT_FALSE(Update(id).checked);
+}
+
+TEST_F(FrameUpdate, RgbStatisticsBoxShowsTheCurrentViewsChannels) {
+  Make();
+  wxString text;
+  wxTEST_DIALOG(Command(kRgbStatistics), KeepText(&text));
+  const std::string shown(text.utf8_str());
+  EXPECT_EQ(shown.rfind("     RGB statistics for current view \n", 0), 0u) << shown;
+  // Each channel shows the display's figures, or zero before any colour view was drawn.
+  const auto stats = orb::LastChannelStatistics();
+  int avg[3], mn[3], mx[3];
+  for (int ch = 0; ch < 3; ++ch) {
+    const bool measured = stats[ch].minimum <= stats[ch].maximum;
+    avg[ch] = measured ? stats[ch].mean : 0;
+    mn[ch] = measured ? stats[ch].minimum : 0;
+    mx[ch] = measured ? stats[ch].maximum : 0;
+  }
+  EXPECT_EQ(shown, orb::RgbStatisticsText(avg, mn, mx));
+  EXPECT_EQ(shown.find("-0"), std::string::npos) << shown;
+}
+
+}  // namespace
