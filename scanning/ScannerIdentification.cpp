@@ -79,9 +79,12 @@ std::vector<ScsiModel> BuildTable() {
 }
 
 // A fixed-width field of the inquiry data, without terminator.
+// INQUIRY texts are padded with blanks to their field width; the padding is not part of
+// the name (the series letter is appended to the product, and captions show it).
 std::string Field(const char* p, size_t n) {
   std::string s;
   for (size_t i = 0; i < n && p[i] != '\0'; ++i) s.push_back(p[i]);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
 }
 

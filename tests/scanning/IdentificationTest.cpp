@@ -26,6 +26,16 @@ class Identification : public test::ScanTestBase {
   }
 };
 
+TEST_F(Identification, InquiryPaddingIsNotPartOfTheShownNames) {
+  // The device pads its 16-character product field with blanks; the series letter follows
+  // the name itself, so the caption reads "TR6729e", not "TR6729          e".
+  IdentifyResult r = Identify("TR6729");
+  ASSERT_TRUE(r.matched);
+  EXPECT_EQ(r.texts.product.rfind("TR6729", 0), 0u);
+  EXPECT_EQ(r.texts.product.find(' '), std::string::npos) << r.texts.product;
+  EXPECT_EQ(r.texts.revision, "1.52");
+}
+
 TEST_F(Identification, ModelTableByProductId) {
   struct Case { const char* product; int code; int optical; int maxWidth; int paperEnd; };
   const Case cases[] = {
