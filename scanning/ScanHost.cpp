@@ -11,6 +11,10 @@ bool ScanHost::HasFreeSpace(const std::string& path, int64_t bytes) {
   return available && bytes >= 0 && *available > static_cast<uint64_t>(bytes);
 }
 
+void ScanHost::ChangeImageRecord(std::function<void()> change) {
+  if (change) change();
+}
+
 namespace {
 std::atomic<ScanHost*> g_host{nullptr};
 }

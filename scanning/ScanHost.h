@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,12 @@ class ScanHost {
   virtual void PumpMessages() = 0;
   // The progressive display of the scanned image, or null when there is none.
   virtual IDisplaySink* Display() = 0;
+  // Changes the scan's image record where the display reads it: the display draws from the
+  // record while the scan runs, so the scan threads never change it themselves. `change` is
+  // carried out after every band, step and message asked for before it and before any asked
+  // for after it; the call need not wait for it. A host without a thread of its own (the
+  // default) carries it out at once.
+  virtual void ChangeImageRecord(std::function<void()> change);
   // Time for every wait of a scan.
   virtual Clock& GetClock() = 0;
   // Free space test; the default asks the file system.

@@ -278,12 +278,23 @@ void ScanPipeline::Finish() {
                       "", MessageIcon::Error);
       break;
   }
-  if (image) image->height = result_.finalHeight;
-
-  // Output, then the working copy.
-  if (s_.output) result_.outputOk = s_.output->Close(result_.finalHeight);
+  // Output, then the working copy. Their writers' threads end here, so nothing but the host's
+  // thread touches the record any more.
+  std::vector<std::function<void(ImageState&)>> changes;
+  if (s_.output) {
+    result_.outputOk = s_.output->Close(result_.finalHeight);
+    if (auto c = s_.output->RecordChange()) changes.push_back(std::move(c));
+  }
   if (s_.workingCopy) {
     if (!s_.workingCopy->Close(result_.finalHeight)) result_.outputOk = false;
+    if (auto c = s_.workingCopy->RecordChange()) changes.push_back(std::move(c));
+  }
+  if (image) {
+    // Before the last band: the display ends with the record's final height.
+    host.ChangeImageRecord([image, height = result_.finalHeight, changes = std::move(changes)] {
+      image->height = height;
+      for (const auto& c : changes) c(*image);
+    });
   }
 
   if (!result_.outputOk && result_.finalHeight > 0) {
@@ -319,8 +330,10 @@ void ScanPipeline::Finish() {
     host.PostToFrame(WM_SCAN_REJECT_PAGE);
   } else {
     if (image) {
-      image->bitmaps[2].reset();
-      image->region = PixelRect{0, 0, image->width - 1, image->height - 1};
+      host.ChangeImageRecord([image, height = result_.finalHeight] {
+        image->bitmaps[2].reset();
+        image->region = PixelRect{0, 0, image->width - 1, height - 1};
+      });
     }
     host.SendToFrame(WM_SCAN_COMPLETE);
     host.PostToThumbnails(WM_THUMB_REDRAW_VIEW);

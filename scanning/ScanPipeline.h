@@ -9,6 +9,10 @@
 // processor has finished the previous one and clears the "done" event itself, so a block is
 // never overwritten while it is processed and never lost. At the end the reader waits for the
 // last block, closes the events and joins the processing thread before anything is freed.
+//
+// The scan's image record is drawn from on the host's thread while the scan runs, so neither
+// thread changes it: the final height, the closed files' details and, for a cut image, the
+// display bitmap and region go to the host, in order with the bands before them.
 #pragma once
 
 #include <atomic>
@@ -46,6 +50,10 @@ class ScanLineSink {
   virtual bool Close(int32_t lines) = 0;
   // True when the sink is the library's output writer (written whatever the disk switch says).
   virtual bool ByLibrary() const = 0;
+  // After Close: what the scan's image record takes over from the closed file (where its
+  // lines start, its handle gone). The pipeline has it carried out where the record is drawn;
+  // empty when there is nothing.
+  virtual std::function<void(ImageState&)> RecordChange() const { return {}; }
 };
 
 // How a scan ended.

@@ -63,10 +63,33 @@ std::unique_ptr<ScanStage> StageOf(std::shared_ptr<S> state,
               : std::function<void()>());
 }
 
+// The record a writer works from: a copy of the scan's record taken before the scan runs. The
+// writer's thread reads it and the writer notes its file and offsets in it, while the display
+// draws from the scan's own record on its thread; what the scan's record must learn from the
+// writer is handed over at the end (RecordChange).
+std::unique_ptr<ImageState> WriterRecord(const ImageState& image) {
+  auto copy = std::make_unique<ImageState>(image);
+  copy->next = copy->prev = nullptr;
+  copy->fileHandle = kNoFile;
+  copy->rawFile.reset();
+  copy->bitmaps = {};
+  return copy;
+}
+
+// What the scan's record takes over from a closed writer's record.
+std::function<void(ImageState&)> TakeOverFrom(const ImageState& writer) {
+  const uint64_t offset = writer.dataOffset;
+  return [offset](ImageState& image) {
+    image.fileHandle = kNoFile;
+    image.dataOffset = offset;
+  };
+}
+
 // The output through the library's scan output writer.
 class LibrarySink final : public ScanLineSink {
  public:
-  explicit LibrarySink(std::unique_ptr<LineWriter> w) : w_(std::move(w)) {}
+  LibrarySink(std::unique_ptr<ImageState> own, std::unique_ptr<LineWriter> w)
+      : own_(std::move(own)), w_(std::move(w)) {}
   ~LibrarySink() override {
     if (!closed_) {
       ReleaseScanOutput(w_.get());
@@ -82,8 +105,10 @@ class LibrarySink final : public ScanLineSink {
     return CloseScanOutput(w_.get()) == 0;
   }
   bool ByLibrary() const override { return true; }
+  std::function<void(ImageState&)> RecordChange() const override { return TakeOverFrom(*own_); }
 
  private:
+  std::unique_ptr<ImageState> own_;  // declared first: the writer refers to it
   std::unique_ptr<LineWriter> w_;
   bool closed_ = false;
 };
@@ -93,12 +118,10 @@ class LibrarySink final : public ScanLineSink {
 // complete, so a scan that fails never leaves a broken file under the user's name.
 class StreamSink final : public ScanLineSink {
  public:
-  StreamSink(std::unique_ptr<ImageState> own, ImageState* image, std::unique_ptr<LineWriter> w,
-             std::string filePath, std::string finalPath, int32_t plannedHeight, int32_t lineBytes,
-             ImageState* document = nullptr)
-      : own_(std::move(own)), image_(image), w_(std::move(w)), filePath_(std::move(filePath)),
-        finalPath_(std::move(finalPath)), planned_(plannedHeight), lineBytes_(lineBytes),
-        document_(document) {}
+  StreamSink(std::unique_ptr<ImageState> own, std::unique_ptr<LineWriter> w,
+             std::string filePath, std::string finalPath, int32_t plannedHeight, int32_t lineBytes)
+      : own_(std::move(own)), image_(own_.get()), w_(std::move(w)), filePath_(std::move(filePath)),
+        finalPath_(std::move(finalPath)), planned_(plannedHeight), lineBytes_(lineBytes) {}
   ~StreamSink() override {
     if (!closed_) {
       failed_ = true;  // never completed: nothing is kept under the user's name
@@ -120,8 +143,6 @@ class StreamSink final : public ScanLineSink {
       ::close(fd);
     }
     image_->fileHandle = kNoFile;
-    // The document reads its raw image from the working copy: where its lines start.
-    if (document_) document_->dataOffset = image_->dataOffset;
     // A file cut short still declares the planned height: make the header tell the truth.
     if (!failed_ && lines < planned_ && !RewriteTiffHeight(filePath_, lines, lineBytes_))
       failed_ = true;
@@ -132,16 +153,17 @@ class StreamSink final : public ScanLineSink {
     return !failed_;
   }
   bool ByLibrary() const override { return false; }
+  // The document reads its raw image from this file: where its lines start.
+  std::function<void(ImageState&)> RecordChange() const override { return TakeOverFrom(*image_); }
 
  private:
-  std::unique_ptr<ImageState> own_;  // the working copy's record, when it is ours
+  std::unique_ptr<ImageState> own_;  // the writer's record
   ImageState* image_;
   std::unique_ptr<LineWriter> w_;
   std::string filePath_;
   std::string finalPath_;
   int32_t planned_;
   int32_t lineBytes_;
-  ImageState* document_;
   bool closed_ = false;
   bool failed_ = false;
 };
@@ -489,24 +511,26 @@ bool ScsiScanControl::StartScan(ImageState* image) {
 
   // The output.
   if (p.outputByLibrary) {
-    auto w = std::make_unique<LineWriter>(image);
+    auto own = WriterRecord(*image);
+    auto w = std::make_unique<LineWriter>(own.get());
     if (OpenScanOutput(w.get()) != 0) {
       scanner_.StopScan();
       host_.WaitCursor(false);
       host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
       return false;
     }
-    setup.output = std::make_unique<LibrarySink>(std::move(w));
+    setup.output = std::make_unique<LibrarySink>(std::move(own), std::move(w));
   } else {
     const std::string part = PartName(outName);
-    auto w = OpenStream(image, part);
+    auto own = WriterRecord(*image);
+    auto w = OpenStream(own.get(), part);
     if (!w) {
       scanner_.StopScan();
       host_.WaitCursor(false);
       host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
       return false;
     }
-    setup.output = std::make_unique<StreamSink>(nullptr, image, std::move(w), part, outName,
+    setup.output = std::make_unique<StreamSink>(std::move(own), std::move(w), part, outName,
                                                 p.heightPx, p.lineBytes);
   }
 
@@ -515,23 +539,18 @@ bool ScsiScanControl::StartScan(ImageState* image) {
     std::string temp;
     bool made = MakeTempTiffName(WorkingFolder(), temp);
     std::unique_ptr<LineWriter> w;
-    auto copy = std::make_unique<ImageState>(*image);
+    auto copy = WriterRecord(*image);
     if (made) {
-      copy->next = copy->prev = nullptr;
       copy->outputFormat = 1;
       copy->sourcePath = temp;
       copy->kind = static_cast<uint16_t>(p.workingCopyKind);
-      copy->fileHandle = kNoFile;
-      copy->rawFile.reset();
       w = OpenStream(copy.get(), temp);
     }
     if (w) {
       SetRawImageFile(image, temp);
       image->sourceForm = 2;
-      ImageState* raw = copy.get();
-      setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), raw, std::move(w), temp,
-                                                       std::string(), p.heightPx, p.lineBytes,
-                                                       image);
+      setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), std::move(w), temp,
+                                                       std::string(), p.heightPx, p.lineBytes);
     } else {
       host_.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
     }

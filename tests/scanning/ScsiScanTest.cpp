@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "engine/ImageState.h"
 #include "engine/PaletteFile.h"
@@ -903,6 +907,244 @@ TEST_F(ScsiScan, EndOfMediumScanKeepsEveryLineTheScannerSent) {
     }
   }
   SetTextField(ScanSettings.ResolutionText, "100 dpi");
+}
+
+
+// A host with a frame thread of its own, as the program's is: everything the scan threads ask
+// for is queued and carried out, in order, only when the frame thread (the test's) runs the
+// queue; a sent message keeps its sender waiting until then. The display's bands look at the
+// image record as they are drawn, and every change of the record is noted with its thread.
+class FrameQueueHost final : public ScanHost {
+ public:
+  FrameQueueHost(Clock& clock, const ImageState*& image) : clock_(clock), image_(image) {}
+
+  struct Seen {  // the record as one band or message found it
+    int32_t height;
+    PixelRect region;
+    const void* bitmap;
+    uint64_t dataOffset;
+  };
+
+  void PostToFrame(uint32_t msg, uintptr_t, intptr_t) override {
+    Queue([this, msg] { Note("P" + std::to_string(msg - WM_APP)); }, msg);
+  }
+  void SendToFrame(uint32_t msg, uintptr_t, intptr_t) override {
+    if (OnFrameThread()) return Queue([this, msg] { Note("S" + std::to_string(msg - WM_APP)); }, msg);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    Queue([this, msg, done] {
+      Note("S" + std::to_string(msg - WM_APP));
+      std::lock_guard<std::mutex> lock(mutex_);
+      done->store(true);
+    }, msg);
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [&] { return done->load(); });
+  }
+  void PostToThumbnails(uint32_t msg, uintptr_t, intptr_t) override {
+    Queue([this, msg] { Note("T" + std::to_string(msg - WM_APP)); });
+  }
+  bool AskYesNo(int, std::string_view) override { return true; }
+  void ShowMessage(int, MessageIcon, const std::vector<MessageArg>&) override {}
+  void ShowText(std::string_view, std::string_view, MessageIcon) override {}
+  void ProgressBegin(int, int) override {}
+  void ProgressStep() override {}
+  void ProgressEnd() override {}
+  void WaitCursor(bool) override {}
+  void PumpMessages() override {}
+  IDisplaySink* Display() override { return &sink_; }
+  Clock& GetClock() override { return clock_; }
+  void ChangeImageRecord(std::function<void()> change) override {
+    Queue([this, change = std::move(change)] {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changeThreads.push_back(std::this_thread::get_id());
+      }
+      change();
+    });
+  }
+
+  // Frame thread: waits until message `msg` is queued, leaving the queue as it is.
+  void WaitUntilQueued(uint32_t msg) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [&] {
+      return std::any_of(queue_.begin(), queue_.end(), [&](const Item& i) { return i.msg == msg; });
+    });
+  }
+  // Frame thread: carries out everything queued, in order.
+  void RunQueue() {
+    for (;;) {
+      std::function<void()> run;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty()) return;
+        run = std::move(queue_.front().run);
+        queue_.pop_front();
+      }
+      run();
+      cv_.notify_all();
+    }
+  }
+  size_t Queued() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+  }
+
+  std::atomic<int> linesAsked{0};    // lines handed to the display (on the caller's thread)
+  std::vector<Seen> bands;           // frame thread only
+  std::vector<std::string> codes;    // frame thread only
+  std::vector<Seen> atMessages;      // the record as each frame message found it
+  std::vector<std::thread::id> changeThreads;
+  const std::thread::id frameThread = std::this_thread::get_id();
+
+ private:
+  struct Item {
+    std::function<void()> run;
+    uint32_t msg = 0;
+  };
+  class Sink final : public IDisplaySink {
+   public:
+    explicit Sink(FrameQueueHost& h) : h_(h) {}
+    void UpdateTitle(ImageState*) override {}
+    void BeginProgressiveDisplay(ImageState*) override {}
+    void DrawIncomingBand(int step, const uint8_t*, int count) override {
+      if (step == kStepBand) h_.linesAsked += count;
+      h_.Queue([this] { h_.bands.push_back(h_.Look()); });
+    }
+    void EndProgressiveDisplay() override {}
+
+   private:
+    FrameQueueHost& h_;
+  };
+
+  bool OnFrameThread() const { return std::this_thread::get_id() == frameThread; }
+  Seen Look() const {
+    return Seen{image_->height, image_->region, image_->bitmaps[2].get(), image_->dataOffset};
+  }
+  void Note(std::string code) {
+    codes.push_back(std::move(code));
+    atMessages.push_back(Look());
+  }
+  void Queue(std::function<void()> run, uint32_t msg = 0) {
+    if (OnFrameThread()) {
+      RunQueue();
+      run();
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(Item{std::move(run), msg});
+    }
+    cv_.notify_all();
+  }
+
+  Clock& clock_;
+  const ImageState*& image_;
+  Sink sink_{*this};
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<Item> queue_;
+};
+
+class ScsiScanFrameThread : public ScsiScan {
+ protected:
+  void UseFrameHost() {
+    control_ = std::make_unique<ScsiScanControl>(*trennic_, frame_);
+    watched_ = image_;
+  }
+  const ImageState* watched_ = nullptr;
+  FrameQueueHost frame_{host_.clock, watched_};
+};
+
+struct RecordCase {
+  const char* name;
+  bool stop;       // stopped after 40 lines; otherwise the paper ends after 50 (or never)
+  bool shortPaper;
+  bool cut;        // the output may not be padded: the image is cut to the lines received
+  const char* completion;  // how the frame is told
+};
+
+// The scan's record is drawn from on the frame thread while the scan runs: the scan threads
+// leave it alone, and its final height (and, for a cut image, its region and display bitmap)
+// change on the frame thread after the last band and before the frame's message.
+TEST_F(ScsiScanFrameThread, ImageRecordChangesOnlyOnTheFrameThread) {
+  const RecordCase cases[] = {
+      {"full height", false, false, false, "P9"},
+      {"stopped, padded", true, false, false, "P9"},
+      {"stopped, cut", true, false, true, "S9"},
+      {"end of the paper, cut", false, true, true, "S9"},
+  };
+  for (const RecordCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimScannerConfig cfg;
+    cfg.sheet.paperTop = 0;
+    cfg.sheet.paperLeft = 1200;
+    if (c.shortPaper) cfg.sheet.paperLength = 600;
+    StartScanner(cfg);
+    FreeImageChain(image_);
+    image_ = NewImageState();
+    UseFrameHost();
+    frame_.bands.clear();
+    frame_.codes.clear();
+    frame_.atMessages.clear();
+    frame_.changeThreads.clear();
+    frame_.linesAsked = 0;
+    auto shown = std::make_shared<DisplayBitmap>();
+    image_->bitmaps[2] = shown;
+    ScanSettings.OutputIsPlainTiff = 0;
+    ScanSettings.NoPadOutput = c.cut ? 1 : 0;
+    Output(3, 1);
+    if (c.stop) {
+      control_->trace = [this](const char* what) {
+        if (std::string(what) == "output" && frame_.linesAsked.load() >= 40) control_->StopScan();
+      };
+    }
+    ASSERT_TRUE(control_->StartScan(image_));
+    const PixelRect planned = image_->region;
+    ASSERT_EQ(image_->height, 100);
+    const uint64_t offsetBefore = image_->dataOffset;
+
+    // The scan threads have done everything up to the frame's message: the record is as the
+    // scan start left it.
+    frame_.WaitUntilQueued(WM_SCAN_COMPLETE);
+    EXPECT_EQ(image_->height, 100);
+    EXPECT_EQ(image_->region.bottom, planned.bottom);
+    EXPECT_EQ(image_->bitmaps[2], shown);
+    EXPECT_EQ(image_->dataOffset, offsetBefore);
+    EXPECT_EQ(image_->fileHandle, kNoFile);
+
+    frame_.RunQueue();
+    control_->WaitForScan();
+    frame_.RunQueue();
+    control_->trace = nullptr;
+
+    const ScanResult r = control_->LastResult();
+    const int32_t height = c.cut ? r.linesReceived : 100;
+    if (c.cut) {
+      EXPECT_LT(height, 100);
+    }
+    ASSERT_FALSE(frame_.codes.empty());
+    EXPECT_EQ(frame_.codes.front(), c.completion);
+    EXPECT_FALSE(frame_.changeThreads.empty());
+    for (std::thread::id t : frame_.changeThreads) EXPECT_EQ(t, frame_.frameThread);
+    // Every band but the closing one saw the planned record; the closing one the final height.
+    ASSERT_GE(frame_.bands.size(), 3u);
+    for (size_t i = 0; i + 1 < frame_.bands.size(); ++i) ASSERT_EQ(frame_.bands[i].height, 100) << i;
+    EXPECT_EQ(frame_.bands.back().height, height);
+    // The frame's message finds the record complete.
+    const FrameQueueHost::Seen& m = frame_.atMessages.front();
+    EXPECT_EQ(m.height, height);
+    EXPECT_NE(m.dataOffset, 0u);  // where the lines start in the file the document reads
+    if (c.cut) {
+      EXPECT_EQ(m.bitmap, nullptr);
+      EXPECT_EQ(m.region.bottom, height - 1);
+      EXPECT_EQ(frame_.codes, (std::vector<std::string>{"S9", "T8"}));
+    } else {
+      EXPECT_EQ(m.bitmap, shown.get());
+      EXPECT_EQ(frame_.codes, (std::vector<std::string>{"P9"}));
+    }
+    EXPECT_EQ(Decode(out_).height, height);
+    EXPECT_EQ(image_->height, height);
+    EXPECT_EQ(frame_.Queued(), 0u);
+  }
 }
 
 }  // namespace
