@@ -49,10 +49,11 @@ CMainFrame* CMainFrame::Create(wxDocManager* manager, const wxString& title) {
 }
 
 bool CMainFrame::Build() {
-  // The scanner objects and the scan workflow exist before the scanner is identified.
-  orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
-  // The SCSI family's scanner object, its scan control and the scan's host.
+  // The SCSI family's scanner object, its scan control and the scan's host, and the scan
+  // workflow over them, exist before the scanner is identified: the identification
+  // installed here reaches the frame's own scanner object.
   InitScsi();
+  orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
   if (wxMenuBar* menus = wxXmlResource::Get()->LoadMenuBar(this, orb::gui::ResName(res::IDR_MAINFRAME)))
     SetMenuBar(menus);
 
@@ -90,8 +91,6 @@ bool CMainFrame::Build() {
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::WxCommandId(res::ID_TOGGLE_LAYOUT));
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::IDC_LAYOUT_BUTTON);
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
-  Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(MailAvailable() && GetDocumentManager()->GetCurrentDocument()); },
-       res::WxCommandId(res::ID_SEND_MAIL));
   commands->Attach();
   return true;
 }

@@ -20,20 +20,16 @@
 #include "app/LanguageModule.h"
 #include "app/Messages.h"
 #include "app/ResourceIds.h"
-#include "app/ScannerEntryPoints.h"
 #include "app/ScanDecision.h"
 #include "app/ViewGeometry.h"
 #include "app/gui/AppMessage.h"
+#include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/EngineHost.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
-#include "platform/Clock.h"
-#include "platform/Event.h"
 #include "scanner_library/trennic.h"
-#include "scanning/ScanHost.h"
 #include "scanning/ScanPipeline.h"
-#include "scanning/ScannerIdentification.h"
 #include "scanning/ScsiScanControl.h"
 #include "scanning/gui/ScanToolsPropPage.h"
 #include "tools/FileNaming.h"
@@ -44,60 +40,6 @@ namespace {
 MainFrameCommands* g_commands = nullptr;
 
 wxString Text(int id) { return wxString::FromUTF8(LoadString(id)); }
-
-// Set while the frame waits on the GUI thread for a scan to end: workers then wait for
-// nothing the GUI thread would have to do.
-std::atomic<bool> g_detached{false};
-
-// Runs `fn` on the GUI thread and waits for it (at once when already there). Once the host
-// is detached a worker stops waiting; `fn` must then own everything it touches.
-template <class F>
-void OnGuiThread(F fn) {
-  if (wxThread::IsMain() || !wxTheApp) {
-    fn();
-    return;
-  }
-  if (g_detached.load()) return;
-  auto done = std::make_shared<Event>(Event::Reset::Manual, false);
-  wxTheApp->CallAfter([fn, done] {
-    if (!g_detached.load()) fn();
-    done->Set();
-  });
-  while (done->WaitFor(std::chrono::milliseconds(50)) == WaitResult::TimedOut) {
-    if (g_detached.load()) return;
-  }
-}
-
-// The scan logic's view of the program.
-class WxScanHost final : public ScanHost {
- public:
-  void PostToFrame(uint32_t msg, uintptr_t w, intptr_t l) override { PostAppMessage(g_hMainFrame.load(), msg, w, l); }
-  void SendToFrame(uint32_t msg, uintptr_t w, intptr_t l) override {
-    OnGuiThread([=] { SendAppMessage(g_hMainFrame.load(), msg, w, l); });
-  }
-  void PostToThumbnails(uint32_t msg, uintptr_t w, intptr_t l) override { PostAppMessage(g_hThumbDlg.load(), msg, w, l); }
-  bool AskYesNo(int id, std::string_view prefix) override {
-    auto yes = std::make_shared<std::atomic<bool>>(false);
-    std::string text = std::string(prefix) + (prefix.empty() ? "" : " ") + LoadString(id);
-    OnGuiThread([yes, text] {
-      *yes = wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(g_szAppTitle), wxYES_NO | wxICON_QUESTION) == wxYES;
-    });
-    return yes->load();
-  }
-  void ShowMessage(int id, MessageIcon icon, const std::vector<MessageArg>& args) override { Notify(id, icon, args); }
-  void ShowText(std::string_view text, std::string_view caption, MessageIcon icon) override {
-    NotifyText(text, caption, icon);
-  }
-  void ProgressBegin(int, int) override {}
-  void ProgressStep() override {}
-  void ProgressEnd() override {}
-  void WaitCursor(bool on) override {
-    OnGuiThread([on] { on ? wxBeginBusyCursor() : wxEndBusyCursor(); });
-  }
-  void PumpMessages() override { orb::PumpMessages(); }
-  IDisplaySink* Display() override { return Host().display; }
-  Clock& GetClock() override { return DefaultClock(); }
-};
 
 // The paper sensors through the scanner library.
 class TrennicSensorPort final : public PaperSensorPort {
@@ -155,20 +97,15 @@ constexpr int kUpdatedCommands[] = {
 }  // namespace
 
 struct MainFrameCommands::Impl final : ScanWorkflowHost {
-  Impl(MainFrameCommands& o, wxDocMDIParentFrame* f) : owner(o), frame(f), port(trennic), poll(port), pollTimer(&o) {}
+  Impl(MainFrameCommands& o, CMainFrame* f) : owner(o), frame(f), port(f->Scanner()), poll(port), pollTimer(&o) {}
 
   MainFrameCommands& owner;
-  wxDocMDIParentFrame* frame;
-  CTrennic trennic;
-  WxScanHost scanHost;
-  std::unique_ptr<ScsiScanControl> scsi;
-  std::unique_ptr<ScsiFamilyOps> scsiOps;
+  CMainFrame* frame;
   ScanWorkflow workflow{*this};
   TrennicSensorPort port;
   PaperSensorPoll poll;
   wxTimer pollTimer;
   std::set<std::string> reported;
-  bool installedIdentification = false;
   // The desktop's mail hand-over was found (looked for once, when the commands are bound).
   bool mailAvailable = false;
   // Where the update handlers are bound: the document manager sees the frame's update
@@ -179,7 +116,8 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   CScanToolsPropPage* Page() const { return CScanToolsPropPage::Current(); }
 
   // ---- ScanWorkflowHost
-  ScannerFamilyOps* ScsiFamily() override { return scsiOps.get(); }
+  // The frame's own scanner object, scan control and scan host do the scanning.
+  ScannerFamilyOps* ScsiFamily() override { return frame->ScsiFamily(); }
   ScannerFamilyOps* KelvaneFamily() override { return nullptr; }
   void ReportAbsent(const std::string& what) override {
     if (!reported.insert(what).second) return;
@@ -440,19 +378,8 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   }
 };
 
-MainFrameCommands::MainFrameCommands(wxDocMDIParentFrame* frame) : d_(std::make_unique<Impl>(*this, frame)) {
+MainFrameCommands::MainFrameCommands(CMainFrame* frame) : d_(std::make_unique<Impl>(*this, frame)) {
   g_commands = this;
-  SetScanHost(&d_->scanHost);
-  d_->scsi = std::make_unique<ScsiScanControl>(d_->trennic, d_->scanHost);
-  d_->scsiOps = std::make_unique<ScsiFamilyOps>(*d_->scsi);
-  // The frame identifies through this object's scanner unless someone (a test) put in its
-  // own identification.
-  const auto& entry = GetScanningEntryPoints().identifyScsi;
-  auto* plain = entry.target<bool (*)(IdentifiedScanner*)>();
-  if (plain && *plain == &IdentifyNoScanner) {
-    InstallScsiIdentification(&d_->trennic);
-    d_->installedIdentification = true;
-  }
   InstallScanOutputPage();
 }
 
@@ -463,19 +390,6 @@ MainFrameCommands::~MainFrameCommands() {
   if (wxEvtHandler* target = d_->updateTarget.get()) {
     for (int command : kUpdatedCommands) target->Unbind(wxEVT_UPDATE_UI, &Impl::OnUpdateCommand, d_.get(), WxIdOf(command));
   }
-  if (d_->scsi) {
-    // A scan still running ends now; its threads wait for nothing on this thread meanwhile.
-    d_->scsi->StopScan();
-    g_detached = true;
-    d_->scsi->WaitForScan();
-    g_detached = false;
-  }
-  if (d_->installedIdentification) {
-    ScanningEntryPoints e = GetScanningEntryPoints();
-    e.identifyScsi = &IdentifyNoScanner;
-    SetScanningEntryPoints(std::move(e));
-  }
-  if (CurrentScanHost() == &d_->scanHost) SetScanHost(nullptr);
   if (g_commands == this) g_commands = nullptr;
 }
 
@@ -493,10 +407,10 @@ void MainFrameCommands::Attach() {
 MainFrameCommands* MainFrameCommands::Current() { return g_commands; }
 
 void MainFrameCommands::WaitForScan() {
-  if (d_->scsi) d_->scsi->WaitForScan();
+  if (d_->frame->ScsiFamily()) d_->frame->ScsiControl().WaitForScan();
 }
 
-MainFrameCommands* InstallMainFrameCommands(wxDocMDIParentFrame* frame) {
+MainFrameCommands* InstallMainFrameCommands(CMainFrame* frame) {
   auto* commands = new MainFrameCommands(frame);
   // Owned by the frame: deleted when the frame is destroyed.
   frame->Bind(wxEVT_DESTROY, [frame, commands](wxWindowDestroyEvent& e) {

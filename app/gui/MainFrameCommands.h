@@ -1,8 +1,9 @@
-// The main frame's scan workflow and commands in the running program: the scanner library
-// object with its scan control, the scan messages, the frame commands that press the scan
-// page's buttons, the paper-sensor poll and the diagnostic switches. The decisions are the
-// display-free models' (app/ScanDecision.h, app/FrameCommands.h); this object only connects
-// them to the frame, its documents and the scan output page.
+// The main frame's scan workflow and commands in the running program: the scan messages,
+// the frame commands that press the scan page's buttons, the paper-sensor poll and the
+// diagnostic switches. The scanning itself goes through the frame's own scanner object,
+// scan control and scan host. The decisions are the display-free models'
+// (app/ScanDecision.h, app/FrameCommands.h); this object only connects them to the frame,
+// its documents and the scan output page.
 #pragma once
 
 #include <wx/event.h>
@@ -10,15 +11,14 @@
 
 #include <memory>
 
-class wxDocMDIParentFrame;
+class CMainFrame;
 
 namespace orb::gui {
 
 class MainFrameCommands : public wxEvtHandler {
  public:
-  // Sets up the scanner objects and makes the frame's identification reach them; call
-  // before the frame identifies its scanner.
-  explicit MainFrameCommands(wxDocMDIParentFrame* frame);
+  // Sets up the scan workflow over the frame's scanner family and the scan output page.
+  explicit MainFrameCommands(CMainFrame* frame);
   ~MainFrameCommands() override;
 
   // Binds the scan messages and the commands to the frame (after its menus exist).
@@ -36,6 +36,6 @@ class MainFrameCommands : public wxEvtHandler {
 
 // Creates the frame's commands object, owned by the frame (destroyed with it); call first
 // thing while the frame is built.
-MainFrameCommands* InstallMainFrameCommands(wxDocMDIParentFrame* frame);
+MainFrameCommands* InstallMainFrameCommands(CMainFrame* frame);
 
 }  // namespace orb::gui

@@ -18,9 +18,13 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/MainFrameCommands.h"
 #include "app/gui/OrbalonDoc.h"
+#include "app/gui/ScanHostGui.h"
 #include "engine/ScanLog.h"
 #include "engine/Settings.h"
 #include "platform/sim/SimAttach.h"
+#include "scanning/ScanHost.h"
+#include "scanning/ScanPipeline.h"
+#include "scanning/ScsiScanControl.h"
 #include "scanning/ScanOutputPageModel.h"
 #include "scanning/gui/ScanToolsPropPage.h"
 #include "tests/app/TestUtil.h"
@@ -98,6 +102,10 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
   EXPECT_EQ(doc->WorkingImage()->state, 0u);
   EXPECT_GT(doc->WorkingImage()->height, 0);
   EXPECT_TRUE(page->ControlWindow(kAccept)->IsShown());
+  // The Scan button ran through the frame's one scanner object, scan control and host.
+  EXPECT_EQ(orb::CurrentScanHost(), &frame_->GuiScanHost());
+  EXPECT_FALSE(frame_->ScsiControl().Scanning());
+  EXPECT_GT(frame_->ScsiControl().LastResult().linesReceived, 0);
   // The view shows the scanned sheet: its picture is not blank.
   COrbalonView* view = doc->View();
   ASSERT_TRUE(view && view->Canvas());

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <wx/docmdi.h>
 #include <wx/modalhook.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
+#include <wx/toolbar.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -401,6 +403,32 @@ TEST_F(FrameUpdate, RgbStatisticsBoxShowsTheCurrentViewsChannels) {
   }
   EXPECT_EQ(shown, orb::RgbStatisticsText(avg, mn, mx));
   EXPECT_EQ(shown.find("-0"), std::string::npos) << shown;
+}
+
+TEST_F(FrameUpdate, ViewMenuNamesTheCommandsTheFrameHandles) {
+  Make();
+  wxMenuBar* bar = frame_->GetMenuBar();
+  ASSERT_TRUE(bar);
+  const struct {
+    int command;
+    const char* label;
+  } items[] = {
+      {kDragScroll, "Drag to Scroll"},
+      {kRgbStatistics, "RGB Statistics..."},
+      {kDisplayDuringScan, "Display During Scan"},
+      {kDiskWritesDuringScan, "Disk Writes During Scan"},
+  };
+  const int view = bar->FindMenu("View");
+  ASSERT_NE(view, wxNOT_FOUND);
+  for (const auto& item : items) {
+    wxMenuItem* m = bar->GetMenu(view)->FindItem(res::WxCommandId(item.command));
+    ASSERT_TRUE(m) << item.command;
+    EXPECT_EQ(m->GetItemLabelText(), item.label) << item.command;
+  }
+  // The compact layout's tool for the same command says what it does.
+  wxToolBar* tools = frame_->GetToolBar();
+  ASSERT_TRUE(tools);
+  EXPECT_EQ(tools->GetToolShortHelp(res::WxCommandId(kDragScroll)), "Drag to scroll");
 }
 
 }  // namespace
