@@ -408,4 +408,10 @@ IDisplaySink* ScanHostGui::Display() { return Host().display ? sink_.get() : nul
 
 Clock& ScanHostGui::GetClock() { return core_->clock ? *core_->clock : DefaultClock(); }
 
+void ScanHostGui::ChangeImageRecord(std::function<void()> change) {
+  // In order with the bands before it and the frame's message after it; counted among the
+  // display's actions, so a frame that goes still lets the display finish with the record.
+  core_->Queue(std::move(change), 0, true);
+}
+
 }  // namespace orb::gui

@@ -55,6 +55,8 @@ class ScanHostGui final : public orb::ScanHost {
   void PumpMessages() override;
   IDisplaySink* Display() override;
   Clock& GetClock() override;
+  // Queued with the display's actions: the record is the display's while the scan runs.
+  void ChangeImageRecord(std::function<void()> change) override;
 
   // See the top of the file. Detaching also releases every worker waiting right now.
   void SetDetached(bool detached);
