@@ -1,6 +1,9 @@
 #include "platform/sim/SimAttach.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -129,11 +132,57 @@ EnvState& Env() {
 
 }  // namespace
 
+std::optional<double> ParseScanSpeed(std::string_view text, std::string& error) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    error = "empty value";
+    return std::nullopt;
+  }
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  double value = 0;
+  // from_chars reads the same way whatever the locale says the decimal point is.
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
+                                         std::chars_format::fixed);
+  if (ec != std::errc() || end != text.data() + text.size()) {
+    error = "not a number of lines per second";
+    return std::nullopt;
+  }
+  if (!std::isfinite(value) || value < 0) {
+    error = "must be a positive number of lines per second (0: no pacing)";
+    return std::nullopt;
+  }
+  if (value > kMaxScanSpeed) {
+    error = "more than " + std::to_string(static_cast<long long>(kMaxScanSpeed)) +
+            " lines per second";
+    return std::nullopt;
+  }
+  return value;
+}
+
+namespace {
+
+// The pace asked for in the environment, 0 when none (or when the value is unusable).
+double EnvironmentScanSpeed() {
+  const char* value = std::getenv("ORB_SIM_SCAN_SPEED");
+  if (!value) return 0;
+  std::string error;
+  std::optional<double> speed = ParseScanSpeed(value, error);
+  if (!speed) {
+    std::fprintf(stderr, "ORB_SIM_SCAN_SPEED=\"%s\" ignored: %s; scans run unpaced\n", value,
+                 error.c_str());
+    return 0;
+  }
+  return *speed;
+}
+
+}  // namespace
+
 void AttachEnvironmentScanners() {
   EnvState& env = Env();
   std::call_once(env.once, [&] {
     const char* value = std::getenv("ORB_SIM_SCANNER");
     if (!value || !*value) return;
+    const double speed = EnvironmentScanSpeed();
     std::stringstream list(value);
     std::string name;
     while (std::getline(list, name, ',')) {
@@ -149,6 +198,7 @@ void AttachEnvironmentScanners() {
       if (!model) continue;
       auto scanner = std::make_shared<SimScanner>(ConfigForModel(*model));
       scanner->InsertPaper();
+      if (speed > 0) scanner->SetReadPace(speed);
       auto state = std::make_shared<StiEntryState>();
       orb::sti::Register(std::make_shared<SimStiEntry>(scanner, state, kSimVendorDescription));
       std::lock_guard lock(env.mutex);

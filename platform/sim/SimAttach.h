@@ -5,7 +5,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,8 +23,18 @@ constexpr const char* kSimVendorDescription = "Varnholt Imaging (simulated)";
 // device list: "scsi" (a TR6729) or a model's product key ("TK7402", "HALD24" ...);
 // several may be separated by commas; names it does not know are left to others.
 void AttachEnvironmentScanners();
+// ORB_SIM_SCAN_SPEED, when set, paces those scanners' READs at that many image lines a
+// second (see SimScanner::SetReadPace); a value that is not a positive number is ignored
+// with a message on stderr.
+//
 // The scanners attached from the environment (empty when none).
 std::vector<std::shared_ptr<SimScanner>> EnvironmentScanners();
+
+// Reads a scan pace in lines a second ("120", "37.5", surrounding blanks allowed).
+// "0" means no pacing and gives 0. Anything else that is not a finite number in
+// (0, kMaxScanSpeed] gives nullopt and says why in `error`.
+constexpr double kMaxScanSpeed = 1e6;
+std::optional<double> ParseScanSpeed(std::string_view text, std::string& error);
 
 // Registers a simulated scanner in the still-image device list for the lifetime of the
 // object.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 namespace orb::sim {
@@ -146,7 +147,11 @@ SimScanner::Result SimScanner::Dispatch(const uint8_t* cdb, int cdbLength, pt::D
       if (BE24(cdb + 2) > 0 && (!data || dataLength < 1)) return Check(kInvalidCdbField);
       return StartScan();
     }
-    case 0x28: return Read(cdb, data, dataLength, lock);
+    case 0x28: {
+      Result r = Read(cdb, data, dataLength, lock);
+      PaceLocked(r.transferred, lock);
+      return r;
+    }
     case 0x31: return ObjectPosition(cdb);
     case 0x1D: return SendDiagnostic(cdb, data, dataLength);
     case 0x1C: return ReceiveDiagnostic(cdb, data, dataLength);
@@ -649,6 +654,7 @@ std::array<uint8_t, 5> SimScanner::FrontBackAlign() const {
 SimScanner::Result SimScanner::StartScan() {
   if (!window_.valid) return Check(kSequenceError);
   PrepareScanLocked();
+  paceOwedMs_ = 0;
   scanning_ = true;
   stopRequested_ = false;
   readPos_ = 0;
@@ -733,6 +739,32 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
   Result r;
   r.transferred = n;
   return r;
+}
+
+void SimScanner::SetReadPace(double linesPerSecond, orb::Clock* clock) {
+  std::lock_guard lock(mutex_);
+  paceLinesPerSecond_ = std::isfinite(linesPerSecond) && linesPerSecond > 0 ? linesPerSecond : 0;
+  paceClock_ = clock;
+  paceOwedMs_ = 0;
+}
+
+double SimScanner::ReadPace() const {
+  std::lock_guard lock(mutex_);
+  return paceLinesPerSecond_;
+}
+
+void SimScanner::PaceLocked(uint32_t bytes, std::unique_lock<std::mutex>& lock) {
+  if (paceLinesPerSecond_ <= 0 || bytes == 0 || lineBytes_ == 0) return;
+  // Whole milliseconds are waited; the rest is carried to the next READ so that a long
+  // scan read in small pieces still takes lines / pace seconds in all.
+  paceOwedMs_ += static_cast<double>(bytes) / lineBytes_ * 1000.0 / paceLinesPerSecond_;
+  const double whole = std::floor(paceOwedMs_ + 1e-6);
+  if (whole < 1) return;
+  paceOwedMs_ = std::max(0.0, paceOwedMs_ - whole);
+  orb::Clock& clock = paceClock_ ? *paceClock_ : orb::DefaultClock();
+  lock.unlock();
+  clock.Sleep(orb::Clock::Ms(static_cast<int64_t>(whole)));
+  lock.lock();
 }
 
 std::vector<uint8_t> SimScanner::RenderDeliveredLine(int line) const {

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/sg/PassThrough.h"
 
 namespace orb::sim {
@@ -158,6 +159,12 @@ class SimScanner {
   void ReleaseReads();
   // Number of READs that are blocked right now.
   int StalledReads() const;
+  // Delivers the image at `linesPerSecond` output lines a second, as a real scanner's
+  // mechanics would: each READ returns only after the time its lines take, waited on
+  // `clock` (nullptr: the process-wide clock at the time of the READ). 0 or less: no
+  // pacing (the default).
+  void SetReadPace(double linesPerSecond, orb::Clock* clock = nullptr);
+  double ReadPace() const;
 
   // ---- paper ----
   void InsertPaper();
@@ -223,6 +230,9 @@ class SimScanner {
   Result Read(const uint8_t* cdb, uint8_t* data, uint32_t dataLength,
               std::unique_lock<std::mutex>& lock);
   void StopScanLocked();
+  // Waits out the time `bytes` of delivered image take at the read pace, with the mutex
+  // released so that a stop can come in meanwhile.
+  void PaceLocked(uint32_t bytes, std::unique_lock<std::mutex>& lock);
   uint8_t PaperBits() const;
 
   // Image synthesis (SimImage.cpp), called with the mutex held.
@@ -248,6 +258,9 @@ class SimScanner {
   int emptyReads_ = 0;
   uint32_t shortReads_ = 0;
   bool stallReads_ = false;
+  double paceLinesPerSecond_ = 0;
+  orb::Clock* paceClock_ = nullptr;
+  double paceOwedMs_ = 0;  // the part of a millisecond not waited yet
   int stalled_ = 0;
   uint64_t stallGeneration_ = 0;
 

@@ -3,9 +3,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/sim/SimAttach.h"
 #include "platform/sim/SimScanner.h"
 #include "platform/sti/StillImage.h"
@@ -203,9 +207,11 @@ TEST(SimScanner, StillImageDeviceCarriesCommandsThroughEscape) {
 
 TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
   ::setenv("ORB_SIM_SCANNER", "scsi, hald24,kelvane-x", 1);
+  ::setenv("ORB_SIM_SCAN_SPEED", " 25.5 ", 1);
   AttachEnvironmentScanners();
   AttachEnvironmentScanners();  // once per process
   ::unsetenv("ORB_SIM_SCANNER");
+  ::unsetenv("ORB_SIM_SCAN_SPEED");
   auto list = EnvironmentScanners();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]->Config().product, "TR6729");
@@ -213,6 +219,7 @@ TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
   EXPECT_EQ(list[1]->Config().opticalDpi, 600);
   EXPECT_TRUE(list[0]->PaperPresent());
   EXPECT_EQ(orb::sti::RegisteredCount(), 2u);
+  for (const auto& scanner : list) EXPECT_DOUBLE_EQ(scanner->ReadPace(), 25.5);
 }
 
 }  // namespace
@@ -318,6 +325,102 @@ TEST(SimScanner, ScanStoppedEarlyAcceptsTheNextWindow) {
   for (const auto& r : run.reads) EXPECT_EQ(r.status, pt::kStatusCompleted);
   EXPECT_EQ(run.bytes, 2400u);
   EXPECT_FALSE(s.Scanning());
+}
+
+}  // namespace
+}  // namespace orb::sim
+
+namespace orb::sim {
+namespace {
+
+TEST(SimScannerPace, ReadsTakeTheirLinesTimeAndDeliverTheSameImage) {
+  // 100 lines read 8 at a time at 30 lines a second: 3.333 s in all, although no single
+  // READ is a whole number of milliseconds long.
+  orb::FakeClock clock;
+  SimScanner paced, plain;
+  EXPECT_DOUBLE_EQ(paced.ReadPace(), 0);
+  paced.SetReadPace(30, &clock);
+  ScanRun slow = ScanWindow(paced, 100, 8);
+  ScanRun fast = ScanWindow(plain, 100, 8);
+  EXPECT_EQ(clock.NowMs(), 3333);
+  EXPECT_EQ(clock.SleepCount(), 13);  // one wait per READ
+  ASSERT_EQ(slow.bytes, 10000u);
+  ASSERT_EQ(slow.reads.size(), fast.reads.size());
+  for (size_t i = 0; i < slow.reads.size(); ++i) {
+    EXPECT_EQ(slow.reads[i].status, fast.reads[i].status) << i;
+    EXPECT_EQ(slow.reads[i].transferred, fast.reads[i].transferred) << i;
+  }
+  for (int line : {0, 37, 99})
+    EXPECT_EQ(paced.RenderDeliveredLine(line), plain.RenderDeliveredLine(line)) << line;
+  // A READ past the end delivers nothing and takes no time.
+  std::vector<uint8_t> d(100);
+  auto r = Exec(paced, {0x28, 0, 0, 0, 0, 0, 0, 0, 100, 0}, pt::Direction::In, d);
+  EXPECT_EQ(r.transferred, 0u);
+  EXPECT_EQ(clock.NowMs(), 3333);
+}
+
+TEST(SimScannerPace, WithoutAClockTheProcessClockIsUsedAndZeroTurnsItOff) {
+  orb::FakeClock clock;
+  orb::SetDefaultClock(&clock);
+  SimScanner s;
+  s.SetReadPace(200);
+  ScanRun run = ScanWindow(s, 50, 10);  // 50 lines at 200 lines a second
+  EXPECT_EQ(run.bytes, 5000u);
+  EXPECT_EQ(clock.NowMs(), 250);
+  for (double off : {0.0, -5.0, std::nan("")}) {
+    s.SetReadPace(off);
+    EXPECT_DOUBLE_EQ(s.ReadPace(), 0) << off;
+  }
+  ScanWindow(s, 50, 10);
+  EXPECT_EQ(clock.NowMs(), 250);
+  orb::SetDefaultClock(nullptr);
+}
+
+TEST(SimScannerPace, StopComesThroughWhileAReadIsBeingPaced) {
+  // A clock whose sleep sends the stop, as the scan thread's user would press Cancel while
+  // the scanner is still moving: the stop must not wait for the READ's lock.
+  struct StoppingClock final : orb::Clock {
+    SimScanner* scanner = nullptr;
+    bool stopped = false;
+    int64_t NowMs() override { return 0; }
+    std::time_t WallTime() override { return 0; }
+    void Sleep(Ms) override {
+      std::vector<uint8_t> stop(1, 0);
+      stopped = Exec(*scanner, {0x2A, 0, 1, 0, 0, 0, 0, 0, 1, 0}, pt::Direction::Out, stop)
+                    .status == pt::kStatusCompleted;
+    }
+  } clock;
+  SimScanner s;
+  clock.scanner = &s;
+  s.SetReadPace(10, &clock);
+  auto block = WindowBlock(100, 0, 0, 100, 200, 2, 8);
+  std::vector<uint8_t> list(1, 0), d(800);
+  ASSERT_EQ(Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block).status,
+            pt::kStatusCompleted);
+  ASSERT_EQ(Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list).status, pt::kStatusCompleted);
+  auto r = Exec(s, {0x28, 0, 0, 0, 0, 0, 0, 0x03, 0x20, 0}, pt::Direction::In, d);
+  EXPECT_EQ(r.transferred, 800u);
+  EXPECT_TRUE(clock.stopped);
+  EXPECT_FALSE(s.Scanning());
+}
+
+TEST(SimScannerPace, SpeedTextIsParsedStrictly) {
+  struct Case {
+    const char* text;
+    std::optional<double> want;
+  };
+  const Case cases[] = {
+      {"120", 120.0},  {" 37.5\t", 37.5}, {"0", 0.0},           {"1000000", 1e6},
+      {"", {}},        {"   ", {}},         {"fast", {}},         {"12lines", {}},
+      {"-3", {}},      {"1e3", {}},         {"inf", {}},          {"nan", {}},
+      {"2000000", {}}, {"1,5", {}},         {"5 5", {}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    std::optional<double> got = ParseScanSpeed(c.text, error);
+    EXPECT_EQ(got, c.want) << '"' << c.text << '"';
+    EXPECT_EQ(error.empty(), got.has_value()) << '"' << c.text << '"';
+  }
 }
 
 }  // namespace
