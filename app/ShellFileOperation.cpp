@@ -1,5 +1,7 @@
 #include "app/ShellFileOperation.h"
 
+#include "platform/Files.h"
+
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -117,16 +119,10 @@ int CopyFileAtomically(const fs::path& from, const fs::path& to, bool overwrite,
       break;
     }
     if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        rc = errno;
-        break;
-      }
-      done += w;
+    if (!orb::WriteAll(out, buf, static_cast<size_t>(n))) {
+      rc = errno ? errno : EIO;
+      break;
     }
-    if (rc) break;
   }
   if (::close(out) != 0 && rc == 0) rc = errno;
   ::close(in);

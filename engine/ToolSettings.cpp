@@ -1,5 +1,7 @@
 #include "engine/ToolSettings.h"
 
+#include "platform/Files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -283,30 +285,7 @@ bool ReadRecordFilePrefix(const std::string& path, uint8_t* buf, size_t cap, siz
 }
 
 bool WriteRecordFileBytes(const std::string& path, const uint8_t* data, size_t n) {
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < n) {
-    ssize_t w = ::write(fd, data + done, n - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else {
-      done += static_cast<size_t>(w);
-    }
-  }
-  // mkstemp creates 0600; settings files are shared (everyone may read and write,
-  // within the user's umask).
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (ok && ::fchmod(fd, 0666 & ~mask) != 0) ok = false;
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  return orb::WriteFileAtomically(path, data, n);
 }
 
 }  // namespace orb

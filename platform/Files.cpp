@@ -30,24 +30,6 @@ void SetError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
 }
 
-// Writes all of the buffer, retrying short writes and interruptions.
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -238,6 +220,57 @@ std::optional<uint64_t> FileSize(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
+}
+
+int64_t ReadAt(int fd, void* buf, size_t n, uint64_t offset) {
+  auto* p = static_cast<uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool WriteAt(int fd, const void* buf, size_t n, uint64_t offset) {
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const void* buf, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::write(fd, p + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(r);
+  }
+  return true;
 }
 
 }  // namespace orb

@@ -68,6 +68,14 @@ bool AppendToFile(const std::string& path, std::string_view bytes, std::string* 
 // parent folder. nullopt when the file system cannot be queried.
 std::optional<uint64_t> AvailableDiskBytes(const std::string& path);
 
+// Whole reads and writes on an open descriptor that survive interrupted and partial calls.
+// ReadAt reads up to `n` bytes at `offset` (fewer only at the end of the file) and returns
+// the count, or -1 on an error (errno kept). WriteAt and WriteAll write all `n` bytes (at
+// `offset`, or at the current position); false on an error, a full disk included.
+int64_t ReadAt(int fd, void* buf, size_t n, uint64_t offset);
+bool WriteAt(int fd, const void* buf, size_t n, uint64_t offset);
+bool WriteAll(int fd, const void* buf, size_t n);
+
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Size of a file in bytes, nullopt when it does not exist or cannot be examined.

@@ -211,11 +211,9 @@ bool RewriteTiffHeight(const std::string& path, int32_t lines, int32_t lineBytes
   const int fd = ::open(path.c_str(), O_RDWR);
   if (fd < 0) return false;
   auto readAt = [&](uint64_t off, void* p, size_t n) {
-    return ::pread(fd, p, n, static_cast<off_t>(off)) == static_cast<ssize_t>(n);
+    return ReadAt(fd, p, n, off) == static_cast<int64_t>(n);
   };
-  auto writeAt = [&](uint64_t off, const void* p, size_t n) {
-    return ::pwrite(fd, p, n, static_cast<off_t>(off)) == static_cast<ssize_t>(n);
-  };
+  auto writeAt = [&](uint64_t off, const void* p, size_t n) { return WriteAt(fd, p, n, off); };
   bool ok = false;
   uint8_t head[16];
   if (readAt(0, head, 8) && head[0] == 'I' && head[1] == 'I') {

@@ -11,57 +11,6 @@
 
 namespace orb::rw {
 
-int64_t ReadAt(int fd, void* buf, size_t n, uint64_t offset) {
-  auto* p = static_cast<uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
-}
-
-bool WriteAt(int fd, const void* buf, size_t n, uint64_t offset) {
-  const auto* p = static_cast<const uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* buf, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::write(fd, p + done, n - done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
-
 int64_t FileSize(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return -1;

@@ -7,15 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Files.h"
+
 namespace orb::rw {
 
-// Reads up to `n` bytes at `offset`, repeating partial reads until `n` bytes or the end of
-// the file. Returns the bytes read, or -1 on an error (errno kept).
-int64_t ReadAt(int fd, void* buf, size_t n, uint64_t offset);
-// Writes all `n` bytes at `offset`. False on an error (a full disk included).
-bool WriteAt(int fd, const void* buf, size_t n, uint64_t offset);
-// Writes all `n` bytes at the current position. False on an error.
-bool WriteAll(int fd, const void* buf, size_t n);
+// Whole reads and writes at 64-bit offsets (platform/Files.h).
+using orb::ReadAt;
+using orb::WriteAt;
+using orb::WriteAll;
 // Size of the open file, or -1.
 int64_t FileSize(int fd);
 

@@ -1,5 +1,7 @@
 #include "engine/ReadWrite/TiffHeader.h"
 
+#include "platform/Files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,16 +59,7 @@ int64_t SizeOf(int fd) {
 }
 
 bool PRead(int fd, uint64_t at, void* buf, size_t n) {
-  auto* p = static_cast<uint8_t*>(buf);
-  while (n > 0) {
-    const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(at));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<size_t>(r);
-    at += static_cast<uint64_t>(r);
-  }
-  return true;
+  return orb::ReadAt(fd, buf, n, at) == static_cast<int64_t>(n);
 }
 
 // Reads a file in the byte order of its header.
@@ -502,13 +495,7 @@ int64_t WriteRawImageHeader(LineReader* reader) {
   s.stripWord = 0;
   s.dataOffset = dataOffset;
   const int fd = s.fileHandle;
-  size_t done = 0;
-  while (done < h.size()) {
-    const ssize_t r = ::pwrite(fd, h.data() + done, h.size() - done, static_cast<off_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return -1;
-    done += static_cast<size_t>(r);
-  }
+  if (!orb::WriteAt(fd, h.data(), h.size(), 0)) return -1;
   ::lseek(fd, static_cast<off_t>(dataOffset), SEEK_SET);
   return dataOffset;
 }
