@@ -10,7 +10,7 @@
 #include "engine/filters/BWPoint.h"
 #include "engine/filters/BWThreshold.h"
 #include "engine/filters/BrightCont.h"
-#include "engine/filters/Despeckle.h"
+#include "engine/filters/SpotRemoval.h"
 #include "engine/filters/Invert.h"
 #include "engine/filters/Mirror.h"
 #include "engine/filters/NoiseRemoval.h"

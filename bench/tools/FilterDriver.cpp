@@ -45,8 +45,8 @@
 #include "engine/filters/BWThreshold.h"
 #define ORB_HAVE_THRESHOLD 1
 #endif
-#if __has_include("engine/filters/Despeckle.h")
-#include "engine/filters/Despeckle.h"
+#if __has_include("engine/filters/SpotRemoval.h")
+#include "engine/filters/SpotRemoval.h"
 #define ORB_HAVE_DESPECKLE 1
 #endif
 

@@ -1,4 +1,4 @@
-#include "engine/filters/Despeckle.h"
+#include "engine/filters/SpotRemoval.h"
 
 #include <algorithm>
 #include <cstring>

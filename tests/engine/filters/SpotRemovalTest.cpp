@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/filters/Despeckle.h"
+#include "engine/filters/SpotRemoval.h"
 
 namespace {
 
