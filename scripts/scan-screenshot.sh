@@ -37,7 +37,14 @@ fi
 log="$XDG_CACHE_HOME/orbalon.log"
 "$ORB_SHOT_PROG" "$@" >"$log" 2>&1 &
 pid=$!
-trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
+stop_orbalon() {
+  # A modal message box can keep the program from ending on SIGTERM: give it five seconds.
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+trap stop_orbalon EXIT
 alive() {
   if ! kill -0 "$pid" 2>/dev/null; then
     echo "orbalon ended $1:" >&2
