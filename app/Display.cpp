@@ -415,6 +415,47 @@ void BandRows(Family family, const uint8_t* rows, int count) {
   }
 }
 
+// Fits an active run to its surface's present size (see RefitProgressiveDisplay).
+bool RefitBand(BandDrawState& st) {
+  if (!st.active || !st.surface || !st.display) return false;
+  const Rect client = st.surface->ClientRect();
+  const int32_t cw = client.Width(), ch = client.Height();
+  const DisplayFit fit = ComputeDisplayFit(st.width, st.height, cw, ch, st.openEnded);
+  if (fit.factor <= 0 || (fit.width == st.fit.width && fit.height == st.fit.height)) return false;
+  ImageState& image = *st.image;
+  DisplayImagePtr disp = MakeDisplayImage(fit.width, fit.height, BitsFor(st.family), image.rowOrder != 0);
+  if (!disp) return false;  // keep drawing into the old picture
+  if (st.family != Family::Colour) FillColourTable(*disp, image);
+  image.clientRect = PixelRect{client.left, client.top, client.right, client.bottom};
+  if (st.openEnded) image.region.bottom = ch;
+  image.fitScale = fit.factor;
+  image.visibleSource = PixelRect{0, 0, RoundUp4(std::max(cw, 0)), 0};
+  image.bitmaps[2] = disp;
+  st.display = disp;
+  st.fit = fit;
+  st.columns.resize(static_cast<size_t>(fit.width));
+  for (int32_t x = 0; x < fit.width; ++x) st.columns[static_cast<size_t>(x)] = st.left + ToImage(x, fit.factor);
+  // The next row lands on the display row of its own image row in the new fit.
+  st.lastDisplayRow = st.rowCounter > 0 ? ToDisplay(st.rowCounter - 1, fit.factor) : -1;
+  if (fit.factor <= 10000) st.lastDisplayRow = std::max(st.lastDisplayRow, 0);
+  if (st.family == Family::BilevelGrey) {
+    st.step = std::max(1, fit.factor / 10000);
+    st.counts.assign(static_cast<size_t>(fit.width), 0u);
+    st.rowsAccumulated = 0;
+    st.accumulatedRow = -1;
+  }
+  if (cw > 0 && ch > 0) {
+    st.clientWidth = RoundUp4(cw);
+    st.clientHeight = ch;
+    st.clientRow = 0;
+    st.client = MakeDisplayImage(st.clientWidth, st.clientHeight, BitsFor(st.family), false);
+    if (st.client && st.family != Family::Colour) FillColourTable(*st.client, image);
+    PublishFull(st.client);
+  }
+  st.surface->Invalidate(true);
+  return true;
+}
+
 void EndBand(Family family) {
   BandDrawState& st = StateOf(family);
   if (!st.active) return;  // a failed start holds nothing to release
@@ -428,6 +469,16 @@ void EndBand(Family family) {
 }
 
 }  // namespace
+
+bool RefitProgressiveDisplay(DisplaySurface* surface) {
+  bool running = false;
+  for (BandDrawState& st : g_bandStates) {
+    if (!surface || !st.active || st.surface != surface) continue;
+    RefitBand(st);
+    running = true;
+  }
+  return running;
+}
 
 // ----- buffers, fit, process-wide values ---------------------------------------------
 

@@ -124,6 +124,14 @@ bool BilevelGreyDisplay();
 // True when a running scan has no known length (automatic width, length marker).
 bool IsOpenEndedScan();
 
+// A view that gets its real size while a display run is drawing into it (a scan's new
+// view is created small and laid out a moment later): fits the run's display picture to
+// the surface's present client size, so the rows still to come are drawn where the view
+// shows them. Rows drawn before are not kept (the end of the run shows the whole image
+// again). True while a run is drawing on `surface` (whether or not its size changed): the
+// caller must not rebuild the display then. Call it on the thread that draws.
+bool RefitProgressiveDisplay(DisplaySurface* surface);
+
 }  // namespace orb
 
 // One display run over one record.

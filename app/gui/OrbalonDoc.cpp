@@ -292,11 +292,15 @@ void COrbalonCanvas::OnSize(wxSizeEvent& e) {
   m_height = s.y;
   Refresh(false);
   e.Skip();
+  // A run still drawing (a scan whose view was created small) takes the new size at once;
+  // rebuilding the display under it would leave the run drawing into a picture no one shows.
+  if (changed && orb::RefitProgressiveDisplay(this)) return;
   // The display was fitted to the old size: fit it again once the resizing has settled.
   if (changed && !m_rebuildPending) {
     m_rebuildPending = true;
     CallAfter([this] {
       m_rebuildPending = false;
+      if (orb::RefitProgressiveDisplay(this)) return;
       if (m_view && m_view->GetDocument() && m_view->GetDocument()->WorkingImage()->bitmaps[2]) {
         m_view->UpdateView(orb::kHintRedraw);
       }

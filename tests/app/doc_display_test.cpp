@@ -24,6 +24,10 @@ class FakeSurface : public orb::DisplaySurface {
  public:
   FakeSurface(int32_t w, int32_t h) : w_(w), h_(h) {}
   orb::Rect ClientRect() const override { return orb::Rect{0, 0, w_, h_}; }
+  void Resize(int32_t w, int32_t h) {
+    w_ = w;
+    h_ = h;
+  }
   void PrepareView() override { ++prepared; }
   void ShowDisplayRows(int32_t first, int32_t count) override {
     shown.push_back({first, count});
@@ -138,6 +142,39 @@ TEST(DocDisplayBand, ColourReductionSamplesFirstRowOfEachDisplayRow) {
   DrawIncomingBand(4, &pd, nullptr, 0);
   EXPECT_EQ(view.invalidated, 1);
   EXPECT_FALSE(view.lastErase);  // the view was prepared during the run
+  orb::FreeImageChain(s);
+}
+
+TEST(DocDisplayBand, ViewSizedDuringTheRunGetsTheRestOfTheRowsAtItsSize) {
+  // A scan's view is created small and laid out while the first bands arrive.
+  StatusGuard g;
+  AppStatus.store(orb::kStatusFittedDisplay);
+  FakeSurface view(20, 20);
+  const int32_t w = 400, h = 300;
+  ImageState* s = MakeRecord(IK_RGB, w, h, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  const int32_t smallWidth = Display(s).width;
+  const std::vector<uint8_t> black(static_cast<size_t>(w) * 3, 0);
+  for (int32_t y = 0; y < h / 2; ++y) DrawIncomingBand(2, &pd, black.data(), 1);
+
+  view.Resize(200, 150);
+  EXPECT_TRUE(orb::RefitProgressiveDisplay(&view));
+  DisplayImage& d = Display(s);
+  EXPECT_GT(d.width, smallWidth);
+  EXPECT_GE(d.width, 200);
+  const int32_t factor = s->fitScale;
+  EXPECT_GT(factor, 10000);
+  EXPECT_LT(factor, 21000);
+  for (int32_t y = h / 2; y < h; ++y) DrawIncomingBand(2, &pd, black.data(), 1);
+  // Rows that arrived after the refit are drawn where the resized view shows them.
+  for (int32_t y : {h / 2 + 10, 3 * h / 4, h - 1}) {
+    const int32_t r = static_cast<int32_t>(int64_t{y} * 10000 / factor);
+    ASSERT_LT(r, d.height);
+    EXPECT_EQ(d.Row(r)[0], 0) << "display row " << r << " of image row " << y;
+  }
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  EXPECT_FALSE(orb::RefitProgressiveDisplay(&view)) << "no run is drawing any more";
   orb::FreeImageChain(s);
 }
 
