@@ -196,7 +196,9 @@ void AttachEnvironmentScanners() {
       else
         model = FindSimModel(name);
       if (!model) continue;
-      auto scanner = std::make_shared<SimScanner>(ConfigForModel(*model));
+      SimScannerConfig config = ConfigForModel(*model);
+      config.feedsNextSheet = true;
+      auto scanner = std::make_shared<SimScanner>(config);
       scanner->InsertPaper();
       if (speed > 0) scanner->SetReadPace(speed);
       auto state = std::make_shared<StiEntryState>();

@@ -463,7 +463,7 @@ void SimScanner::StopScanLocked() {
   if (scanning_) {
     scanning_ = false;
     stopRequested_ = true;
-    if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
+    if (paper_ == PaperState::Scanning) EjectSheet();
   }
   readCv_.notify_all();
 }
@@ -544,6 +544,10 @@ void SimScanner::InsertPaper() {
 void SimScanner::RemovePaper() {
   std::lock_guard lock(mutex_);
   paper_ = PaperState::None;
+}
+
+void SimScanner::EjectSheet() {
+  paper_ = config_.feedsNextSheet ? PaperState::AtEntry : PaperState::Ejected;
 }
 
 PaperState SimScanner::Paper() const {
@@ -681,7 +685,7 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
     // The scan is over: a new window is accepted, and a further READ finds the end again.
     scanning_ = false;
     stopRequested_ = true;
-    if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
+    if (paper_ == PaperState::Scanning) EjectSheet();
     Result r = Check(Sense{0x00, 0x3B, 0x09}, want - delivered, want != delivered, true, true);
     r.transferred = delivered;
     return r;
@@ -729,7 +733,7 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
     // the end of the medium with nothing in it.
     scanning_ = false;
     stopRequested_ = true;
-    if (paper_ == PaperState::Scanning) paper_ = PaperState::Ejected;
+    if (paper_ == PaperState::Scanning) EjectSheet();
   }
   if (n < want) {
     Result r = Check(Sense{}, want - n, true);

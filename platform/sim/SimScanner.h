@@ -72,6 +72,10 @@ struct SimScannerConfig {
   // READ reports the end of the medium; true, it reports the end of the medium itself
   // (CHECK CONDITION with a valid residue of 0) together with its data.
   bool endOfMediumWithLastData = false;
+  // A feeder that always holds another sheet: a sheet leaving the scanner is followed at
+  // once by the next one at the entry. The scanner a user attaches for the program has it,
+  // so that scan after scan works without anyone inserting paper.
+  bool feedsNextSheet = false;
 };
 SimScannerConfig ConfigForModel(const SimModel& model);
 
@@ -234,6 +238,8 @@ class SimScanner {
   // released so that a stop can come in meanwhile.
   void PaceLocked(uint32_t bytes, std::unique_lock<std::mutex>& lock);
   uint8_t PaperBits() const;
+  // The scanned sheet leaves (the next one arrives when the feeder has one).
+  void EjectSheet();
 
   // Image synthesis (SimImage.cpp), called with the mutex held.
   void PrepareScanLocked();

@@ -218,6 +218,7 @@ TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
   EXPECT_EQ(list[1]->Config().product, "HALD24");
   EXPECT_EQ(list[1]->Config().opticalDpi, 600);
   EXPECT_TRUE(list[0]->PaperPresent());
+  EXPECT_TRUE(list[0]->Config().feedsNextSheet) << "the program's scanner never runs out of paper";
   EXPECT_EQ(orb::sti::RegisteredCount(), 2u);
   for (const auto& scanner : list) EXPECT_DOUBLE_EQ(scanner->ReadPace(), 25.5);
 }
@@ -303,6 +304,19 @@ TEST(SimScanner, EndOfMediumCanComeWithTheLastData) {
   EXPECT_EQ(r.sense[12], 0x3B);
   EXPECT_EQ(r.sense[13], 0x09);
   EXPECT_FALSE(s.Scanning());
+}
+
+TEST(SimScanner, ScannedSheetLeavesAndAFeederBringsTheNext) {
+  for (bool feeder : {false, true}) {
+    SimScannerConfig c;
+    c.feedsNextSheet = feeder;
+    SimScanner s(c);
+    s.InsertPaper();
+    ScanRun run = ScanWindow(s, 24, 8);
+    ASSERT_EQ(run.bytes, 2400u) << feeder;
+    EXPECT_EQ(s.Paper(), feeder ? PaperState::AtEntry : PaperState::Ejected) << feeder;
+    EXPECT_EQ(s.PaperPresent(), feeder) << feeder;
+  }
 }
 
 TEST(SimScanner, ScanStoppedEarlyAcceptsTheNextWindow) {
