@@ -228,21 +228,30 @@ unsigned char CASPIcommand::Send(int dataLength, unsigned char* data, int cdbLen
   return request->status.load();
 }
 
-bool CASPIcommand::ExecScsiCommandStatus(int dataLength, unsigned char* data, int cdbLength,
-                                         unsigned char* cdb, unsigned char* sense,
-                                         unsigned char direction, unsigned char* srbStatus) {
-  *srbStatus = pt::kStatusPending;
+// Sends one command when a pass-through manager is there; false (with the error recorded)
+// when it is not or memory ran out, so no exception leaves the library.
+bool CASPIcommand::GuardedSend(int dataLength, unsigned char* data, int cdbLength,
+                               const unsigned char* cdb, unsigned char* sense,
+                               unsigned char direction, unsigned char* status) {
   if (!impl_ || !impl_->manager) {
     SetCommandError(0, 0, TRENNIC_NO_PASSTHROUGH);
     return false;
   }
-  unsigned char status;
   try {
-    status = Send(dataLength, data, cdbLength, cdb, sense, direction);
+    *status = Send(dataLength, data, cdbLength, cdb, sense, direction);
   } catch (const std::bad_alloc&) {
     SetCommandError(0, 0, TRENNIC_OUT_OF_MEMORY);
     return false;
   }
+  return true;
+}
+
+bool CASPIcommand::ExecScsiCommandStatus(int dataLength, unsigned char* data, int cdbLength,
+                                         unsigned char* cdb, unsigned char* sense,
+                                         unsigned char direction, unsigned char* srbStatus) {
+  *srbStatus = pt::kStatusPending;
+  unsigned char status;
+  if (!GuardedSend(dataLength, data, cdbLength, cdb, sense, direction, &status)) return false;
   *srbStatus = status;
   if (status == pt::kStatusCompleted) return true;
   if (status == pt::kStatusError && (sense[2] & 0x20)) return true;
@@ -253,17 +262,8 @@ bool CASPIcommand::ExecScsiCommandStatus(int dataLength, unsigned char* data, in
 bool CASPIcommand::ExecTestUnitScsiCommand(int dataLength, unsigned char* data, int cdbLength,
                                            unsigned char* cdb, unsigned char* sense,
                                            unsigned char direction) {
-  if (!impl_ || !impl_->manager) {
-    SetCommandError(0, 0, TRENNIC_NO_PASSTHROUGH);
-    return false;
-  }
   unsigned char status;
-  try {
-    status = Send(dataLength, data, cdbLength, cdb, sense, direction);
-  } catch (const std::bad_alloc&) {
-    SetCommandError(0, 0, TRENNIC_OUT_OF_MEMORY);
-    return false;
-  }
+  if (!GuardedSend(dataLength, data, cdbLength, cdb, sense, direction, &status)) return false;
   if (status == pt::kStatusCompleted) return true;
   if (status == pt::kStatusError && (sense[2] & 0x0F) != 0) {
     SetCommandError(status, sense[12] << 8 | sense[13], TRENNIC_SCSI_ERROR);

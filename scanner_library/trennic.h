@@ -209,6 +209,8 @@ class TRENNIC_API CASPIcommand : public CScsiCommand {
   // Sends one command; the status of the request (0 while still pending).
   unsigned char Send(int dataLength, unsigned char* data, int cdbLength, const unsigned char* cdb,
                      unsigned char* sense, unsigned char direction);
+  bool GuardedSend(int dataLength, unsigned char* data, int cdbLength, const unsigned char* cdb,
+                   unsigned char* sense, unsigned char direction, unsigned char* status);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
