@@ -20,10 +20,10 @@ std::string FormatMessageText(const std::string& format, const std::vector<Messa
       continue;
     }
     // Flags, width and precision are kept (bounded); length modifiers are dropped.
-    std::string spec = "%";
+    std::string conversion = "%";
     size_t start = i;
     size_t j = i + 1;
-    while (j < format.size() && std::strchr("-+ #0123456789.", format[j]) && spec.size() < 12) spec += format[j++];
+    while (j < format.size() && std::strchr("-+ #0123456789.", format[j]) && conversion.size() < 12) conversion += format[j++];
     while (j < format.size() && std::strchr("hlLqjzt", format[j])) ++j;
     if (j >= format.size()) {
       out += format.substr(i);
@@ -36,7 +36,7 @@ std::string FormatMessageText(const std::string& format, const std::vector<Messa
     if (std::strchr("diuxXoc", conv)) {
       if (!arg) continue;
       if (auto* n = std::get_if<int64_t>(arg)) {
-        std::string f = spec + (conv == 'c' ? "c" : std::string("ll") + (conv == 'i' ? 'd' : conv));
+        std::string f = conversion + (conv == 'c' ? "c" : std::string("ll") + (conv == 'i' ? 'd' : conv));
         if (conv == 'c')
           std::snprintf(buf, sizeof buf, f.c_str(), static_cast<int>(*n));
         else
@@ -49,8 +49,8 @@ std::string FormatMessageText(const std::string& format, const std::vector<Messa
       if (!arg) continue;
       std::string text = std::holds_alternative<std::string>(*arg) ? std::get<std::string>(*arg)
                                                                      : std::to_string(std::get<int64_t>(*arg));
-      if (spec.size() > 1 && text.size() < 256 && text.find('\0') == std::string::npos) {
-        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), text.c_str());
+      if (conversion.size() > 1 && text.size() < 256 && text.find('\0') == std::string::npos) {
+        std::snprintf(buf, sizeof buf, (conversion + "s").c_str(), text.c_str());
         out += buf;
       } else {
         out += text;

@@ -9,7 +9,7 @@ jobs=$(nproc)
 for kind in ${ORB_BUILDS:-plain sanitize}; do
   dir="build/$kind"
   san=OFF; [ "$kind" = sanitize ] && san=ON
-  cmake -S . -B "$dir" -G Ninja -DORB_SANITIZE=$san -DORB_BUILD_BENCH=$([ "$kind" = plain ] && echo ON || echo OFF)
+  cmake -S . -B "$dir" -G Ninja -DORB_WERROR=ON -DORB_SANITIZE=$san -DORB_BUILD_BENCH=$([ "$kind" = plain ] && echo ON || echo OFF)
   cmake --build "$dir" -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300

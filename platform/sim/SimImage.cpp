@@ -32,7 +32,7 @@ int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) 
 
 const std::array<Rgb, 6>& BlockColors() { return kBlocks; }
 
-Rgb SheetColor(const SheetSpec& s, int64_t x, int64_t y) {
+Rgb SheetColor(const SheetPattern& s, int64_t x, int64_t y) {
   const int64_t u = x - s.paperLeft;
   const int64_t v = y - s.paperTop;
   if (u < 0 || v < 0 || u >= s.paperWidth || v >= s.paperLength)
@@ -47,7 +47,7 @@ Rgb SheetColor(const SheetSpec& s, int64_t x, int64_t y) {
   return {tone(h), tone(h >> 6), tone(h >> 12)};
 }
 
-Rgb SamplePixel(const SheetSpec& sheet, int xRes, int yRes, int64_t px, int64_t py) {
+Rgb SamplePixel(const SheetPattern& sheet, int xRes, int yRes, int64_t px, int64_t py) {
   // Centre of the pixel, in 1/1200 inch.
   const int64_t x = FloorDiv((2 * px + 1) * 600, xRes);
   const int64_t y = FloorDiv((2 * py + 1) * 600, yRes);

@@ -252,7 +252,7 @@ SimScanner::Result SimScanner::Send(const uint8_t* cdb, const uint8_t* d, uint32
     case 27: {
       if (!need(3) && !need(5)) return Check(kInvalidCdbField);
       auto& target = param == 26 ? fbAlign_ : lrStitch_;
-      for (uint32_t i = 0; i < len; ++i) target[i] = d[i];
+      std::copy_n(d, std::min<size_t>(len, target.size()), target.begin());
       break;
     }
     case 35:

@@ -42,7 +42,7 @@ struct Sense {
 // The synthetic sheet: paper of a known size on a backing of another tone. Positions and
 // sizes are in 1/1200 inch, measured from the scan line's left end and the start of the
 // scan (the first line the scanner reads).
-struct SheetSpec {
+struct SheetPattern {
   int paperLeft = 1200;     // 1 inch in from the left end of the scan line
   int paperWidth = 12000;   // 10 inches
   int paperTop = 600;       // half an inch of backing before the paper
@@ -61,7 +61,7 @@ struct SimScannerConfig {
   int opticalDpi = 400;
   int pixelsAtOptical = 21600;
   int cameras = 3;
-  SheetSpec sheet;
+  SheetPattern sheet;
   // Extra pixels the scanner feeds after the paper's end before it reports the end of the
   // medium, in 1/1200 inch (the run-on parameter adds to it).
   int runOn = 0;
@@ -87,10 +87,10 @@ struct Rgb {
 // The sheet's colour at a point (1/1200 inch): backing outside the paper; on the paper a
 // grid of solid colour blocks (one per inch square, [300, 900) of each inch in both
 // directions) on a fine deterministic texture.
-Rgb SheetColor(const SheetSpec& sheet, int64_t x, int64_t y);
+Rgb SheetColor(const SheetPattern& sheet, int64_t x, int64_t y);
 // The colour of scan pixel (px, py) at the resolutions given, sampled at its centre;
 // px and py count from the scan line's left end and the scan's first line.
-Rgb SamplePixel(const SheetSpec& sheet, int xRes, int yRes, int64_t px, int64_t py);
+Rgb SamplePixel(const SheetPattern& sheet, int xRes, int yRes, int64_t px, int64_t py);
 // The solid block colours, in the order the grid uses them.
 const std::array<Rgb, 6>& BlockColors();
 

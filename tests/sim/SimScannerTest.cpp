@@ -169,7 +169,7 @@ TEST(SimScanner, ObjectPositionPaperStateMachine) {
 }
 
 TEST(SimScanner, SheetHasPaperEdgesBlocksAndTexture) {
-  SheetSpec sheet;
+  SheetPattern sheet;
   EXPECT_EQ(SheetColor(sheet, 0, 0), (Rgb{40, 40, 40}));
   EXPECT_EQ(SheetColor(sheet, sheet.paperLeft - 1, 2000), (Rgb{40, 40, 40}));
   // Block of the first cell: paper origin + [300, 900).

@@ -132,7 +132,7 @@ TEST(NoiseRemoval, MatchesDefinitionWithFlushForEveryLevelAndBanding) {
   }
 }
 
-TEST(NoiseRemoval, SpecExamples) {
+TEST(NoiseRemoval, MedianOfLineMediansAndLineDelay) {
   // A single white pixel in black is removed by 3 x 3.
   Image im(5, std::vector<uint8_t>(5, 0));
   im[2][2] = 255;
@@ -300,7 +300,7 @@ TEST(Sharpen, MatchesDefinitionWithFlush) {
   }
 }
 
-TEST(Sharpen, SpecExamples) {
+TEST(Sharpen, CentreWeightsAndLineDelay) {
   auto centre = [](int level) {
     orb::SharpenRecord rec;
     rec.Level = level;
