@@ -30,6 +30,16 @@ enum ImageKind : uint16_t {
   IK_BW_SAVED_AS_4 = 10,       // black and white, saved as kind 4
 };
 
+// Photometric interpretation (the TIFF values): how a sample's value reads as a colour.
+// The read streams expand black and white lines by it.
+enum Photometric : uint32_t {
+  PM_WHITE_IS_ZERO = 0,
+  PM_BLACK_IS_ZERO = 1,
+  PM_RGB = 2,
+  PM_PALETTE = 3,
+  PM_SEPARATED = 5,  // four samples, CMYK
+};
+
 // Output format: the low word names the container, the high word the compression.
 // The 0x0FF000xx codes mark an uncompressed TIFF that the program reads itself.
 enum OutputFormat : uint32_t {

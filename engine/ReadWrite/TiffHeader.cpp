@@ -13,6 +13,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ReadWrite/LineReader.h"
+#include "engine/ReadWrite/TiffTags.h"
 #include "platform/Bytes.h"
 #include "platform/imagemill/imagemill.h"
 
@@ -20,20 +21,22 @@ namespace {
 
 constexpr int kMsgCannotRead = 201;
 
-constexpr uint16_t kShort = 3, kLong = 4, kRational = 5;
+using orb::tiff::Tag;
+using orb::tiff::Type;
+constexpr uint16_t kShort = +Type::Short, kLong = +Type::Long, kRational = +Type::Rational;
 
 uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
 uint32_t Swap32(uint32_t v) { return __builtin_bswap32(v); }
 
 // Bytes of one element of a TIFF type; 0 for unknown types.
 uint32_t TypeSize(uint16_t type) {
-  switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
+  switch (static_cast<Type>(type)) {
+    case Type::Byte: case Type::Ascii: case Type::SByte: case Type::Undefined: return 1;
+    case Type::Short: case Type::SShort: return 2;
+    case Type::Long: case Type::SLong: case Type::Float: case Type::Ifd: return 4;
+    case Type::Rational: case Type::SRational: case Type::Double: return 8;
   }
+  return 0;
 }
 
 // The value field holds the values themselves when they fit, else their offset. Values of
@@ -102,14 +105,32 @@ struct Raw {
 // What the raw header writer does for an output format code.
 Raw RawFor(const ImageState& s) {
   switch (s.outputFormat) {
-    case OF_RAW_RGB_LE: case OF_RAW_RGB_BE: return {IK_RGB, 2, 0, s.outputFormat == OF_RAW_RGB_BE, true};
-    case OF_RAW_PAL256_LE: case OF_RAW_PAL256_BE: return {IK_PALETTE256, 3, 256, s.outputFormat == OF_RAW_PAL256_BE, true};
-    case OF_RAW_PAL16_LE: case OF_RAW_PAL16_BE: return {IK_PALETTE16, 3, 16, s.outputFormat == OF_RAW_PAL16_BE, true};
-    case OF_RAW_GREY_LE: case OF_RAW_GREY_BE: return {IK_GREY, 1, 0, s.outputFormat == OF_RAW_GREY_BE, true};
-    case OF_RAW_BW_LE: case OF_RAW_BW_BE: return {IK_BW, 1, 0, s.outputFormat == OF_RAW_BW_BE, true};
+    case OF_RAW_RGB_LE: case OF_RAW_RGB_BE: return {IK_RGB, PM_RGB, 0, s.outputFormat == OF_RAW_RGB_BE, true};
+    case OF_RAW_PAL256_LE: case OF_RAW_PAL256_BE: return {IK_PALETTE256, PM_PALETTE, 256, s.outputFormat == OF_RAW_PAL256_BE, true};
+    case OF_RAW_PAL16_LE: case OF_RAW_PAL16_BE: return {IK_PALETTE16, PM_PALETTE, 16, s.outputFormat == OF_RAW_PAL16_BE, true};
+    case OF_RAW_GREY_LE: case OF_RAW_GREY_BE: return {IK_GREY, PM_BLACK_IS_ZERO, 0, s.outputFormat == OF_RAW_GREY_BE, true};
+    case OF_RAW_BW_LE: case OF_RAW_BW_BE: return {IK_BW, PM_BLACK_IS_ZERO, 0, s.outputFormat == OF_RAW_BW_BE, true};
     default: return {s.kind, s.photometric, 0, false, false};  // 32-bit pair and any other code
   }
 }
+
+// Byte positions of the raw image file header: the directory right after the 8-byte file
+// header, then its next-directory word, the two resolutions and the colour map.
+struct RawLayout {
+  static constexpr uint32_t kDirAt = 8;
+  static constexpr uint32_t kEntriesAt = kDirAt + 2;
+  uint32_t entries;  // directory entries
+  uint32_t colours;  // colour map entries
+  explicit RawLayout(const Raw& raw)
+      : entries(raw.colours ? 14 : 13), colours(static_cast<uint32_t>(raw.colours)) {}
+  static constexpr uint32_t EntryAt(uint32_t i) { return kEntriesAt + orb::tiff::kEntryBytes * i; }
+  static constexpr uint32_t ValueAt(uint32_t i) { return EntryAt(i) + 8; }
+  uint32_t NextDirAt() const { return EntryAt(entries); }
+  uint32_t XResAt() const { return NextDirAt() + 4; }
+  uint32_t YResAt() const { return XResAt() + 8; }
+  uint32_t MapAt() const { return YResAt() + 8; }
+  uint32_t DataAt() const { return MapAt() + 6 * colours; }
+};
 
 }  // namespace
 
@@ -118,9 +139,7 @@ namespace orb {
 uint32_t RawImageHeaderSize(uint32_t outputFormat) {
   ImageState s;
   s.outputFormat = outputFormat;
-  const Raw raw = RawFor(s);
-  const uint32_t n = raw.colours ? 14 : 13;
-  return 12 * n + 30 + 6 * static_cast<uint32_t>(raw.colours);
+  return RawLayout(RawFor(s)).DataAt();
 }
 
 uint32_t InternalFormatFor(uint16_t kind, bool bigEndian) {
@@ -146,7 +165,7 @@ bool IsTiffFile(LineReader* reader) {
   uint8_t m[4];
   if (!PRead(fd, 0, m, 4)) return false;
   const uint32_t word = orb::GetU32LE(m);
-  return word == 0x002A4949u || word == 0x2A004D4Du;
+  return word == orb::tiff::kMagicLittleEndian || word == orb::tiff::kMagicBigEndian;
 }
 
 bool ReadTiffEntry(LineReader* reader, TiffEntry* entry) {
@@ -198,11 +217,11 @@ int ReadTiffHeader(LineReader* reader) {
   if (!PRead(fd, dir, cnt, 2)) return -1;
   const uint32_t n = en.U16(cnt);
   // The whole directory, with its next-directory word, must lie inside the file.
-  if (n == 0 || dir + 2 + 12ull * n + 4 > fileSize) return -1;
+  if (n == 0 || dir + 2 + uint64_t{orb::tiff::kEntryBytes} * n + 4 > fileSize) return -1;
   if (::lseek(fd, static_cast<off_t>(dir + 2), SEEK_SET) < 0) return -1;
 
   int64_t width = -1, height = -1;
-  uint32_t bitsPerSample = 1, samples = 1, photometric = 0, orientation = 0, planar = 1;
+  uint32_t bitsPerSample = 1, samples = 1, photometric = PM_WHITE_IS_ZERO, orientation = 0, planar = 1;
   uint32_t rowsPerStrip = 0xFFFFFFFFu;
   uint32_t stripCount = 0;
   uint16_t stripType = kLong;
@@ -218,19 +237,19 @@ int ReadTiffHeader(LineReader* reader) {
     TiffEntry e;
     if (!ReadTiffEntry(reader, &e)) return -1;
     if (en.big) SwapTiffEntryToHost(&e);
-    const uint64_t valuePos = dir + 2 + 12ull * i + 8;
+    const uint64_t valuePos = dir + 2 + uint64_t{orb::tiff::kEntryBytes} * i + 8;
     const uint32_t value = (e.type == kShort && e.count == 1) ? (e.value & 0xFFFFu) : e.value;
     const bool shortOrLong = e.type == kShort || e.type == kLong;
-    switch (e.tag) {
-      case 256:
+    switch (static_cast<Tag>(e.tag)) {
+      case Tag::ImageWidth:
         width = value;
         refuse = !shortOrLong;
         break;
-      case 257:
+      case Tag::ImageLength:
         height = value;
         refuse = !shortOrLong;
         break;
-      case 258:
+      case Tag::BitsPerSample:
         if (e.count == 1) {
           bitsPerSample = value;
         } else if (e.count == 3 || e.count == 4) {
@@ -248,16 +267,16 @@ int ReadTiffHeader(LineReader* reader) {
           return -1;
         }
         break;
-      case 259:
-        if (value != 1) return -1;
+      case Tag::Compression:
+        if (value != orb::tiff::kCompressionNone) return -1;
         break;
-      case 262:
+      case Tag::Photometric:
         photometric = value;
         break;
-      case 266:
-        fillOrder2 = value == 2;
+      case Tag::FillOrder:
+        fillOrder2 = value == orb::tiff::kFillOrderLsbFirst;
         break;
-      case 273:
+      case Tag::StripOffsets:
         if (!shortOrLong || e.count == 0) return -1;
         stripType = e.type;
         stripCount = e.count;
@@ -265,46 +284,47 @@ int ReadTiffHeader(LineReader* reader) {
         stripOffsetsPos = TypeSize(e.type) * static_cast<uint64_t>(e.count) <= 4 ? valuePos : e.value;
         several = e.count > 1;
         break;
-      case 274:
+      case Tag::Orientation:
         orientation = value;
         break;
-      case 277:
+      case Tag::SamplesPerPixel:
         if (value != 1 && value != 3 && value != 4) return -1;
         samples = value;
         break;
-      case 278:
+      case Tag::RowsPerStrip:
         rowsPerStrip = value;
         break;
-      case 279:
+      case Tag::StripByteCounts:
         stripByteCountsPos = TypeSize(e.type) * static_cast<uint64_t>(e.count) <= 4 ? valuePos : e.value;
         break;
-      case 282:
-      case 283:
+      case Tag::XResolution:
+      case Tag::YResolution:
         if (e.type != kRational) return -1;
         resOffset = e.value;
         break;
-      case 284:
+      case Tag::PlanarConfig:
         planar = value;
         break;
-      case 296:
+      case Tag::ResolutionUnit:
         resUnit = value;
         break;
-      case 320:
+      case Tag::ColorMap:
         mapOffset = e.value;
         mapCount = e.count;
         mapType = e.type;
         break;
-      case 322: case 323: case 324: case 325:
+      case Tag::TileWidth: case Tag::TileLength: case Tag::TileOffsets: case Tag::TileByteCounts:
         return -1;  // tiles
-      case 339: {
+      case Tag::SampleFormat: {
         // Only unsigned integer samples.
         if (e.type != kShort) return -1;
         if (e.count <= 2) {
-          if ((e.value & 0xFFFF) != 1 || (e.count == 2 && (e.value >> 16) != 1)) return -1;
+          constexpr uint32_t kUnsigned = orb::tiff::kSampleFormatUnsigned;
+          if ((e.value & 0xFFFF) != kUnsigned || (e.count == 2 && (e.value >> 16) != kUnsigned)) return -1;
         } else {
           bool ok = true;
           if (!ForEachValue(fd, fileSize, en, kShort, e.count, e.value, [&](uint32_t, uint32_t v) {
-                ok = ok && v == 1;
+                ok = ok && v == orb::tiff::kSampleFormatUnsigned;
                 return ok;
               }) || !ok)
             return -1;
@@ -320,7 +340,7 @@ int ReadTiffHeader(LineReader* reader) {
   if (fillOrder2) return -1;  // bits from the least significant: the library reverses them
   if (samples < 1) samples = 1;
   if (bitsPerSample < 1) bitsPerSample = 1;
-  if (planar == 2 && samples > 1) return -1;
+  if (planar == orb::tiff::kPlanarSeparate && samples > 1) return -1;
 
   // Kind and stored line width.
   const auto w = static_cast<int32_t>(width);
@@ -328,18 +348,18 @@ int ReadTiffHeader(LineReader* reader) {
   int32_t stored;
   uint32_t bitsPerPixel;
   bool clearRegion = false;
-  if (samples == 1 && bitsPerSample == 1 && photometric <= 1) {
+  if (samples == 1 && bitsPerSample == 1 && photometric <= PM_BLACK_IS_ZERO) {
     kind = IK_BW, stored = w, bitsPerPixel = 8;
-  } else if (samples == 1 && bitsPerSample == 8 && photometric == 1) {
+  } else if (samples == 1 && bitsPerSample == 8 && photometric == PM_BLACK_IS_ZERO) {
     // Grey with white as zero would come out inverted: only black-is-zero is read here.
     kind = IK_GREY, stored = w, bitsPerPixel = 8;
-  } else if (samples == 1 && bitsPerSample == 4 && photometric == 3) {
+  } else if (samples == 1 && bitsPerSample == 4 && photometric == PM_PALETTE) {
     kind = IK_PALETTE16, stored = w + (w & 1), bitsPerPixel = 8;
-  } else if (samples == 1 && bitsPerSample == 8 && photometric == 3) {
+  } else if (samples == 1 && bitsPerSample == 8 && photometric == PM_PALETTE) {
     kind = IK_PALETTE256, stored = w, bitsPerPixel = 8;
-  } else if (samples == 3 && bitsPerSample == 8 && photometric == 2) {
+  } else if (samples == 3 && bitsPerSample == 8 && photometric == PM_RGB) {
     kind = IK_RGB, stored = 3 * w, bitsPerPixel = 24;
-  } else if (samples == 4 && bitsPerSample == 8 && photometric == 5) {
+  } else if (samples == 4 && bitsPerSample == 8 && photometric == PM_SEPARATED) {
     kind = IK_CMYK32, stored = 4 * w, bitsPerPixel = 32, clearRegion = true;
   } else {
     return -1;  // 16-bit palettes, 16-bit grey, alpha, other layouts: the library reads them
@@ -374,7 +394,7 @@ int ReadTiffHeader(LineReader* reader) {
   const uint32_t num = en.U32(rat), den = en.U32(rat + 4);
   if (den == 0) return -1;
   uint64_t dpi = num / den;
-  if (resUnit == 3) dpi = static_cast<uint64_t>(static_cast<double>(num) / den * 2.54);
+  if (resUnit == orb::tiff::kResolutionUnitCm) dpi = static_cast<uint64_t>(static_cast<double>(num) / den * 2.54);
   if (dpi < 50 || dpi > 0x7FFFFFFF) dpi = dpi < 50 ? 100 : 0x7FFFFFFF;
 
   // Strips: the first strip's offset, and all strips one after another without gaps.
@@ -434,47 +454,47 @@ int64_t WriteRawImageHeader(LineReader* reader) {
   const Raw raw = RawFor(s);
   if (raw.setsBlockHeight) s.blockHeight = 256;
   s.stripCount = 1;
-  const uint32_t n = raw.colours ? 14 : 13;
-  const uint32_t xresAt = 12 * n + 14, yresAt = 12 * n + 22, mapAt = 12 * n + 30;
-  const uint32_t dataOffset = mapAt + 6 * static_cast<uint32_t>(raw.colours);
+  const RawLayout at(raw);
+  const uint32_t xresAt = at.XResAt(), yresAt = at.YResAt(), mapAt = at.MapAt();
+  const uint32_t dataOffset = at.DataAt();
   const uint16_t bps = (s.kind == IK_BW || s.kind == IK_BW_FROM_GREEN) ? 1
                        : s.kind == IK_PALETTE16                       ? 4
                                                                       : static_cast<uint16_t>(s.bitsPerSample);
   std::vector<TiffEntry> entries = {
-      {254, kLong, 1, 0},
-      {256, kLong, 1, static_cast<uint32_t>(s.width)},
-      {257, kLong, 1, static_cast<uint32_t>(s.height)},
-      {258, kShort, 1, bps},
-      {259, kShort, 1, 1},
-      {262, kShort, 1, raw.photometric & 0xFFFF},
-      {273, kLong, 1, dataOffset},
-      {274, kShort, 1, 0},
-      {277, kShort, 1, s.samplesPerPixel & 0xFFFF},
-      {278, kLong, 1, static_cast<uint32_t>(s.height)},
-      {279, kLong, 1, 0},
-      {282, kRational, 1, xresAt},
-      {283, kRational, 1, yresAt},
+      {+Tag::NewSubfileType, kLong, 1, 0},
+      {+Tag::ImageWidth, kLong, 1, static_cast<uint32_t>(s.width)},
+      {+Tag::ImageLength, kLong, 1, static_cast<uint32_t>(s.height)},
+      {+Tag::BitsPerSample, kShort, 1, bps},
+      {+Tag::Compression, kShort, 1, orb::tiff::kCompressionNone},
+      {+Tag::Photometric, kShort, 1, raw.photometric & 0xFFFF},
+      {+Tag::StripOffsets, kLong, 1, dataOffset},
+      {+Tag::Orientation, kShort, 1, orb::tiff::kOrientationUnset},
+      {+Tag::SamplesPerPixel, kShort, 1, s.samplesPerPixel & 0xFFFF},
+      {+Tag::RowsPerStrip, kLong, 1, static_cast<uint32_t>(s.height)},
+      {+Tag::StripByteCounts, kLong, 1, 0},
+      {+Tag::XResolution, kRational, 1, xresAt},
+      {+Tag::YResolution, kRational, 1, yresAt},
   };
-  if (raw.colours) entries.push_back({320, kShort, 3u * static_cast<uint32_t>(raw.colours), mapAt});
+  if (raw.colours) entries.push_back({+Tag::ColorMap, kShort, 3u * static_cast<uint32_t>(raw.colours), mapAt});
 
   std::vector<uint8_t> h(dataOffset, 0);
   h[0] = h[1] = raw.big ? 'M' : 'I';
   auto put16 = [&](size_t at, uint16_t v) { raw.big ? orb::PutU16BE(&h[at], v) : orb::PutU16LE(&h[at], v); };
   auto put32 = [&](size_t at, uint32_t v) { raw.big ? orb::PutU32BE(&h[at], v) : orb::PutU32LE(&h[at], v); };
-  put16(2, 42);
-  put32(4, 8);
-  put16(8, static_cast<uint16_t>(n));
+  put16(2, orb::tiff::kVersion);
+  put32(4, RawLayout::kDirAt);
+  put16(RawLayout::kDirAt, static_cast<uint16_t>(at.entries));
   for (size_t i = 0; i < entries.size(); ++i) {
     TiffEntry e = entries[i];
     if (raw.big) SwapTiffEntryToBigEndian(&e);
     // The entry's words as they now stand are stored little-endian (host order).
-    uint8_t* p = &h[10 + 12 * i];
+    uint8_t* p = &h[RawLayout::EntryAt(static_cast<uint32_t>(i))];
     orb::PutU16LE(p, e.tag);
     orb::PutU16LE(p + 2, e.type);
     orb::PutU32LE(p + 4, e.count);
     orb::PutU32LE(p + 8, e.value);
   }
-  put32(12 * n + 10, 0);
+  put32(at.NextDirAt(), 0);
   const auto res = static_cast<uint32_t>(s.xDpi) & 0xFFFFu;
   put32(xresAt, res);
   put32(xresAt + 4, 1);
@@ -487,9 +507,15 @@ int64_t WriteRawImageHeader(LineReader* reader) {
     orb::PutU16LE(&h[mapAt + 2 * (c + static_cast<size_t>(i))], s.palette[static_cast<size_t>(i)].green);
     orb::PutU16LE(&h[mapAt + 2 * (2 * c + static_cast<size_t>(i))], s.palette[static_cast<size_t>(i)].blue);
   }
-  s.lengthValuePos = 10 + 12 * 2 + 8;
-  s.rowsPerStripValuePos = 10 + 12 * 9 + 8;
-  s.stripByteCountsPos = 10 + 12 * 10 + 8;
+  // Where the stream writer completes the length, rows per strip and strip size at the end.
+  auto valueAt = [&](Tag t) -> uint64_t {
+    for (size_t i = 0; i < entries.size(); ++i)
+      if (entries[i].tag == +t) return RawLayout::ValueAt(static_cast<uint32_t>(i));
+    return 0;
+  };
+  s.lengthValuePos = valueAt(Tag::ImageLength);
+  s.rowsPerStripValuePos = valueAt(Tag::RowsPerStrip);
+  s.stripByteCountsPos = valueAt(Tag::StripByteCounts);
   s.stripOffsetsPos = 0;
   s.severalStrips = 0;
   s.stripWord = 0;
