@@ -12,7 +12,7 @@
 #include <new>
 
 #include "app/Display.h"
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "engine/EngineHost.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ReadWrite/LineWriter.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "engine/ScanLog.h"
 #include "platform/Files.h"
 

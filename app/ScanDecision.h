@@ -18,6 +18,7 @@
 #include "engine/ImageState.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "scanning/ScannerFamilyOps.h"
 
 namespace orb {
 
@@ -34,24 +35,6 @@ inline constexpr int kMailFailed = 34007;
 inline constexpr int kBatchWaitPaper = 1;
 inline constexpr int kBatchWaitCancelled = 2;
 inline constexpr int kBatchWaitStop = 1292;
-
-// The routines of one scanner family. A family whose code is absent has none (null).
-class ScannerFamilyOps {
- public:
-  virtual ~ScannerFamilyOps() = default;
-  // Starts a scan into the scan document's working record; false when none was started
-  // (the family has shown its own message).
-  virtual bool StartScan(ImageState* image) = 0;
-  virtual void StopScan() = 0;
-  virtual bool IsPaperPresent() = 0;
-  virtual void LoadMedium(bool wait) { (void)wait; }
-  virtual void UnloadMedium(bool wait) { (void)wait; }
-  virtual int AlignScanner() { return 0; }
-  virtual int ShowDiagnostics() { return 0; }
-  virtual int Calibrate() { return 0; }
-  virtual void ApplyPaperStaging() {}
-  virtual void ApplyPaperTransport() {}
-};
 
 using DocHandle = void*;
 

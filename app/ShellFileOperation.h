@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 
 inline constexpr uint32_t FO_MOVE = 1;
 inline constexpr uint32_t FO_COPY = 2;

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "engine/ImageState.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"

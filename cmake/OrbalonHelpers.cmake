@@ -105,6 +105,27 @@ function(orb_add_core_library)
   endif()
 endfunction()
 
+# The wx adapters of a folder (its gui/ sub-folder, without a program's main.cpp) as a
+# library of its own: its LIBS name the core libraries and the gui libraries below it, so
+# the link itself keeps gui folders in one direction (scripts/check-layers.py checks it).
+#   orb_add_gui_library(NAME name DIR dir LIBS ...)
+function(orb_add_gui_library)
+  cmake_parse_arguments(L "" "NAME;DIR" "LIBS" ${ARGN})
+  if(NOT ORB_BUILD_GUI)
+    return()
+  endif()
+  orb_gui_sources(srcs ${L_DIR})
+  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  if(srcs)
+    add_library(${L_NAME} STATIC ${srcs})
+    orb_warnings(${L_NAME})
+    target_link_libraries(${L_NAME} PUBLIC ${L_LIBS} wx_all)
+  else()
+    add_library(${L_NAME} INTERFACE)
+    target_link_libraries(${L_NAME} INTERFACE ${L_LIBS} wx_all)
+  endif()
+endfunction()
+
 # Plain tests of a folder (every .cpp below it except gui/) and its GUI tests (gui/).
 function(orb_add_folder_tests)
   cmake_parse_arguments(T "" "NAME;DIR" "LIBS;GUI_LIBS;GUI_MAIN" ${ARGN})

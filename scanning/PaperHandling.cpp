@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "scanner_library/trennic.h"
 #include "scanning/ScanHost.h"
 

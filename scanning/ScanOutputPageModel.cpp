@@ -7,8 +7,8 @@
 #include <climits>
 #include <cmath>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
 #include "engine/ScanLog.h"
 #include "engine/SharedRoutines.h"
 #include "platform/Files.h"

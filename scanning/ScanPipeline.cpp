@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "engine/ImageState.h"
 #include "scanner_library/trennic.h"
 #include "scanning/AutoSize.h"

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/AppGlobals.h"
-#include "app/ScannerEntryPoints.h"
+#include "common/AppGlobals.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "platform/Files.h"
 #include "scanner_library/trennic.h"
 

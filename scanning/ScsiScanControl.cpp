@@ -8,8 +8,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
 #include "engine/ImageState.h"
 #include "engine/PaletteFile.h"
 #include "engine/ReadWrite/LineWriter.h"

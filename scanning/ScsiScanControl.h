@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ScanDecision.h"
+#include "scanning/ScannerFamilyOps.h"
 #include "engine/Settings.h"
 #include "scanning/AutoSize.h"
 #include "scanning/PaperHandling.h"

@@ -1,6 +1,6 @@
 #include "app/gui/ChildFrame.h"
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "app/gui/OrbalonDoc.h"
 
 std::function<void(wxDocument*)> CChildFrame::s_toolsPageActivate;

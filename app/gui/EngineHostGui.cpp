@@ -4,8 +4,8 @@
 #include <wx/evtloop.h>
 #include <wx/msgdlg.h>
 
-#include "app/AppGlobals.h"
-#include "app/LanguageModule.h"
+#include "common/AppGlobals.h"
+#include "common/LanguageModule.h"
 #include "app/MessageText.h"
 #include "engine/EngineHost.h"
 

@@ -43,7 +43,7 @@ void OnFileOpen(wxDocManager* manager, wxWindow* parent) {
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 
 namespace {
 

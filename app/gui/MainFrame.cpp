@@ -8,13 +8,13 @@
 #include <wx/toolbar.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/FrameRules.h"
-#include "app/LanguageModule.h"
-#include "app/ResourceIds.h"
-#include "app/ScannerEntryPoints.h"
+#include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "app/gui/MainFrameCommands.h"
-#include "app/gui/Resources.h"
+#include "common/gui/Resources.h"
 #include "app/gui/ScanHostGui.h"
 #include "app/gui/ViewPropSheet.h"
 #include "app/gui/ViewThumbDlg.h"

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "app/gui/AppMessage.h"
+#include "common/gui/AppMessage.h"
 #include "scanner_library/trennic.h"
 
 class CScanPropSheet;

@@ -13,16 +13,16 @@
 #include <set>
 #include <string>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/Display.h"
 #include "app/FrameCommands.h"
 #include "app/FrameRules.h"
-#include "app/LanguageModule.h"
-#include "app/Messages.h"
-#include "app/ResourceIds.h"
+#include "common/LanguageModule.h"
+#include "common/Messages.h"
+#include "common/ResourceIds.h"
 #include "app/ScanDecision.h"
 #include "app/ViewGeometry.h"
-#include "app/gui/AppMessage.h"
+#include "common/gui/AppMessage.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/EngineHost.h"

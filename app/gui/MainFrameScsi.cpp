@@ -2,10 +2,10 @@
 // which does the work without any window.
 #include <wx/statusbr.h>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
 #include "app/ScanDecision.h"
-#include "app/ScannerEntryPoints.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/ScanHostGui.h"

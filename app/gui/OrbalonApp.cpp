@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/FrameRules.h"
-#include "app/LanguageModule.h"
-#include "app/ResourceIds.h"
-#include "app/gui/AppMessage.h"
+#include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
+#include "common/gui/AppMessage.h"
 #include "app/gui/EngineHostGui.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
-#include "app/gui/Resources.h"
+#include "common/gui/Resources.h"
 #include "app/gui/ViewPropSheet.h"
-#include "app/gui/WndWithToolTip.h"
+#include "common/gui/WndWithToolTip.h"
 #include "engine/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"

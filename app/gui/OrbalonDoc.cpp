@@ -13,11 +13,11 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/DisplaySink.h"
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 #include "app/MessageText.h"
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "app/SaveFormats.h"
 #include "app/gui/ChildFrame.h"
 #include "app/gui/FileOpen.h"

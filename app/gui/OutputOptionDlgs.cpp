@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 #include "app/SaveFormats.h"
 #include "engine/Settings.h"
 #include "platform/Files.h"

@@ -7,7 +7,7 @@
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 #include "engine/EngineHost.h"
 
 CProgressDlg::CProgressDlg(wxWindow* parent, const wxString& text, int32_t lower, int32_t upper, bool showCancel)

@@ -14,11 +14,11 @@
 #include <mutex>
 #include <vector>
 
-#include "app/AppGlobals.h"
-#include "app/LanguageModule.h"
+#include "common/AppGlobals.h"
+#include "common/LanguageModule.h"
 #include "app/MessageText.h"
-#include "app/Messages.h"
-#include "app/gui/AppMessage.h"
+#include "common/Messages.h"
+#include "common/gui/AppMessage.h"
 #include "app/gui/ProgressDlg.h"
 #include "engine/ImageState.h"
 #include "platform/Event.h"

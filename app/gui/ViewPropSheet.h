@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "app/FrameRules.h"
-#include "app/gui/AppMessage.h"
+#include "common/gui/AppMessage.h"
 
 class CViewPropSheet : public wxPanel {
  public:

@@ -3,8 +3,8 @@
 #include <wx/sizer.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/ResourceIds.h"
-#include "app/gui/Resources.h"
+#include "common/ResourceIds.h"
+#include "common/gui/Resources.h"
 
 CViewThumbDlg::CViewThumbDlg(wxWindow* parent) : CWndWithToolTip(parent, orb::res::IDD_THUMBNAIL) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);

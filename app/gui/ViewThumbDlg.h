@@ -3,8 +3,8 @@
 // navigator work, until then the messages only refresh the panel.
 #pragma once
 
-#include "app/gui/AppMessage.h"
-#include "app/gui/WndWithToolTip.h"
+#include "common/gui/AppMessage.h"
+#include "common/gui/WndWithToolTip.h"
 
 class CViewThumbDlg : public CWndWithToolTip {
  public:

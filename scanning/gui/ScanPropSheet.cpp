@@ -2,8 +2,8 @@
 
 #include <wx/sizer.h>
 
-#include "app/ResourceIds.h"
-#include "app/gui/Resources.h"
+#include "common/ResourceIds.h"
+#include "common/gui/Resources.h"
 
 namespace {
 std::array<CScanPropSheet::PageFactory, CScanPropSheet::kPageCount>& Factories() {

@@ -14,9 +14,9 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
-#include "app/Messages.h"
-#include "app/ResourceIds.h"
-#include "app/gui/Resources.h"
+#include "common/Messages.h"
+#include "common/ResourceIds.h"
+#include "common/gui/Resources.h"
 #include "scanning/gui/ScanPropSheet.h"
 #include "tools/FileNaming.h"
 #include "tools/gui/SetupFilenameDlg.h"

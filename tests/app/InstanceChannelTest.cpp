@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/Event.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 

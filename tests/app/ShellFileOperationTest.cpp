@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 
 using orbtest::ReadFile;
 using orbtest::TempDir;

@@ -4,7 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/FrameRules.h"
-#include "app/ToolTipText.h"
+#include "common/ToolTipText.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "engine/ScanLog.h"
 #include "engine/Settings.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace fs = std::filesystem;
 using orbtest::ReadFile;

@@ -12,7 +12,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 #include "tests/app/doc_test_util.h"
 
 namespace {

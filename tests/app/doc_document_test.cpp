@@ -10,7 +10,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 #include "tests/app/doc_test_util.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/FrameCommands.h"
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "app/ScanDecision.h"
 #include "platform/Files.h"
 

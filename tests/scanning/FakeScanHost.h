@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "scanning/ScanHost.h"
 
 namespace orb::test {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/ScannerEntryPoints.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "platform/Files.h"
 #include "scanner_library/trennic.h"
 #include "tests/scanning/ScanTestSupport.h"

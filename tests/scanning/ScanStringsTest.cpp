@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 #include "scanning/ScanPlan.h"
 #include "scanning/ScsiScanControl.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "platform/sim/SimAttach.h"

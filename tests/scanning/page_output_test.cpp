@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 #include "scanning/ScanOutputPageModel.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/gui/Resources.h"
+#include "common/gui/Resources.h"
 
 namespace orb::gui {
 namespace {

@@ -6,8 +6,8 @@
 #include <wx/toolbar.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/ResourceIds.h"
-#include "app/gui/Resources.h"
+#include "common/ResourceIds.h"
+#include "common/gui/Resources.h"
 
 namespace res = orb::res;
 

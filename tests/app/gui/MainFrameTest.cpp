@@ -7,20 +7,20 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/AppGlobals.h"
-#include "app/LanguageModule.h"
-#include "app/ResourceIds.h"
-#include "app/ScannerEntryPoints.h"
+#include "common/AppGlobals.h"
+#include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "app/gui/ChildFrame.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
-#include "app/gui/Resources.h"
+#include "common/gui/Resources.h"
 #include "app/gui/ViewPropSheet.h"
 #include "app/gui/ViewThumbDlg.h"
 #include "engine/Settings.h"
 #include "scanning/gui/ScanPropSheet.h"
-#include "tests/app/TestUtil.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 

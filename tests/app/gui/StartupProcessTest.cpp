@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/InstanceChannel.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 
 extern char** environ;
 namespace fs = std::filesystem;

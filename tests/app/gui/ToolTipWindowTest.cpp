@@ -5,10 +5,10 @@
 #include <wx/evtloop.h>
 #include <wx/tooltip.h>
 
-#include "app/LanguageModule.h"
-#include "app/ResourceIds.h"
-#include "app/ToolTipText.h"
-#include "app/gui/WndWithToolTip.h"
+#include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
+#include "common/ToolTipText.h"
+#include "common/gui/WndWithToolTip.h"
 #include "engine/Settings.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/Document.h"
 #include "app/SaveFormats.h"
 #include "app/gui/MainFrame.h"
@@ -21,9 +21,9 @@
 #include "app/gui/ProgressDlg.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
-#include "tests/app/TestUtil.h"
+#include "tests/common/TestUtil.h"
 #include "tests/app/doc_test_util.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 

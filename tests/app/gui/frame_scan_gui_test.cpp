@@ -12,9 +12,9 @@
 #include <set>
 #include <sstream>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
-#include "app/ScannerEntryPoints.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/MainFrameCommands.h"
 #include "app/gui/OrbalonDoc.h"
@@ -27,8 +27,8 @@
 #include "scanning/ScsiScanControl.h"
 #include "scanning/ScanOutputPageModel.h"
 #include "scanning/gui/ScanToolsPropPage.h"
-#include "tests/app/TestUtil.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 

@@ -15,21 +15,21 @@
 #include <string>
 #include <vector>
 
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 #include "app/FrameCommands.h"
-#include "app/LanguageModule.h"
-#include "app/Messages.h"
-#include "app/ResourceIds.h"
-#include "app/ScannerEntryPoints.h"
-#include "app/gui/AppMessage.h"
+#include "common/LanguageModule.h"
+#include "common/Messages.h"
+#include "common/ResourceIds.h"
+#include "scanning/ScannerEntryPoints.h"
+#include "common/gui/AppMessage.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/ImageState.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
-#include "tests/app/TestUtil.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 

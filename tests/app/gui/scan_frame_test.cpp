@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
-#include "app/ScannerEntryPoints.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
+#include "scanning/ScannerEntryPoints.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/ScanHostGui.h"
@@ -28,8 +28,8 @@
 #include "platform/sim/SimAttach.h"
 #include "scanning/ScsiScanControl.h"
 #include "scanning/gui/ScanPropSheet.h"
-#include "tests/app/TestUtil.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 #include "tests/scanning/ScanTestSupport.h"
 
 namespace {

@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/LanguageModule.h"
-#include "app/Messages.h"
-#include "app/gui/AppMessage.h"
+#include "common/LanguageModule.h"
+#include "common/Messages.h"
+#include "common/gui/AppMessage.h"
 #include "app/gui/ProgressDlg.h"
 #include "engine/EngineHost.h"
 #include "engine/ImageState.h"
 #include "platform/Event.h"
-#include "tests/app/gui/GuiTestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/AppGlobals.h"
-#include "app/Messages.h"
-#include "app/gui/AppMessage.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
+#include "common/gui/AppMessage.h"
 #include "scanning/gui/ScanToolsPropPage.h"
 #include "tools/gui/SetupFilenameDlg.h"
 

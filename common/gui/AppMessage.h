@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "app/Messages.h"
+#include "common/Messages.h"
 
 class OrbMessageEvent : public wxEvent {
  public:

@@ -1,4 +1,4 @@
-#include "app/Messages.h"
+#include "common/Messages.h"
 
 // AppStatus and CancelFlag themselves are defined with the engine, which polls them.
 

@@ -4,11 +4,11 @@
 #include <wx/app.h>
 #include <wx/init.h>
 
-#include "app/LanguageModule.h"
-#include "app/gui/AppMessage.h"
-#include "app/gui/Resources.h"
-#include "app/gui/WndWithToolTip.h"
-#include "tests/app/TestUtil.h"
+#include "common/LanguageModule.h"
+#include "common/gui/AppMessage.h"
+#include "common/gui/Resources.h"
+#include "common/gui/WndWithToolTip.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 class GuiTestApp : public wxApp {

@@ -1,9 +1,9 @@
-#include "app/gui/WndWithToolTip.h"
+#include "common/gui/WndWithToolTip.h"
 
 #include <wx/tooltip.h>
 
-#include "app/LanguageModule.h"
-#include "app/ToolTipText.h"
+#include "common/LanguageModule.h"
+#include "common/ToolTipText.h"
 #include "engine/Settings.h"
 
 namespace orb::gui {

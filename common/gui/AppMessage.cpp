@@ -1,4 +1,4 @@
-#include "app/gui/AppMessage.h"
+#include "common/gui/AppMessage.h"
 
 #include <wx/app.h>
 #include <wx/thread.h>

@@ -1,4 +1,4 @@
-#include "app/ScannerEntryPoints.h"
+#include "scanning/ScannerEntryPoints.h"
 
 namespace orb {
 namespace {

@@ -1,11 +1,11 @@
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 
 #include <gtest/gtest.h>
 
 
-#include "app/ResourceIds.h"
-#include "app/ZipReader.h"
-#include "tests/app/TestUtil.h"
+#include "common/ResourceIds.h"
+#include "common/ZipReader.h"
+#include "tests/common/TestUtil.h"
 
 using orbtest::MakeZip;
 using orbtest::TempDir;

@@ -1,4 +1,4 @@
-#include "app/ResourceIds.h"
+#include "common/ResourceIds.h"
 
 namespace orb::res {
 

@@ -1,4 +1,4 @@
-#include "app/ToolTipText.h"
+#include "common/ToolTipText.h"
 
 namespace orb {
 

@@ -1,4 +1,4 @@
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 
 #include <algorithm>
 #include <charconv>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ZipReader.h"
+#include "common/ZipReader.h"
 
 namespace orb {
 

@@ -1,4 +1,4 @@
-#include "app/gui/Resources.h"
+#include "common/gui/Resources.h"
 
 #include <wx/filesys.h>
 #include <wx/fs_arc.h>
@@ -7,7 +7,7 @@
 #include <wx/panel.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/LanguageModule.h"
+#include "common/LanguageModule.h"
 
 namespace orb::gui {
 namespace {

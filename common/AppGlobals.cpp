@@ -1,4 +1,4 @@
-#include "app/AppGlobals.h"
+#include "common/AppGlobals.h"
 
 std::string g_szAppTitle;
 std::atomic<uint8_t> g_bBatchMode{0};

@@ -1,4 +1,4 @@
-#include "app/ZipReader.h"
+#include "common/ZipReader.h"
 
 #include <zlib.h>
 
