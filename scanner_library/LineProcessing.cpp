@@ -170,6 +170,50 @@ int CReplicateData::replicateData(unsigned char* out) {
 
 // ---- CHStitch ------------------------------------------------------------------------
 
+namespace orb::trennic {
+
+namespace {
+
+// How far the profile must climb from the local minimum at i before it falls again: the lower
+// of the maxima on either side (a side that is not there does not count). A dip beside a
+// small bump is shallow however high the profile rises elsewhere.
+int64_t DipDepth(const int64_t* p, int count, int i) {
+  int64_t left = -1, right = -1;
+  for (int j = i - 1; j >= 0 && p[j] >= p[j + 1]; --j) left = p[j];
+  for (int j = i + 1; j < count && p[j] >= p[j - 1]; ++j) right = p[j];
+  int64_t peak;
+  if (left < 0 && right < 0) return 0;
+  if (left < 0) peak = right;
+  else if (right < 0) peak = left;
+  else peak = std::min(left, right);
+  return peak - p[i];
+}
+
+}  // namespace
+
+bool DistinctMinimum(const int64_t* profile, int count, int64_t bestValue) {
+  std::vector<int> minima;
+  for (int i = 0; i < count; ++i) {
+    const bool leftOk = i == 0 || profile[i] < profile[i - 1];
+    const bool rightOk = i == count - 1 || profile[i] <= profile[i + 1];
+    if (leftOk && rightOk) minima.push_back(i);
+  }
+  int64_t bestDepth = -1;
+  size_t bestIndex = 0;
+  for (size_t m = 0; m < minima.size(); ++m)
+    if (profile[minima[m]] == bestValue) {
+      bestDepth = DipDepth(profile, count, minima[m]);
+      bestIndex = m;
+      break;
+    }
+  if (bestDepth <= 0) return false;
+  for (size_t m = 0; m < minima.size(); ++m)
+    if (m != bestIndex && 2 * DipDepth(profile, count, minima[m]) > bestDepth) return false;
+  return true;
+}
+
+}  // namespace orb::trennic
+
 CHStitch::CHStitch() = default;
 
 CHStitch::CHStitch(int bitsPerPixel, int leftExtra, int rightExtra, int* seamPositions,
@@ -237,32 +281,9 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
         best = j;
       }
     }
-    // 2. Distinctness: each local minimum measured against its neighbouring maxima; the
-    //    best shift counts only when it is a real dip and no other dip is half as deep.
-    bool accepted = false;
-    if (count > 0) {
-      std::vector<int> minima;
-      for (int i = 0; i < count; ++i) {
-        const bool leftOk = i == 0 || profile_[i] < profile_[i - 1];
-        const bool rightOk = i == count - 1 || profile_[i] <= profile_[i + 1];
-        if (leftOk && rightOk) minima.push_back(i);
-      }
-      int64_t top = 0;
-      for (int i = 0; i < count; ++i) top = std::max(top, profile_[i]);
-      int64_t bestDepth = -1;
-      size_t bestIndex = 0;
-      for (size_t m = 0; m < minima.size(); ++m)
-        if (profile_[minima[m]] == bestValue) {
-          bestDepth = top - bestValue;
-          bestIndex = m;
-          break;
-        }
-      if (bestDepth > 0) {
-        accepted = true;
-        for (size_t m = 0; m < minima.size() && accepted; ++m)
-          if (m != bestIndex && 2 * (top - profile_[minima[m]]) > bestDepth) accepted = false;
-      }
-    }
+    // 2. Distinctness: the best shift counts only when it is a real dip and no other dip
+    //    is half as deep.
+    const bool accepted = count > 0 && orb::trennic::DistinctMinimum(profile_.get(), count, bestValue);
     // 3. The offset used for this line.
     double d;
     if (accepted) {

@@ -367,9 +367,14 @@ void CTrennic::WidenLine(const unsigned char* src, unsigned char* dst, int n, in
       std::memcpy(dst + 3 * o, src + 3 * i, 3);
     if (o >= maxOut) break;
     const unsigned char* prev = src + 3 * (i - 1);
-    const unsigned char* next = i < n ? src + 3 * i : prev;
-    for (int c = 0; c < 3; ++c)
-      dst[3 * o + c] = static_cast<unsigned char>((next[c] >> 1) + (prev[c] >> 1));
+    if (i < n) {
+      const unsigned char* next = src + 3 * i;
+      for (int c = 0; c < 3; ++c)
+        dst[3 * o + c] = static_cast<unsigned char>((next[c] >> 1) + (prev[c] >> 1));
+    } else {
+      // Halving both halves would lose the low bit of an odd level.
+      std::memcpy(dst + 3 * o, prev, 3);
+    }
     ++o;
   }
 }

@@ -27,6 +27,11 @@ inline uint32_t GetBE32(const unsigned char* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+// Whether the stitcher's best shift stands out in its profile of squared differences: the
+// dip at bestValue is deeper than twice any other dip, each dip measured against its
+// neighbouring maximum.
+bool DistinctMinimum(const int64_t* profile, int count, int64_t bestValue);
+
 }  // namespace orb::trennic
 
 template <class R, class F>

@@ -1,10 +1,12 @@
 // Interpolation, replication and camera stitching, alone and through a scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "scanner_library/TrennicInternal.h"
 #include "tests/scanner_library/TrennicFixture.h"
 
 namespace orb::test {
@@ -102,6 +104,36 @@ TEST(HStitch, UniformOverlapKeepsTheRunningOffset) {
   st.WriteData(rgb.data(), out.data(), 0);
   EXPECT_EQ(st.SeamOffset(0), 0.0);
   (void)in;
+}
+
+// The best shift is taken when no other dip is more than half as deep as the best one, each
+// dip measured from its minimum up to its neighbouring maximum (the lower one when there are
+// two), not up to the highest point of the whole profile.
+TEST(HStitch, DipsAreMeasuredAgainstTheirNeighbouringMaximum) {
+  struct Case {
+    const char* name;
+    std::vector<int64_t> profile;
+    bool accepted;
+  };
+  const Case cases[] = {
+      // Dip at 280 beside a bump of 300: 20 deep, against the best's 200 (300 - 100).
+      // Measured against the global maximum it would be 720 deep and reject the shift.
+      {"shallow dip beside a small bump", {1000, 100, 300, 280, 1000}, true},
+      // A second dip of 600 against the best's 900: more than half as deep.
+      {"second deep dip", {1000, 100, 1000, 400, 1000}, false},
+      // Exactly half as deep (450 of 900) does not reject.
+      {"second dip exactly half", {1000, 100, 1000, 550, 1000}, true},
+      // No dip at all: a flat profile has nothing that stands out.
+      {"flat", {500, 500, 500, 500}, false},
+      // One dip at the profile's end, climbing only to one side.
+      {"dip at the end", {900, 700, 400, 100}, true},
+  };
+  for (const Case& c : cases) {
+    const int64_t best = *std::min_element(c.profile.begin(), c.profile.end());
+    EXPECT_EQ(orb::trennic::DistinctMinimum(c.profile.data(), static_cast<int>(c.profile.size()), best),
+              c.accepted)
+        << c.name;
+  }
 }
 
 sim::SimScannerConfig StitchConfig(const char* product, int cameras, int pixels,

@@ -56,9 +56,12 @@ std::vector<uint8_t> Widen(const std::vector<uint8_t>& line, bool doubling) {
   for (int i = 0; i < n;) {
     for (int k = 0; k < (doubling ? 1 : 2) && i < n; ++k, ++i)
       out.insert(out.end(), line.begin() + 3 * i, line.begin() + 3 * i + 3);
-    const int prev = i - 1, next = i < n ? i : i - 1;
+    // Halfway to the next pixel, each half taken before adding; past the line's last
+    // pixel the inserted one repeats it.
+    const int prev = i - 1;
     for (int c = 0; c < 3; ++c)
-      out.push_back(uint8_t((line[3 * next + c] >> 1) + (line[3 * prev + c] >> 1)));
+      out.push_back(i < n ? uint8_t((line[3 * i + c] >> 1) + (line[3 * prev + c] >> 1))
+                          : line[3 * prev + c]);
   }
   return out;
 }
@@ -108,6 +111,30 @@ TEST_F(ScanReadTest, InterpolatedModesWidenEachLine) {
     auto got = ReadToEnd(3 * width, 8, &last);
     EXPECT_EQ(last, READ_END_OF_MEDIUM);
     EXPECT_EQ(got, want) << res;
+  }
+}
+
+// The pixel inserted after a line's last one repeats it whole: an odd level keeps its low
+// bit (halving both halves would give 2 x (p / 2)).
+TEST_F(ScanReadTest, InsertedPixelAtTheLineEndRepeatsTheLastPixel) {
+  for (int res : {800, 600}) {
+    const int width = res == 800 ? 768 : 576;  // 384 scanner pixels: 768 doubled, 576 by 3-for-2
+    ASSERT_TRUE(t().SetWindow(Window(res, 24, res, res, width, 64), 0, false));
+    ASSERT_TRUE(t().StartScan());
+    auto lines = Delivered();
+    ReadCompleteType last = READ_COMPLETE;
+    auto got = ReadToEnd(3 * width, 8, &last);
+    ASSERT_EQ(got.size(), 3u * width * lines.size());
+    int oddLevels = 0;
+    for (size_t y = 0; y < lines.size(); ++y) {
+      const uint8_t* in = lines[y].data() + lines[y].size() - 3;
+      const uint8_t* out = got.data() + 3 * width * (y + 1) - 3;
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(out[c], in[c]) << res << " line " << y << " channel " << c;
+        oddLevels += in[c] & 1;
+      }
+    }
+    EXPECT_GT(oddLevels, 0) << "the sheet gave no odd level to test with";
   }
 }
 
