@@ -73,6 +73,13 @@ void ScanPipeline::HandOver(Block*& filled) {
   std::this_thread::yield();
 }
 
+// Hands over the whole lines of a read that ended early; a part line is dropped.
+void ScanPipeline::HandOverWholeLines(Block* rec, int32_t lineSize) {
+  if (lineSize <= 0 || rec->returned < lineSize) return;
+  rec->returned -= rec->returned % lineSize;
+  HandOver(rec);
+}
+
 void ScanPipeline::ProcessThread() {
   for (;;) {
     WaitResult r = dataReady_.WaitFor(std::chrono::milliseconds(500));
@@ -144,7 +151,7 @@ void ScanPipeline::ReadThread() {
       // "Complete" with nothing in it: count it as an empty read, or it could go on for ever.
       if (++noData >= noDataLimit) {
         loopEndedByStop = false;
-        end = ScanEnd::NoData;
+        end = dataCame ? ScanEnd::EndOfMedium : ScanEnd::NoData;
         break;
       }
       continue;
@@ -163,17 +170,17 @@ void ScanPipeline::ReadThread() {
     loopEndedByStop = false;
     if (result == 2) {
       // The medium's last lines come with its end: they belong to the image.
-      if (lineSize > 0 && rec->returned >= lineSize) {
-        rec->returned -= rec->returned % lineSize;
-        HandOver(rec);
-      }
+      HandOverWholeLines(rec, lineSize);
       end = ScanEnd::EndOfMedium;
       s_.scanner->StopScan();
       break;
     }
     if (result == 3) {
       if (dataCame) {
-        end = ScanEnd::NoData;
+        // Some scanners end a sheet by sending nothing more: the sheet is over, with every
+        // line that came.
+        HandOverWholeLines(rec, lineSize);
+        end = ScanEnd::EndOfMedium;
         break;
       }
       if (++noData >= noDataLimit) {

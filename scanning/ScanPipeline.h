@@ -60,10 +60,10 @@ class ScanLineSink {
 enum class ScanEnd {
   Complete,      // every line of the window arrived
   Stopped,       // the user (or the paper-end test through the scanner) stopped it
-  EndOfMedium,   // the scanner reported the end of the paper
+  EndOfMedium,   // the scanner reported the end of the paper, or sent nothing more after lines
   ReadError,     // the scanner reported a read error
   ScannerError,  // the scanner failed otherwise (or answered with an unknown result)
-  NoData,        // the scanner delivered nothing for too long
+  NoData,        // the scanner delivered nothing for too long before the first line
 };
 
 struct ScanResult {
@@ -143,6 +143,7 @@ class ScanPipeline {
   void ProcessThread();
   void ProcessBlock(Block& block);
   void HandOver(Block*& filled);
+  void HandOverWholeLines(Block* rec, int32_t lineSize);
   void FillWithWhite(bool stopped);
   void Finish();
 

@@ -509,6 +509,11 @@ void SimScanner::FailReadAtLine(int line) {
   failReadAtLine_ = line;
 }
 
+void SimScanner::NoDataFromLine(int line) {
+  std::lock_guard lock(mutex_);
+  noDataFromLine_ = line;
+}
+
 void SimScanner::EmptyReads(int count) {
   std::lock_guard lock(mutex_);
   emptyReads_ = count;
@@ -704,6 +709,11 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
       limit = at;
       readError = true;
     }
+  }
+  if (noDataFromLine_ >= 0) {
+    const int64_t at = static_cast<int64_t>(noDataFromLine_) * lineBytes_;
+    if (readPos_ >= at) return Check(Sense{}, want, true);
+    limit = std::min(limit, at);
   }
   uint32_t n = static_cast<uint32_t>(std::clamp<int64_t>(limit - readPos_, 0, want));
   if (shortReads_ && n > shortReads_) n = shortReads_;

@@ -157,6 +157,9 @@ class SimScanner {
   // every READ delivers at most `bytes` (0 = no limit).
   void FailReadAtLine(int line);
   void EmptyReads(int count);
+  // From output line `line` on, every READ delivers nothing (a scanner that ends a sheet by
+  // sending no more data).
+  void NoDataFromLine(int line);
   void ShortReads(uint32_t bytes);
   // READs block until StopScan (or ReleaseReads) instead of delivering.
   void StallReads(bool stall);
@@ -261,6 +264,7 @@ class SimScanner {
   Sense turSense_;
   int turSenseCount_ = 0;
   int failReadAtLine_ = -1;
+  int noDataFromLine_ = -1;
   int emptyReads_ = 0;
   uint32_t shortReads_ = 0;
   bool stallReads_ = false;

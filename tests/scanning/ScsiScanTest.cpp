@@ -517,6 +517,30 @@ TEST_F(ScsiScan, NoDataIsReported) {
   EXPECT_FALSE(std::filesystem::exists(out_));
 }
 
+// A scanner that ends a sheet by sending nothing more: after lines have come that is the end
+// of the sheet, not a failure. The lines that came (43, part way through a block) are kept,
+// and the page is completed with white to its length as after an end of the medium.
+TEST_F(ScsiScan, NoDataAfterLinesEndsTheSheetNormally) {
+  Output(3, 1);
+  sim().NoDataFromLine(43);
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
+  EXPECT_EQ(r.linesReceived, 43);
+  EXPECT_TRUE(r.whiteFilled);
+  EXPECT_FALSE(r.cut);
+  EXPECT_TRUE(host_.texts.empty());
+  EXPECT_TRUE(host_.messages.empty());
+  EXPECT_EQ(host_.Codes(), (std::vector<std::string>{"P9"}));
+  EXPECT_EQ(CancelFlag.load(), 0);
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  ASSERT_EQ(d.height, 100);
+  for (int y = 0; y < 43; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
+  const std::vector<uint8_t> white(d.rows[0].size(), 255);
+  for (int y = 43; y < 100; ++y) ASSERT_EQ(d.rows[y], white) << y;
+}
+
 TEST_F(ScsiScan, StartFailuresLeaveNothingRunning) {
   // Empty area.
   ScanSettings.CustomWidth = 0;
