@@ -25,6 +25,7 @@ constexpr uint8_t kStatusInvalidAdapter = 0x81;
 constexpr uint8_t kStatusNoDevice = 0x82;
 
 constexpr int kSenseLength = 14;   // sense bytes an execute request carries back
+constexpr uint32_t kCommandTimeLimitMs = 80000;
 constexpr uint8_t kDeviceTypeScanner = 6;
 constexpr uint8_t kDeviceTypeUnknown = 0x1F;
 
@@ -59,6 +60,8 @@ struct ExecRequest {
   uint8_t cdb[16] = {};
   uint8_t cdbLength = 0;
   uint8_t sense[kSenseLength] = {};
+  // How long the device may take before the command is given up (the driver aborts it).
+  uint32_t timeLimitMs = kCommandTimeLimitMs;
   uint8_t hostStatus = 0;
   uint8_t targetStatus = 0;
   std::atomic<uint8_t> status{kStatusPending};
@@ -97,8 +100,13 @@ void SetManagerLoader(ManagerLoader loader);
 // <sysfsRoot>/class/scsi_host, numbered from 0 in ascending host order; targets are the
 // SCSI ids (channel 0, LUN 0) of the generic devices under <sysfsRoot>/class/scsi_generic,
 // opened as <devRoot>/sgN.
+//
+// `ioctl` stands in for the system call (tests give the driver's answers through it); empty
+// means the real one.
+using IoctlFunction = std::function<int(int fd, unsigned long request, void* arg)>;
 std::shared_ptr<Manager> MakeScsiGenericManager(const std::string& sysfsRoot = "/sys",
-                                                const std::string& devRoot = "/dev");
+                                                const std::string& devRoot = "/dev",
+                                                IoctlFunction ioctl = {});
 
 // Waits until the request completes or timeoutMs passes on `clock`. Real waits block on
 // the completion event; with any other clock the wait polls and sleeps on that clock, so

@@ -24,6 +24,53 @@ namespace fs = std::filesystem;
 std::mutex g_loaderMutex;
 ManagerLoader g_loader;
 
+// What the kernel reports in sg_io_hdr (see scsi/sg.h and the SCSI generic HOWTO).
+constexpr uint8_t kScsiGood = 0x00;
+constexpr uint8_t kScsiCheckCondition = 0x02;
+constexpr uint16_t kDidOk = 0x00;
+constexpr uint16_t kDidNoConnect = 0x01;
+constexpr uint16_t kDidBadTarget = 0x04;
+constexpr uint16_t kDriverCodeMask = 0x07;  // DRIVER_OK, DRIVER_BUSY ... DRIVER_HARD
+constexpr uint16_t kDriverTimeout = 0x06;
+constexpr uint16_t kDriverSense = 0x08;     // a flag: the sense buffer was filled
+
+// Sense data saying that `residue` bytes of the transfer did not move (valid information
+// field, incorrect length), as a scanner reports a short READ.
+void ShortTransferSense(uint8_t* sense, uint32_t residue) {
+  std::memset(sense, 0, kSenseLength);
+  sense[0] = 0xF0;
+  sense[2] = 0x20;
+  sense[3] = static_cast<uint8_t>(residue >> 24);
+  sense[4] = static_cast<uint8_t>(residue >> 16);
+  sense[5] = static_cast<uint8_t>(residue >> 8);
+  sense[6] = static_cast<uint8_t>(residue);
+  sense[7] = 6;
+}
+
+// The request status of a finished SG_IO call, in the pass-through manager's terms: the
+// transport takes "error" (status 4) with its sense as the device's answer and decides by
+// the sense; "aborted" and "no device" mean the command never got an answer. Linux sets
+// DRIVER_SENSE on every CHECK CONDITION, so that flag alone is no failure of the driver.
+uint8_t MapSgIoStatus(const sg_io_hdr_t& hdr, uint8_t* sense) {
+  if (hdr.host_status != kDidOk)
+    return hdr.host_status == kDidNoConnect || hdr.host_status == kDidBadTarget ? kStatusNoDevice
+                                                                                : kStatusAborted;
+  const uint16_t driverCode = hdr.driver_status & kDriverCodeMask;
+  if (driverCode == kDriverTimeout) return kStatusAborted;
+  if (hdr.status == kScsiGood && driverCode == 0) {
+    // A device that ends a transfer short with GOOD status: said as a short read is said.
+    if (hdr.resid > 0 && hdr.dxfer_direction == SG_DXFER_FROM_DEV) {
+      ShortTransferSense(sense, static_cast<uint32_t>(hdr.resid));
+      return kStatusError;
+    }
+    return kStatusCompleted;
+  }
+  const bool senseValid =
+      (hdr.status == kScsiCheckCondition || (hdr.driver_status & kDriverSense)) && hdr.sb_len_wr > 0;
+  if (!senseValid) std::memset(sense, 0, kSenseLength);
+  return kStatusError;
+}
+
 // "H:C:I:L" as the kernel names a SCSI device.
 bool ParseHctl(const std::string& name, int& h, int& c, int& i, int& l) {
   return std::sscanf(name.c_str(), "%d:%d:%d:%d", &h, &c, &i, &l) == 4;
@@ -31,8 +78,9 @@ bool ParseHctl(const std::string& name, int& h, int& c, int& i, int& l) {
 
 class ScsiGenericManager final : public Manager {
  public:
-  ScsiGenericManager(std::string sysfsRoot, std::string devRoot)
-      : sysfs_(std::move(sysfsRoot)), dev_(std::move(devRoot)) {
+  ScsiGenericManager(std::string sysfsRoot, std::string devRoot, IoctlFunction ioctl)
+      : sysfs_(std::move(sysfsRoot)), dev_(std::move(devRoot)), ioctl_(std::move(ioctl)) {
+    if (!ioctl_) ioctl_ = [](int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); };
     Scan();
   }
   ~ScsiGenericManager() override {
@@ -110,25 +158,21 @@ class ScsiGenericManager final : public Manager {
     hdr.dxferp = request->data.empty() ? nullptr : request->data.data();
     hdr.cmdp = request->cdb;
     hdr.sbp = sense;
-    hdr.timeout = 80000;  // the kernel aborts the command itself; the buffer is ours again on return
+    // The kernel aborts the command itself at the limit; the buffer is ours again on return.
+    hdr.timeout = request->timeLimitMs;
     int rc;
     do {
-      rc = ::ioctl(fd, SG_IO, &hdr);
+      rc = ioctl_(fd, SG_IO, &hdr);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) {
-      request->Complete(kStatusAborted);
+      request->Complete(errno == ENODEV || errno == ENXIO ? kStatusNoDevice : kStatusAborted);
       return;
     }
+    const uint8_t status = MapSgIoStatus(hdr, sense);
     std::memcpy(request->sense, sense, kSenseLength);
     request->hostStatus = static_cast<uint8_t>(hdr.host_status);
     request->targetStatus = hdr.status;
-    if (hdr.host_status != 0 || (hdr.driver_status & 0x0F) != 0) {
-      request->Complete(kStatusAborted);
-    } else if (hdr.status == 0) {
-      request->Complete(kStatusCompleted);
-    } else {
-      request->Complete(kStatusError);
-    }
+    request->Complete(status);
   }
 
  private:
@@ -175,6 +219,7 @@ class ScsiGenericManager final : public Manager {
   }
 
   std::string sysfs_, dev_;
+  IoctlFunction ioctl_;
   std::mutex mutex_;
   std::vector<int> hosts_;
   std::vector<Device> devices_;
@@ -184,8 +229,8 @@ class ScsiGenericManager final : public Manager {
 }  // namespace
 
 std::shared_ptr<Manager> MakeScsiGenericManager(const std::string& sysfsRoot,
-                                                const std::string& devRoot) {
-  return std::make_shared<ScsiGenericManager>(sysfsRoot, devRoot);
+                                                const std::string& devRoot, IoctlFunction ioctl) {
+  return std::make_shared<ScsiGenericManager>(sysfsRoot, devRoot, std::move(ioctl));
 }
 
 std::shared_ptr<Manager> LoadManager() {
