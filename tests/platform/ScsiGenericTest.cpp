@@ -51,6 +51,19 @@ std::vector<StatusCase> Cases() {
   };
 }
 
+// A READ(10) of 200 bytes from the scanner at target 3.
+std::shared_ptr<pt::ExecRequest> ReadRequest() {
+  auto req = std::make_shared<pt::ExecRequest>();
+  req->adapter = 0;
+  req->target = 3;
+  req->direction = pt::Direction::In;
+  req->data.assign(200, 0);
+  req->cdbLength = 10;
+  req->cdb[0] = 0x28;
+  req->cdb[8] = 200;
+  return req;
+}
+
 TEST(ScsiGeneric, StatusesOfTheKernelBecomeRequestStatuses) {
   FakeSgTree tree("sgstatus");
   for (const StatusCase& c : Cases()) {
@@ -59,13 +72,7 @@ TEST(ScsiGeneric, StatusesOfTheKernelBecomeRequestStatuses) {
       timeout = hdr.timeout;
       return c.answer;
     });
-    auto req = std::make_shared<pt::ExecRequest>();
-    req->adapter = 0;
-    req->target = 3;
-    req->direction = pt::Direction::In;
-    req->data.assign(200, 0);
-    req->cdbLength = 10;
-    req->cdb[0] = 0x28;
+    auto req = ReadRequest();
     m->SendExec(req);
     ASSERT_TRUE(req->done.IsSet()) << c.name;
     EXPECT_EQ(req->status.load(), c.status) << c.name;
@@ -83,12 +90,7 @@ TEST(ScsiGeneric, ShortTransferWithGoodStatusCarriesItsResidue) {
   a.resid = 100;
   a.data.assign(100, 7);
   auto m = tree.Manager([&](const sg_io_hdr_t&) { return a; });
-  auto req = std::make_shared<pt::ExecRequest>();
-  req->target = 3;
-  req->direction = pt::Direction::In;
-  req->data.assign(200, 0);
-  req->cdbLength = 10;
-  req->cdb[0] = 0x28;
+  auto req = ReadRequest();
   m->SendExec(req);
   EXPECT_EQ(req->status.load(), pt::kStatusError);
   EXPECT_EQ(req->sense[0] & 0x80, 0x80);  // the information field holds the residue
