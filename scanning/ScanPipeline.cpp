@@ -105,12 +105,12 @@ void ScanPipeline::ProcessBlock(Block& block) {
     if (s_.autoSize->DetectPaperEnd(data, bytes, s_.widthPx, s_.kind, table))
       s_.scanner->StopScan();
   }
-  for (auto& st : s_.toneStages) st->Process(data, lines, s_.lineBytes);
+  s_.toneChain.Process(data, static_cast<size_t>(bytes));
   if (s_.workingCopy) {
     if (s_.trace) s_.trace("copy");
     s_.workingCopy->Write(data, lines, s_.lineBytes);
   }
-  for (auto& st : s_.bilevelStages) st->Process(data, lines, s_.lineBytes);
+  s_.bilevelChain.Process(data, static_cast<size_t>(bytes));
   if (!DisplayDuringScanOff.load() && s_.host && s_.host->Display()) {
     if (s_.trace) s_.trace("draw");
     s_.host->Display()->DrawIncomingBand(IDisplaySink::kStepBand, data, lines);
@@ -324,8 +324,8 @@ void ScanPipeline::Finish() {
   unpack_ = {};
   s_.output.reset();
   s_.workingCopy.reset();
-  s_.toneStages.clear();
-  s_.bilevelStages.clear();
+  s_.toneChain = {};
+  s_.bilevelChain = {};
 
   if (s_.onFinished) s_.onFinished(result_);
   finished_.store(true);

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/filters/FilterChain.h"
 #include "platform/Event.h"
 #include "scanning/ScanHost.h"
 
@@ -31,13 +32,6 @@ struct ImageState;
 class CAutoSize;
 
 namespace orb {
-
-// One filter of the in-scan chain: works in place on the whole lines of a block.
-class ScanStage {
- public:
-  virtual ~ScanStage() = default;
-  virtual void Process(uint8_t* lines, int count, int lineBytes) = 0;
-};
 
 // Where processed lines go: the output file or the working copy.
 class ScanLineSink {
@@ -95,10 +89,10 @@ struct ScanPipelineSetup {
   bool paperEndTest = false;
   CAutoSize* autoSize = nullptr;
   std::vector<uint8_t> colourTable;  // blue, green, red, spare per palette entry
-  // Chain, in processing order.
-  std::vector<std::unique_ptr<ScanStage>> toneStages;     // noise removal ... invert
-  std::unique_ptr<ScanLineSink> workingCopy;              // may be null
-  std::vector<std::unique_ptr<ScanStage>> bilevelStages;  // threshold, despeckle
+  // Chain, in processing order (made by the chain builder).
+  FilterChain toneChain;                     // noise removal ... invert
+  std::unique_ptr<ScanLineSink> workingCopy;  // may be null
+  FilterChain bilevelChain;                  // threshold, despeckle
   std::unique_ptr<ScanLineSink> output;
   // Optional: told of each step of a block's processing ("copy", "draw", "output").
   std::function<void(const char*)> trace;

@@ -16,15 +16,7 @@
 #include "engine/ReadWrite/ScanOutput.h"
 #include "engine/SharedRoutines.h"
 #include "engine/ToolSettings.h"
-#include "engine/filters/BWPoint.h"
-#include "engine/filters/BWThreshold.h"
-#include "engine/filters/BrightCont.h"
-#include "engine/filters/SpotRemoval.h"
-#include "engine/filters/Invert.h"
-#include "engine/filters/Mirror.h"
-#include "engine/filters/NoiseRemoval.h"
-#include "engine/filters/Sharpen.h"
-#include "engine/filters/ToneCurve.h"
+#include "engine/filters/FilterChain.h"
 #include "engine/quantise/Quantise.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
@@ -35,32 +27,19 @@ namespace {
 
 constexpr const char* kTempCopyFailed = "Unable to create temporary TIFF file during scan";
 
-// A stage made of a row routine and an optional free routine.
-class FnStage final : public ScanStage {
- public:
-  using Rows = std::function<void(uint8_t*, int, int)>;
-  FnStage(Rows rows, std::function<void()> release)
-      : rows_(std::move(rows)), release_(std::move(release)) {}
-  ~FnStage() override {
-    if (release_) release_();
-  }
-  void Process(uint8_t* lines, int count, int lineBytes) override { rows_(lines, count, lineBytes); }
-
- private:
-  Rows rows_;
-  std::function<void()> release_;
-};
-
-template <class S>
-std::unique_ptr<ScanStage> StageOf(std::shared_ptr<S> state,
-                                     std::function<void(S*, uint8_t*, size_t, int)> rows,
-                                     std::function<void(S*)> release = {}) {
-  return std::make_unique<FnStage>(
-      [state, rows](uint8_t* p, int count, int lineBytes) {
-        rows(state.get(), p, static_cast<size_t>(count) * lineBytes, lineBytes);
-      },
-      release ? std::function<void()>([state, release] { release(state.get()); })
-              : std::function<void()>());
+// The filters of a plan's bits.
+FilterSet FiltersOf(uint32_t bits) {
+  static constexpr std::pair<InScanFilter, FilterKind> kMap[] = {
+      {kFilterNoiseRemoval, FilterKind::NoiseRemoval}, {kFilterSharpen, FilterKind::Sharpen},
+      {kFilterMirror, FilterKind::Mirror},             {kFilterToneCurve, FilterKind::ToneCurve},
+      {kFilterBrightCont, FilterKind::BrightCont},     {kFilterBWPoint, FilterKind::BWPoint},
+      {kFilterInvert, FilterKind::Invert},             {kFilterThreshold, FilterKind::Threshold},
+      {kFilterDespeckle, FilterKind::Despeckle},
+  };
+  FilterSet set;
+  for (const auto& [bit, kind] : kMap)
+    if (bits & bit) set.Add(kind);
+  return set;
 }
 
 // The record a writer works from: a copy of the scan's record taken before the scan runs. The
@@ -397,31 +376,9 @@ bool ScsiScanControl::StartScan(ImageState* image) {
       return false;
     }
     lookup.assign(pal->Lookup, pal->Lookup + kLookupTableSize);
-    const int32_t kind = p.colourMode;
-    if (p.paletteFilters & kFilterToneCurve) {
-      ToneCurveState st;
-      BuildToneCurveTables(&st, &GammaSettings, kind, image->palette.data());
-      ApplyToneCurveRow(&st, nullptr, 0);
-    }
-    if (p.paletteFilters & kFilterBrightCont) {
-      BrightContState st;
-      if (BrightContInit(&st, &BrightContSettings, kind, image->palette.data())) {
-        BrightContRows(&st, nullptr, 0);
-        BrightContFree(&st);
-      }
-    }
-    if (p.paletteFilters & kFilterBWPoint) {
-      BWPointState st;
-      BWPointInit(&st, &BWPointSettings, kind, image->palette.data());
-      BWPointRows(&st, nullptr, 0);
-    }
-    if (p.paletteFilters & kFilterInvert) {
-      for (auto& e : image->palette) {
-        e.red = static_cast<uint16_t>(255 - std::min<uint16_t>(e.red, 255));
-        e.green = static_cast<uint16_t>(255 - std::min<uint16_t>(e.green, 255));
-        e.blue = static_cast<uint16_t>(255 - std::min<uint16_t>(e.blue, 255));
-      }
-    }
+    FilterTarget target{p.colourMode, static_cast<size_t>(p.lineBytes), image->palette.data()};
+    BuildFilterChain(ChainPurpose::PointPreview, FiltersOf(p.paletteFilters), FilterSettings::Current(), target)
+        .ApplyToPalette();
     image->palette2 = image->palette;
   }
 
@@ -555,14 +512,13 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   }
 
   // The in-scan filters, in processing order.
-  for (InScanFilter f : {kFilterNoiseRemoval, kFilterSharpen, kFilterMirror, kFilterToneCurve,
-                         kFilterBrightCont, kFilterBWPoint, kFilterInvert}) {
-    if (!(p.inScanFilters & f)) continue;
-    if (auto st = MakeStage(f, p.colourMode, p.lineBytes)) setup.toneStages.push_back(std::move(st));
-  }
-  for (InScanFilter f : {kFilterThreshold, kFilterDespeckle}) {
-    if (!(p.inScanFilters & f)) continue;
-    if (auto st = MakeStage(f, p.colourMode, p.lineBytes)) setup.bilevelStages.push_back(std::move(st));
+  {
+    const FilterSettings settings = FilterSettings::Current();
+    const FilterSet on = FiltersOf(p.inScanFilters);
+    FilterTarget target{p.colourMode, static_cast<size_t>(p.lineBytes), nullptr,
+                        static_cast<size_t>(ScanPipeline::kLinesPerBlock) * static_cast<size_t>(p.lineBytes)};
+    setup.toneChain = BuildFilterChain(ChainPurpose::ScanTone, on, settings, target, stageFactory);
+    setup.bilevelChain = BuildFilterChain(ChainPurpose::ScanBilevel, on, settings, target, stageFactory);
   }
   setup.trace = trace;
 
@@ -578,80 +534,6 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   pipeline_->Start();
   host_.WaitCursor(false);
   return true;
-}
-
-std::unique_ptr<ScanStage> ScsiScanControl::MakeStage(InScanFilter f, int32_t kind, int lineBytes) {
-  if (stageFactory) return stageFactory(f);
-  const size_t width = static_cast<size_t>(lineBytes);
-  switch (f) {
-    case kFilterNoiseRemoval: {
-      auto st = std::make_shared<NoiseRemovalState>();
-      if (!NoiseRemovalInit(st.get(), &DescreenSettings, kind, width)) return nullptr;
-      return StageOf<NoiseRemovalState>(
-          st, [](NoiseRemovalState* s2, uint8_t* b, size_t n, int) { NoiseRemovalRows(s2, b, n); },
-          [](NoiseRemovalState* s2) { NoiseRemovalFree(s2); });
-    }
-    case kFilterSharpen: {
-      auto x = std::make_shared<CSharpenLineFilter>(width, &SharpenSettings, kind);
-      if (!x->ok()) return nullptr;
-      return StageOf<CSharpenLineFilter>(
-          x, [](CSharpenLineFilter* y, uint8_t* b, size_t n, int) { y->Process(b, n); },
-          [](CSharpenLineFilter* y) { y->Free(); });
-    }
-    case kFilterMirror: {
-      auto st = std::make_shared<MirrorState>();
-      MirrorInit(st.get(), kind);
-      return StageOf<MirrorState>(
-          st,
-          [](MirrorState* m, uint8_t* b, size_t n, int lb) {
-            MirrorRows(m, b, n, static_cast<size_t>(lb));
-          },
-          [](MirrorState* m) { MirrorFree(m); });
-    }
-    case kFilterToneCurve: {
-      auto st = std::make_shared<ToneCurveState>();
-      BuildToneCurveTables(st.get(), &GammaSettings, kind, nullptr);
-      return StageOf<ToneCurveState>(
-          st, [](ToneCurveState* t, uint8_t* b, size_t n, int) { ApplyToneCurveRow(t, b, n); });
-    }
-    case kFilterBrightCont: {
-      auto st = std::make_shared<BrightContState>();
-      if (!BrightContInit(st.get(), &BrightContSettings, kind, nullptr)) return nullptr;
-      return StageOf<BrightContState>(
-          st, [](BrightContState* t, uint8_t* b, size_t n, int) { BrightContRows(t, b, n); },
-          [](BrightContState* t) { BrightContFree(t); });
-    }
-    case kFilterBWPoint: {
-      auto st = std::make_shared<BWPointState>();
-      BWPointInit(st.get(), &BWPointSettings, kind, nullptr);
-      return StageOf<BWPointState>(
-          st, [](BWPointState* t, uint8_t* b, size_t n, int) { BWPointRows(t, b, n); });
-    }
-    case kFilterInvert:
-      return std::make_unique<FnStage>(
-          [](uint8_t* b, int count, int lb) { InvertRow(b, static_cast<size_t>(count) * lb); },
-          std::function<void()>());
-    case kFilterThreshold: {
-      auto st = std::make_shared<BWThresholdState>();
-      if (!BWThresholdInit(st.get(), &BWThresholdSettings, width,
-                           static_cast<size_t>(ScanPipeline::kLinesPerBlock) * width))
-        return nullptr;
-      return StageOf<BWThresholdState>(
-          st,
-          [](BWThresholdState* t, uint8_t* b, size_t n, int lb) {
-            BWThresholdRows(t, b, n, static_cast<size_t>(lb));
-          },
-          [](BWThresholdState* t) { BWThresholdFree(t); });
-    }
-    case kFilterDespeckle: {
-      auto st = std::make_shared<DespeckleState>();
-      if (!DespeckleInit(st.get(), &DespeckleSettings, width)) return nullptr;
-      return StageOf<DespeckleState>(
-          st, [](DespeckleState* d, uint8_t* b, size_t n, int) { DespeckleRows(d, b, n); },
-          [](DespeckleState* d) { DespeckleFree(d); });
-    }
-  }
-  return nullptr;
 }
 
 bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {

@@ -71,13 +71,12 @@ class ScsiScanControl {
   std::function<std::vector<std::string>(const std::string&)> splitPageNames;
   // Replaces the in-scan filters (tests trace the chain with it); null for a filter that
   // is to be left out.
-  std::function<std::unique_ptr<ScanStage>(InScanFilter)> stageFactory;
+  FilterMaker stageFactory;
   // Passed on to the pipeline.
   std::function<void(const char*)> trace;
 
  private:
   bool Abort(const PlanError& e);
-  std::unique_ptr<ScanStage> MakeStage(InScanFilter f, int32_t kind, int lineBytes);
   void SendTables(const ScanPlan& plan);
 
   CTrennic& scanner_;

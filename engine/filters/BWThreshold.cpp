@@ -269,3 +269,9 @@ int64_t BWThresholdFlush(BWThresholdState* state, uint8_t* out, size_t outLength
       [state, W](uint8_t* line, size_t len) { BWThresholdRows(state, line, len, W); },
       [W](uint8_t* line) { std::memset(line, 0, W); }, state->fed, delay, W, out, outLength);
 }
+
+int orb::ThresholdPrimingLines(const orb::BWThresholdRecord& t) {
+  if (t.ThresholdingType == 1) return std::max(0, t.AdaptiveWindowSize / 2);
+  if (t.ThresholdingType == 2 && t.DiffusionHybrid) return std::max(0, t.AdaptiveWindowSize / 4);
+  return 0;
+}

@@ -62,6 +62,10 @@ int BWThresholdDelay(const BWThresholdState* state);
 int64_t BWThresholdFlush(BWThresholdState* state, uint8_t* out, size_t outLength);
 
 namespace orb {
+// The lines a save, the bilevel display or the batch engine read and pass through a
+// converter before their first output line: AdaptiveWindowSize / 2 for the adaptive type,
+// AdaptiveWindowSize / 4 for error diffusion with the hybrid, else 0.
+int ThresholdPrimingLines(const BWThresholdRecord& settings);
 // An odd window of at least 3: an even value is raised by 1.
 int OddWindow(int window);
 }  // namespace orb

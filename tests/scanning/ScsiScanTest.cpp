@@ -318,24 +318,24 @@ TEST_F(ScsiScan, FilterOrderTracedThroughFakeFilters) {
     std::lock_guard<std::mutex> lock(m);
     trace.push_back(what);
   };
-  struct Named final : ScanStage {
+  struct Named final : LineFilter {
     std::string name;
     std::function<void(const std::string&)> add;
-    void Process(uint8_t*, int, int) override { add(name); }
+    void Process(uint8_t*, size_t) override { add(name); }
   };
-  control_->stageFactory = [&](InScanFilter f) -> std::unique_ptr<ScanStage> {
+  control_->stageFactory = [&](FilterKind f) -> std::unique_ptr<LineFilter> {
     auto s = std::make_unique<Named>();
     s->add = add;
     switch (f) {
-      case kFilterNoiseRemoval: s->name = "noise"; break;
-      case kFilterSharpen: s->name = "sharpen"; break;
-      case kFilterMirror: s->name = "mirror"; break;
-      case kFilterToneCurve: s->name = "tone"; break;
-      case kFilterBrightCont: s->name = "brightcont"; break;
-      case kFilterBWPoint: s->name = "bwpoint"; break;
-      case kFilterInvert: s->name = "invert"; break;
-      case kFilterThreshold: s->name = "threshold"; break;
-      case kFilterDespeckle: s->name = "despeckle"; break;
+      case FilterKind::NoiseRemoval: s->name = "noise"; break;
+      case FilterKind::Sharpen: s->name = "sharpen"; break;
+      case FilterKind::Mirror: s->name = "mirror"; break;
+      case FilterKind::ToneCurve: s->name = "tone"; break;
+      case FilterKind::BrightCont: s->name = "brightcont"; break;
+      case FilterKind::BWPoint: s->name = "bwpoint"; break;
+      case FilterKind::Invert: s->name = "invert"; break;
+      case FilterKind::Threshold: s->name = "threshold"; break;
+      case FilterKind::Despeckle: s->name = "despeckle"; break;
     }
     return s;
   };
@@ -638,18 +638,18 @@ namespace orb {
 namespace {
 
 // A filter that takes its time, so the reader is always a block ahead of the processor.
-struct SlowStage final : ScanStage {
-  void Process(uint8_t* lines, int count, int lineBytes) override {
+struct SlowStage final : LineFilter {
+  void Process(uint8_t* lines, size_t length) override {
     volatile uint32_t sum = 0;
     for (int round = 0; round < 20; ++round)
-      for (int64_t i = 0; i < int64_t{count} * lineBytes; ++i) sum = sum + lines[i];
+      for (size_t i = 0; i < length; ++i) sum = sum + lines[i];
     std::this_thread::yield();
   }
 };
 
 TEST_F(ScsiScan, HandOverLosesAndOverwritesNoBlock) {
   InvertSettings.enabled = 1;  // one stage, replaced by the slow one
-  control_->stageFactory = [](InScanFilter) { return std::make_unique<SlowStage>(); };
+  control_->stageFactory = [](FilterKind) { return std::make_unique<SlowStage>(); };
   ScanSettings.CustomLength = 900;
   Output(3, 3);
   std::atomic<bool> targetSeenEarly{false};
