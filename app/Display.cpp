@@ -14,12 +14,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
-#include "engine/filters/BWPoint.h"
-#include "engine/filters/BWThreshold.h"
-#include "engine/filters/BrightCont.h"
-#include "engine/filters/NoiseRemoval.h"
-#include "engine/filters/Sharpen.h"
-#include "engine/filters/ToneCurve.h"
+#include "engine/filters/FilterChain.h"
 
 std::atomic<uint16_t> ViewDragMode{0};
 
@@ -582,70 +577,19 @@ namespace {
 
 // ----- previews of the pending tools ---------------------------------------------------
 
-// The point previews (tone curve, brightness/contrast, black/white point) of a record.
-struct PointPreviews {
-  bool tone = false, bright = false, bw = false;
-  ToneCurveState toneState;
-  BrightContState brightState;
-  BWPointState bwState;
-  bool ok = true;
-
-  // `palette`: the palette the previews work on (palette kinds change it, not pixels).
-  PointPreviews(const ImageState& image, PaletteEntry* palette) {
-    const int32_t kind = image.kind;
-    if (image.toneCurvePending) {
-      tone = BuildToneCurveTables(&toneState, &GammaSettings, kind, palette) != nullptr;
-    }
-    if (image.brightnessPending) {
-      bright = BrightContInit(&brightState, &BrightContSettings, kind, palette) != nullptr;
-      if (!bright) ok = false;
-    }
-    if (image.bwPointPending) bw = BWPointInit(&bwState, &BWPointSettings, kind, palette) != nullptr;
-  }
-  ~PointPreviews() {
-    if (bright) BrightContFree(&brightState);
-  }
-  bool any() const { return tone || bright || bw; }
-  void Apply(uint8_t* band, size_t length) {
-    if (tone) ApplyToneCurveRow(&toneState, band, length);
-    if (bright) BrightContRows(&brightState, band, length);
-    if (bw) BWPointRows(&bwState, band, length);
-  }
-};
-
-// Runs a delayed line filter over a whole bitmap and moves its output back in place, so
-// the picture keeps its position.
-template <class RowsFn, class FlushFn>
-void RunDelayed(DisplayImage& img, int delay, RowsFn rows, FlushFn flush) {
-  const size_t stride = img.stride;
-  const size_t h = static_cast<size_t>(img.height);
-  rows(img.pixels.data(), stride * h);
-  if (delay <= 0) return;
-  const size_t d = std::min(static_cast<size_t>(delay), h);
-  std::memmove(img.pixels.data(), img.pixels.data() + d * stride, (h - d) * stride);
-  flush(img.pixels.data() + (h - d) * stride, d * stride);
+// The point previews (tone curve, brightness/contrast, black/white point) pending on a
+// record; `palette`: the palette they remap for the palette kinds (not the pixels).
+FilterChain PointPreviews(const ImageState& image, PaletteEntry* palette) {
+  return BuildFilterChain(ChainPurpose::PointPreview, PendingPointFilters(image), FilterSettings::Current(),
+                          FilterTarget{image.kind, 0, palette});
 }
 
+// The neighbourhood previews over a whole bitmap, each line keeping its place.
 void ApplyNeighbourhoodPreviews(DisplayImage& img, int32_t kind) {
-  const size_t rowBytes = img.stride;
-  if (DescreenSettings.preview) {
-    NoiseRemovalState st;
-    if (NoiseRemovalInit(&st, &DescreenSettings, kind, rowBytes)) {
-      RunDelayed(
-          img, NoiseRemovalDelay(&st), [&](uint8_t* b, size_t n) { NoiseRemovalRows(&st, b, n); },
-          [&](uint8_t* o, size_t n) { NoiseRemovalFlush(&st, o, n); });
-      NoiseRemovalFree(&st);
-    }
-  }
-  if (SharpenSettings.preview) {
-    CSharpenLineFilter f(rowBytes, &SharpenSettings, kind);
-    if (f.ok()) {
-      RunDelayed(
-          img, f.Delay(), [&](uint8_t* b, size_t n) { f.Process(b, n); },
-          [&](uint8_t* o, size_t n) { f.Flush(o, n); });
-      f.Free();
-    }
-  }
+  const FilterSettings settings = FilterSettings::Current();
+  FilterChain chain = BuildFilterChain(ChainPurpose::DetailPreview, DetailPreviewFilters(settings), settings,
+                                       FilterTarget{kind, img.stride});
+  chain.ProcessImage(img.pixels.data(), img.stride, static_cast<size_t>(img.height));
 }
 
 // Hook of the tool pages: the two neighbourhood previews were switched off.
@@ -845,9 +789,9 @@ int RebuildDisplayRgb(ProgressiveDisplay* pd) {
             ChannelStatistics{mn[ch], mx[ch], static_cast<int32_t>(sum[ch] / n)};
       }
     }
-    PointPreviews previews(image, image.palette.data());
-    if (previews.any()) {
-      for (int32_t r = 0; r < third->height; ++r) previews.Apply(third->Row(r), third->stride);
+    FilterChain previews = PointPreviews(image, image.palette.data());
+    if (!previews.Empty()) {
+      for (int32_t r = 0; r < third->height; ++r) previews.Process(third->Row(r), third->stride);
     }
     if (f != 10000 && (DescreenSettings.preview || SharpenSettings.preview)) {
       // These previews need one image pixel a screen pixel.
@@ -872,8 +816,8 @@ int RebuildDisplayIndexed(ProgressiveDisplay* pd) {
   if (!third) return -1;
   image.bitmaps[2] = third;
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
-  PointPreviews previews(image, image.palette.data());
-  if (paletteKind && previews.any()) previews.Apply(nullptr, 0);
+  FilterChain previews = PointPreviews(image, image.palette.data());
+  if (paletteKind && !previews.Empty()) previews.ApplyToPalette();
   const bool classify = ClassPreviewOn(image);
   const uint8_t* lut = image.lookupTable.get();
   if (classify) {
@@ -903,8 +847,8 @@ int RebuildDisplayIndexed(ProgressiveDisplay* pd) {
         d[x] = classify ? classOf[src[c]] : src[c];
       }
     }
-    if (!paletteKind && previews.any()) {
-      for (int32_t r = 0; r < third->height; ++r) previews.Apply(third->Row(r), third->stride);
+    if (!paletteKind && !previews.Empty()) {
+      for (int32_t r = 0; r < third->height; ++r) previews.Process(third->Row(r), third->stride);
     }
     if (image.kind == IK_GREY) ApplyNeighbourhoodPreviews(*third, image.kind);
   }
@@ -1030,9 +974,9 @@ int RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, 
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
   const bool classify = family != Family::BilevelAny && ClassPreviewOn(image);
   std::array<PaletteEntry, 256> palette = image.palette2;
-  std::unique_ptr<PointPreviews> previews;
-  if (family != Family::BilevelAny) previews = std::make_unique<PointPreviews>(image, palette.data());
-  if (family == Family::Indexed && paletteKind && previews && previews->any()) previews->Apply(nullptr, 0);
+  FilterChain previews;
+  if (family != Family::BilevelAny) previews = PointPreviews(image, palette.data());
+  if (family == Family::Indexed && paletteKind && !previews.Empty()) previews.ApplyToPalette();
   const uint8_t* lut = image.lookupTable.get();
   std::array<uint8_t, 256> classOf{};
   if (!colour) {
@@ -1083,8 +1027,8 @@ int RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, 
       (void)bpp;
     }
   }
-  if (previews && previews->any() && (colour || !paletteKind)) {
-    for (int32_t r = 0; r < img->height; ++r) previews->Apply(img->Row(r), img->stride);
+  if (!previews.Empty() && (colour || !paletteKind)) {
+    for (int32_t r = 0; r < img->height; ++r) previews.Process(img->Row(r), img->stride);
   }
   g_magnifierImage = img;
   if (out) *out = img;
@@ -1130,7 +1074,7 @@ int32_t MagnifierSide(const ImageState& image) {
 
 // The sequential pass: the band drawing of `family` fed from the stream line after line.
 // `converter` (bilevel) turns each line to black and white first, `delay` lines late.
-int SequentialPass(ProgressiveDisplay* pd, Family family, BWThresholdState* converter, int delay) {
+int SequentialPass(ProgressiveDisplay* pd, Family family, FilterChain* converter, int delay) {
   ImageState& image = *pd->image;
   LineReader* reader = pd->reader;
   if (!reader->storedOpen && !reader->decodeOpen) OpenReadStream(reader, kReadSequential);
@@ -1143,16 +1087,15 @@ int SequentialPass(ProgressiveDisplay* pd, Family family, BWThresholdState* conv
     return -1;
   }
   const int32_t rows = image.region.bottom - image.region.top;
-  const size_t w = static_cast<size_t>(std::max(image.width, 0));
   for (int i = 0; i < delay && i < rows; ++i) {
     if (ReadLines(reader, line.data(), kReadSequential, 0) != 1) break;
-    BWThresholdRows(converter, line.data(), line.size(), w);
+    if (converter) converter->Process(line.data(), line.size());
   }
   for (int32_t i = delay; i < rows + delay; ++i) {
     PumpMessages();
     if (CancelFlag.load()) break;
     if (i < rows && ReadLines(reader, line.data(), kReadSequential, 0) != 1) break;
-    if (converter) BWThresholdRows(converter, line.data(), line.size(), w);
+    if (converter) converter->Process(line.data(), line.size());
     BandRows(family, line.data(), 1);
   }
   EndBand(family);
@@ -1207,14 +1150,13 @@ int ShowImageIndexed(ProgressiveDisplay* pd) {
 int ShowImageBilevel(ProgressiveDisplay* pd) {
   CancelFlag.store(0);
   ImageState& image = *pd->image;
-  const bool useConverter = (image.state == 0 && (image.thresholdPending || image.linesOneBytePerPixel)) ||
-                            image.kind == IK_BW_SAVED_AS_4;
-  BWThresholdState converter;
-  bool haveConverter = false;
-  if (useConverter) {
+  FilterChain converter;
+  if (ThresholdsOnTheWay(image, image)) {
     const size_t w = static_cast<size_t>(std::max(image.width, 1));
-    haveConverter = BWThresholdInit(&converter, &BWThresholdSettings, w, w) != nullptr;
+    converter = BuildFilterChain(ChainPurpose::Save, FilterSet{FilterKind::Threshold}, FilterSettings::Current(),
+                                 FilterTarget{image.kind, w, nullptr, w});
   }
+  const bool haveConverter = !converter.Empty();
   const Family variant = BilevelGreyDisplay() ? Family::BilevelGrey : Family::BilevelAny;
   int result = 0;
   {
@@ -1226,16 +1168,9 @@ int ShowImageBilevel(ProgressiveDisplay* pd) {
                                                    : RebuildDisplayBilevel(pd);
       result = r < 0 ? -1 : 0;
     } else {
-      int delay = 0;
-      if (haveConverter) {
-        const auto& t = BWThresholdSettings;
-        if (t.ThresholdingType == 1) delay = t.AdaptiveWindowSize / 2;
-        else if (t.ThresholdingType == 2 && t.DiffusionHybrid) delay = t.AdaptiveWindowSize / 4;
-      }
-      result = SequentialPass(pd, variant, haveConverter ? &converter : nullptr, delay);
+      result = SequentialPass(pd, variant, haveConverter ? &converter : nullptr, converter.PrimingLines());
     }
   }
-  if (haveConverter) BWThresholdFree(&converter);
   return CancelFlag.load() ? -1 : result;
 }
 
@@ -1281,9 +1216,9 @@ int PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, Di
   if (!img) return -1;
   std::array<PaletteEntry, 256> palette = image.palette2;
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
-  std::unique_ptr<PointPreviews> previews;
-  if (family != Family::BilevelAny) previews = std::make_unique<PointPreviews>(image, palette.data());
-  if (!colour && paletteKind && previews && previews->any()) previews->Apply(nullptr, 0);
+  FilterChain previews;
+  if (family != Family::BilevelAny) previews = PointPreviews(image, palette.data());
+  if (!colour && paletteKind && !previews.Empty()) previews.ApplyToPalette();
   if (!colour) {
     for (size_t i = 0; i < 256; ++i) {
       img->colours[i] = ColourBytes{static_cast<uint8_t>(palette[i].red & 0xFF),
@@ -1309,8 +1244,8 @@ int PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, Di
       }
     }
   }
-  if (previews && previews->any() && (colour || !paletteKind)) {
-    for (int32_t r = 0; r < img->height; ++r) previews->Apply(img->Row(r), img->stride);
+  if (!previews.Empty() && (colour || !paletteKind)) {
+    for (int32_t r = 0; r < img->height; ++r) previews.Process(img->Row(r), img->stride);
   }
   if (out) *out = img;
   return CancelFlag.load() ? -1 : 0;

@@ -20,10 +20,7 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/SharedRoutines.h"
 #include "engine/ToolSettings.h"
-#include "engine/filters/BWPoint.h"
-#include "engine/filters/BWThreshold.h"
-#include "engine/filters/BrightCont.h"
-#include "engine/filters/ToneCurve.h"
+#include "engine/filters/FilterChain.h"
 #include "platform/Files.h"
 
 namespace orb {
@@ -188,17 +185,6 @@ bool CloseAsks(const ImageState& f, const ImageState& w, bool discardChanges) {
   return (w.edited || &w != &f) && w.state != 0 && !discardChanges;
 }
 
-int ThresholdLag() {
-  const auto& t = BWThresholdSettings;
-  if (t.ThresholdingType == 1) return std::max(0, t.AdaptiveWindowSize / 2);
-  if (t.ThresholdingType == 2 && t.DiffusionHybrid) return std::max(0, t.AdaptiveWindowSize / 4);
-  return 0;
-}
-
-bool SaveRunsThreshold(const ImageState& f, const ImageState& w) {
-  return (f.state == 0 && (w.thresholdPending || w.linesOneBytePerPixel)) || w.kind == IK_BW_SAVED_AS_4;
-}
-
 bool IsSameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   struct stat sa {}, sb {};
@@ -259,27 +245,23 @@ std::string MainWindowTitle(const std::string& appTitle, const std::string& docu
 
 namespace {
 
-// Pending filters of a save or copy, created in their order.
-struct SaveFilters {
-  bool threshold = false, tone = false, bright = false, bw = false;
-  BWThresholdState thresholdState;
-  ToneCurveState toneState;
-  BrightContState brightState;
-  BWPointState bwState;
-  std::array<PaletteEntry, 256> palette{};
-
-  bool any() const { return threshold || tone || bright || bw; }
-  ~SaveFilters() {
-    if (threshold) BWThresholdFree(&thresholdState);
-    if (bright) BrightContFree(&brightState);
+// The pending filters of a save or copy of `w`: the threshold on the way out, and the
+// point filters of the tools still pending unless the output keeps a palette.
+FilterChain PendingSaveFilters(const ImageState* fileImage, const ImageState& w, const ImageState& n,
+                               std::array<PaletteEntry, 256>& palette) {
+  FilterSet on;
+  if (fileImage && ThresholdsOnTheWay(*fileImage, w)) on.Add(FilterKind::Threshold);
+  if (n.kind != IK_PALETTE256 && n.kind != IK_PALETTE16) {
+    palette = w.palette;
+    FilterSet point = PendingPointFilters(w);
+    for (FilterKind k : {FilterKind::ToneCurve, FilterKind::BrightCont, FilterKind::BWPoint})
+      if (point.Has(k)) on.Add(k);
   }
-  void Apply(uint8_t* line, size_t length, size_t width) {
-    if (threshold) BWThresholdRows(&thresholdState, line, length, width);
-    if (tone) ApplyToneCurveRow(&toneState, line, length);
-    if (bright) BrightContRows(&brightState, line, length);
-    if (bw) BWPointRows(&bwState, line, length);
-  }
-};
+  // The converter works on pixels: a width, never less than one.
+  const size_t width = static_cast<size_t>(std::max(w.width, 1));
+  return BuildFilterChain(ChainPurpose::Save, on, FilterSettings::Current(),
+                          FilterTarget{w.kind, width, palette.data(), width});
+}
 
 }  // namespace
 
@@ -314,7 +296,8 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
   LineReader reader(w);
   const int opened = OpenReadStream(&reader, kReadSequential);
   std::vector<uint8_t> line;
-  SaveFilters filters;
+  FilterChain filters;
+  std::array<PaletteEntry, 256> palette{};
   LineWriter writer(n);
   SaveResult result = SaveResult::Saved;
   try {
@@ -325,26 +308,10 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
   if (result == SaveResult::Saved && opened != kReadOpenOk) result = SaveResult::Failed;
   if (result == SaveResult::Saved && OpenScanOutput(&writer) != 0) result = SaveResult::Failed;
   int lag = 0;
-  const size_t width = static_cast<size_t>(std::max(w->width, 0));
   if (result == SaveResult::Saved) {
-    if (fileImage && SaveRunsThreshold(*fileImage, *w)) {
-      filters.threshold = BWThresholdInit(&filters.thresholdState, &BWThresholdSettings, std::max<size_t>(width, 1),
-                                          std::max<size_t>(width, 1)) != nullptr;
-      if (filters.threshold) lag = ThresholdLag();
-    }
-    if (n->kind != IK_PALETTE256 && n->kind != IK_PALETTE16) {
-      filters.palette = w->palette;
-      if (w->toneCurvePending) {
-        filters.tone = BuildToneCurveTables(&filters.toneState, &GammaSettings, w->kind, filters.palette.data()) != nullptr;
-      }
-      if (w->brightnessPending) {
-        filters.bright = BrightContInit(&filters.brightState, &BrightContSettings, w->kind, filters.palette.data()) != nullptr;
-      }
-      if (w->bwPointPending) {
-        filters.bw = BWPointInit(&filters.bwState, &BWPointSettings, w->kind, filters.palette.data()) != nullptr;
-      }
-    }
-    if (filtersApplied) *filtersApplied = filters.any();
+    filters = PendingSaveFilters(fileImage, *w, *n, palette);
+    lag = filters.PrimingLines();
+    if (filtersApplied) *filtersApplied = !filters.Empty();
 
     std::unique_ptr<ProgressReporter> bar = progress ? progress(kMsgSaving, w->height) : nullptr;
     const int32_t height = n->height;
@@ -353,7 +320,7 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
     for (int i = 0; i < lag && read < height; ++i) {
       if (ReadLines(&reader, line.data(), kReadSequential, 0) != 1) break;
       ++read;
-      BWThresholdRows(&filters.thresholdState, line.data(), line.size(), width);
+      filters.Process(line.data(), line.size());
     }
     for (int32_t i = lag; i < height + lag; ++i) {
       PumpMessages();
@@ -368,7 +335,7 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
         }
         ++read;
       }
-      filters.Apply(line.data(), line.size(), width);
+      filters.Process(line.data(), line.size());
       if (WriteScanLines(&writer, line.data(), static_cast<int64_t>(line.size())) != 0) {
         result = CancelFlag.load() ? SaveResult::Cancelled : SaveResult::Failed;
         break;

@@ -64,11 +64,6 @@ SavePlan PlanSave(const ImageState& fileImage, const ImageState& working, bool s
 // it is not a new scan (state 0), and the user did not discard the changes.
 bool CloseAsks(const ImageState& fileImage, const ImageState& working, bool discardChanges);
 
-// Lines the threshold filter reads ahead before its first output line.
-int ThresholdLag();
-// Whether a save or copy of `working` runs the threshold filter.
-bool SaveRunsThreshold(const ImageState& fileImage, const ImageState& working);
-
 // Same file by identity (device and inode); a path that does not exist is the same only
 // when the two paths are equal after making them absolute.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -9,6 +9,7 @@
 #include "engine/ImageState.h"
 #include "engine/filters/BWPoint.h"
 #include "engine/filters/BWThreshold.h"
+#include "engine/filters/FilterChain.h"
 #include "engine/filters/BrightCont.h"
 #include "engine/filters/SpotRemoval.h"
 #include "engine/filters/Invert.h"
@@ -192,6 +193,57 @@ void BM_Despeckle(benchmark::State& st, bool halftone) {
   });
 }
 
+// The scan's whole tone chain on RGB bands: through the chain builder's contract, and wired
+// by hand from the trios as the scan did before, to show what the contract costs.
+orb::FilterSettings ToneChainSettings() {
+  orb::FilterSettings fs;
+  fs.noise.Level = 1;
+  fs.sharpen.Level = 3;
+  fs.toneCurve = ToneCurveDefaults;
+  fs.toneCurve.curves[0][1] = {86, 120};
+  fs.brightCont.Brightness = 10;
+  fs.brightCont.Contrast = 30;
+  fs.bwPoint.White = 220;
+  fs.bwPoint.Black = 50;
+  return fs;
+}
+
+void BM_ToneChain(benchmark::State& st, bool contract) {
+  orb::FilterSettings fs = ToneChainSettings();
+  using K = orb::FilterKind;
+  const orb::FilterSet all{K::NoiseRemoval, K::Sharpen, K::Mirror, K::ToneCurve, K::BrightCont, K::BWPoint, K::Invert};
+  RunPasses(st, Rgb(), [&](uint8_t* d, size_t W) {
+    if (contract) {
+      orb::FilterChain chain = orb::BuildFilterChain(orb::ChainPurpose::ScanTone, all, fs, {IK_RGB, W});
+      ForBands(d, W, [&](uint8_t* b, size_t n) { chain.Process(b, n); });
+      return;
+    }
+    NoiseRemovalState nr;
+    NoiseRemovalInit(&nr, &fs.noise, IK_RGB, W);
+    CSharpenLineFilter sh(W, &fs.sharpen, IK_RGB);
+    MirrorState mi;
+    MirrorInit(&mi, IK_RGB);
+    ToneCurveState tc;
+    BuildToneCurveTables(&tc, &fs.toneCurve, IK_RGB, nullptr);
+    BrightContState bc;
+    BrightContInit(&bc, &fs.brightCont, IK_RGB, nullptr);
+    BWPointState bw;
+    BWPointInit(&bw, &fs.bwPoint, IK_RGB, nullptr);
+    ForBands(d, W, [&](uint8_t* b, size_t n) {
+      NoiseRemovalRows(&nr, b, n);
+      sh.Process(b, n);
+      MirrorRows(&mi, b, n, W);
+      ApplyToneCurveRow(&tc, b, n);
+      BrightContRows(&bc, b, n);
+      BWPointRows(&bw, b, n);
+      InvertRow(b, n);
+    });
+    NoiseRemovalFree(&nr);
+    sh.Free();
+    BrightContFree(&bc);
+  });
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_BrightCont, grey, IK_GREY)->Unit(benchmark::kMillisecond);
@@ -213,3 +265,5 @@ BENCHMARK_CAPTURE(BM_Threshold, diffusion, 2, false)->Unit(benchmark::kMilliseco
 BENCHMARK_CAPTURE(BM_Threshold, hybrid, 2, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Despeckle, document, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Despeckle, halftone, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ToneChain, trios, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ToneChain, contract, true)->Unit(benchmark::kMillisecond);

@@ -10,6 +10,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
+#include "engine/filters/BWThreshold.h"
 #include "tests/common/TestUtil.h"
 #include "tests/app/doc_test_util.h"
 
@@ -296,7 +297,7 @@ TEST_F(DocSave, ThresholdOnAScanReadsAheadAndWritesEveryLine) {
   const auto saved = BWThresholdSettings;
   BWThresholdSettings.ThresholdingType = 1;
   BWThresholdSettings.AdaptiveWindowSize = 25;
-  EXPECT_EQ(orb::ThresholdLag(), 12);
+  EXPECT_EQ(orb::ThresholdPrimingLines(BWThresholdSettings), 12);
   doc.fileImage()->state = 0;
   doc.working()->kind = IK_BW_SAVED_AS_4;
   ASSERT_EQ(doc.WriteCopy(OF_TIFF, Path("bw.tif"), nullptr), orb::SaveResult::Saved);
