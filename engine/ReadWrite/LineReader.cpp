@@ -13,7 +13,6 @@
 #include "engine/ReadWrite/StreamFiles.h"
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/Settings.h"
-#include "engine/ToolSettings.h"
 #include "platform/Files.h"
 
 namespace {
@@ -65,10 +64,10 @@ bool NeedsUnpacking(const ImageState& image) {
 std::string StoredPath(const ImageState& image) {
   if (image.sourceForm == 0) return image.sourcePath;
   // A scanned black and white image thresholded by the scan is read from the output file
-  // the scan wrote, not from its grey raw file.
+  // the scan wrote, not from its grey raw file. The version says so itself: what the
+  // threshold tool is set to now does not tell how an image was scanned.
   if (image.state == 0 && (image.kind == IK_BW || image.kind == IK_BW_FROM_GREEN) &&
-      !image.linesOneBytePerPixel &&
-      (BWThresholdSettings.SoftwareThreshold != 0 || BWThresholdSettings.ThresholdingType == 2)) {
+      !image.linesOneBytePerPixel && image.thresholdDuringScan) {
     return image.sourcePath;
   }
   return image.rawPath;

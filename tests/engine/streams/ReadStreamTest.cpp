@@ -164,8 +164,10 @@ TEST(StoredRead, AScannedBilevelImageThresholdedByTheScanIsReadFromItsOutputFile
   const auto saved = BWThresholdSettings;
   std::vector<uint8_t> got(8);
   for (int thresholdOn : {1, 0}) {
-    BWThresholdSettings.SoftwareThreshold = static_cast<uint8_t>(thresholdOn);
-    BWThresholdSettings.ThresholdingType = 0;
+    img->thresholdDuringScan = static_cast<uint8_t>(thresholdOn);
+    // The threshold tool as set now (the opposite) does not choose the file.
+    BWThresholdSettings.SoftwareThreshold = static_cast<uint8_t>(!thresholdOn);
+    BWThresholdSettings.ThresholdingType = thresholdOn ? 0 : 2;
     LineReader r(img);
     ASSERT_EQ(OpenReadStream(&r, kReadSequential), kReadOpenOk);
     ASSERT_EQ(ReadLines(&r, got.data(), kReadSequential, 0), 1);
