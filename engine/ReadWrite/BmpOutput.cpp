@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/ImageState.h"
+#include "engine/ReadWrite/LineWriter.h"
 #include "engine/ReadWrite/StreamFiles.h"
 #include "platform/Bytes.h"
 
@@ -157,8 +158,8 @@ int SaveScanAsBmp(const ImageState& image, const std::string& stagingPath, std::
   orb::PutU16LE(info + 14, static_cast<uint16_t>(layout.bitsPerPixel));
   orb::PutU32LE(info + 16, 0);
   orb::PutU32LE(info + 20, 0);
-  orb::PutI32LE(info + 24, static_cast<int32_t>(image.xDpi * 39.37));
-  orb::PutI32LE(info + 28, static_cast<int32_t>(image.yDpi * 39.37));
+  orb::PutI32LE(info + 24, orb::PixelsPerMetre(image.xDpi));
+  orb::PutI32LE(info + 28, orb::PixelsPerMetre(image.yDpi));
   uint8_t* table = &head[54];
   for (uint32_t i = 0; i < layout.tableEntries; ++i) {
     uint8_t* e = table + 4 * i;

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstring>
 
 #include "engine/EngineHost.h"
@@ -115,7 +117,7 @@ int StartImageOutput(LineWriter* writer) {
     ctx.colors[i].rgbGreen = static_cast<uint8_t>(image.palette[i].green & 0xFF);
     ctx.colors[i].rgbRed = static_cast<uint8_t>(image.palette[i].red & 0xFF);
   }
-  const auto ppm = static_cast<int32_t>(image.xDpi * 39.37);
+  const int32_t ppm = orb::PixelsPerMetre(image.xDpi);
   ctx.header.biXPelsPerMeter = ppm;
   ctx.header.biYPelsPerMeter = ppm;
   if (!texts.copyright.empty()) IM_TiffSetCopyright(texts.copyright.c_str());
@@ -249,6 +251,13 @@ bool CheckJpegSizeLimit(uint32_t outputFormat, int32_t* dimension, bool showMess
 }
 
 namespace orb {
+
+int32_t PixelsPerMetre(int32_t dpi) {
+  const double ppm = std::trunc(static_cast<double>(dpi) * 39.37);
+  constexpr double kMax = std::numeric_limits<int32_t>::max();
+  constexpr double kMin = std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(std::clamp(ppm, kMin, kMax));
+}
 
 int32_t WrittenLineBytes(const ImageState& image) {
   const int64_t slw = std::max(image.storedLineWidth, 0);

@@ -97,6 +97,10 @@ inline constexpr int32_t kJpegClampedSide = 32760;
 // Bytes of one line handed to the library by a write stream.
 int32_t WrittenLineBytes(const ImageState& image);
 
+// trunc(dpi x 39.37), held within 32 bits: a damaged file's resolution must not overflow
+// the headers' 32-bit field.
+int32_t PixelsPerMetre(int32_t dpi);
+
 // The TIFF output texts (colour profile path, copyright, artist), from the settings.
 struct TiffTexts {
   std::string iccProfile;

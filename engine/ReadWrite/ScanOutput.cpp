@@ -56,8 +56,8 @@ std::vector<uint8_t> BuildBitmapInfo(const ImageState& image) {
   orb::PutI32LE(&info[8], image.height);
   orb::PutU16LE(&info[12], 1);
   orb::PutU16LE(&info[14], bits);
-  orb::PutI32LE(&info[24], static_cast<int32_t>(image.xDpi * 39.37));
-  orb::PutI32LE(&info[28], static_cast<int32_t>(image.yDpi * 39.37));
+  orb::PutI32LE(&info[24], orb::PixelsPerMetre(image.xDpi));
+  orb::PutI32LE(&info[28], orb::PixelsPerMetre(image.yDpi));
   uint8_t* table = &info[kInfoHeaderBytes];
   for (size_t i = 0; i < entries; ++i) {
     table[4 * i] = static_cast<uint8_t>(image.palette[i].blue & 0xFF);
@@ -87,12 +87,12 @@ int ScanLinesCallback(void* user, uint8_t* dest, int /*row*/, int bytes) {
   const size_t slw = static_cast<size_t>(image.storedLineWidth);
   const size_t n = bytes > 0 ? static_cast<size_t>(bytes) : 0;
   const uint8_t* src = w->bufferA.data() + static_cast<size_t>(w->lineCount) * slw;
-  // The library asks for the packed row of 1-bit and 4-bit images; a library that takes
-  // such rows one byte a pixel (n covers the whole line) gets them as they are.
-  if (IsBilevelKind(image.kind) && n < slw) {
+  // The library asks for rows in its header's layout: packed at 1 and 4 bits, in every
+  // format (BMP included).
+  if (IsBilevelKind(image.kind)) {
     std::memset(dest, 0, n);
     orb::PackNonZeroBits(src, std::min(slw, n * 8), dest);
-  } else if (image.kind == IK_PALETTE16 && n < slw) {
+  } else if (image.kind == IK_PALETTE16) {
     std::memset(dest, 0, n);
     orb::PackNibbles(src, std::min(slw, n * 2), dest);
   } else {

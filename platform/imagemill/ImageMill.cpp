@@ -218,33 +218,16 @@ IM_EXPORT int IM_WriteByCallback(int fd, uint32_t format, IM_LINESCALLBACK lines
       writer->Finish(false);
       return rc;
     }
-    // BMP output of 1- and 4-bit images takes its rows one byte a pixel (the form the
-    // program's scan bands already have) and packs them here.
-    const bool unpacked = (format & 0xFFFF) == 6 && (d.bitsPerPixel == 1 || d.bitsPerPixel == 4);
+    // Rows are asked in the header's layout whatever the format: packed at 1 and 4 bits.
     const size_t rowBytes = d.RowBytes();
-    const size_t askBytes = unpacked ? static_cast<size_t>(d.width) + (d.bitsPerPixel == 4 ? (d.width & 1) : 0)
-                                     : rowBytes;
-    std::vector<uint8_t> ask(askBytes);
-    std::vector<uint8_t> packed(unpacked ? rowBytes : 0);
+    std::vector<uint8_t> ask(rowBytes);
     for (int32_t y = 0; y < d.height; ++y) {
       std::fill(ask.begin(), ask.end(), 0);
-      if (lines(user, ask.data(), y, static_cast<int>(askBytes)) < 0) {
+      if (lines(user, ask.data(), y, static_cast<int>(rowBytes)) < 0) {
         writer->Finish(false);
         return IM_STOPPED;
       }
       const uint8_t* row = ask.data();
-      if (unpacked) {
-        std::fill(packed.begin(), packed.end(), 0);
-        for (int32_t x = 0; x < d.width; ++x) {
-          const uint8_t v = ask[static_cast<size_t>(x)];
-          if (d.bitsPerPixel == 1) {
-            if (v) packed[static_cast<size_t>(x) >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-          } else {
-            packed[static_cast<size_t>(x) >> 1] |= static_cast<uint8_t>((v & 15) << ((x & 1) ? 0 : 4));
-          }
-        }
-        row = packed.data();
-      }
       if (int rc = writer->Row(row); rc != IM_OK) {
         writer->Finish(false);
         return rc;

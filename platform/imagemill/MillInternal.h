@@ -114,7 +114,12 @@ bool IsGreyRamp(const std::vector<IM_RGBQUAD>& colors);
 // For a 1-bit image: true when entry 0 is brighter than entry 1 (set bits are dark).
 bool OneBitSetIsDark(const std::vector<IM_RGBQUAD>& colors);
 
-inline int32_t DpiToPpm(double dpi) { return static_cast<int32_t>(dpi * 39.37 + 0.5); }
+// Held within 32 bits: a damaged file's resolution must not overflow the conversion.
+inline int32_t DpiToPpm(double dpi) {
+  const double ppm = dpi * 39.37 + 0.5;
+  if (!(ppm >= 0)) return 0;  // negative or not a number
+  return ppm >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(ppm);
+}
 inline double PpmToDpi(int32_t ppm) { return ppm / 39.37; }
 
 // Sanity limits on a described image; IM_OK or an error code.

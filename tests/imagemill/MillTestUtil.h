@@ -141,7 +141,6 @@ class TempDir {
 
 struct WriteCtx {
   const Image* im;
-  bool unpacked = false;  // BMP: 1- and 4-bit rows one byte a pixel
   int stopHeader = 0;
   int stopAtRow = -1;
   int rowsAsked = 0;
@@ -163,16 +162,7 @@ inline int WriteLinesCb(void* user, uint8_t* line, int row, int bytes) {
   ++c->rowsAsked;
   c->lastBytes = bytes;
   const auto& src = c->im->rows[static_cast<size_t>(row)];
-  if (c->unpacked) {
-    const int bpp = c->im->h.biBitCount;
-    for (int x = 0; x < bytes; ++x) {
-      if (x >= c->im->h.biWidth) { line[x] = 0; continue; }
-      line[x] = bpp == 1 ? (((src[x >> 3] >> (7 - (x & 7))) & 1) ? 255 : 0)
-                         : uint8_t((src[x >> 1] >> ((x & 1) ? 0 : 4)) & 15);
-    }
-  } else {
-    std::memcpy(line, src.data(), std::min<size_t>(static_cast<size_t>(bytes), src.size()));
-  }
+  std::memcpy(line, src.data(), std::min<size_t>(static_cast<size_t>(bytes), src.size()));
   return 0;
 }
 
@@ -182,7 +172,6 @@ inline int WriteImage(const std::string& path, uint32_t format, const Image& im,
   WriteCtx local{&im};
   WriteCtx& ctx = ctxOut ? *ctxOut : local;
   ctx.im = &im;
-  ctx.unpacked = (format & 0xFFFF) == 6 && (im.h.biBitCount == 1 || im.h.biBitCount == 4);
   const int fd = OpenNew(path);
   if (fd < 0) return -100;
   const int rc = IM_WriteByCallback(fd, format, WriteLinesCb, WriteHeaderCb, &ctx);
