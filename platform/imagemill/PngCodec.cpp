@@ -47,14 +47,28 @@ struct PngReadState {
   std::vector<uint8_t> out;    // in the library's layout
   std::vector<uint8_t> whole;  // interlaced images only
   bool repackNibbles = false;
+  int alphaChannels = 0;  // 2 (grey, alpha) or 4 (RGBA) when transparency is composited
   ~PngReadState() {
     if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
   }
 };
 
+// A scanned document lies on white paper: what is transparent shows white.
+inline uint8_t OverWhite(uint32_t v, uint32_t a) {
+  return static_cast<uint8_t>((v * a + 255 * (255 - a) + 127) / 255);
+}
+
 int Emit(PngReadState& st, ReadSink& sink, uint8_t* src, int32_t y) {
   uint8_t* o = src;
-  if (st.repackNibbles) {
+  if (st.alphaChannels) {
+    const size_t colours = static_cast<size_t>(st.alphaChannels - 1);
+    const size_t n = static_cast<size_t>(st.desc.width);
+    for (size_t x = 0; x < n; ++x) {
+      const uint8_t* p = src + x * (colours + 1);
+      for (size_t c = 0; c < colours; ++c) st.out[x * colours + c] = OverWhite(p[c], p[colours]);
+    }
+    o = st.out.data();
+  } else if (st.repackNibbles) {
     std::fill(st.out.begin(), st.out.end(), 0);
     for (int32_t x = 0; x < st.desc.width; ++x)
       st.out[static_cast<size_t>(x) >> 1] |= static_cast<uint8_t>((src[x] & 15) << ((x & 1) ? 0 : 4));
@@ -79,7 +93,15 @@ int DecodePng(PngReadState& st, ReadSink& sink) {
   d.width = static_cast<int32_t>(w);
   d.height = static_cast<int32_t>(h);
   if (depth == 16) png_set_scale_16(png);  // rounded, not cut
-  if (color & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+  const bool keyed = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (keyed && color != PNG_COLOR_TYPE_PALETTE) {
+    // A transparent colour key becomes an alpha channel, composited below.
+    png_set_tRNS_to_alpha(png);
+    if (depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    color |= PNG_COLOR_MASK_ALPHA;
+    depth = 8;
+  }
+  if (color & PNG_COLOR_MASK_ALPHA) st.alphaChannels = (color & PNG_COLOR_MASK_COLOR) ? 4 : 2;
   switch (color) {
     case PNG_COLOR_TYPE_PALETTE: {
       png_colorp pal = nullptr;
@@ -96,8 +118,14 @@ int DecodePng(PngReadState& st, ReadSink& sink) {
           st.repackNibbles = true;
         }
       }
-      for (int i = 0; i < n && static_cast<size_t>(i) < d.colors.size(); ++i)
-        d.colors[static_cast<size_t>(i)] = IM_RGBQUAD{pal[i].blue, pal[i].green, pal[i].red, 0};
+      png_bytep alpha = nullptr;
+      int alphas = 0;
+      if (keyed) png_get_tRNS(png, info, &alpha, &alphas, nullptr);
+      for (int i = 0; i < n && static_cast<size_t>(i) < d.colors.size(); ++i) {
+        const uint32_t a = alpha && i < alphas ? alpha[i] : 255;
+        d.colors[static_cast<size_t>(i)] =
+            IM_RGBQUAD{OverWhite(pal[i].blue, a), OverWhite(pal[i].green, a), OverWhite(pal[i].red, a), 0};
+      }
       break;
     }
     case PNG_COLOR_TYPE_GRAY:
