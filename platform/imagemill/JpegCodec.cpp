@@ -111,9 +111,22 @@ struct JpegReadState {
   ErrorMgr err;
   FdSource* src = nullptr;
   std::vector<uint8_t> row;
+  std::vector<uint8_t> cmykRow;  // CMYK files: the decoded row before it becomes RGB
   bool created = false;
   ImageDesc desc;
 };
+
+// CMYK ink to RGB light: each channel is what its ink and the black ink leave of white.
+// Files with an Adobe marker store the inks inverted (0 is full ink), as Adobe writes them.
+void CmykToRgb(const uint8_t* cmyk, uint8_t* rgb, size_t pixels, bool inverted) {
+  for (size_t x = 0; x < pixels; ++x, cmyk += 4, rgb += 3) {
+    const uint32_t k = inverted ? cmyk[3] : 255u - cmyk[3];
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t v = inverted ? cmyk[c] : 255u - cmyk[c];
+      rgb[c] = static_cast<uint8_t>((v * k + 127) / 255);
+    }
+  }
+}
 
 int DecodeJpeg(JpegReadState& st, int fd, uint64_t offset, uint64_t end, ReadSink& sink,
                const ImageDesc* override) {
@@ -146,8 +159,9 @@ int DecodeJpeg(JpegReadState& st, int fd, uint64_t offset, uint64_t end, ReadSin
       break;
     case JCS_CMYK:
     case JCS_YCCK:
+      // Read as CMYK (libjpeg turns YCCK into CMYK) and handed out as RGB.
       st.cinfo.out_color_space = JCS_CMYK;
-      d.bitsPerPixel = 32;
+      d.bitsPerPixel = 24;
       break;
     default:
       st.cinfo.out_color_space = JCS_RGB;
@@ -174,15 +188,20 @@ int DecodeJpeg(JpegReadState& st, int fd, uint64_t offset, uint64_t end, ReadSin
   if (int rc = CheckDesc(d); rc != IM_OK) return rc;
   if (int rc = sink.Header(d); rc != IM_OK) return rc;
   jpeg_start_decompress(&st.cinfo);
+  const bool cmyk = st.cinfo.out_color_space == JCS_CMYK;
+  const int components = cmyk ? 4 : d.bitsPerPixel / 8;
   if (static_cast<int32_t>(st.cinfo.output_width) != d.width ||
       static_cast<int32_t>(st.cinfo.output_height) != d.height ||
-      static_cast<int>(st.cinfo.output_components) * 8 != d.bitsPerPixel)
+      static_cast<int>(st.cinfo.output_components) != components)
     return IM_ERR_CORRUPT;
   st.row.resize(d.RowBytes());
+  if (cmyk) st.cmykRow.resize(static_cast<size_t>(d.width) * 4);
+  const bool inverted = st.cinfo.saw_Adobe_marker != 0;
   while (st.cinfo.output_scanline < st.cinfo.output_height) {
-    JSAMPROW p = st.row.data();
+    JSAMPROW p = cmyk ? st.cmykRow.data() : st.row.data();
     const int32_t y = static_cast<int32_t>(st.cinfo.output_scanline);
     if (jpeg_read_scanlines(&st.cinfo, &p, 1) != 1) return IM_ERR_CORRUPT;
+    if (cmyk) CmykToRgb(st.cmykRow.data(), st.row.data(), static_cast<size_t>(d.width), inverted);
     if (int rc = sink.Row(st.row.data(), y, st.row.size()); rc != IM_OK) return rc;
   }
   jpeg_finish_decompress(&st.cinfo);
