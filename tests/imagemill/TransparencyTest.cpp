@@ -8,7 +8,7 @@ using namespace milltest;
 
 namespace {
 
-struct PngSpec {
+struct PngFixture {
   const char* name;
   int colorType;
   int depth;
@@ -18,7 +18,7 @@ struct PngSpec {
   bool colourKey = false;          // grey/RGB tRNS: the first pixel's value is transparent
 };
 
-bool WritePng(const std::string& path, const PngSpec& s) {
+bool WritePng(const std::string& path, const PngFixture& s) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -53,7 +53,7 @@ bool WritePng(const std::string& path, const PngSpec& s) {
 TEST(PngTransparency, TransparentPixelsAreCompositedOntoWhite) {
   if (!HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
   TempDir dir;
-  const std::vector<PngSpec> specs = {
+  const std::vector<PngFixture> specs = {
       {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8,
        {255, 0, 0, 0, 0, 0, 0, 128, 0, 0, 255, 255, 10, 200, 30, 64,
         0, 0, 0, 0, 40, 50, 60, 255, 255, 255, 255, 1, 100, 100, 100, 200}, {}, {}},
@@ -67,7 +67,7 @@ TEST(PngTransparency, TransparentPixelsAreCompositedOntoWhite) {
       {"rgb_key", PNG_COLOR_TYPE_RGB, 8,
        {5, 6, 7, 1, 2, 3, 5, 6, 7, 250, 0, 0, 0, 0, 0, 5, 6, 7, 5, 6, 8, 9, 9, 9}, {}, {}, true},
   };
-  for (const PngSpec& s : specs) {
+  for (const PngFixture& s : specs) {
     SCOPED_TRACE(s.name);
     const std::string path = dir.File(std::string(s.name) + ".png");
     ASSERT_TRUE(WritePng(path, s));
@@ -92,7 +92,7 @@ TEST(PngTransparency, TransparentPixelsAreCompositedOntoWhite) {
 // The rule itself, at the ends of the range, without any tool.
 TEST(PngTransparency, FullyTransparentIsWhiteAndOpaqueKeepsItsColour) {
   TempDir dir;
-  PngSpec s{"ends", PNG_COLOR_TYPE_RGB_ALPHA, 8,
+  PngFixture s{"ends", PNG_COLOR_TYPE_RGB_ALPHA, 8,
             {0, 0, 0, 0, 12, 34, 56, 255, 0, 0, 0, 0, 12, 34, 56, 255,
              0, 0, 0, 0, 12, 34, 56, 255, 0, 0, 0, 0, 12, 34, 56, 255}, {}, {}};
   const std::string path = dir.File("ends.png");
