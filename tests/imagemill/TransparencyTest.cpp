@@ -53,7 +53,7 @@ bool WritePng(const std::string& path, const PngFixture& s) {
 TEST(PngTransparency, TransparentPixelsAreCompositedOntoWhite) {
   if (!HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
   TempDir dir;
-  const std::vector<PngFixture> specs = {
+  const std::vector<PngFixture> fixtures = {
       {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8,
        {255, 0, 0, 0, 0, 0, 0, 128, 0, 0, 255, 255, 10, 200, 30, 64,
         0, 0, 0, 0, 40, 50, 60, 255, 255, 255, 255, 1, 100, 100, 100, 200}, {}, {}},
@@ -67,7 +67,7 @@ TEST(PngTransparency, TransparentPixelsAreCompositedOntoWhite) {
       {"rgb_key", PNG_COLOR_TYPE_RGB, 8,
        {5, 6, 7, 1, 2, 3, 5, 6, 7, 250, 0, 0, 0, 0, 0, 5, 6, 7, 5, 6, 8, 9, 9, 9}, {}, {}, true},
   };
-  for (const PngFixture& s : specs) {
+  for (const PngFixture& s : fixtures) {
     SCOPED_TRACE(s.name);
     const std::string path = dir.File(std::string(s.name) + ".png");
     ASSERT_TRUE(WritePng(path, s));
