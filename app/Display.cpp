@@ -146,8 +146,8 @@ void PaintDisplayRow(BandDrawState& st, int32_t row) {
 
 bool FittedPaintWanted(bool refreshToo) {
   const uint32_t status = AppStatus.load();
-  if (status & kStatusFittedDisplay) return true;
-  return refreshToo && (status & kStatusViewRefresh);
+  if (HasStatus(status, StatusBit::FittedDisplay)) return true;
+  return refreshToo && HasStatus(status, StatusBit::ViewRefresh);
 }
 
 // Writes image row `src` into display row `d` for the colour and indexed families.
@@ -301,7 +301,7 @@ int StartBand(Family family, ProgressiveDisplay* pd) {
   }
 
   const uint32_t status = AppStatus.load();
-  if ((status & (kStatusScanning | kStatusBusy)) && ThumbnailSurface()) {
+  if ((ScanStateOf(status) == ScanState::Scanning || HasStatus(status, StatusBit::Opening)) && ThumbnailSurface()) {
     st.thumb = ThumbnailSurface();
     Rect tr = st.thumb->ClientRect();
     DisplayFit tf = ComputeDisplayFit(st.width, st.height, tr.Width(), tr.Height(), st.openEnded);
@@ -329,8 +329,9 @@ void BandRows(Family family, const uint8_t* rows, int count) {
   const size_t stride = st.lineBytes;
   if (family == Family::Colour && st.rowCounter >= st.imageHeight) return;
   const uint32_t status = AppStatus.load();
-  const bool fullSize = (status & kStatusFullSize) != 0;
-  const bool thumb = st.thumb && (status & (kStatusScanning | kStatusBusy));
+  const bool fullSize = HasStatus(status, StatusBit::FullSizeDisplay);
+  const bool thumb =
+      st.thumb && (ScanStateOf(status) == ScanState::Scanning || HasStatus(status, StatusBit::Opening));
 
   for (int i = 0; i < count; ++i) {
     const uint8_t* src = rows + stride * static_cast<size_t>(i);
@@ -567,7 +568,7 @@ std::array<ChannelStatistics, 3> LastChannelStatistics() {
 bool BilevelGreyDisplay() { return (MiscSettings.DisplayOption & 0xFF) != 0; }
 
 bool IsOpenEndedScan() {
-  if (!(AppStatus.load() & kStatusScanning)) return false;
+  if (!IsScanning()) return false;
   if (ScanSettings.SizeMode != 0) return false;
   const int32_t len = ScanSettings.CustomLength;
   return len == 0xFFFFFF || len == 0xFFFF || len == 0x7FFF;
@@ -693,7 +694,7 @@ inline size_t CellOf(uint8_t r, uint8_t g, uint8_t b) {
 }
 
 bool ClassPreviewOn(const ImageState& image) {
-  return (AppStatus.load() & kStatusClassPreview) && image.lookupTable;
+  return HasStatus(StatusBit::ClassPreview) && image.lookupTable;
 }
 
 }  // namespace

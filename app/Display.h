@@ -32,12 +32,6 @@ extern std::atomic<uint16_t> ViewDragMode;
 namespace orb {
 
 inline constexpr uint16_t kDragMagnifier = 7;
-// AppStatus bits the display looks at.
-inline constexpr uint32_t kStatusFittedDisplay = 0x10;
-inline constexpr uint32_t kStatusFullSize = 0x20;
-inline constexpr uint32_t kStatusDisplayMask = 0xE0;
-inline constexpr uint32_t kStatusViewRefresh = 0x200;
-inline constexpr uint32_t kStatusClassPreview = 0x200000;
 // Background of the view around the picture (R 255, G 255, B 240).
 inline constexpr uint8_t kViewBackground[3] = {255, 255, 240};
 

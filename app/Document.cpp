@@ -497,11 +497,11 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
     w->rowOrder = 0;
     w->region = PixelRect{0, 0, w->width - 1, w->height - 1};
     if (updateTitle) updateTitle();
-    AppStatus.store((AppStatus.load() & ~kStatusDisplayMask) | kStatusFittedDisplay | kStatusBusy);
+    SetDisplayMode(StatusBit::FittedDisplay, StatusBit::Opening);
     CancelFlag.store(0);
     ProgressiveDisplay display(w);
     const int shown = FinishImageDisplay(&display);
-    AppStatus.fetch_and(~0x1F0u);
+    ClearStatus(StatusBit::DisplayField | StatusBit::Opening);
     if (shown != 0 || CancelFlag.load()) return OpenResult::Cancelled;
     return OpenResult::Opened;
   }
@@ -509,8 +509,7 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
   w->state = 1;
   w->sourceForm = 2;
   w->rowOrder = 0;
-  AppStatus.store((AppStatus.load() & ~kStatusDisplayMask) | kStatusDecodingOnGuiThread | kStatusFittedDisplay |
-                  kStatusBusy);
+  SetDisplayMode(StatusBit::FittedDisplay, StatusBit::Opening | StatusBit::DecodingOnGuiThread);
   CancelFlag.store(0);
   int result = IM_ERR_IO;
   fd = OpenSharedFile(path, O_RDONLY);
@@ -520,7 +519,7 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
     ::close(fd);
     reader.sourceHandle = -1;
   }
-  AppStatus.fetch_and(~(kStatusDecodingOnGuiThread | 0x1F0u));
+  ClearStatus(StatusBit::DecodingOnGuiThread | StatusBit::DisplayField | StatusBit::Opening);
   if (result == IM_OK && !reader.failed.load()) return OpenResult::Opened;
   if (result == IM_STOPPED && CancelFlag.load()) return OpenResult::Cancelled;
   Notify(kMsgDecodeFailed, MessageIcon::Error);

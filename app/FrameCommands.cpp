@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/AppStatus.h"
+
 namespace orb {
 
 namespace {
@@ -10,8 +12,8 @@ constexpr int kUnloadButton = 1142, kLoadButton = 1143;
 }  // namespace
 
 std::vector<int> ButtonsPressedBy(int command, uint32_t status, int32_t modelCode) {
-  const bool scanning = (status & 1) != 0;
-  const bool pending = (status & 2) != 0;
+  const bool scanning = ScanStateOf(status) == ScanState::Scanning;
+  const bool pending = ScanStateOf(status) == ScanState::DecisionPending;
   using namespace frame_cmds;
   switch (command) {
     case kScannerButton: return scanning ? std::vector<int>{} : std::vector<int>{kScanButton};
@@ -67,7 +69,7 @@ bool PaperSensorPoll::Tick(int64_t nowMs, uint32_t status) {
   if (!on_) return false;
   // The scanner belongs to the scan threads while a scan runs and to the paper mover while
   // the medium moves; a busy program starts no other work.
-  if ((status & 1) || (status & 4) || (status & 0x300)) {
+  if (ScanStateOf(status) == ScanState::Scanning || HasStatus(status, StatusBit::MediumMoving | StatusBit::Busy)) {
     waiting_ = false;
     return false;
   }
@@ -112,7 +114,7 @@ std::vector<std::string> MailCommand(const std::string& imagePath) {
 
 std::optional<CommandUi> UpdateCommand(int command, const CommandContext& c) {
   using namespace frame_cmds;
-  const bool blocked = (c.status & 0x300) != 0 || (c.status & 0xF) == 1;
+  const bool blocked = HasStatus(c.status, StatusBit::Busy) || ScanStateOf(c.status) == ScanState::Scanning;
   CommandUi ui;
   switch (command) {
     case kUndo: {

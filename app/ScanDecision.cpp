@@ -14,14 +14,6 @@
 namespace orb {
 namespace {
 
-// The scan state lives in bits 0 and 1; bit 2 (the medium moving) stays as it is.
-uint32_t State() { return AppStatus.load() & 3u; }
-void SetState(uint32_t state) {
-  uint32_t cur = AppStatus.load();
-  while (!AppStatus.compare_exchange_weak(cur, (cur & ~3u) | (state & 3u))) {
-  }
-}
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -286,14 +278,14 @@ void ScanWorkflow::OnScanBatchWait(uintptr_t next) {
     } else {
       host_.ShowMessage(frame_strings::kNoPaper);
       if (next != WM_SCAN_DISCARD_RESTART) {
-        SetState(APPSTATUS_IDLE);
+        SetScanState(ScanState::Idle);
         host_.RefreshScanPage();
       }
     }
     return;
   }
   const int result = host_.RunBatchWaitDialog();
-  const bool pending = State() == APPSTATUS_DECISION;
+  const bool pending = CurrentScanState() == ScanState::DecisionPending;
   switch (result) {
     case kBatchWaitPaper:
       if (!pending) {
@@ -327,8 +319,8 @@ void ScanWorkflow::OnNewScanDocument() {
   auto stop = [&](int message) {
     host_.ShowMessage(message);
     // A rescan whose old document is gone has nothing left to decide on.
-    if (State() == APPSTATUS_DECISION && !ActivateScanDocument()) {
-      SetState(APPSTATUS_IDLE);
+    if (CurrentScanState() == ScanState::DecisionPending && !ActivateScanDocument()) {
+      SetScanState(ScanState::Idle);
       host_.RefreshScanPage();
     }
   };
@@ -337,7 +329,7 @@ void ScanWorkflow::OnNewScanDocument() {
   // a file; the scan does not start.
   if (out.empty() || IsDirectory(out)) return stop(frame_strings::kNameIsFolder);
 
-  SetState(APPSTATUS_SCANNING);
+  SetScanState(ScanState::Scanning);
   DocHandle doc = host_.OpenNewDocument();
   stopRequested_ = false;
   bool started = false;
@@ -345,7 +337,7 @@ void ScanWorkflow::OnNewScanDocument() {
     scanDoc_ = doc;
     started = StartScan(host_.WorkingRecord(doc));
     if (!started) {
-      AppStatus.fetch_or(APPSTATUS_PROGRAM_CLOSE);
+      SetStatus(StatusBit::ProgramClose);
       host_.CloseDocument(doc);
       scanDoc_ = nullptr;
     }
@@ -375,11 +367,11 @@ void ScanWorkflow::OnScanComplete() {
   DocHandle doc = ActivateScanDocument();
   s_.ScanStartTime = host_.NowSeconds() - s_.ScanStartTime;
   if (!doc) {
-    SetState(APPSTATUS_IDLE);
+    SetScanState(ScanState::Idle);
     host_.RefreshScanPage();
     return;
   }
-  SetState(APPSTATUS_DECISION);
+  SetScanState(ScanState::DecisionPending);
   host_.UpdateTitle(doc);
   host_.RefreshScanPage();
   if (s_.PaperEndDetection == 1 && s_.MediaHandlingByte == 0) LoadMedium(false);
@@ -401,9 +393,9 @@ void ScanWorkflow::OnScanDiscardRestart() {
   if (doc) {
     ImageState* file = DropLaterVersions(doc, {});
     for (const auto& f : FilesOwnedBy(file)) host_.DeleteFile(f);
-    AppStatus.fetch_or(APPSTATUS_PROGRAM_CLOSE);
+    SetStatus(StatusBit::ProgramClose);
     host_.CloseDocument(doc);
-    AppStatus.fetch_and(~APPSTATUS_PROGRAM_CLOSE);
+    ClearStatus(StatusBit::ProgramClose);
     scanDoc_ = nullptr;
   }
   const std::string out = TextField(s_.OutputFileName);
@@ -418,7 +410,7 @@ void ScanWorkflow::Decide(bool accept) {
   DocHandle doc = ActivateScanDocument();
   if (!doc) {
     // Nothing waits for a decision any more.
-    SetState(APPSTATUS_IDLE);
+    SetScanState(ScanState::Idle);
     host_.RefreshScanPage();
     return;
   }
@@ -454,13 +446,13 @@ void ScanWorkflow::Decide(bool accept) {
     SetTextField(s_.OutputFileName, next);  // a name too long for the field keeps the old one
     host_.CloseDocument(doc);
   } else {
-    AppStatus.fetch_or(APPSTATUS_PROGRAM_CLOSE);
+    SetStatus(StatusBit::ProgramClose);
     host_.CloseDocument(doc);
-    AppStatus.fetch_and(~APPSTATUS_PROGRAM_CLOSE);
+    ClearStatus(StatusBit::ProgramClose);
     if (!out.empty() && !IsDirectory(out)) host_.DeleteFile(out);
   }
   scanDoc_ = nullptr;
-  SetState(APPSTATUS_IDLE);
+  SetScanState(ScanState::Idle);
   host_.RefreshScanPage();
 
   if (s_.BatchScan) {
@@ -480,8 +472,7 @@ void ScanWorkflow::Decide(bool accept) {
 }
 
 void ScanWorkflow::OnScannerBusy(uintptr_t busy) {
-  if (busy) AppStatus.fetch_or(APPSTATUS_MEDIUM_MOVING);
-  else AppStatus.fetch_and(~APPSTATUS_MEDIUM_MOVING);
+  PutStatus(StatusBit::MediumMoving, busy != 0);
   host_.ValidateCustomArea();
   host_.RefreshScanPage();
 }

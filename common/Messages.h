@@ -1,4 +1,4 @@
-// Private messages of the program and the process-wide status words.
+// Private messages of the program; the process-wide status word and cancel flag.
 //
 // Windows that receive private messages are reached through opaque handles so that
 // display-free code (scan threads, the batch engine) can post to them. The GUI layer
@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+
+#include "engine/AppStatus.h"
 
 // Base of the private message numbers.
 inline constexpr uint32_t WM_APP = 0x8000;
@@ -43,35 +45,13 @@ inline constexpr uint32_t WM_TOOL_ENABLE = WM_APP + 0x66;        // tool page ->
 // The command the scanner's button posts to the main frame.
 inline constexpr int ID_SCANNER_BUTTON = 32797;
 
-// Bits of AppStatus.
-inline constexpr uint32_t APPSTATUS_SCAN_MASK = 0x0F;      // 0 idle, 1 scanning, 2 decision pending
-inline constexpr uint32_t APPSTATUS_IDLE = 0;
-inline constexpr uint32_t APPSTATUS_SCANNING = 1;
-inline constexpr uint32_t APPSTATUS_DECISION = 2;
-inline constexpr uint32_t APPSTATUS_MEDIUM_MOVING = 0x4;
-inline constexpr uint32_t APPSTATUS_DISPLAY_MASK = 0xE0;
-inline constexpr uint32_t APPSTATUS_OPENING = 0x100;       // a file is being opened/decoded
-inline constexpr uint32_t APPSTATUS_REBUILDING = 0x200;    // the view rebuilds its display
-inline constexpr uint32_t APPSTATUS_BUSY_MASK = APPSTATUS_OPENING | APPSTATUS_REBUILDING;
-inline constexpr uint32_t APPSTATUS_PROGRAM_CLOSE = 0x10000;
-inline constexpr uint32_t APPSTATUS_DECODING = 0x20000000;
-
-// The process-wide status word and the cancel flag (set by Esc and the progress dialog's
-// Cancel, cleared by whoever starts a long operation). Worker threads read both. They are
-// defined by the engine (engine/EngineHost.cpp), which polls them too.
-extern std::atomic<uint32_t> AppStatus;
+// The process-wide status word (its bits: engine/AppStatus.h) and the cancel flag (set by
+// Esc and the progress dialog's Cancel, cleared by whoever starts a long operation). Worker
+// threads read both. They are defined by the engine (engine/EngineHost.cpp), which polls
+// them too.
 extern std::atomic<uint8_t> CancelFlag;
 
 namespace orb {
-
-// Scan state held in the low four bits of AppStatus.
-inline uint32_t ScanState() { return AppStatus.load() & APPSTATUS_SCAN_MASK; }
-inline void SetScanState(uint32_t state) {
-  uint32_t cur = AppStatus.load();
-  while (!AppStatus.compare_exchange_weak(cur, (cur & ~APPSTATUS_SCAN_MASK) | (state & APPSTATUS_SCAN_MASK))) {
-  }
-}
-inline bool IsBusy() { return (AppStatus.load() & APPSTATUS_BUSY_MASK) != 0; }
 
 // A window that can receive private messages; owned by the GUI layer.
 using WindowHandle = void*;

@@ -14,23 +14,16 @@
 #include <variant>
 #include <vector>
 
+#include "engine/AppStatus.h"
+
 struct ImageState;
 
-// The process-wide status word: low four bits the scan state, 0x20000000 while the
-// imaging library decodes the file being opened on the GUI thread (see kStatus* below).
-extern std::atomic<uint32_t> AppStatus;
 // Set by Esc in the message pump and by a progress dialog's Cancel button; cleared by
 // whoever starts a long operation; polled by every long operation.
 extern std::atomic<uint8_t> CancelFlag;
 
 namespace orb {
 
-inline constexpr uint32_t kStatusScanStateMask = 0x0000000F;
-inline constexpr uint32_t kStatusScanning = 0x00000001;
-inline constexpr uint32_t kStatusBusy = 0x00000100;
-inline constexpr uint32_t kStatusDecodingOnGuiThread = 0x20000000;
-
-inline bool IsScanning() { return (AppStatus.load() & kStatusScanning) != 0; }
 inline bool IsCancelled() { return CancelFlag.load() != 0; }
 
 enum class MessageIcon { None, Information, Exclamation, Error };

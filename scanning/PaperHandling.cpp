@@ -19,14 +19,14 @@ bool IsPaperPresentScsi(CTrennic& scanner, Clock& clock) {
 }
 
 void ApplyPaperStaging(CTrennic& scanner, const ScanSettingsRecord& s) {
-  if (AppStatus.load() & 1) return;
+  if (IsScanning()) return;
   scanner.SetPaperStagingPosition(
       static_cast<short>(static_cast<int32_t>(s.OpticalDpi * s.StagingPosition)));
   scanner.SetPostEndOfMediaRunOn(static_cast<short>(static_cast<int32_t>(s.RunOnLength * 1000)));
 }
 
 void ApplyPaperTransport(CTrennic& scanner, const ScanSettingsRecord& s) {
-  if (AppStatus.load() & 1) return;
+  if (IsScanning()) return;
   if (s.ManualTransport == 0) {
     scanner.SetPaperTransport(static_cast<PaperTransportType>(0));
     scanner.SetAutoLoadDelay(s.AutoLoadDelay);

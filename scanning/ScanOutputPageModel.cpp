@@ -235,12 +235,11 @@ void ScanOutputPageModel::OnInitDialog() {
 
 void ScanOutputPageModel::OnSetActive() {
   const uint32_t status = host_.Status();
-  // The medium bit (4) lies inside the scan nibble; the button states follow bits 0 and 1.
-  const uint32_t state = status & 3;
+  const ScanState state = ScanStateOf(status);
   const bool kelvane = s_.ScannerType == 80;
 
   // 1. The scanner's paper staging follows the settings while no scan runs.
-  if ((status & 1) == 0) host_.SendToFrame(WM_APPLY_PAPER_STAGING);
+  if (state != ScanState::Scanning) host_.SendToFrame(WM_APPLY_PAPER_STAGING);
 
   // 2. Colour modes.
   ColourModeList modes = ColourModesFor(s_);
@@ -270,31 +269,35 @@ void ScanOutputPageModel::OnSetActive() {
   ControlState& scan = controls_[kScan];
   ControlState& accept = controls_[kAccept];
   ControlState& reject = controls_[kReject];
-  bool nameEnabled = state == APPSTATUS_IDLE;
-  if (state == APPSTATUS_IDLE) {
-    scan.bitmap = page_bitmaps::kScanIdle;
-    accept.shown = reject.shown = false;
-    scan.shown = true;
-    focus_ = kScan;
-  } else if (state == APPSTATUS_SCANNING) {
-    scan.bitmap = page_bitmaps::kScanStop;
-    accept.shown = reject.shown = false;
-    scan.shown = true;
-    focus_ = kScan;
-  } else if (state == APPSTATUS_DECISION) {
-    scan.bitmap = page_bitmaps::kScanAgain;
-    accept.shown = reject.shown = true;
-    scan.shown = !kelvane;  // the Kelvane family offers only Accept and Reject
-    focus_ = kAccept;
+  bool nameEnabled = state == ScanState::Idle;
+  switch (state) {
+    case ScanState::Idle:
+      scan.bitmap = page_bitmaps::kScanIdle;
+      accept.shown = reject.shown = false;
+      scan.shown = true;
+      focus_ = kScan;
+      break;
+    case ScanState::Scanning:
+      scan.bitmap = page_bitmaps::kScanStop;
+      accept.shown = reject.shown = false;
+      scan.shown = true;
+      focus_ = kScan;
+      break;
+    case ScanState::DecisionPending:
+      scan.bitmap = page_bitmaps::kScanAgain;
+      accept.shown = reject.shown = true;
+      scan.shown = !kelvane;  // the Kelvane family offers only Accept and Reject
+      focus_ = kAccept;
+      break;
   }
   controls_[kFileName].enabled = controls_[kBrowse].enabled = controls_[kSetupFilename].enabled = nameEnabled;
-  bool settingsEnabled = state != APPSTATUS_SCANNING;
+  bool settingsEnabled = state != ScanState::Scanning;
   for (int id : {kBatchScan, kPaperSize, kOrientation, kWidth, kWidthLabel, kLength, kLengthLabel, kLeft,
                  kLeftLabel, kTop, kTopLabel, kSizeAuto, kSizeCustom, kSizeStandard, kResolution,
                  kColourMode, kTotals}) {
     controls_[id].enabled = settingsEnabled;
   }
-  if (status & APPSTATUS_MEDIUM_MOVING) {
+  if (HasStatus(status, StatusBit::MediumMoving)) {
     scan.enabled = controls_[kUnload].enabled = controls_[kLoad].enabled = false;
   } else {
     scan.enabled = true;
@@ -336,11 +339,14 @@ void ScanOutputPageModel::OnSetActive() {
 // ---------------------------------------------------------------- buttons
 
 void ScanOutputPageModel::OnScan() {
-  switch (host_.Status() & APPSTATUS_SCAN_MASK) {
-    case APPSTATUS_IDLE: host_.SendToFrame(WM_SCAN_BATCH_WAIT, WM_SCAN_NEW_DOCUMENT); break;
-    case APPSTATUS_SCANNING: host_.SendToFrame(WM_SCAN_STOP); break;
-    case APPSTATUS_DECISION: host_.SendToFrame(WM_SCAN_BATCH_WAIT, WM_SCAN_DISCARD_RESTART); break;
-    default: break;
+  const uint32_t status = host_.Status();
+  // The button is disabled while the medium moves; a press that arrives then is dropped.
+  if (HasStatus(status, StatusBit::MediumMoving)) return;
+  // A state word outside the three states (3) matches no case and sends nothing.
+  switch (ScanStateOf(status)) {
+    case ScanState::Idle: host_.SendToFrame(WM_SCAN_BATCH_WAIT, WM_SCAN_NEW_DOCUMENT); break;
+    case ScanState::Scanning: host_.SendToFrame(WM_SCAN_STOP); break;
+    case ScanState::DecisionPending: host_.SendToFrame(WM_SCAN_BATCH_WAIT, WM_SCAN_DISCARD_RESTART); break;
   }
 }
 
@@ -427,7 +433,7 @@ void ScanOutputPageModel::OnColourModeCloseUp() {
     StoreOutputName(parts.Join());
   }
   SetEditCaretAtEnd(kFileName, TextField(s_.OutputFileName));
-  controls_[kSizeAuto].enabled = (host_.Status() & 3) != APPSTATUS_SCANNING;
+  controls_[kSizeAuto].enabled = ScanStateOf(host_.Status()) != ScanState::Scanning;
 
   if (s_.PaperEndDetection == 1 &&
       (!s_.OutputIsPlainTiff || kind == 4 || kind == 6 || kind == 7 || kind == 10)) {
@@ -467,7 +473,7 @@ void ScanOutputPageModel::ShowSizeEdit(int id, int labelId, bool shown, bool ena
 }
 
 void ScanOutputPageModel::UpdateSizeControls() {
-  const bool scanning = (host_.Status() & 3) == APPSTATUS_SCANNING;
+  const bool scanning = ScanStateOf(host_.Status()) == ScanState::Scanning;
   controls_[kSizeAuto].checked = s_.SizeMode == 0;
   controls_[kSizeCustom].checked = s_.SizeMode == 2;
   controls_[kSizeStandard].checked = s_.SizeMode != 0 && s_.SizeMode != 2;

@@ -457,7 +457,7 @@ bool ScsiScanControl::StartScan(ImageState* image) {
     }
   }
 
-  AppStatus.store((AppStatus.load() & ~0xF0u) | 0x10u);
+  SetDisplayMode(StatusBit::FittedDisplay);
 
   if (IDisplaySink* d = host_.Display()) {
     d->BeginProgressiveDisplay(image);

@@ -23,7 +23,7 @@ void CChildFrame::OnActivate(wxActivateEvent& e) {
 void CChildFrame::OnMDIActivate(bool activating) {
   if (!activating) return;
   orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
-  if (orb::ScanState() != APPSTATUS_SCANNING) {
+  if (!orb::IsScanning()) {
     if (g_hToolsPage.load() && s_toolsPageActivate) s_toolsPageActivate(GetDocument());
     if (g_hOtherToolsPage.load() && s_otherToolsPageActivate) s_otherToolsPageActivate(GetDocument());
   }
@@ -32,7 +32,7 @@ void CChildFrame::OnMDIActivate(bool activating) {
 bool CChildFrame::CanUserClose() const {
   auto* doc = dynamic_cast<COrbalonDoc*>(GetDocument());
   // The program itself closes the scan document when a scan is accepted or rejected.
-  return !(doc && doc->IsScanDocument() && !(AppStatus.load() & APPSTATUS_PROGRAM_CLOSE));
+  return !(doc && doc->IsScanDocument() && !orb::HasStatus(orb::StatusBit::ProgramClose));
 }
 
 void CChildFrame::OnClose(wxCloseEvent& e) {

@@ -182,7 +182,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   void RefreshViewAndThumbnails() override {
     // The active view draws its image again from the finished record.
     if (auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument())) {
-      if (COrbalonView* view = doc->View(); view && (AppStatus.load() & 3) != 1) view->UpdateView(kHintRedraw);
+      if (COrbalonView* view = doc->View(); view && !orb::IsScanning()) view->UpdateView(kHintRedraw);
     }
     PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
   }
@@ -347,8 +347,8 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     MiscSettings.MagnifierShown = MiscSettings.MagnifierShown ? 0 : 1;
     COrbalonView* view = ActiveView();
     const uint32_t status = AppStatus.load();
-    if (!view || status == APPSTATUS_REBUILDING) return;
-    if ((status & (APPSTATUS_SCANNING | APPSTATUS_OPENING)) == 0) {
+    if (!view || orb::StatusIsExactly(status, orb::StatusBit::ViewRefresh)) return;
+    if (orb::ScanStateOf(status) != orb::ScanState::Scanning && !orb::HasStatus(status, orb::StatusBit::Opening)) {
       PostAppMessage(HandleOf(view), WM_SHOW_MAGNIFIER);
     } else {
       view->UpdateScrollBars();

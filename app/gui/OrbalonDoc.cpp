@@ -34,7 +34,9 @@ namespace {
 constexpr int kMsgCloseQuestion = 33021;
 constexpr int kMsgSameFile = 33068;
 constexpr int kStrKindNames = 33002;
-constexpr uint32_t kStatusJoinCanvas = 0x10000000;
+
+// A running scan is drawn at full size: the horizontal scroll bar moves the visible columns.
+bool FollowingScanAtFullSize() { return orb::IsScanning() && orb::HasStatus(orb::StatusBit::FullSizeDisplay); }
 
 wxString Text(int id) { return wxString::FromUTF8(orb::LoadString(id)); }
 std::string Utf8(const wxString& s) { return std::string(s.utf8_str()); }
@@ -73,7 +75,7 @@ COrbalonDocManager::COrbalonDocManager() {
 wxDocument* COrbalonDocManager::CreateDocument(const wxString& path, long flags) {
   wxDocument* doc = wxDocManager::CreateDocument(path, flags);
   // A document refused while opening was closed by the program itself.
-  AppStatus.fetch_and(~static_cast<uint32_t>(APPSTATUS_PROGRAM_CLOSE));
+  orb::ClearStatus(orb::StatusBit::ProgramClose);
   RefreshToolPages();
   return doc;
 }
@@ -112,7 +114,7 @@ bool COrbalonDoc::OnNewDocument() {
   ImageState* w = WorkingImage();
   if (g_bBatchMode.load()) {
     w->state = 1;
-  } else if (AppStatus.load() & kStatusJoinCanvas) {
+  } else if (orb::HasStatus(orb::StatusBit::JoinCanvas)) {
     w->state = 2;
   } else {
     w->state = 0;
@@ -143,7 +145,7 @@ bool COrbalonDoc::DoOpenDocument(const wxString& file) {
   }
   if (result != orb::OpenResult::Opened) {
     // Closed by the program itself, without the hand-overs of a user's close.
-    AppStatus.fetch_or(APPSTATUS_PROGRAM_CLOSE);
+    orb::SetStatus(orb::StatusBit::ProgramClose);
     return false;
   }
   UpdateTitle();
@@ -247,7 +249,7 @@ bool COrbalonDoc::OnCloseDocument() {
 }
 
 bool COrbalonDoc::CanCloseFrame() {
-  if (AppStatus.load() & APPSTATUS_OPENING) {
+  if (orb::HasStatus(orb::StatusBit::Opening)) {
     CancelFlag.store(1);
     return false;
   }
@@ -350,7 +352,7 @@ void COrbalonCanvas::Paint(wxDC& dc) {
   orb::DisplayImagePtr source;
   int32_t left = 0, top = 0;
   orb::DisplayImagePtr full = orb::FullSizeImage();
-  if ((AppStatus.load() & orb::kStatusFullSize) && full) {
+  if (orb::HasStatus(orb::StatusBit::FullSizeDisplay) && full) {
     source = full;
   } else {
     orb::DisplayImage* display = orb::AsDisplayImage(image->bitmaps[2]);
@@ -434,7 +436,7 @@ void COrbalonView::OnUpdate(wxView*, wxObject* hint) {
 }
 
 void COrbalonView::UpdateView(int hint) {
-  if (AppStatus.load() & APPSTATUS_BUSY_MASK) return;
+  if (orb::HasStatus(orb::StatusBit::Busy)) return;
   COrbalonDoc* doc = GetDocument();
   ImageState* w = doc ? doc->WorkingImage() : nullptr;
   if (!w || !m_canvas) return;
@@ -442,7 +444,7 @@ void COrbalonView::UpdateView(int hint) {
   const PixelRect region = orb::RegionForHint(hint, w->region, client.Width(), client.Height(), w->width, w->height,
                                               MiscSettings.ZoomInStep, MiscSettings.ZoomOutStep);
   w->region = orb::FitRegionToClient(region, client.Width(), client.Height(), w->width, w->height);
-  AppStatus.fetch_or(APPSTATUS_REBUILDING);
+  orb::SetStatus(orb::StatusBit::ViewRefresh);
   {
     std::unique_ptr<wxBusyCursor> wait;
     if (!g_bMouseButtonDown.load()) wait = std::make_unique<wxBusyCursor>();
@@ -451,7 +453,7 @@ void COrbalonView::UpdateView(int hint) {
   }
   UpdateScrollBars();
   if (hint != orb::kHintRepaint) orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REDRAW_VIEW);
-  AppStatus.fetch_and(~static_cast<uint32_t>(APPSTATUS_REBUILDING));
+  orb::ClearStatus(orb::StatusBit::ViewRefresh);
   m_canvas->Refresh(false);
 }
 
@@ -466,8 +468,7 @@ void COrbalonView::UpdateScrollBars() {
   COrbalonDoc* doc = GetDocument();
   if (!doc || !m_canvas) return;
   ImageState* w = doc->WorkingImage();
-  const uint32_t status = AppStatus.load();
-  if ((status & APPSTATUS_SCANNING) && (status & orb::kStatusFullSize)) {
+  if (FollowingScanAtFullSize()) {
     m_canvas->SetScrollbar(wxHORIZONTAL,
                            orb::ScrollBarPosition(w->visibleSource.left, w->visibleSource.right, w->width), 1,
                            w->width + 1);
@@ -483,8 +484,7 @@ void COrbalonView::Scroll(int orientation, orb::ScrollCode code, int position) {
   COrbalonDoc* doc = GetDocument();
   if (!doc) return;
   ImageState* w = doc->WorkingImage();
-  const uint32_t status = AppStatus.load();
-  if (orientation == wxHORIZONTAL && (status & APPSTATUS_SCANNING) && (status & orb::kStatusFullSize)) {
+  if (orientation == wxHORIZONTAL && FollowingScanAtFullSize()) {
     orb::ScrollAxis(w->visibleSource.left, w->visibleSource.right, w->width, code, position);
     UpdateScrollBars();
     return;

@@ -561,7 +561,7 @@ int ReadHeaderCallback(void* user, IM_BITMAPINFOHEADER* header, IM_RGBQUAD* colo
   }
   image.palette2 = image.palette;
 
-  if ((AppStatus.load() & orb::kStatusDecodingOnGuiThread) == 0) return IM_OK;
+  if (!orb::HasStatus(orb::StatusBit::DecodingOnGuiThread)) return IM_OK;
 
   // The document's opening on the GUI thread: make the raw image file and start drawing.
   orb::IDisplaySink* display = orb::Host().display;

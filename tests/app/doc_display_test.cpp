@@ -105,7 +105,7 @@ uint8_t ColourAt(int32_t x, int32_t y, int c) { return static_cast<uint8_t>(c ==
 
 TEST(DocDisplayBand, ColourReductionSamplesFirstRowOfEachDisplayRow) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   FakeSurface view(10, 5);
   const int32_t w = 40, h = 20;
   ImageState* s = MakeRecord(IK_RGB, w, h, &view);
@@ -148,7 +148,7 @@ TEST(DocDisplayBand, ColourReductionSamplesFirstRowOfEachDisplayRow) {
 TEST(DocDisplayBand, ViewSizedDuringTheRunGetsTheRestOfTheRowsAtItsSize) {
   // A scan's view is created small and laid out while the first bands arrive.
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   FakeSurface view(20, 20);
   const int32_t w = 400, h = 300;
   ImageState* s = MakeRecord(IK_RGB, w, h, &view);
@@ -180,7 +180,7 @@ TEST(DocDisplayBand, ViewSizedDuringTheRunGetsTheRestOfTheRowsAtItsSize) {
 
 TEST(DocDisplayBand, EnlargementShowsNothingUntilTheEnd) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   FakeSurface view(16, 16);
   ImageState* s = MakeRecord(IK_GREY, 5, 5, &view);
   ProgressiveDisplay pd(s);
@@ -208,7 +208,7 @@ TEST(DocDisplayBand, EnlargementShowsNothingUntilTheEnd) {
 
 TEST(DocDisplayBand, BottomUpImagesAreNotPaintedDuringTheRun) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   FakeSurface view(10, 10);
   ImageState* s = MakeRecord(IK_RGB, 100, 100, &view);
   s->rowOrder = 1;
@@ -238,7 +238,7 @@ TEST(DocDisplayBand, FailedStartDrawsNothingAndReleasesNothing) {
 
 TEST(DocDisplayBand, AnyBlackKeepsAThinLineAtEveryReduction) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   const int32_t savedOption = MiscSettings.DisplayOption;
   MiscSettings.DisplayOption = 0;
   for (int32_t client : {100, 37, 9}) {
@@ -263,7 +263,7 @@ TEST(DocDisplayBand, AnyBlackKeepsAThinLineAtEveryReduction) {
 
 TEST(DocDisplayBand, GreyLevelHalfBlackBoxShowsBlack) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
   const int32_t savedOption = MiscSettings.DisplayOption;
   MiscSettings.DisplayOption = 1;
   FakeSurface view(20, 20);
@@ -532,7 +532,7 @@ namespace {
 
 TEST(DocDisplayBand, OpenEndedScanWrapsLikeAChart) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay | orb::kStatusScanning);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay) | orb::Bits(orb::ScanState::Scanning));
   const auto saved = ScanSettings;
   ScanSettings.SizeMode = 0;
   ScanSettings.CustomLength = 0xFFFF;
@@ -558,7 +558,7 @@ TEST(DocDisplayBand, OpenEndedScanWrapsLikeAChart) {
 
 TEST(DocDisplayBand, FullSizeFollowingCopiesTheVisibleColumnsAndWraps) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFullSize);
+  AppStatus.store(orb::Bits(orb::StatusBit::FullSizeDisplay));
   FakeSurface view(8, 3);
   ImageState* s = MakeRecord(IK_GREY, 10, 20, &view);
   ProgressiveDisplay pd(s);
@@ -583,7 +583,7 @@ TEST(DocDisplayBand, FullSizeFollowingCopiesTheVisibleColumnsAndWraps) {
 
 TEST(DocDisplayBand, ThumbnailIsDrawnWhileBusy) {
   StatusGuard g;
-  AppStatus.store(orb::kStatusFittedDisplay | orb::kStatusBusy);
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay) | orb::Bits(orb::StatusBit::Opening));
   FakeSurface view(50, 50), thumb(10, 10);
   orb::SetThumbnailSurface(&thumb);
   ImageState* s = MakeRecord(IK_RGB, 100, 100, &view);

@@ -84,7 +84,7 @@ class FakeFrame : public ScanWorkflowHost {
     return docs.back().get();
   }
   void CloseDocument(DocHandle d) override {
-    closes.push_back({static_cast<Doc*>(d)->name, (AppStatus.load() & APPSTATUS_PROGRAM_CLOSE) != 0});
+    closes.push_back({static_cast<Doc*>(d)->name, (AppStatus.load() & orb::Bits(orb::StatusBit::ProgramClose)) != 0});
     for (auto it = docs.begin(); it != docs.end(); ++it) {
       if (it->get() == d) {
         FreeImageChain((*it)->file);

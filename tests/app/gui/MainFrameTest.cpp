@@ -221,11 +221,11 @@ TEST_F(MainFrameTest, ChildFrameActivationAndTheScanDocumentsClose) {
   EXPECT_EQ(frame_->ThumbDlg()->RefreshCount(), refresh + 1);
   EXPECT_EQ(toolsCalls, 1);
   // While a scan runs only the thumbnail dialog follows.
-  orb::SetScanState(APPSTATUS_SCANNING);
+  orb::SetScanState(orb::ScanState::Scanning);
   child->OnMDIActivate(true);
   EXPECT_EQ(frame_->ThumbDlg()->RefreshCount(), refresh + 2);
   EXPECT_EQ(toolsCalls, 1);
-  orb::SetScanState(APPSTATUS_IDLE);
+  orb::SetScanState(orb::ScanState::Idle);
   child->OnMDIActivate(false);
   EXPECT_EQ(frame_->ThumbDlg()->RefreshCount(), refresh + 2);
   g_hToolsPage = nullptr;
@@ -237,9 +237,9 @@ TEST_F(MainFrameTest, ChildFrameActivationAndTheScanDocumentsClose) {
   orbDoc->SetScanDocument(true);
   EXPECT_FALSE(child->CanUserClose());
   EXPECT_FALSE(child->Close(false));
-  AppStatus |= APPSTATUS_PROGRAM_CLOSE;
+  AppStatus |= orb::Bits(orb::StatusBit::ProgramClose);
   EXPECT_TRUE(child->CanUserClose());
-  AppStatus &= ~APPSTATUS_PROGRAM_CLOSE;
+  AppStatus &= ~orb::Bits(orb::StatusBit::ProgramClose);
   orbDoc->SetScanDocument(false);
   EXPECT_TRUE(child->CanUserClose());
   EXPECT_TRUE(manager_->CloseDocuments(true));

@@ -204,7 +204,7 @@ TEST_F(DocGui, AFileThatCannotBeDecodedLeavesNoWindow) {
   wxTEST_DIALOG(doc = Open(Path("broken.jpg")), wxExpectModal<wxMessageDialog>(wxID_OK).Optional());
   EXPECT_EQ(doc, nullptr);
   EXPECT_TRUE(manager_->GetDocumentsVector().empty());
-  EXPECT_EQ(AppStatus.load() & (APPSTATUS_PROGRAM_CLOSE | 0x200001F0u), 0u);
+  EXPECT_EQ(AppStatus.load() & (orb::Bits(orb::StatusBit::ProgramClose) | 0x200001F0u), 0u);
 }
 
 TEST_F(DocGui, ZoomAndScrollMoveTheRegion) {

@@ -216,11 +216,11 @@ TEST_F(FrameUpdate, CommandsFollowTheStatusBatchModeAndTheActiveDocument) {
       {"idle, opened image", 0, false, Doc::Opened, "1011111110"},
       {"idle, edited image", 0, false, Doc::Edited, "1111111110"},
       {"idle, newer version", 0, false, Doc::NewVersion, "1111111111"},
-      {"scanning", APPSTATUS_SCANNING, false, Doc::Scan, "0000000000"},
-      {"decision pending", APPSTATUS_DECISION, false, Doc::Scan, "0011111110"},
-      {"medium moving", APPSTATUS_MEDIUM_MOVING, false, Doc::Opened, "1011111110"},
-      {"opening a file", APPSTATUS_OPENING, false, Doc::NewVersion, "0000000001"},
-      {"view rebuilding", APPSTATUS_REBUILDING, false, Doc::Edited, "0000000000"},
+      {"scanning", orb::Bits(orb::ScanState::Scanning), false, Doc::Scan, "0000000000"},
+      {"decision pending", orb::Bits(orb::ScanState::DecisionPending), false, Doc::Scan, "0011111110"},
+      {"medium moving", orb::Bits(orb::StatusBit::MediumMoving), false, Doc::Opened, "1011111110"},
+      {"opening a file", orb::Bits(orb::StatusBit::Opening), false, Doc::NewVersion, "0000000001"},
+      {"view rebuilding", orb::Bits(orb::StatusBit::ViewRefresh), false, Doc::Edited, "0000000000"},
       {"batch mode", 0, true, Doc::Edited, "0010011110"},
       {"batch mode, nothing open", 0, true, Doc::None, "0000001100"},
   };
@@ -288,8 +288,8 @@ TEST_F(FrameUpdate, MagnifierCheckAndItsRefusalForAThresholdedScan) {
       {"bilevel scan, error diffusion", Doc::Scan, 6, 0, 2, 0, false},
       {"bilevel scan, scanner thresholds", Doc::Scan, 4, 0, 0, 0, true},
       {"bilevel opened image", Doc::Opened, 4, 1, 0, 0, true},
-      {"colour, while scanning", Doc::Scan, IK_RGB, 0, 0, APPSTATUS_SCANNING, true},
-      {"colour, view rebuilding", Doc::Opened, IK_RGB, 0, 0, APPSTATUS_REBUILDING, true},
+      {"colour, while scanning", Doc::Scan, IK_RGB, 0, 0, orb::Bits(orb::ScanState::Scanning), true},
+      {"colour, view rebuilding", Doc::Opened, IK_RGB, 0, 0, orb::Bits(orb::StatusBit::ViewRefresh), true},
   };
   for (const Case& c : cases) {
     MiscSettings.MagnifierShown = 1;
@@ -331,10 +331,10 @@ TEST_F(FrameUpdate, MagnifierCommandTogglesAndAsksTheViewUnlessBusy) {
     int asks;
   } cases[] = {
       {"idle", 0, 1},
-      {"decision pending", APPSTATUS_DECISION, 1},
-      {"scanning", APPSTATUS_SCANNING, 0},
-      {"opening a file", APPSTATUS_OPENING, 0},
-      {"view rebuilding", APPSTATUS_REBUILDING, 0},
+      {"decision pending", orb::Bits(orb::ScanState::DecisionPending), 1},
+      {"scanning", orb::Bits(orb::ScanState::Scanning), 0},
+      {"opening a file", orb::Bits(orb::StatusBit::Opening), 0},
+      {"view rebuilding", orb::Bits(orb::StatusBit::ViewRefresh), 0},
   };
   for (const Case& c : cases) {
     asked = 0;
@@ -375,7 +375,7 @@ TEST_F(FrameUpdate, DragScrollCommandFlipsTheSettingAndItsCheck) {
   EXPECT_TRUE(off.setChecked);
   EXPECT_FALSE(off.checked);
   // Not tied to a document or to the status word.
-  AppStatus = APPSTATUS_SCANNING | APPSTATUS_REBUILDING;
+  AppStatus = orb::Bits(orb::ScanState::Scanning) | orb::Bits(orb::StatusBit::ViewRefresh);
   Command(kDragScroll);
   EXPECT_EQ(MiscSettings.DragScroll, 1);
   UiState on = Update(id);

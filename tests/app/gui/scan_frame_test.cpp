@@ -156,9 +156,9 @@ class ScsiFrameScan : public orb::test::ScanTestBase {
   // Starts a scan through the frame's routine as the scan workflow does: with the status
   // word saying that a scan runs (the settings pages leave the scanner alone meanwhile).
   int StartScan() {
-    orb::SetScanState(APPSTATUS_SCANNING);
+    orb::SetScanState(orb::ScanState::Scanning);
     const int started = frame_->StartScanScsi();
-    if (!started) orb::SetScanState(APPSTATUS_IDLE);
+    if (!started) orb::SetScanState(orb::ScanState::Idle);
     return started;
   }
 

@@ -206,7 +206,7 @@ TEST(StoredRead, FollowsAFileThatARunningScanStillAppendsTo) {
   ImageState* img = MakeImage(IK_RGB, 70000, 6);
   const std::string path = dir.File("growing.tif");
   WriteRaw(img, path, 1);
-  AppStatus.store(orb::kStatusScanning);
+  AppStatus.store(orb::Bits(orb::ScanState::Scanning));
 
   // The "scan": a thread that appends one more line each time the stream sleeps, and
   // tells the sleeper when the line is in the file.
@@ -251,7 +251,7 @@ TEST(StoredRead, AScanThatStopsDeliveringEndsAfter25ReadsOneSecondApart) {
   TempDir dir;
   ImageState* img = MakeImage(IK_GREY, 100000, 8);  // 800 KB, far more than is there
   WriteRaw(img, dir.File("stalled.tif"), 1);
-  AppStatus.store(orb::kStatusScanning);
+  AppStatus.store(orb::Bits(orb::ScanState::Scanning));
   SleeperClock clock;
   LineReader r(img);
   r.clock = &clock;
