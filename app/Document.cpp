@@ -29,6 +29,7 @@ namespace {
 constexpr int kMsgNoRoom = 33018;
 constexpr int kMsgSaving = 33030;
 constexpr int kMsgDecodeFailed = 201;
+constexpr int kMsgDecodedDamaged = 202;
 constexpr int kMsgWriteFailed = 35201;
 
 inline int EffectiveKind(int kind) { return kind == IK_BW_SAVED_AS_4 ? IK_BW : kind; }
@@ -522,6 +523,13 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
   ClearStatus(StatusBit::DecodingOnGuiThread | StatusBit::DisplayField | StatusBit::Opening);
   if (result == IM_OK && !reader.failed.load()) return OpenResult::Opened;
   if (result == IM_STOPPED && CancelFlag.load()) return OpenResult::Cancelled;
+  // Damaged data the decoder worked around: every row arrived (the raw file took the last
+  // one and became the image's source), so the user sees what could be read and is told.
+  if (result == IM_ERR_CORRUPT && !reader.failed.load() && w->sourceForm == 2 && w->height > 0 &&
+      reader.rowsDecoded == w->height) {
+    Notify(kMsgDecodedDamaged, MessageIcon::Exclamation, {MessageArg{path}});
+    return OpenResult::Opened;
+  }
   Notify(kMsgDecodeFailed, MessageIcon::Error);
   return OpenResult::DecodeFailed;
 }

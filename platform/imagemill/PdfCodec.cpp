@@ -406,7 +406,7 @@ int ReadPdfImpl(int fd, ReadSink& sink) {
       return IM_ERR_IO;
     TiffFile t(wrapped.fd(), "rm");
     if (!t.tif()) return IM_ERR_CORRUPT;
-    return ReadTiffFile(t.tif(), sink);
+    return ReadTiffFile(t, sink);
   }
   if (!fname.empty() && fname != "/FlateDecode" && fname != "/LZWDecode" && fname != "/RunLengthDecode" &&
       fname != "/ASCIIHexDecode" && fname != "/ASCII85Decode")

@@ -72,12 +72,23 @@ void ProcUnmap(thandle_t, void*, toff_t) {}
 
 int QuietHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// Warnings of the decoders are damage they worked around; the rest (unknown tags and the
+// like) are not.
+int WarningHandler(TIFF*, void* user, const char* module, const char*, va_list) {
+  static constexpr const char* kDecoders[] = {"Fax", "JPEGLib", "JPEGDecode", "LZWDecode",
+                                              "PackBitsDecode", "ZIPDecode", "DumpModeDecode"};
+  if (module && user)
+    for (const char* d : kDecoders)
+      if (std::strncmp(module, d, std::strlen(d)) == 0) static_cast<TiffFile*>(user)->MarkDamaged();
+  return 1;
+}
+
 }  // namespace
 
 TiffFile::TiffFile(int fd, const char* mode) : cursor_(new FdCursor{fd, 0}) {
   TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(opts, QuietHandler, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(opts, QuietHandler, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts, WarningHandler, this);
   // No single allocation of a hostile file may take more than this.
   TIFFOpenOptionsSetMaxSingleMemAlloc(opts, 512 * 1024 * 1024);
   tif_ = TIFFClientOpenExt("imagemill", mode, static_cast<thandle_t>(cursor_), ProcRead,
@@ -330,7 +341,9 @@ int ReadTiffRgba(TIFF* tif, uint32_t w, uint32_t h, ReadSink& sink) {
 
 }  // namespace
 
-int ReadTiffFile(TIFF* tif, ReadSink& sink) {
+namespace {
+
+int ReadTiffDirectory(TIFF* tif, ReadSink& sink) {
   uint32_t w = 0, h = 0;
   if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h))
     return IM_ERR_CORRUPT;
@@ -480,10 +493,17 @@ int ReadTiffFile(TIFF* tif, ReadSink& sink) {
   return IM_OK;
 }
 
+}  // namespace
+
+int ReadTiffFile(TiffFile& file, ReadSink& sink) {
+  const int rc = ReadTiffDirectory(file.tif(), sink);
+  return rc == IM_OK && file.damaged() ? IM_ERR_CORRUPT : rc;
+}
+
 int ReadTiff(int fd, ReadSink& sink) {
   TiffFile file(fd, "rm");
   if (!file.tif()) return IM_ERR_CORRUPT;
-  return ReadTiffFile(file.tif(), sink);
+  return ReadTiffFile(file, sink);
 }
 
 // ---------------------------------------------------------------- writing
