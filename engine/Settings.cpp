@@ -26,62 +26,6 @@ namespace {
 // The address the connection page offers until the user enters the scanner's own.
 constexpr const char* kDefaultScannerAddress = "192.168.0.100";
 
-// ---- field codecs -------------------------------------------------------------------
-
-struct Encoder {
-  uint8_t* out;
-  void operator()(size_t o, const int32_t& v) const { PutI32LE(out + o, v); }
-  void operator()(size_t o, const uint16_t& v) const { PutU16LE(out + o, v); }
-  void operator()(size_t o, const uint8_t& v) const { out[o] = v; }
-  void operator()(size_t o, const int64_t& v) const { PutI64LE(out + o, v); }
-  void operator()(size_t o, const float& v) const { PutF32LE(out + o, v); }
-  void operator()(size_t o, const double& v) const { PutF64LE(out + o, v); }
-  template <size_t N>
-  void operator()(size_t o, const char (&v)[N]) const { std::memcpy(out + o, v, N); }
-  template <size_t N>
-  void operator()(size_t o, const uint8_t (&v)[N]) const { std::memcpy(out + o, v, N); }
-  template <size_t N>
-  void operator()(size_t o, const NameCounter (&v)[N]) const {
-    for (size_t i = 0; i < N; ++i) {
-      PutI32LE(out + o + 16 * i, v[i].Start);
-      PutI32LE(out + o + 16 * i + 4, v[i].Limit);
-      PutI32LE(out + o + 16 * i + 8, v[i].Step);
-      PutI32LE(out + o + 16 * i + 12, v[i].CarryOnly);
-    }
-  }
-};
-
-struct Decoder {
-  const uint8_t* in;
-  void operator()(size_t o, int32_t& v) const { v = GetI32LE(in + o); }
-  void operator()(size_t o, uint16_t& v) const { v = GetU16LE(in + o); }
-  void operator()(size_t o, uint8_t& v) const { v = in[o]; }
-  void operator()(size_t o, int64_t& v) const { v = GetI64LE(in + o); }
-  void operator()(size_t o, float& v) const { v = GetF32LE(in + o); }
-  void operator()(size_t o, double& v) const { v = GetF64LE(in + o); }
-  template <size_t N>
-  void operator()(size_t o, char (&v)[N]) const { std::memcpy(v, in + o, N); }
-  template <size_t N>
-  void operator()(size_t o, uint8_t (&v)[N]) const { std::memcpy(v, in + o, N); }
-  template <size_t N>
-  void operator()(size_t o, NameCounter (&v)[N]) const {
-    for (size_t i = 0; i < N; ++i) {
-      v[i].Start = GetI32LE(in + o + 16 * i);
-      v[i].Limit = GetI32LE(in + o + 16 * i + 4);
-      v[i].Step = GetI32LE(in + o + 16 * i + 8);
-      v[i].CarryOnly = GetI32LE(in + o + 16 * i + 12);
-    }
-  }
-};
-
-struct LayoutCollector {
-  std::vector<FieldSpan>* spans;
-  template <class T>
-  void operator()(size_t o, const T& v) const {
-    spans->push_back({o, sizeof v});
-  }
-};
-
 template <class R, class V>
 void VisitScanSettings(R& r, V&& v) {
   v(0, r.ScannerType);
@@ -149,7 +93,13 @@ void VisitScanSettings(R& r, V&& v) {
   v(988, r.MaxLength);
   v(992, r.ManualTransport);
   v(993, r.NameSeparator);
-  v(996, r.NameCounters);
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t at = 996 + 16 * i;
+    v(at, r.NameCounters[i].Start);
+    v(at + 4, r.NameCounters[i].Limit);
+    v(at + 8, r.NameCounters[i].Step);
+    v(at + 12, r.NameCounters[i].CarryOnly);
+  }
   v(1060, r.ResolutionOptionValue);
   v(1064, r.NoPadOutput);
   v(1065, r.SpecialWindowOption);
@@ -270,13 +220,13 @@ ScanSettingsRecord::ScanSettingsRecord() {
   SetTextField(ScannerAddress, kDefaultScannerAddress);
 }
 
-void ScanSettingsRecord::Encode(uint8_t* out) const { VisitScanSettings(*this, Encoder{out}); }
-void ScanSettingsRecord::Decode(const uint8_t* in) { VisitScanSettings(*this, Decoder{in}); }
+void ScanSettingsRecord::Encode(uint8_t* out) const { VisitScanSettings(*this, FieldWriter{out}); }
+void ScanSettingsRecord::Decode(const uint8_t* in) { VisitScanSettings(*this, FieldReader{in}); }
 
 MiscSettingsRecord::MiscSettingsRecord() { SetTextField(PresetName, "_FactoryDefaults"); }
 
-void MiscSettingsRecord::Encode(uint8_t* out) const { VisitMiscSettings(*this, Encoder{out}); }
-void MiscSettingsRecord::Decode(const uint8_t* in) { VisitMiscSettings(*this, Decoder{in}); }
+void MiscSettingsRecord::Encode(uint8_t* out) const { VisitMiscSettings(*this, FieldWriter{out}); }
+void MiscSettingsRecord::Decode(const uint8_t* in) { VisitMiscSettings(*this, FieldReader{in}); }
 
 template <class R>
 bool SameBytes(const R& a, const R& b) {
@@ -292,14 +242,14 @@ bool MiscSettingsRecord::operator==(const MiscSettingsRecord& o) const { return 
 std::vector<FieldSpan> ScanSettingsLayout() {
   std::vector<FieldSpan> spans;
   ScanSettingsRecord r;
-  VisitScanSettings(r, LayoutCollector{&spans});
+  VisitScanSettings(r, FieldLayout{&spans});
   return spans;
 }
 
 std::vector<FieldSpan> MiscSettingsLayout() {
   std::vector<FieldSpan> spans;
   MiscSettingsRecord r;
-  VisitMiscSettings(r, LayoutCollector{&spans});
+  VisitMiscSettings(r, FieldLayout{&spans});
   return spans;
 }
 

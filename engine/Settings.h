@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/RecordFields.h"
 #include "platform/Bytes.h"
 
 namespace orb {
@@ -275,10 +276,6 @@ inline constexpr const char* kWindowSizesFile = "WindowSizes.dat";
 
 // Offset and width of every field in record order; the codecs are built from the same
 // lists, so a check that they tile the record checks the codecs.
-struct FieldSpan {
-  size_t offset;
-  size_t width;
-};
 std::vector<FieldSpan> ScanSettingsLayout();
 std::vector<FieldSpan> MiscSettingsLayout();
 

@@ -7,251 +7,183 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <concepts>
 #include <cstring>
+#include <type_traits>
 
+#include "engine/RecordFields.h"
 #include "platform/Bytes.h"
 
 namespace orb {
 
 namespace {
 
-template <size_t N>
-void PutBytes(uint8_t* p, const std::array<uint8_t, N>& a) {
-  std::memcpy(p, a.data(), N);
+// One visitor per record: its fields at their offsets, in record order.
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BrightContRecord> {
+  v(0, r.Brightness);
+  v(4, r.Contrast);
+  v(8, r.enabled);
+  v(9, r.reserved);
 }
-template <size_t N>
-void GetBytes(const uint8_t* p, std::array<uint8_t, N>& a) {
-  std::memcpy(a.data(), p, N);
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BWPointRecord> {
+  v(0, r.White);
+  v(4, r.Black);
+  v(8, r.enabled);
+  v(9, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BWThresholdRecord> {
+  v(0, r.ThresholdingType);
+  v(4, r.FixedThreshhold);
+  v(8, r.AdaptiveWindowSize);
+  v(12, r.AdaptiveDynamic);
+  v(16, r.SoftwareThreshold);
+  v(17, r.DiffusionSerpentine);
+  v(18, r.DiffusionHybrid);
+  v(19, r.reserved);
+  v(20, r.DiffusionLevel);
+  v(24, r.HybridWindowSize);
+  v(28, r.HybridDynamic);
+  v(32, r.HybridDecisionWindow);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, DescreenRecord> {
+  v(0, r.Level);
+  v(4, r.enabled);
+  v(5, r.preview);
+  v(6, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, DespeckleRecord> {
+  v(0, r.SpeckWidth);
+  v(4, r.SpeckHeight);
+  v(8, r.enabled);
+  v(9, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, GammaRecord> {
+  v(0, r.Channel);
+  v(4, r.enabled);
+  v(5, r.reserved);
+  for (size_t c = 0; c < r.curves.size(); ++c) {
+    for (size_t i = 0; i < r.curves[c].size(); ++i) {
+      const size_t at = GammaRecord::kCurvesOffset + 32 * c + 8 * i;
+      v(at, r.curves[c][i].x);
+      v(at + 4, r.curves[c][i].y);
+    }
+  }
+  for (size_t t = 0; t < r.tables.size(); ++t) v(GammaRecord::kTablesOffset + 256 * t, r.tables[t]);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, EnabledByteRecord> {
+  v(0, r.enabled);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, SharpenRecord> {
+  v(0, r.Level);
+  v(4, r.enabled);
+  v(5, r.preview);
+  v(6, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, PaletteRecord> {
+  v(0, r.ConvertTo);
+  v(4, r.enabled);
+  v(5, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, Rotate90Record> {
+  v(0, r.Direction);
+  v(4, r.enabled);
+  v(5, r.reserved);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, AcceptAs2ImagesRecord> {
+  v(0, r.orientation);
+  v(1, r.enabled);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, EditorRecord> {
+  v(0, r.enabled);
+  v(1, r.AppName);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, IndexRecord> {
+  v(0, r.enabled);
+  v(1, r.AppName);
+  v(261, r.ProjName);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, ColorClassRecord> {
+  v(0, r.PaletteFile);
+  v(260, r.reserved1);
+  v(264, r.NumColors);
+  v(268, r.notice);
+  v(269, r.reserved2);
+}
+
+template <class R, class V>
+void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, JoinImagesRecord> {
+  v(0, r.canvasWidth);
+  v(4, r.canvasHeight);
+  v(8, r.alpha);
+  v(12, r.showEdges);
+  v(13, r.deleteSources);
+  v(14, r.reserved1);
+  v(16, r.mode);
+  v(20, r.cropToItems);
+  v(21, r.reserved2);
 }
 
 }  // namespace
 
-void BrightContRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, Brightness);
-  PutI32LE(out + 4, Contrast);
-  PutU8(out + 8, enabled);
-  PutBytes(out + 9, reserved);
-}
-void BrightContRecord::Decode(const uint8_t* in) {
-  Brightness = GetI32LE(in + 0);
-  Contrast = GetI32LE(in + 4);
-  enabled = GetU8(in + 8);
-  GetBytes(in + 9, reserved);
-}
-
-void BWPointRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, White);
-  PutI32LE(out + 4, Black);
-  PutU8(out + 8, enabled);
-  PutBytes(out + 9, reserved);
-}
-void BWPointRecord::Decode(const uint8_t* in) {
-  White = GetI32LE(in + 0);
-  Black = GetI32LE(in + 4);
-  enabled = GetU8(in + 8);
-  GetBytes(in + 9, reserved);
-}
-
-void BWThresholdRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, ThresholdingType);
-  PutI32LE(out + 4, FixedThreshhold);
-  PutI32LE(out + 8, AdaptiveWindowSize);
-  PutI32LE(out + 12, AdaptiveDynamic);
-  PutU8(out + 16, SoftwareThreshold);
-  PutU8(out + 17, DiffusionSerpentine);
-  PutU8(out + 18, DiffusionHybrid);
-  PutU8(out + 19, reserved);
-  PutI32LE(out + 20, DiffusionLevel);
-  PutI32LE(out + 24, HybridWindowSize);
-  PutI32LE(out + 28, HybridDynamic);
-  PutI32LE(out + 32, HybridDecisionWindow);
-}
-void BWThresholdRecord::Decode(const uint8_t* in) {
-  ThresholdingType = GetI32LE(in + 0);
-  FixedThreshhold = GetI32LE(in + 4);
-  AdaptiveWindowSize = GetI32LE(in + 8);
-  AdaptiveDynamic = GetI32LE(in + 12);
-  SoftwareThreshold = GetU8(in + 16);
-  DiffusionSerpentine = GetU8(in + 17);
-  DiffusionHybrid = GetU8(in + 18);
-  reserved = GetU8(in + 19);
-  DiffusionLevel = GetI32LE(in + 20);
-  HybridWindowSize = GetI32LE(in + 24);
-  HybridDynamic = GetI32LE(in + 28);
-  HybridDecisionWindow = GetI32LE(in + 32);
-}
-
-void DescreenRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, Level);
-  PutU8(out + 4, enabled);
-  PutU8(out + 5, preview);
-  PutBytes(out + 6, reserved);
-}
-void DescreenRecord::Decode(const uint8_t* in) {
-  Level = GetI32LE(in + 0);
-  enabled = GetU8(in + 4);
-  preview = GetU8(in + 5);
-  GetBytes(in + 6, reserved);
-}
-
-void DespeckleRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, SpeckWidth);
-  PutI32LE(out + 4, SpeckHeight);
-  PutU8(out + 8, enabled);
-  PutBytes(out + 9, reserved);
-}
-void DespeckleRecord::Decode(const uint8_t* in) {
-  SpeckWidth = GetI32LE(in + 0);
-  SpeckHeight = GetI32LE(in + 4);
-  enabled = GetU8(in + 8);
-  GetBytes(in + 9, reserved);
-}
-
-void GammaRecord::Encode(uint8_t* out) const {
-  PutU32LE(out + 0, Channel);
-  PutU8(out + 4, enabled);
-  PutBytes(out + 5, reserved);
-  uint8_t* p = out + kCurvesOffset;
-  for (const auto& curve : curves) {
-    for (const auto& pt : curve) {
-      PutI32LE(p, pt.x);
-      PutI32LE(p + 4, pt.y);
-      p += 8;
-    }
+// Every record's codec and layout from its visitor.
+#define ORB_RECORD_CODEC(R)                                                  \
+  void R::Encode(uint8_t* out) const { Fields(*this, FieldWriter{out}); }   \
+  void R::Decode(const uint8_t* in) { Fields(*this, FieldReader{in}); }     \
+  template <>                                                               \
+  std::vector<FieldSpan> RecordLayout<R>() {                                \
+    std::vector<FieldSpan> spans;                                           \
+    R r;                                                                    \
+    Fields(r, FieldLayout{&spans});                                         \
+    return spans;                                                           \
   }
-  p = out + kTablesOffset;
-  for (const auto& t : tables) {
-    PutBytes(p, t);
-    p += 256;
-  }
-}
-void GammaRecord::Decode(const uint8_t* in) {
-  Channel = GetU32LE(in + 0);
-  enabled = GetU8(in + 4);
-  GetBytes(in + 5, reserved);
-  const uint8_t* p = in + kCurvesOffset;
-  for (auto& curve : curves) {
-    for (auto& pt : curve) {
-      pt.x = GetI32LE(p);
-      pt.y = GetI32LE(p + 4);
-      p += 8;
-    }
-  }
-  p = in + kTablesOffset;
-  for (auto& t : tables) {
-    GetBytes(p, t);
-    p += 256;
-  }
-}
 
-void EnabledByteRecord::Encode(uint8_t* out) const { PutU8(out, enabled); }
-void EnabledByteRecord::Decode(const uint8_t* in) { enabled = GetU8(in); }
-
-void SharpenRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, Level);
-  PutU8(out + 4, enabled);
-  PutU8(out + 5, preview);
-  PutBytes(out + 6, reserved);
-}
-void SharpenRecord::Decode(const uint8_t* in) {
-  Level = GetI32LE(in + 0);
-  enabled = GetU8(in + 4);
-  preview = GetU8(in + 5);
-  GetBytes(in + 6, reserved);
-}
-
-void PaletteRecord::Encode(uint8_t* out) const {
-  PutU32LE(out + 0, ConvertTo);
-  PutU8(out + 4, enabled);
-  PutBytes(out + 5, reserved);
-}
-void PaletteRecord::Decode(const uint8_t* in) {
-  ConvertTo = GetU32LE(in + 0);
-  enabled = GetU8(in + 4);
-  GetBytes(in + 5, reserved);
-}
-
-void Rotate90Record::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, Direction);
-  PutU8(out + 4, enabled);
-  PutBytes(out + 5, reserved);
-}
-void Rotate90Record::Decode(const uint8_t* in) {
-  Direction = GetI32LE(in + 0);
-  enabled = GetU8(in + 4);
-  GetBytes(in + 5, reserved);
-}
-
-void AcceptAs2ImagesRecord::Encode(uint8_t* out) const {
-  PutU8(out + 0, orientation);
-  PutU8(out + 1, enabled);
-}
-void AcceptAs2ImagesRecord::Decode(const uint8_t* in) {
-  orientation = GetU8(in + 0);
-  enabled = GetU8(in + 1);
-}
+ORB_RECORD_CODEC(BrightContRecord)
+ORB_RECORD_CODEC(BWPointRecord)
+ORB_RECORD_CODEC(BWThresholdRecord)
+ORB_RECORD_CODEC(DescreenRecord)
+ORB_RECORD_CODEC(DespeckleRecord)
+ORB_RECORD_CODEC(GammaRecord)
+ORB_RECORD_CODEC(EnabledByteRecord)
+ORB_RECORD_CODEC(SharpenRecord)
+ORB_RECORD_CODEC(PaletteRecord)
+ORB_RECORD_CODEC(Rotate90Record)
+ORB_RECORD_CODEC(AcceptAs2ImagesRecord)
+ORB_RECORD_CODEC(EditorRecord)
+ORB_RECORD_CODEC(IndexRecord)
+ORB_RECORD_CODEC(ColorClassRecord)
+ORB_RECORD_CODEC(JoinImagesRecord)
+#undef ORB_RECORD_CODEC
 
 std::string GetPathField(const PathField& f) { return GetText(f.data(), f.size()); }
 
 void SetPathField(PathField& f, std::string_view path) { PutText(f.data(), f.size(), path); }
-
-void EditorRecord::Encode(uint8_t* out) const {
-  PutU8(out + 0, enabled);
-  PutBytes(out + 1, AppName);
-}
-void EditorRecord::Decode(const uint8_t* in) {
-  enabled = GetU8(in + 0);
-  GetBytes(in + 1, AppName);
-}
-
-void IndexRecord::Encode(uint8_t* out) const {
-  PutU8(out + 0, enabled);
-  PutBytes(out + 1, AppName);
-  PutBytes(out + 261, ProjName);
-}
-void IndexRecord::Decode(const uint8_t* in) {
-  enabled = GetU8(in + 0);
-  GetBytes(in + 1, AppName);
-  GetBytes(in + 261, ProjName);
-}
-
-void ColorClassRecord::Encode(uint8_t* out) const {
-  PutBytes(out + 0, PaletteFile);
-  PutBytes(out + 260, reserved1);
-  PutI32LE(out + 264, NumColors);
-  PutU8(out + 268, notice);
-  PutBytes(out + 269, reserved2);
-}
-void ColorClassRecord::Decode(const uint8_t* in) {
-  GetBytes(in + 0, PaletteFile);
-  GetBytes(in + 260, reserved1);
-  NumColors = GetI32LE(in + 264);
-  notice = GetU8(in + 268);
-  GetBytes(in + 269, reserved2);
-}
-
-void JoinImagesRecord::Encode(uint8_t* out) const {
-  PutI32LE(out + 0, canvasWidth);
-  PutI32LE(out + 4, canvasHeight);
-  PutU32LE(out + 8, alpha);
-  PutU8(out + 12, showEdges);
-  PutU8(out + 13, deleteSources);
-  PutBytes(out + 14, reserved1);
-  PutU32LE(out + 16, mode);
-  PutU8(out + 20, cropToItems);
-  PutBytes(out + 21, reserved2);
-}
-void JoinImagesRecord::Decode(const uint8_t* in) {
-  canvasWidth = GetI32LE(in + 0);
-  canvasHeight = GetI32LE(in + 4);
-  alpha = GetU32LE(in + 8);
-  showEdges = GetU8(in + 12);
-  deleteSources = GetU8(in + 13);
-  GetBytes(in + 14, reserved1);
-  mode = GetU32LE(in + 16);
-  cropToItems = GetU8(in + 20);
-  GetBytes(in + 21, reserved2);
-}
 
 GammaRecord MakeToneCurveDefaults() {
   GammaRecord g;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orb {
 
@@ -237,6 +238,11 @@ struct JoinImagesRecord {
   void Encode(uint8_t* out) const;
   void Decode(const uint8_t* in);
 };
+
+struct FieldSpan;
+// Offset and width of every field of a record, in record order (its codec's own list).
+template <class R>
+std::vector<FieldSpan> RecordLayout();
 
 template <class R>
 using RecordBytes = std::array<uint8_t, R::kSize>;

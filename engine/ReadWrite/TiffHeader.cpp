@@ -13,6 +13,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ReadWrite/LineReader.h"
+#include "engine/ReadWrite/StreamFiles.h"
 #include "engine/ReadWrite/TiffTags.h"
 #include "platform/Bytes.h"
 #include "platform/imagemill/imagemill.h"
@@ -55,14 +56,9 @@ void SwapValueField(TiffEntry* e) {
   }
 }
 
-int64_t SizeOf(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
-
+// The whole n bytes at `at`, or false.
 bool PRead(int fd, uint64_t at, void* buf, size_t n) {
-  return orb::ReadAt(fd, buf, n, at) == static_cast<int64_t>(n);
+  return orb::rw::ReadAt(fd, buf, n, at) == static_cast<int64_t>(n);
 }
 
 // Reads a file in the byte order of its header.
@@ -204,7 +200,7 @@ int ReadTiffHeader(LineReader* reader) {
   ImageState& image = *reader->image;
   image.fillOrder2 = 0;
   const int fd = image.fileHandle;
-  const int64_t ssize = SizeOf(fd);
+  const int64_t ssize = orb::rw::FileSize(fd);
   if (ssize < 8) return -1;
   const auto fileSize = static_cast<uint64_t>(ssize);
   uint8_t head[8];
@@ -521,7 +517,7 @@ int64_t WriteRawImageHeader(LineReader* reader) {
   s.stripWord = 0;
   s.dataOffset = dataOffset;
   const int fd = s.fileHandle;
-  if (!orb::WriteAt(fd, h.data(), h.size(), 0)) return -1;
+  if (!orb::rw::WriteAt(fd, h.data(), h.size(), 0)) return -1;
   ::lseek(fd, static_cast<off_t>(dataOffset), SEEK_SET);
   return dataOffset;
 }

@@ -1,4 +1,5 @@
 #include "engine/ToolSettings.h"
+#include "engine/RecordFields.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -173,6 +174,43 @@ TEST(ToolSettings, FileLoadEmptyShortFullAndSave) {
   std::remove(path.c_str());
   std::remove(out.c_str());
   ::rmdir(dir.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The fields a record's visitor lists lie one after another and fill the record exactly,
+// and every byte survives a decode followed by an encode.
+template <class R>
+void ExpectVisitorCoversRecord(const char* name) {
+  size_t next = 0;
+  for (const orb::FieldSpan& s : orb::RecordLayout<R>()) {
+    EXPECT_EQ(s.offset, next) << name << ": gap or overlap before offset " << s.offset;
+    next = s.offset + s.width;
+  }
+  EXPECT_EQ(next, R::kSize) << name;
+  orb::RecordBytes<R> bytes{};
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
+  EXPECT_EQ(orb::EncodeRecord(orb::DecodeRecord<R>(bytes)), bytes) << name;
+}
+
+TEST(ToolRecordVisitors, EachListsEveryByteOfItsRecordOnce) {
+  ExpectVisitorCoversRecord<orb::BrightContRecord>("BrightCont");
+  ExpectVisitorCoversRecord<orb::BWPointRecord>("BWPoint");
+  ExpectVisitorCoversRecord<orb::BWThresholdRecord>("BWThreshold");
+  ExpectVisitorCoversRecord<orb::DescreenRecord>("Descreen");
+  ExpectVisitorCoversRecord<orb::DespeckleRecord>("Despeckle");
+  ExpectVisitorCoversRecord<orb::GammaRecord>("Gamma");
+  ExpectVisitorCoversRecord<orb::EnabledByteRecord>("Invert/Mirror");
+  ExpectVisitorCoversRecord<orb::SharpenRecord>("Sharpen");
+  ExpectVisitorCoversRecord<orb::PaletteRecord>("Palette");
+  ExpectVisitorCoversRecord<orb::Rotate90Record>("Rotate90");
+  ExpectVisitorCoversRecord<orb::AcceptAs2ImagesRecord>("AcceptAs2Images");
+  ExpectVisitorCoversRecord<orb::EditorRecord>("Editor");
+  ExpectVisitorCoversRecord<orb::IndexRecord>("Index");
+  ExpectVisitorCoversRecord<orb::ColorClassRecord>("ColorClass");
+  ExpectVisitorCoversRecord<orb::JoinImagesRecord>("JoinImages");
 }
 
 }  // namespace
