@@ -1,0 +1,214 @@
+// A host that loads libtintwell.so as the program does: registration, classification,
+// merges by area and by dragging one cell onto another, the events, closing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/evtloop.h>
+#include <wx/frame.h>
+#include <wx/uiaction.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "color_control/TintwellHost.h"
+#include "color_control/TintwellRegistration.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool PumpUntil(const std::function<bool()>& done, int rounds = 3000) {
+  wxEventLoopGuarantor loop;
+  for (int i = 0; i < rounds; ++i) {
+    wxTheApp->ProcessPendingEvents();
+    wxTheApp->Yield(true);
+    wxTheApp->ProcessIdle();
+    if (done()) return true;
+    wxMilliSleep(1);
+  }
+  return done();
+}
+
+fs::path ProgramFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+struct Sink : _DTintwellEvents {
+  std::vector<std::string> events;
+  std::vector<uint8_t> pal, lut;
+  uint32_t n = 0;
+  int paletteCalls = 0;
+  void PaletteModified(const uint8_t* p, uint32_t k, const uint8_t* l) override {
+    ++paletteCalls;
+    pal.assign(p, p + 768);
+    lut.assign(l, l + 65536);
+    n = k;
+  }
+  void HueflockDlgClosed(uint32_t s) override { events.push_back("Closed " + std::to_string(s)); }
+  void RequestMergeArea() override { events.push_back("RequestMergeArea"); }
+  void CancelRequestMergeArea() override { events.push_back("CancelRequestMergeArea"); }
+  void CancelRequestCurrentColor() override { events.push_back("CancelRequestCurrentColor"); }
+  void DisplayUsingPalette() override { events.push_back("DisplayUsingPalette"); }
+};
+
+// Five well separated colours, 40 pixels each, as 10 lines of 20 pixels.
+const uint8_t kColours[5][3] = {{250, 20, 20}, {20, 250, 20}, {20, 20, 250}, {240, 240, 60}, {30, 30, 30}};
+std::vector<uint8_t> Image() {
+  std::vector<uint8_t> px;
+  for (int i = 0; i < 200; ++i) px.insert(px.end(), kColours[i % 5], kColours[i % 5] + 3);
+  return px;
+}
+int Cell(const uint8_t* c) { return (c[0] >> 3) * 2048 + (c[1] >> 2) * 32 + (c[2] >> 3); }
+
+struct HostFixture : testing::Test {
+  TintwellLibrary lib;
+  wxFrame* frame = nullptr;
+  Sink sink;
+  _DTintwell* ctrl = nullptr;
+  std::string folder;
+
+  void SetUp() override {
+    std::string err;
+    ASSERT_TRUE(lib.Load((ProgramFolder() / "libtintwell.so").string(), &err)) << err;
+    frame = new wxFrame(nullptr, wxID_ANY, "host", wxPoint(0, 0), wxSize(300, 200));
+    frame->Show();
+    folder = (fs::path(getenv("HOME")) / "tintwell").string();
+    fs::create_directories(folder);
+    std::ofstream(folder + "/Tintwell9.hlp") << "help";
+  }
+  void TearDown() override {
+    if (ctrl) ctrl->Release();
+    if (frame) frame->Destroy();
+    PumpUntil([] { return false; }, 20);
+  }
+  void Classify() {
+    ctrl = lib.CreateControl(frame, &sink);
+    ASSERT_NE(ctrl, nullptr);
+    ctrl->SetLanguageAndHelpPath(9, folder.c_str());
+    ASSERT_EQ(ctrl->InitClassify(), kTwTrue);
+    const auto px = Image();
+    ASSERT_EQ(ctrl->BuildHistogram(px.data(), 20, 10), kTwTrue);
+    ctrl->SetNumberOfColors(16);
+    ASSERT_EQ(ctrl->RunClassify(kTwFalse), kTwTrue);
+    ASSERT_EQ(sink.n, 5u);
+    // The refresh timer reports the sorted palette once more.
+    const int before = sink.paletteCalls;
+    ASSERT_TRUE(PumpUntil([&] { return sink.paletteCalls > before; }));
+  }
+  wxWindow* Dialog() const {
+    for (wxWindow* w : wxTopLevelWindows) {
+      if (w->GetLabel() == "Color Classification" && !w->IsBeingDeleted()) return w;
+    }
+    return nullptr;
+  }
+  // Each fed colour's palette index after the last report.
+  std::vector<int> Indices() const {
+    std::vector<int> v;
+    for (const auto& c : kColours) v.push_back(sink.lut[Cell(c)]);
+    return v;
+  }
+};
+
+TEST_F(HostFixture, RegistrationFileNamesTheLibraryAndGoesAgain) {
+  const std::string regFolder = tintwell::ControlsFolder();
+  ASSERT_EQ(lib.RegisterServer(), tintwell::kRegOk);
+  const std::string lib2 = tintwell::FindRegisteredLibrary(tintwell::kControlProgId, regFolder);
+  EXPECT_EQ(fs::canonical(lib2), fs::canonical(ProgramFolder() / "libtintwell.so"));
+  TintwellLibrary again;
+  std::string err;
+  EXPECT_TRUE(again.LoadRegistered(regFolder, &err)) << err;
+  EXPECT_EQ(lib.UnregisterServer(), tintwell::kRegOk);
+  EXPECT_FALSE(fs::exists(tintwell::RegistrationFile(regFolder)));
+  TintwellLibrary none;
+  EXPECT_FALSE(none.LoadRegistered(regFolder, &err));
+}
+
+TEST_F(HostFixture, ClassifiesMergesAnAreaAndClosesWithTheEvents) {
+  Classify();
+  ASSERT_NE(Dialog(), nullptr);
+  EXPECT_TRUE(Dialog()->IsShown());
+  EXPECT_EQ(Dialog()->GetParent(), frame);
+  // Every colour maps to an entry of its own cell centre.
+  const auto idx = Indices();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(sink.pal[3 * idx[i]], (kColours[i][0] >> 3) * 8 + 4) << i;
+  }
+  // Merge the indices of colours 1 and 2 into colour 0.
+  ctrl->SetCurrentColor(uint8_t(idx[0]));
+  uint32_t flags[256] = {};
+  flags[idx[1]] = flags[idx[2]] = 1;
+  ASSERT_EQ(ctrl->MergeAreaToCurrentColor(flags), kTwTrue);
+  EXPECT_EQ(sink.n, 3u);
+  const auto after = Indices();
+  EXPECT_EQ(after[1], after[0]);
+  EXPECT_EQ(after[2], after[0]);
+  EXPECT_NE(after[3], after[0]);
+  // The plain exports reach the control.
+  EXPECT_EQ(lib.SetScannerLut(sink.lut.data()), kTwTrue);
+  // OK closes the dialog.
+  auto* ok = wxDynamicCast(Dialog()->FindWindow(wxID_OK), wxButton);
+  ASSERT_NE(ok, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+  click.SetEventObject(ok);
+  ok->ProcessWindowEvent(click);
+  EXPECT_EQ(sink.events, (std::vector<std::string>{"DisplayUsingPalette", "CancelRequestMergeArea",
+                                                   "CancelRequestCurrentColor", "Closed 1"}));
+  ASSERT_TRUE(PumpUntil([&] { return Dialog() == nullptr; }));
+  std::ifstream in(folder + "/Hueflock.dat", std::ios::binary);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(b.size(), 24u);
+  EXPECT_EQ(b[0], 3);  // sort key still lightness
+  EXPECT_EQ(b[20], 0x00);
+  EXPECT_EQ(b[21], 0xFF);  // replacement colour green
+  // A new session starts from an empty histogram.
+  EXPECT_EQ(ctrl->InitClassify(), kTwTrue);
+  ctrl->Release();
+  ctrl = nullptr;
+  const uint8_t pal[768] = {};
+  EXPECT_EQ(lib.SetPalette(pal), kTwFalse);  // no control: the export does nothing
+}
+
+TEST_F(HostFixture, DraggingOneCellOntoAnotherMergesThem) {
+  Classify();
+  wxWindow* dlg = Dialog();
+  ASSERT_NE(dlg, nullptr);
+  dlg->Raise();
+  wxWindow* view = dlg->FindWindow(207);
+  ASSERT_NE(view, nullptr);
+  PumpUntil([] { return false; }, 50);
+  // Grid cells: width (W - 15) / 17, height (H - 20) / 18, 16 to a row from (15, 20).
+  const wxSize sz = view->GetClientSize();
+  const int w = (sz.x - 15) / 17, h = (sz.y - 20) / 18;
+  auto centre = [&](int k) {
+    return view->ClientToScreen(wxPoint(15 + (k % 16) * (w + 1) + w / 2, 20 + (k / 16) * (h + 1) + h / 2));
+  };
+  const auto before = Indices();
+  wxUIActionSimulator sim;
+  const wxPoint from = centre(1), to = centre(3);
+  sim.MouseMove(from);
+  PumpUntil([] { return false; }, 30);
+  sim.MouseDown();
+  PumpUntil([] { return false; }, 30);
+  for (int s = 1; s <= 5; ++s) {
+    sim.MouseMove(from + (to - from) * s / 5);
+    PumpUntil([] { return false; }, 20);
+  }
+  sim.MouseUp();
+  ASSERT_TRUE(PumpUntil([&] { return sink.n == 4; }));
+  // The colour shown at position 1 now maps to the index of the one at position 3.
+  const auto after = Indices();
+  int moved = -1, target = -1;
+  for (int i = 0; i < 5; ++i) {
+    if (before[i] == 1) moved = i;
+    if (before[i] == 3) target = i;
+  }
+  ASSERT_GE(moved, 0);
+  ASSERT_GE(target, 0);
+  EXPECT_EQ(after[moved], after[target]);
+  std::vector<int> distinct(after);
+  std::sort(distinct.begin(), distinct.end());
+  EXPECT_EQ(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 4);
+}
+
+}  // namespace
