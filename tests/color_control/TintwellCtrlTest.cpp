@@ -66,6 +66,7 @@ struct Host {
   ~Host() {
     if (ctrl) ctrl->Release();
   }
+  void ClassifyFourColours();
 };
 
 // Pixels of `n` distinct cells, `each` pixels apiece.
@@ -75,6 +76,15 @@ std::vector<uint8_t> Cells(int n, int each) {
     for (int k = 0; k < each; ++k) px.insert(px.end(), {uint8_t(i * 50), uint8_t(255 - i * 40), uint8_t(i * 30)});
   }
   return px;
+}
+
+void Host::ClassifyFourColours() {
+  ASSERT_EQ(ctrl->InitClassify(), kTwTrue);
+  const auto px = Cells(4, 3);
+  ctrl->BuildHistogram(px.data(), 12, 1);
+  ctrl->SetNumberOfColors(4);
+  ASSERT_EQ(ctrl->RunClassify(kTwFalse), kTwTrue);
+  ASSERT_EQ(sink.n, 4u);
 }
 
 TEST(TintwellCtrl, MethodsBeforeInitClassifyReturnFalse) {
@@ -152,11 +162,7 @@ TEST(TintwellCtrl, EditModeReportsTheHostsPaletteUnchangedFirst) {
 
 TEST(TintwellCtrl, GetPaletteOverwritesWithTheGreyRamp) {
   Host h;
-  ASSERT_EQ(h.ctrl->InitClassify(), kTwTrue);
-  const auto px = Cells(4, 3);
-  h.ctrl->BuildHistogram(px.data(), 12, 1);
-  h.ctrl->SetNumberOfColors(4);
-  h.ctrl->RunClassify(kTwFalse);
+  h.ClassifyFourColours();
   const auto grey = h.ctrl->GetPalette();
   for (int k = 0; k < 256; ++k) {
     ASSERT_EQ(grey[3 * k], k);
@@ -167,11 +173,7 @@ TEST(TintwellCtrl, GetPaletteOverwritesWithTheGreyRamp) {
 
 TEST(TintwellCtrl, AreaMergeReportsAShorterPalette) {
   Host h;
-  ASSERT_EQ(h.ctrl->InitClassify(), kTwTrue);
-  const auto px = Cells(4, 3);
-  h.ctrl->BuildHistogram(px.data(), 12, 1);
-  h.ctrl->SetNumberOfColors(4);
-  h.ctrl->RunClassify(kTwFalse);
+  h.ClassifyFourColours();
   h.ctrl->OnRefreshTimer();
   h.ctrl->SetCurrentColor(0);
   uint32_t flags[256] = {};

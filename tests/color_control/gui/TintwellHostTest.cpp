@@ -8,6 +8,7 @@
 #include <wx/frame.h>
 #include <wx/uiaction.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,22 +16,13 @@
 
 #include "color_control/TintwellHost.h"
 #include "color_control/TintwellRegistration.h"
+#include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-bool PumpUntil(const std::function<bool()>& done, int rounds = 3000) {
-  wxEventLoopGuarantor loop;
-  for (int i = 0; i < rounds; ++i) {
-    wxTheApp->ProcessPendingEvents();
-    wxTheApp->Yield(true);
-    wxTheApp->ProcessIdle();
-    if (done()) return true;
-    wxMilliSleep(1);
-  }
-  return done();
-}
+using orbtest::PumpUntil;
 
 fs::path ProgramFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
