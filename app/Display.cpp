@@ -740,7 +740,7 @@ int RebuildDisplayRgb(ProgressiveDisplay* pd) {
   image.bitmaps[2] = third;
   image.bitmaps[3] = fourth;
   const int32_t f = s.fit.factor;
-  if (image.state == 2) {
+  if (image.state == VS_JOIN_CANVAS) {
     HatchJoinCanvas(*third);
     FinishRebuild(s, third, true);
     return 1;
@@ -1127,7 +1127,7 @@ int ShowImageRgb(ProgressiveDisplay* pd) {
                  ? RenderMagnifierRgb(pd, MagnifierSide(*pd->image), nullptr)
                  : RebuildDisplayRgb(pd);
     result = result < 0 ? -1 : 0;
-  } else if (pd->image->state != 2) {
+  } else if (pd->image->state != VS_JOIN_CANVAS) {
     result = SequentialPass(pd, Family::Colour, nullptr, 0);
   } else {
     result = RebuildDisplayRgb(pd) < 0 ? -1 : 0;

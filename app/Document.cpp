@@ -183,7 +183,7 @@ SavePlan PlanSave(const ImageState& f, const ImageState& w, bool sameFileSystem)
 }
 
 bool CloseAsks(const ImageState& f, const ImageState& w, bool discardChanges) {
-  return (w.edited || &w != &f) && w.state != 0 && !discardChanges;
+  return (w.edited || &w != &f) && w.state != VS_NORMAL && !discardChanges;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -285,9 +285,9 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
   n->rawFile.reset();
   n->fileHandle = kNoFile;
   n->sourcePath = temp;
-  n->sourceForm = 0;
+  n->sourceForm = SF_OWN_TIFF;
   if (jpegClamp) CheckJpegSizeLimit(format, &n->height, true, true);
-  n->kind = static_cast<uint16_t>(EffectiveKind(w->kind));
+  n->kind = static_cast<ImageKind>(EffectiveKind(w->kind));
   n->outputFormat = format;
   n->region = PixelRect{0, 0, n->width - 1, n->height - 1};
 
@@ -380,11 +380,6 @@ void ImageDocument::FreeChainExcept(ImageState* keep) {
   ImageState* f = m_pFileImage;
   if (!f) return;
   const std::string userFile = f->sourcePath;
-  if (keep) {
-    if (keep->prev) keep->prev->next = keep->next;
-    if (keep->next) keep->next->prev = keep->prev;
-    keep->prev = keep->next = nullptr;
-  }
   auto guarded = [&](const std::string& path) {
     if (path.empty()) return true;
     if (path == userFile || IsSameFile(path, userFile)) return true;
@@ -393,12 +388,17 @@ void ImageDocument::FreeChainExcept(ImageState* keep) {
   };
   // Later versions: their own files go with them (never the user's file).
   for (ImageState* r = f->next; r; r = r->next) {
+    if (r == keep) continue;
     if (!guarded(r->sourcePath)) RemoveFile(r->sourcePath);
     if (!guarded(r->paletteFilePath)) RemoveFile(r->paletteFilePath);
   }
   if (f != keep && !guarded(f->paletteFilePath)) RemoveFile(f->paletteFilePath);
-  if (f != keep) FreeImageChain(f);
-  m_pFileImage = m_pImage = keep;
+  // The kept record leaves the old chain first and starts a chain of its own; then what is
+  // left of the old chain goes.
+  ImageState* rest = f == keep ? f->next : f;
+  std::unique_ptr<ImageState> kept = keep ? TakeImageState(keep) : nullptr;
+  FreeImageChain(rest);
+  m_pFileImage = m_pImage = StartImageChain(std::move(kept));
 }
 
 SaveResult ImageDocument::Save(const ProgressFactory& progress) {
@@ -434,7 +434,7 @@ SaveResult ImageDocument::Save(const ProgressFactory& progress) {
 
   // The new record stands for the saved file.
   const bool bilevelScan = (f->kind == IK_BW || f->kind == IK_BW_FROM_GREEN || w->kind == IK_BW_SAVED_AS_4) &&
-                           f->state == 0;
+                           f->state == VS_NORMAL;
   n->sourcePath = f->sourcePath;
   n->edited = n->thresholdPending = n->bwPointPending = n->brightnessPending = n->toneCurvePending = 0;
   n->operationCode = 0;
@@ -454,7 +454,7 @@ SaveResult ImageDocument::Save(const ProgressFactory& progress) {
     n->rawFile = w->rawFile;
     w->rawPath.clear();
     w->rawFile.reset();
-    n->sourceForm = 2;
+    n->sourceForm = SF_RAW_FILE;
   } else {
     if (n == w) {
       n->rawPath.clear();
@@ -462,7 +462,7 @@ SaveResult ImageDocument::Save(const ProgressFactory& progress) {
     }
     const PixelRect region = n->region;
     LineReader probe(n);
-    if (ProbeImageFile(&probe, false) != 0) n->sourceForm = 1;
+    if (ProbeImageFile(&probe, false) != 0) n->sourceForm = SF_LIBRARY;
     CloseReadStream(&probe);
     n->region = region;
     if (n->region.right > n->width) n->region.right = n->width;
@@ -493,8 +493,8 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
   w->fileHandle = kNoFile;
 
   if (own == 0) {
-    w->state = 1;
-    w->sourceForm = 0;
+    w->state = VS_OPENED;
+    w->sourceForm = SF_OWN_TIFF;
     w->rowOrder = 0;
     w->region = PixelRect{0, 0, w->width - 1, w->height - 1};
     if (updateTitle) updateTitle();
@@ -507,8 +507,8 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
     return OpenResult::Opened;
   }
 
-  w->state = 1;
-  w->sourceForm = 2;
+  w->state = VS_OPENED;
+  w->sourceForm = SF_RAW_FILE;
   w->rowOrder = 0;
   SetDisplayMode(StatusBit::FittedDisplay, StatusBit::Opening | StatusBit::DecodingOnGuiThread);
   CancelFlag.store(0);
@@ -525,7 +525,7 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
   if (result == IM_STOPPED && CancelFlag.load()) return OpenResult::Cancelled;
   // Damaged data the decoder worked around: every row arrived (the raw file took the last
   // one and became the image's source), so the user sees what could be read and is told.
-  if (result == IM_ERR_CORRUPT && !reader.failed.load() && w->sourceForm == 2 && w->height > 0 &&
+  if (result == IM_ERR_CORRUPT && !reader.failed.load() && w->sourceForm == SF_RAW_FILE && w->height > 0 &&
       reader.rowsDecoded == w->height) {
     Notify(kMsgDecodedDamaged, MessageIcon::Exclamation, {MessageArg{path}});
     return OpenResult::Opened;

@@ -48,7 +48,7 @@ ImageState* RgbImage(int32_t height) {
   s->bitsPerSample = 8;
   s->samplesPerPixel = 3;
   s->bitsPerPixel = 24;
-  s->photometric = 2;
+  s->photometric = PM_RGB;
   s->region = PixelRect{0, 0, kWidth - 1, height - 1};
   return s;
 }
@@ -79,7 +79,7 @@ bool StreamCopy(ImageState* src, const std::string& dst) {
 ImageState* MakeSource(int32_t height) {
   const std::string path = WorkFolder() + "/src-" + std::to_string(height) + ".tif";
   ImageState* img = RgbImage(height);
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = path;
   if (std::filesystem::exists(path)) {
     img->dataOffset = 8;

@@ -1,11 +1,16 @@
-// One version of an image: its geometry, kind, palette, the file its pixels come from, the
-// display bitmaps drawn from it, and its links to the older and newer versions of the same
-// document. A document keeps its versions as a doubly linked chain of these records; every
-// tool appends a copy (PushImageState) and undo frees the newest (FreeImageState).
+// One version of an image: its pixel format, the file its pixels come from, the view and
+// display bitmaps drawn from it, and its place in the chain of versions of one document.
+// Every tool appends a copy (PushImageState) and undo frees the newest (FreeImageState).
 //
-// The record is never stored, so it uses ordinary C++ members; what it owns (lookup table,
-// display bitmaps, temporary raw image file) is held by shared ownership so that a copy
-// never frees anything twice and nothing is freed while another version still uses it.
+// Ownership: the records of a chain belong to the chain (orb::ImageChain), which alone
+// creates, links and frees them; next and prev are for walking it. A chain made by
+// NewImageState lives until its last record is freed or FreeImageChain frees it whole. A
+// copy of a record belongs to no chain (a standalone record is freed by FreeImageState).
+// What a record holds (lookup table, display bitmaps, temporary raw image file) is held by
+// shared ownership, so a copy never frees anything twice and nothing is freed while
+// another version still uses it.
+//
+// The record is never stored, so it uses ordinary C++ members.
 #pragma once
 
 #include <array>
@@ -28,6 +33,20 @@ enum ImageKind : uint16_t {
   IK_CMYK32 = 8,               // four samples of 8 bits (photometric 5), read only
   IK_PALETTE16BIT = 9,         // 16-bit palette, read only
   IK_BW_SAVED_AS_4 = 10,       // black and white, saved as kind 4
+};
+
+// What a version is.
+enum VersionState : uint32_t {
+  VS_NORMAL = 0,       // a version made here (a scan and the tools' results)
+  VS_OPENED = 1,       // opened from a file or by the batch engine
+  VS_JOIN_CANVAS = 2,  // the page the join tool builds
+};
+
+// How a version's pixel data are reached.
+enum SourceForm : uint32_t {
+  SF_OWN_TIFF = 0,  // the source file is an uncompressed TIFF the program reads itself
+  SF_LIBRARY = 1,   // the imaging library decodes the source file (into the raw image file)
+  SF_RAW_FILE = 2,  // the raw image file holds the pixel data
 };
 
 // Photometric interpretation (the TIFF values): how a sample's value reads as a colour.
@@ -143,81 +162,90 @@ struct PixelRect {
 inline constexpr int kNoFile = -1;
 inline constexpr size_t kLookupTableSize = 65536;
 
+namespace orb {
+class ImageChain;
+
+// The chain a record belongs to. A copy of a record belongs to none: only the chain sets it.
+class ChainMembership {
+ public:
+  ChainMembership() = default;
+  ChainMembership(const ChainMembership&) {}
+  ChainMembership& operator=(const ChainMembership&) { return *this; }
+  ImageChain* chain() const { return chain_; }
+
+ private:
+  friend class ImageChain;
+  ImageChain* chain_ = nullptr;
+};
+}  // namespace orb
+
 struct ImageState {
-  // 0 normal version; 1 opened from a file or by the batch engine; 2 join canvas.
-  uint32_t state = 0;
-  // 0 the source file is an uncompressed TIFF read directly; 1 the imaging library must
-  // decode it; 2 the raw image file holds the pixel data.
-  uint32_t sourceForm = 0;
-  void* view = nullptr;        // the view object that shows the image
-  void* viewWindow = nullptr;  // its window
-  uint32_t words[6] = {};      // no fixed use here
-  void* magnifierWindow = nullptr;
-  // Display bitmaps, first to fifth. The third is the display bitmap the view draws from,
-  // the fourth the one the colour pick reads, the fifth the view's off-screen bitmap.
-  std::array<orb::DisplayBitmapPtr, 5> bitmaps;
+  // ----- chain
+  ImageState* next = nullptr;  // newer version (set by the chain only)
+  ImageState* prev = nullptr;  // older version (set by the chain only)
+  orb::ChainMembership member;
+  VersionState state = VS_NORMAL;
+  // Which operation made this version (undo reads it; 0 after a save).
+  uint32_t operationCode = 0;
 
-  std::string sourcePath;   // the file the image came from or is saved to
-  std::string rawPath;      // temporary ".tif" holding the pixels (source form 1 or 2)
-  // Shared claim on the raw image file: removed when the last version holding it goes.
-  std::shared_ptr<orb::TempFileOwner> rawFile;
-  int fileHandle = kNoFile;  // file currently opened by a stream or reader
-
-  int32_t xDpi = 0;
-  int32_t yDpi = 0;
+  // ----- pixel format
+  ImageKind kind = IK_RGB;
   int32_t width = 0;
   int32_t height = 0;
   // Samples per line as the streams count them (see orb::StoredLineWidthFor).
   int32_t storedLineWidth = 0;
-  uint32_t blockWidth = 0;   // strip or tile width of the source
-  uint32_t blockHeight = 0;  // rows per strip or tile height of the source
   uint32_t bitsPerSample = 0;
   uint32_t samplesPerPixel = 0;
   uint32_t bitsPerPixel = 0;  // 8, 16, 24 or 32 after reading
-  uint32_t scanWords[8] = {};  // used by the scanning and document code
-
+  // The read streams expand black and white lines by it.
+  Photometric photometric = PM_WHITE_IS_ZERO;
   uint8_t rowOrder = 0;  // 0: top line first
-  uint16_t kind = IK_RGB;  // ImageKind
-  uint32_t outputFormat = 0;  // OutputFormat
-  uint8_t fillOrder2 = 0;  // the TIFF declared FillOrder 2
-  uint64_t dataOffset = 0;  // first pixel line in the open file
-
-  PixelRect magnifierSource;  // the magnifier's source rectangle, image pixels
-  uint32_t displayWords[8] = {};  // further words of the view and the display
-
-  PixelRect region;  // inclusive rectangle the streams deliver
-
-  // View placement.
-  PixelRect clientRect;
-  PixelRect visibleSource;
-  int32_t fitScale = 0;      // x 10000, region into client rectangle
-  int32_t displayScale = 0;  // x 10000, display bitmap into client rectangle
-
+  int32_t xDpi = 0;
+  int32_t yDpi = 0;
   std::array<PaletteEntry, 256> palette;
-  std::array<PaletteEntry, 256> palette2;
+  std::array<PaletteEntry, 256> palette2;  // the palette as loaded; the display restores it
   std::string paletteFilePath;  // ".apt" belonging to the image, empty when none
   std::array<ColourBytes, 256> classPalette;
   int32_t lutColourCount = 0;
   // 65536 entries, one per 5-6-5 RGB cell, or null.
   std::shared_ptr<uint8_t[]> lookupTable;
+  PixelRect region;  // inclusive rectangle the streams deliver
 
+  // ----- file
+  SourceForm sourceForm = SF_OWN_TIFF;
+  std::string sourcePath;   // the file the image came from or is saved to
+  std::string rawPath;      // temporary ".tif" holding the pixels (source form 1 or 2)
+  // Shared claim on the raw image file: removed when the last version holding it goes.
+  std::shared_ptr<orb::TempFileOwner> rawFile;
+  int fileHandle = kNoFile;  // file currently opened by a stream or reader
+  uint32_t outputFormat = 0;  // OutputFormat
+  uint32_t blockWidth = 0;   // strip or tile width of the source
+  uint32_t blockHeight = 0;  // rows per strip or tile height of the source
+  uint8_t fillOrder2 = 0;  // the TIFF declared FillOrder 2
+  uint64_t dataOffset = 0;  // first pixel line in the open file
   uint32_t orientation = 0;  // TIFF Orientation of a directly read file (kept, not applied)
-  uint32_t photometric = 0;  // 0 white is zero, 1 black is zero, 2 RGB, 3 palette, 5 separated
-
   // Positions of values in the open TIFF file.
   uint64_t lengthValuePos = 0;         // ImageLength value of the raw image file
   uint64_t stripOffsetsPos = 0;        // StripOffsets value (one strip) or its array
   uint32_t severalStrips = 0;          // set when the file has more than one strip
-  uint32_t stripWord = 0;              // cleared with the above
   uint64_t rowsPerStripValuePos = 0;   // RowsPerStrip value of the raw image file
   uint32_t stripCount = 0;
   uint64_t stripByteCountsPos = 0;     // StripByteCounts value (one strip) or its array
 
-  ImageState* next = nullptr;  // newer version
-  ImageState* prev = nullptr;  // older version
-  uint32_t operationCode = 0;
+  // ----- view and display
+  void* view = nullptr;        // the view object that shows the image
+  void* viewWindow = nullptr;  // its window
+  void* magnifierWindow = nullptr;
+  // Display bitmaps, first to fifth. The third is the display bitmap the view draws from,
+  // the fourth the one the colour pick reads, the fifth the view's off-screen bitmap.
+  std::array<orb::DisplayBitmapPtr, 5> bitmaps;
+  PixelRect magnifierSource;  // the magnifier's source rectangle, image pixels
+  PixelRect clientRect;
+  PixelRect visibleSource;
+  int32_t fitScale = 0;      // x 10000, region into client rectangle
+  int32_t displayScale = 0;  // x 10000, display bitmap into client rectangle
 
-  // Processing flags.
+  // ----- processing flags
   uint8_t edited = 0;
   uint8_t thresholdPending = 0;
   uint8_t bwPointPending = 0;
@@ -233,15 +261,48 @@ ImageState* GetLastImageState(ImageState* any);
 // The copy takes over the lookup table and starts without the first and third bitmaps.
 ImageState* PushImageState(ImageState* any);
 // Frees one record and returns the record taking its place: the next, else the previous,
-// else null. The record's claim on its raw image file is dropped with it.
+// else null. The record's claim on its raw image file is dropped with it; a chain whose
+// last record goes is freed with it.
 ImageState* FreeImageState(ImageState* state);
 
 namespace orb {
 
-// A new first record of a document: everything cleared, both palettes the grey ramp.
+// The versions of one document's image, oldest first: the chain owns them, links them and
+// frees them.
+class ImageChain {
+ public:
+  explicit ImageChain(std::unique_ptr<ImageState> first);
+  ~ImageChain();
+  ImageChain(const ImageChain&) = delete;
+  ImageChain& operator=(const ImageChain&) = delete;
+
+  static ImageChain* Of(const ImageState* record) { return record ? record->member.chain() : nullptr; }
+  ImageState* First() const { return versions_.empty() ? nullptr : versions_.front().get(); }
+  ImageState* Last() const { return versions_.empty() ? nullptr : versions_.back().get(); }
+  bool Empty() const { return versions_.empty(); }
+  // PushImageState: a copy of the last record appended.
+  ImageState* Push();
+  // FreeImageState: frees `record`; the record taking its place (next, else previous).
+  ImageState* Free(ImageState* record);
+  // Takes `record` out of the chain and hands it over (it then belongs to no chain).
+  std::unique_ptr<ImageState> Take(ImageState* record);
+
+ private:
+  size_t IndexOf(const ImageState* record) const;
+  void Adopt(ImageState* record);
+  void Relink();
+  std::vector<std::unique_ptr<ImageState>> versions_;
+};
+
+// A new first record of a document in a chain of its own: everything cleared, both
+// palettes the grey ramp.
 ImageState* NewImageState();
-// Frees every record of the chain holding `any`.
+// Frees every record of the chain holding `any` (or `any` itself when it is in none).
 void FreeImageChain(ImageState* any);
+// Takes a record out of its chain (a record in none is handed over as it is).
+std::unique_ptr<ImageState> TakeImageState(ImageState* record);
+// A new chain whose only record is `first`; returns it.
+ImageState* StartImageChain(std::unique_ptr<ImageState> first);
 // Names a new raw image file for this record, owned by it (and by later copies).
 void SetRawImageFile(ImageState* state, const std::string& path);
 // Both palettes to the grey ramp.

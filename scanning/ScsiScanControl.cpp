@@ -348,7 +348,7 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   image->xDpi = p.xDpi;
   image->yDpi = p.yDpi;
   image->paletteFilePath.clear();
-  image->kind = static_cast<uint16_t>(p.colourMode);
+  image->kind = static_cast<ImageKind>(p.colourMode);
   image->width = p.widthPx;
   image->height = p.heightPx;
   image->storedLineWidth = p.lineBytes;
@@ -357,7 +357,7 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   image->bitsPerPixel = static_cast<uint32_t>(p.bitsPerPixel);
   image->outputFormat = p.outputFormat;
   // Scanned lines are 0 black and 255 white (grey and black and white alike).
-  image->photometric = p.colourMode == 0 ? 2 : (p.paletteMode ? 3 : 1);
+  image->photometric = p.colourMode == 0 ? PM_RGB : (p.paletteMode ? PM_PALETTE : PM_BLACK_IS_ZERO);
   image->linesOneBytePerPixel = p.bilevel ? 1 : 0;
   image->thresholdDuringScan = p.scannedGrey ? 1 : 0;
   if (p.greyRampPalette) {
@@ -498,12 +498,12 @@ bool ScsiScanControl::StartScan(ImageState* image) {
     if (made) {
       copy->outputFormat = 1;
       copy->sourcePath = temp;
-      copy->kind = static_cast<uint16_t>(p.workingCopyKind);
+      copy->kind = static_cast<ImageKind>(p.workingCopyKind);
       w = OpenStream(copy.get(), temp);
     }
     if (w) {
       SetRawImageFile(image, temp);
-      image->sourceForm = 2;
+      image->sourceForm = SF_RAW_FILE;
       setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), std::move(w), temp,
                                                        std::string(), p.heightPx, p.lineBytes);
     } else {

@@ -113,18 +113,18 @@ bool COrbalonDoc::OnNewDocument() {
   if (!wxDocument::OnNewDocument()) return false;
   ImageState* w = WorkingImage();
   if (g_bBatchMode.load()) {
-    w->state = 1;
+    w->state = VS_OPENED;
   } else if (orb::HasStatus(orb::StatusBit::JoinCanvas)) {
-    w->state = 2;
+    w->state = VS_JOIN_CANVAS;
   } else {
-    w->state = 0;
+    w->state = VS_NORMAL;
   }
   return true;
 }
 
 bool COrbalonDoc::OnOpenDocument(const wxString& file) {
   if (!wxDocument::OnOpenDocument(file)) return false;
-  WorkingImage()->state = 1;
+  WorkingImage()->state = VS_OPENED;
   return true;
 }
 

@@ -42,7 +42,7 @@ void ExpandStoredLine(const ImageState& image, const uint8_t* in, uint8_t* dest)
   const size_t slw = static_cast<size_t>(std::max(image.storedLineWidth, 0));
   if (orb::IsPackedBilevel(image)) {
     // Photometric 1 (black is zero): a set bit is white; otherwise a set bit is black.
-    if (image.photometric == 1) {
+    if (image.photometric == PM_BLACK_IS_ZERO) {
       orb::ExpandBits(in, slw, dest, 255, 0);
     } else {
       orb::ExpandBits(in, slw, dest, 0, 255);
@@ -62,11 +62,11 @@ bool NeedsUnpacking(const ImageState& image) {
 
 // The file a stored-form stream reads.
 std::string StoredPath(const ImageState& image) {
-  if (image.sourceForm == 0) return image.sourcePath;
+  if (image.sourceForm == SF_OWN_TIFF) return image.sourcePath;
   // A scanned black and white image thresholded by the scan is read from the output file
   // the scan wrote, not from its grey raw file. The version says so itself: what the
   // threshold tool is set to now does not tell how an image was scanned.
-  if (image.state == 0 && (image.kind == IK_BW || image.kind == IK_BW_FROM_GREEN) &&
+  if (image.state == VS_NORMAL && (image.kind == IK_BW || image.kind == IK_BW_FROM_GREEN) &&
       !image.linesOneBytePerPixel && image.thresholdDuringScan) {
     return image.sourcePath;
   }
@@ -310,7 +310,7 @@ void FinishGuiDecode(LineReader* r) {
   r->decodeBlock.shrink_to_fit();
   // What was decoded stays readable from the raw image file (all of it, or as far as the
   // user let it come).
-  image.sourceForm = 2;
+  image.sourceForm = SF_RAW_FILE;
   if (orb::IDisplaySink* d = orb::Host().display) d->EndProgressiveDisplay();
   r->guiDecode = false;
 }
@@ -387,7 +387,7 @@ void CloseDecode(LineReader* r) {
   r->decodeBlock.clear();
   if (complete) {
     // From now on the image is read from its raw image file.
-    image.sourceForm = 2;
+    image.sourceForm = SF_RAW_FILE;
   } else {
     // An unfinished raw image file would deliver white lines as if they were the image:
     // drop it, and the next stream decodes the source again.
@@ -424,7 +424,7 @@ int OpenReadStream(LineReader* reader, int mode) {
   reader->failed.store(false);
   reader->lastError.clear();
   reader->decodeResult.store(IM_OK);
-  if (reader->image->sourceForm == 1) return OpenDecode(reader, mode);
+  if (reader->image->sourceForm == SF_LIBRARY) return OpenDecode(reader, mode);
   return OpenStored(reader, mode);
 }
 
@@ -543,9 +543,9 @@ int ReadHeaderCallback(void* user, IM_BITMAPINFOHEADER* header, IM_RGBQUAD* colo
   image.xDpi = image.yDpi = g.xDpi;
   image.bitsPerPixel = g.bitsPerPixel;
   image.samplesPerPixel = g.samples;
-  image.photometric = g.photometric;
+  image.photometric = static_cast<Photometric>(g.photometric);
   image.bitsPerSample = g.bitsPerSample;
-  image.kind = g.kind;
+  image.kind = static_cast<ImageKind>(g.kind);
   image.storedLineWidth = g.storedLineWidth;
   image.region = PixelRect{0, 0, g.width - 1, g.height - 1};
   if (g.clearsRegionFlag) r->regionFlag = 0;

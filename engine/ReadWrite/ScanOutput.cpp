@@ -66,7 +66,7 @@ std::vector<uint8_t> BuildBitmapInfo(const ImageState& image) {
   }
   if (bits == 1) {
     // Photometric 0 (white is zero): entry 0 white; otherwise entry 0 black.
-    const uint8_t first = image.photometric == 0 ? 255 : 0;
+    const uint8_t first = image.photometric == PM_WHITE_IS_ZERO ? 255 : 0;
     std::memset(table, first, 3);
     std::memset(table + 4, 255 - first, 3);
   }

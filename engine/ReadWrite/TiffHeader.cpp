@@ -425,9 +425,9 @@ int ReadTiffHeader(LineReader* reader) {
   image.bitsPerSample = bitsPerSample;
   image.samplesPerPixel = samples;
   image.bitsPerPixel = bitsPerPixel;
-  image.photometric = photometric;
+  image.photometric = static_cast<Photometric>(photometric);
   image.orientation = orientation;
-  image.kind = kind;
+  image.kind = static_cast<ImageKind>(kind);
   image.storedLineWidth = stored;
   image.outputFormat = orb::InternalFormatFor(kind, en.big);
   image.palette = palette;
@@ -514,7 +514,6 @@ int64_t WriteRawImageHeader(LineReader* reader) {
   s.stripByteCountsPos = valueAt(Tag::StripByteCounts);
   s.stripOffsetsPos = 0;
   s.severalStrips = 0;
-  s.stripWord = 0;
   s.dataOffset = dataOffset;
   const int fd = s.fileHandle;
   if (!orb::rw::WriteAt(fd, h.data(), h.size(), 0)) return -1;
@@ -539,7 +538,7 @@ int ProbeImageFile(LineReader* reader, bool showMessage) {
   image.fileHandle = saved;
   bool ok = own;
   if (own) {
-    image.sourceForm = 0;
+    image.sourceForm = SF_OWN_TIFF;
   } else {
     fd = ::open(image.sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
@@ -548,7 +547,7 @@ int ProbeImageFile(LineReader* reader, bool showMessage) {
       ::close(fd);
       // The probe itself stops every decode at its first row: that stop means readable.
       if (rc == IM_OK || rc == IM_STOPPED) {
-        image.sourceForm = 1;
+        image.sourceForm = SF_LIBRARY;
         ok = true;
       }
     }

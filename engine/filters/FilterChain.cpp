@@ -118,7 +118,7 @@ FilterSet DetailPreviewFilters(const FilterSettings& settings) {
 }
 
 bool ThresholdsOnTheWay(const ImageState& first, const ImageState& version) {
-  return (first.state == 0 && (version.thresholdPending || version.linesOneBytePerPixel)) ||
+  return (first.state == VS_NORMAL && (version.thresholdPending || version.linesOneBytePerPixel)) ||
          version.kind == IK_BW_SAVED_AS_4;
 }
 

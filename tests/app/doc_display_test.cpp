@@ -53,7 +53,7 @@ struct StatusGuard {
 
 ImageState* MakeRecord(uint16_t kind, int32_t w, int32_t h, FakeSurface* surface) {
   ImageState* s = orb::NewImageState();
-  s->kind = kind;
+  s->kind = static_cast<ImageKind>(kind);
   s->width = w;
   s->height = h;
   s->storedLineWidth = orb::StoredLineWidthFor(kind, w);
@@ -424,7 +424,7 @@ TEST_F(DocRebuild, NeighbourhoodPreviewsOnlyAtOneToOne) {
 TEST_F(DocRebuild, JoinCanvasShowsOnlyTheHatch) {
   FakeSurface view(40, 40);
   ImageState* s = MakeRecord(IK_RGB, 40, 40, &view);
-  s->state = 2;
+  s->state = VS_JOIN_CANVAS;
   s->region = PixelRect{0, 0, 40, 40};
   ProgressiveDisplay pd(s);
   ASSERT_EQ(RebuildDisplayRgb(&pd), 1);

@@ -84,9 +84,9 @@ TEST(DocDecisions, SavePlanTable) {
   };
   for (const auto& c : cases) {
     ImageState f, w;
-    f.kind = c.fileKind;
+    f.kind = static_cast<ImageKind>(c.fileKind);
     f.outputFormat = c.fileFormat;
-    w.kind = c.workingKind;
+    w.kind = static_cast<ImageKind>(c.workingKind);
     w.edited = c.edited;
     const ImageState& working = c.distinct ? w : f;
     if (!c.distinct) f.edited = c.edited;
@@ -100,13 +100,13 @@ TEST(DocDecisions, SavePlanTable) {
 
 TEST(DocDecisions, CloseAsksOnlyForEditedOpenedImages) {
   ImageState f, w;
-  f.state = w.state = 1;
+  f.state = w.state = VS_OPENED;
   EXPECT_FALSE(orb::CloseAsks(f, f, false));  // unchanged file
   f.edited = 1;
   EXPECT_TRUE(orb::CloseAsks(f, f, false));
   EXPECT_FALSE(orb::CloseAsks(f, f, true));   // after the discard button
   EXPECT_TRUE(orb::CloseAsks(f, w, false));   // a newer version
-  w.state = 0;
+  w.state = VS_NORMAL;
   EXPECT_FALSE(orb::CloseAsks(f, w, false));  // a scan never asks
 }
 
@@ -298,7 +298,7 @@ TEST_F(DocSave, ThresholdOnAScanReadsAheadAndWritesEveryLine) {
   BWThresholdSettings.ThresholdingType = 1;
   BWThresholdSettings.AdaptiveWindowSize = 25;
   EXPECT_EQ(orb::ThresholdPrimingLines(BWThresholdSettings), 12);
-  doc.fileImage()->state = 0;
+  doc.fileImage()->state = VS_NORMAL;
   doc.working()->kind = IK_BW_SAVED_AS_4;
   ASSERT_EQ(doc.WriteCopy(OF_TIFF, Path("bw.tif"), nullptr), orb::SaveResult::Saved);
   BWThresholdSettings = saved;

@@ -66,7 +66,7 @@ class FakeFrame : public ScanWorkflowHost {
   DocHandle OpenNewDocument() override {
     auto d = std::make_unique<Doc>();
     d->file = d->work = NewImageState();
-    d->file->state = 0;
+    d->file->state = VS_NORMAL;
     d->name = "scan";
     active = d.get();
     docs.push_back(std::move(d));
@@ -76,7 +76,7 @@ class FakeFrame : public ScanWorkflowHost {
   Doc* OpenPicture(const std::string& path) {
     auto d = std::make_unique<Doc>();
     d->file = d->work = NewImageState();
-    d->file->state = 1;
+    d->file->state = VS_OPENED;
     d->file->sourcePath = path;
     d->name = path;
     active = d.get();

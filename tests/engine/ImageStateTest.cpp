@@ -133,4 +133,59 @@ TEST(ImageState, StoredLineWidthByKind) {
   EXPECT_EQ(orb::StoredLineWidthFor(IK_CMYK32, 9), 36);
 }
 
+// The chain owns its records: a copy belongs to none, a record taken out lives on by
+// itself, and freeing the chain releases every record still in it.
+TEST(ImageChain, TakenRecordsAndCopiesLiveApartFromTheChain) {
+  std::weak_ptr<orb::DisplayBitmap> aWatch, cWatch;
+  ImageState* a = orb::NewImageState();
+  ImageState* b = PushImageState(a);
+  ImageState* c = PushImageState(a);
+  a->bitmaps[1] = std::make_shared<orb::DisplayBitmap>();  // held by a alone
+  aWatch = a->bitmaps[1];
+  c->bitmaps[3] = std::make_shared<orb::DisplayBitmap>();
+  cWatch = c->bitmaps[3];
+  EXPECT_EQ(orb::ImageChain::Of(a), orb::ImageChain::Of(c));
+
+  // A copy is in no chain: freeing it leaves the chain as it was.
+  auto* copy = new ImageState(*b);
+  EXPECT_EQ(orb::ImageChain::Of(copy), nullptr);
+  EXPECT_EQ(FreeImageState(copy), nullptr);
+  EXPECT_EQ(a->next, b);
+  EXPECT_EQ(b->next, c);
+
+  // Taking the middle record joins its neighbours and hands it over unlinked.
+  std::unique_ptr<ImageState> taken = orb::TakeImageState(b);
+  ASSERT_EQ(taken.get(), b);
+  EXPECT_EQ(taken->next, nullptr);
+  EXPECT_EQ(taken->prev, nullptr);
+  EXPECT_EQ(orb::ImageChain::Of(b), nullptr);
+  EXPECT_EQ(a->next, c);
+  EXPECT_EQ(c->prev, a);
+
+  // It can start a chain of its own, and be pushed on there.
+  ImageState* first = orb::StartImageChain(std::move(taken));
+  ASSERT_EQ(first, b);
+  ImageState* b2 = PushImageState(b);
+  EXPECT_EQ(b->next, b2);
+  EXPECT_EQ(GetLastImageState(b), b2);
+  EXPECT_EQ(GetLastImageState(a), c);
+
+  orb::FreeImageChain(c);  // any record frees its whole chain
+  EXPECT_TRUE(aWatch.expired());
+  EXPECT_TRUE(cWatch.expired());
+  EXPECT_EQ(FreeImageState(b2), b);
+  EXPECT_EQ(FreeImageState(b), nullptr);
+}
+
+TEST(ImageChain, PushOnARecordOfNoChainStartsOne) {
+  auto* lone = new ImageState();
+  lone->width = 77;
+  ImageState* next = PushImageState(lone);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(lone->next, next);
+  EXPECT_EQ(next->prev, lone);
+  EXPECT_EQ(next->width, 77);
+  orb::FreeImageChain(next);
+}
+
 }  // namespace

@@ -435,7 +435,7 @@ TEST_F(TiffHeaderTest, RawHeaderGoldenBytesOfGreyLittleEndian) {
   s.kind = IK_GREY;
   s.bitsPerSample = 8;
   s.samplesPerPixel = 1;
-  s.photometric = 0;  // the code decides
+  s.photometric = PM_WHITE_IS_ZERO;  // the code decides
   s.xDpi = 400;
   s.outputFormat = OF_RAW_GREY_LE;
   s.blockHeight = 77;
@@ -500,10 +500,10 @@ TEST_F(TiffHeaderTest, RawHeaderPerCode) {
     orb::SetGreyRamp(&s);
     s.width = 33;
     s.height = 5;
-    s.kind = c.kind;
+    s.kind = static_cast<ImageKind>(c.kind);
     s.bitsPerSample = c.bps;
     s.samplesPerPixel = c.spp;
-    s.photometric = c.recordPhotometric;
+    s.photometric = static_cast<Photometric>(c.recordPhotometric);
     s.xDpi = 300;
     s.outputFormat = c.code;
     s.blockHeight = 5;
@@ -647,7 +647,7 @@ TEST_F(TiffHeaderTest, ProbeFormsOwnReaderLibraryAndUnreadable) {
   {
     ImageState s;
     s.sourcePath = Write({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}, "x.txt");
-    s.sourceForm = 2;
+    s.sourceForm = SF_RAW_FILE;
     LineReader r(&s);
     EXPECT_EQ(ProbeImageFile(&r, false), -1);
     EXPECT_TRUE(notifier.ids.empty());

@@ -138,7 +138,7 @@ class FrameUpdate : public ::testing::Test {
     w->width = 64;
     w->height = 48;
     w->region = {0, 0, 63, 47};
-    if (kind != Doc::Scan) w->state = 1;
+    if (kind != Doc::Scan) w->state = VS_OPENED;
     if (kind == Doc::Edited) w->edited = 1;
     if (kind == Doc::NewVersion) {
       ImageState* crop = PushImageState(w);
@@ -296,7 +296,7 @@ TEST_F(FrameUpdate, MagnifierCheckAndItsRefusalForAThresholdedScan) {
     BWThresholdSettings.SoftwareThreshold = c.softwareThreshold;
     BWThresholdSettings.ThresholdingType = c.thresholdType;
     COrbalonDoc* doc = Open(c.doc);
-    doc->WorkingImage()->kind = c.kind;
+    doc->WorkingImage()->kind = static_cast<ImageKind>(c.kind);
     AppStatus = c.status;
     UiState s = Update(id);
     EXPECT_TRUE(s.setEnabled) << c.name;
@@ -353,7 +353,7 @@ TEST_F(FrameUpdate, MagnifierCommandTogglesAndAsksTheViewUnlessBusy) {
   Close(doc);
   BWThresholdSettings.SoftwareThreshold = 1;
   COrbalonDoc* scan = Open(Doc::Scan);
-  scan->WorkingImage()->kind = 4;
+  scan->WorkingImage()->kind = IK_BW;
   MiscSettings.MagnifierShown = 0;
   asked = 0;
   Command(kMagnifier);

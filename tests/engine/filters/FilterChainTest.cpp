@@ -226,10 +226,10 @@ TEST(ThresholdOnTheWay, ScannedGreyBilevelAndKindTenVersions) {
                         {1, 1, 1, IK_BW, false}, {1, 0, 0, IK_BW_SAVED_AS_4, true}};
   for (const Case& c : cases) {
     ImageState first, version;
-    first.state = c.firstState;
+    first.state = static_cast<VersionState>(c.firstState);
     version.thresholdPending = c.pending;
     version.linesOneBytePerPixel = c.oneByte;
-    version.kind = c.kind;
+    version.kind = static_cast<ImageKind>(c.kind);
     EXPECT_EQ(orb::ThresholdsOnTheWay(first, version), c.on);
   }
 }

@@ -28,14 +28,14 @@ int StopAtFirst(void*, uint8_t*, int, int) { return IM_STOPPED; }
 // A record for `path` as the probe leaves it: geometry from the library, source form 1.
 ImageState* Probe(const std::string& path) {
   ImageState* img = orb::NewImageState();
-  img->state = 1;  // opened from a file
+  img->state = VS_OPENED;  // opened from a file
   img->sourcePath = path;
   LineReader r(img);
   int fd = ::open(path.c_str(), O_RDONLY);
   EXPECT_GE(fd, 0);
   IM_ReadByCallback(fd, StopAtFirst, ReadHeaderCallback, &r);
   ::close(fd);
-  img->sourceForm = 1;
+  img->sourceForm = SF_LIBRARY;
   return img;
 }
 
@@ -294,7 +294,7 @@ class GuiDecode : public ::testing::Test {
     pump.escAtCall = escAtPump;
     HostScope host(&notifier, &display, &pump);
     AppStatus.store(0x20000110);
-    img->sourceForm = 2;
+    img->sourceForm = SF_RAW_FILE;
     LineReader r(img);
     int fd = ::open(src.c_str(), O_RDONLY);
     *result = IM_ReadByCallback(fd, ReadLinesCallback, ReadHeaderCallback, &r);

@@ -48,7 +48,7 @@ void WriteRaw(ImageState* img, const std::string& path, int32_t lines = -1) {
     bytes.insert(bytes.end(), s.begin(), s.end());
   }
   WriteAllBytes(path, bytes);
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = path;
   img->dataOffset = kHeader;
 }
@@ -108,12 +108,12 @@ TEST(StoredRead, BilevelExpandsByPhotometricAndOneBytePerPixelLinesPassAsStored)
   file.push_back(0xA0);
   file.push_back(0x80);
   WriteAllBytes(dir.File("bw.tif"), file);
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = dir.File("bw.tif");
   img->dataOffset = kHeader;
   std::vector<uint8_t> got(9);
   for (uint32_t photometric : {1u, 0u}) {
-    img->photometric = photometric;
+    img->photometric = static_cast<Photometric>(photometric);
     LineReader r(img);
     ASSERT_EQ(OpenReadStream(&r, kReadSequential), kReadOpenOk);
     ASSERT_EQ(ReadLines(&r, got.data(), kReadSequential, 0), 1);
@@ -137,7 +137,7 @@ TEST(StoredRead, StartsAtTheRegionTopAndReadsThePlainSourceOfForm0) {
   TempDir dir;
   ImageState* img = MakeImage(IK_GREY, 4, 6);
   WriteRaw(img, dir.File("plain.tif"));
-  img->sourceForm = 0;
+  img->sourceForm = SF_OWN_TIFF;
   img->sourcePath = img->rawPath;
   img->rawPath = dir.File("nothing-here.tif");
   img->region.top = 2;
@@ -154,12 +154,12 @@ TEST(StoredRead, AScannedBilevelImageThresholdedByTheScanIsReadFromItsOutputFile
   HostScope host;
   TempDir dir;
   ImageState* img = MakeImage(IK_BW, 8, 1);
-  img->state = 0;
+  img->state = VS_NORMAL;
   WriteAllBytes(dir.File("out.tif"), {0, 0, 0, 0, 0xF0});
   WriteAllBytes(dir.File("raw.tif"), {0, 0, 0, 0, 0x0F});
   img->sourcePath = dir.File("out.tif");
   img->rawPath = dir.File("raw.tif");
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->dataOffset = 4;
   const auto saved = BWThresholdSettings;
   std::vector<uint8_t> got(8);
@@ -279,7 +279,7 @@ TEST(StoredRead, MissingFileFailsToOpenAndReadsNothing) {
   HostScope host;
   TempDir dir;
   ImageState* img = MakeImage(IK_GREY, 4, 4);
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = dir.File("gone.tif");
   LineReader r(img);
   EXPECT_EQ(OpenReadStream(&r, kReadSequential), kReadOpenFailed);
@@ -295,7 +295,7 @@ TEST(StoredRead, AFailingReadIsReportedAndFailsTheOpening) {
   HostScope host(&notifier);
   TempDir dir;
   ImageState* img = MakeImage(IK_GREY, 4, 4);
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = dir.path();  // a folder opens, but reading it fails
   LineReader r(img);
   EXPECT_EQ(OpenReadStream(&r, kReadSequential), kReadOpenFailed);
@@ -330,7 +330,7 @@ TEST(StoredRead, OffsetsBeyond4GBAreReachedByLineNumber) {
     marker[0] = 'A';
     f.write(marker.data(), static_cast<std::streamsize>(marker.size()));
   }
-  img->sourceForm = 2;
+  img->sourceForm = SF_RAW_FILE;
   img->rawPath = path;
   img->dataOffset = kHeader;
   LineReader r(img);

@@ -76,7 +76,7 @@ TEST_P(ScanOutputFormats, EveryFormatDecodesBack) {
   ImageState* img = MakeImage(c.kind, 37, 29);
   img->outputFormat = c.code;
   img->sourcePath = dir.File("scan.out");
-  img->photometric = 1;
+  img->photometric = PM_BLACK_IS_ZERO;
   LineWriter w(img);
   ASSERT_EQ(OpenScanOutput(&w), 0) << w.lastError;
   // Bands of different sizes, the last one ending on the last line.

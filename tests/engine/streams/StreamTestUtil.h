@@ -65,8 +65,8 @@ inline void WriteAllBytes(const std::string& path, const std::vector<uint8_t>& b
 // not the grey ramp, so that palette mix-ups show.
 inline ImageState* MakeImage(uint16_t kind, int32_t width, int32_t height) {
   ImageState* s = orb::NewImageState();
-  s->state = 1;  // an opened image
-  s->kind = kind;
+  s->state = VS_OPENED;  // an opened image
+  s->kind = static_cast<ImageKind>(kind);
   s->width = width;
   s->height = height;
   s->xDpi = s->yDpi = 300;
@@ -77,13 +77,13 @@ inline ImageState* MakeImage(uint16_t kind, int32_t width, int32_t height) {
     case IK_RGB:
       s->samplesPerPixel = 3;
       s->bitsPerPixel = 24;
-      s->photometric = 2;
+      s->photometric = PM_RGB;
       break;
     case IK_PALETTE256:
     case IK_PALETTE16:
       s->samplesPerPixel = 1;
       s->bitsPerPixel = 8;
-      s->photometric = 3;
+      s->photometric = PM_PALETTE;
       for (int i = 0; i < 256; ++i) {
         s->palette[i] = PaletteEntry{static_cast<uint16_t>((i * 37) & 0xFF),
                                      static_cast<uint16_t>((i * 91 + 13) & 0xFF),
@@ -94,7 +94,7 @@ inline ImageState* MakeImage(uint16_t kind, int32_t width, int32_t height) {
     default:
       s->samplesPerPixel = 1;
       s->bitsPerPixel = 8;
-      s->photometric = 1;
+      s->photometric = PM_BLACK_IS_ZERO;
       break;
   }
   return s;

@@ -52,7 +52,7 @@ int WriteImage(ImageState* img, const std::string& path, int band = 1, bool open
 // Reads the written file back through a read stream, as the next tool would.
 void ExpectReadsBack(ImageState* written, const std::string& path) {
   ImageState* back = MakeImage(written->kind, written->width, written->height);
-  back->sourceForm = 2;
+  back->sourceForm = SF_RAW_FILE;
   back->rawPath = path;
   back->dataOffset = written->dataOffset;
   back->photometric = written->photometric;
