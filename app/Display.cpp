@@ -755,7 +755,11 @@ int RebuildDisplayRgb(ProgressiveDisplay* pd) {
   {
     std::lock_guard<std::mutex> l(third->lock);
     for (int32_t r = 0; r < s.fit.height; ++r) {
-      const uint8_t* src = rows.Get(image.region.top + ToImage(r, f));
+      // The picture's height is rounded up: rows beyond the image stay white and are not
+      // measured, as the columns beyond it below.
+      const int32_t row = image.region.top + ToImage(r, f);
+      if (row > image.height - 1) break;
+      const uint8_t* src = rows.Get(row);
       uint8_t* d3 = third->Row(r);
       uint8_t* d4 = fourth->Row(r);
       for (int32_t x = 0; x < s.fit.width; ++x) {

@@ -157,11 +157,12 @@ ImageState* orb::UndoNewestVersion(ImageState* newest, DeleteFn deleteFile) {
   if (code != 6 && code != 7 && code != 9 && code != 10) {
     PixelRect r = newest->region;
     if (code == 1) {
-      // The region is inclusive: mirroring maps column x to width - 1 - x.
+      // The region's right edge is exclusive: the columns [left, right) mirror onto
+      // [width - right, width - left).
       const int32_t w = prev->width;
       PixelRect m = r;
-      m.left = w - 1 - r.right;
-      m.right = w - 1 - r.left;
+      m.left = w - r.right;
+      m.right = w - r.left;
       r = m;
     }
     prev->region = r;

@@ -360,11 +360,13 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   void OnRgbStatistics() {
     const auto stats = LastChannelStatistics();
     int avg[3], mn[3], mx[3];
-    for (int ch = 0; ch < 3; ++ch) {
-      const bool measured = stats[ch].minimum <= stats[ch].maximum;
-      avg[ch] = measured ? stats[ch].mean : 0;
-      mn[ch] = measured ? stats[ch].minimum : 0;
-      mx[ch] = measured ? stats[ch].maximum : 0;
+    // The display keeps its sums blue, green, red; the box's columns are red, green, blue.
+    for (int column = 0; column < 3; ++column) {
+      const ChannelStatistics& st = stats[static_cast<size_t>(2 - column)];
+      const bool measured = st.minimum <= st.maximum;
+      avg[column] = measured ? st.mean : 0;
+      mn[column] = measured ? st.minimum : 0;
+      mx[column] = measured ? st.maximum : 0;
     }
     wxMessageBox(wxString::FromUTF8(RgbStatisticsText(avg, mn, mx)), wxString::FromUTF8(g_szAppTitle),
                  wxOK | wxICON_INFORMATION, frame);

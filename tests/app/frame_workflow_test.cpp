@@ -653,7 +653,7 @@ TEST(UndoTest, NeverDeletesTheUsersFileAndCarriesTheRegion) {
     uint32_t code;
     PixelRect expected;
   } cases[] = {
-      {1, {100 - 1 - 30, 5, 100 - 1 - 10, 20}},  // mirror: mirrored
+      {1, {70, 5, 90, 20}},                      // mirror: columns 10..29 of 100 become 70..89
       {2, {10, 5, 30, 20}},                      // invert: carried as it is
       {9, {0, 0, 99, 49}},                       // crop: the previous region stays
       {7, {0, 0, 99, 49}},
