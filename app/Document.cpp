@@ -30,6 +30,9 @@ constexpr int kMsgNoRoom = 33018;
 constexpr int kMsgSaving = 33030;
 constexpr int kMsgDecodeFailed = 201;
 constexpr int kMsgDecodedDamaged = 202;
+constexpr int kMsgNoSuchFile = 35230;
+constexpr int kMsgNotAFile = 35231;
+constexpr int kMsgCannotOpen = 35232;
 constexpr int kMsgWriteFailed = 35201;
 
 inline int EffectiveKind(int kind) { return kind == IK_BW_SAVED_AS_4 ? IK_BW : kind; }
@@ -480,11 +483,37 @@ SaveResult ImageDocument::WriteCopy(uint32_t format, const std::string& path, co
 
 // ----- opening ---------------------------------------------------------------------------
 
+int OpenImageFileForReading(const std::string& path, int flags, bool report) {
+  // Opened without waiting: a pipe or a device would hold the GUI thread in open() or in the
+  // first read until some other process writes to it.
+  int fd = OpenSharedFile(path, flags | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    if (!report) return -1;
+    if (error == ENOENT || error == ENOTDIR) {
+      Notify(kMsgNoSuchFile, MessageIcon::Error, {MessageArg{path}});
+    } else if (error == EISDIR) {
+      Notify(kMsgNotAFile, MessageIcon::Error, {MessageArg{path}});
+    } else {
+      Notify(kMsgCannotOpen, MessageIcon::Error, {MessageArg{path}, MessageArg{std::string(std::strerror(error))}});
+    }
+    return -1;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (report) Notify(kMsgNotAFile, MessageIcon::Error, {MessageArg{path}});
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const std::function<void()>& updateTitle) {
   LineReader reader(w);
   w->sourcePath = path;
   const int flags = IsScanning() ? O_RDWR : O_RDONLY;
-  int fd = OpenSharedFile(path, flags);
+  int fd = OpenImageFileForReading(path, flags, true);
   if (fd < 0) return OpenResult::CannotOpen;
   w->fileHandle = fd;
   int own = -1;
@@ -513,7 +542,7 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
   SetDisplayMode(StatusBit::FittedDisplay, StatusBit::Opening | StatusBit::DecodingOnGuiThread);
   CancelFlag.store(0);
   int result = IM_ERR_IO;
-  fd = OpenSharedFile(path, O_RDONLY);
+  fd = OpenImageFileForReading(path, O_RDONLY, false);
   if (fd >= 0) {
     reader.sourceHandle = fd;
     result = IM_ReadByCallback(fd, ReadLinesCallback, ReadHeaderCallback, &reader);
@@ -530,7 +559,7 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
     Notify(kMsgDecodedDamaged, MessageIcon::Exclamation, {MessageArg{path}});
     return OpenResult::Opened;
   }
-  Notify(kMsgDecodeFailed, MessageIcon::Error);
+  Notify(kMsgDecodeFailed, MessageIcon::Error, {MessageArg{path}});
   return OpenResult::DecodeFailed;
 }
 

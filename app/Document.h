@@ -145,7 +145,7 @@ class ImageDocument {
 
 enum class OpenResult {
   Opened,
-  CannotOpen,    // the file could not be opened: no message
+  CannotOpen,    // missing, not a regular file, or refused by the system: a message names it
   Cancelled,     // Esc while decoding or drawing: no message
   DecodeFailed,  // the imaging library cannot read it: message 201
 };
@@ -154,5 +154,9 @@ enum class OpenResult {
 // installed display sink draws the rows. `updateTitle` runs when the image's size is known.
 OpenResult OpenImageIntoDocument(ImageState* working, const std::string& path,
                                  const std::function<void()>& updateTitle);
+// Opens an image file with `flags` (O_RDONLY or O_RDWR) without ever blocking: anything but a
+// regular file (a pipe, device, socket or folder) is refused. When `report`, a refusal is
+// told in a message naming the file. -1 when refused.
+int OpenImageFileForReading(const std::string& path, int flags, bool report);
 
 }  // namespace orb

@@ -19,9 +19,11 @@
 #include "app/gui/EngineHostGui.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
+#include "app/gui/Shutdown.h"
 #include "common/gui/Resources.h"
 #include "app/gui/ViewPropSheet.h"
 #include "common/gui/WndWithToolTip.h"
+#include "engine/AppStatus.h"
 #include "engine/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
@@ -126,6 +128,7 @@ bool COrbalonApp::OnInit() {
   int activePage = MiscSettings.ActiveViewPage;
   m_frame = CMainFrame::Create(m_docManager, wxString::FromUTF8(g_szAppTitle));
   if (!m_frame) return false;
+  m_frameRef = m_frame;
   SetTopWindow(m_frame);
   MiscSettings.ActiveViewPage = activePage;
   m_frame->ViewSheet()->SetActivePage(orb::ClampViewPage(activePage));
@@ -147,8 +150,13 @@ bool COrbalonApp::OnInit() {
     m_frame->ToggleCompactLayout();
   }
 
-  // Asked to end (log-out, kill): close as the user would, so the settings are saved.
-  SetSignalHandler(SIGTERM, &COrbalonApp::OnTerminateSignal);
+  // Asked to end (log-out, kill, Ctrl+C in a terminal, the terminal gone): close as the user
+  // would, so the settings are saved.
+  m_modalDialogs = std::make_unique<orb::gui::ModalDialogs>();
+  m_terminationTimer.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FinishTermination(); }, m_terminationTimer.GetId());
+  if (!orb::gui::InstallShutdownSignals([this] { BeginTermination(); }))
+    std::fprintf(stderr, "orbalon: the end signals cannot be caught; ending the session may lose the settings\n");
 
   // From here on a second start raises this window.
   std::string err;
@@ -173,28 +181,28 @@ bool COrbalonApp::OnInit() {
   return true;
 }
 
-void COrbalonApp::OnTerminateSignal(int) {
-  // Runs from the event loop, not in the signal handler itself.
-  auto* app = static_cast<COrbalonApp*>(wxTheApp);
-  app->m_terminating = true;
-  app->CloseForTermination();
+void COrbalonApp::BeginTermination() {
+  m_terminating = true;
+  // Boxes open now are answered Cancel; boxes their callers open on the way out are
+  // answered the same without being shown.
+  m_modalDialogs->SetRefusing(true);
+  m_modalDialogs->CancelAll();
+  // A file still decoding stops at its next row.
+  if (orb::HasStatus(orb::StatusBit::Opening)) CancelFlag.store(1);
+  FinishTermination();
 }
 
-void COrbalonApp::CloseForTermination() {
-  // A modal dialog runs a loop of its own: end it first, close the frame once it returned.
-  bool modal = false;
-  for (wxWindow* w : wxTopLevelWindows) {
-    auto* dlg = dynamic_cast<wxDialog*>(w);
-    if (dlg && dlg->IsModal()) {
-      dlg->EndModal(wxID_CANCEL);
-      modal = true;
-    }
-  }
-  if (modal) {
-    CallAfter([this] { CloseForTermination(); });
+void COrbalonApp::FinishTermination() {
+  wxWindow* frame = m_frameRef.get();
+  if (!frame || frame->IsBeingDeleted()) return;
+  // The frame is closed only from the main loop itself: a dialog's loop or a message pump
+  // below would return into windows that no longer exist.
+  if (!orb::gui::SafeToCloseFrame(*m_modalDialogs)) {
+    m_modalDialogs->CancelAll();
+    m_terminationTimer.StartOnce(20);
     return;
   }
-  if (m_frame) m_frame->Close(true);
+  frame->Close(true);
 }
 
 int COrbalonApp::OnRun() {
@@ -203,6 +211,8 @@ int COrbalonApp::OnRun() {
 }
 
 int COrbalonApp::OnExit() {
+  orb::gui::RemoveShutdownSignals();
+  m_terminationTimer.Stop();
   m_instanceServer.Stop();
   if (m_saveSettingsAtExit) {
     // Saving the settings makes the data folder on a first run; the recent files go

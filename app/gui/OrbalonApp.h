@@ -6,6 +6,9 @@
 #include <wx/app.h>
 #include <wx/docview.h>
 #include <wx/snglinst.h>
+#include <wx/timer.h>
+#include <wx/weakref.h>
+#include <wx/window.h>
 
 #include <memory>
 
@@ -15,6 +18,9 @@
 
 class CMainFrame;
 class wxFileConfig;
+namespace orb::gui {
+class ModalDialogs;
+}
 
 class COrbalonApp : public wxApp {
  public:
@@ -37,8 +43,9 @@ class COrbalonApp : public wxApp {
  private:
   // Shows a fixed text (no language module yet) and writes it to standard error.
   static void FixedMessage(const wxString& text);
-  static void OnTerminateSignal(int);
-  void CloseForTermination();
+  // The session asked the program to end: answer every open box, then close the frame.
+  void BeginTermination();
+  void FinishTermination();
   bool AskRunningInstanceToRaise();
 
   wxDocTemplate* m_pDocTemplate = nullptr;
@@ -53,6 +60,9 @@ class COrbalonApp : public wxApp {
   // A second start: nothing runs, the process ends with m_exitCode.
   bool m_exitAtOnce = false;
   bool m_terminating = false;
+  std::unique_ptr<orb::gui::ModalDialogs> m_modalDialogs;
+  wxTimer m_terminationTimer;
+  wxWeakRef<wxWindow> m_frameRef;
   int m_exitCode = 0;
   orb::SettingsSaveRule m_saveRule;
 };

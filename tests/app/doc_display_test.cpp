@@ -2,7 +2,15 @@
 // content and print rendering, all into pixel buffers without a display.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <thread>
+#include <variant>
 #include <vector>
 
 #include "app/Display.h"
@@ -516,14 +524,58 @@ TEST_F(DocRebuild, DecodedFileIsDrawnWhileItArrives) {
   orb::FreeImageChain(s);
 }
 
-TEST_F(DocRebuild, UnreadableFileIsRefused) {
-  const std::string path = (dir.path() / "bad.png").string();
-  orbtest::WriteFile(path, "not an image at all");
-  ImageState* s = orb::NewImageState();
-  EXPECT_EQ(orb::OpenImageIntoDocument(s, path, nullptr), orb::OpenResult::DecodeFailed);
-  EXPECT_EQ(orb::OpenImageIntoDocument(s, (dir.path() / "missing.tif").string(), nullptr),
-            orb::OpenResult::CannotOpen);
-  orb::FreeImageChain(s);
+// Keeps the messages the engine asks for.
+class KeptMessages : public orb::INotifier {
+ public:
+  void ShowMessage(int id, orb::MessageIcon, const std::vector<orb::MessageArg>& args) override {
+    ids.push_back(id);
+    texts.push_back(args.empty() ? std::string() : std::get<std::string>(args[0]));
+  }
+  void ShowText(std::string_view, std::string_view, orb::MessageIcon) override {}
+  std::vector<int> ids;
+  std::vector<std::string> texts;  // each message's first argument
+};
+
+TEST_F(DocRebuild, UnreadableFilesAreRefusedWithAMessageNamingThem) {
+  const std::string bad = (dir.path() / "bad.png").string();
+  orbtest::WriteFile(bad, "not an image at all");
+  const std::string fifo = (dir.path() / "pipe.tif").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = (dir.path() / "folder.tif").string();
+  std::filesystem::create_directory(folder);
+  const struct {
+    std::string path;
+    orb::OpenResult result;
+    int message;
+  } cases[] = {
+      {bad, orb::OpenResult::DecodeFailed, 201},
+      {(dir.path() / "missing.tif").string(), orb::OpenResult::CannotOpen, 35230},
+      {fifo, orb::OpenResult::CannotOpen, 35231},
+      {folder, orb::OpenResult::CannotOpen, 35231},
+  };
+  // A pipe nobody writes to must not hold the caller: should the open wait after all, a
+  // writer turns up late and the time taken shows it.
+  std::thread late([fifo] {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  });
+  const orb::EngineHost host = orb::Host();
+  for (const auto& c : cases) {
+    KeptMessages kept;
+    orb::EngineHost withMessages = host;
+    withMessages.notifier = &kept;
+    orb::SetEngineHost(withMessages);
+    ImageState* s = orb::NewImageState();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(orb::OpenImageIntoDocument(s, c.path, nullptr), c.result) << c.path;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
+    orb::SetEngineHost(host);
+    EXPECT_EQ(kept.ids, std::vector<int>{c.message}) << c.path;
+    EXPECT_EQ(kept.texts, std::vector<std::string>{c.path});
+    orb::FreeImageChain(s);
+  }
+  late.join();
 }
 
 }  // namespace
