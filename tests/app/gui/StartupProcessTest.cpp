@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <cstdio>
 #include <thread>
 
 #include "app/InstanceChannel.h"
@@ -43,18 +44,22 @@ struct Env {
   std::map<std::string, std::string> vars;
 };
 
-pid_t Spawn(const fs::path& program, const Env& env, int stderrFd = -1) {
+pid_t Spawn(const fs::path& program, const Env& env, int stderrFd = -1, const std::vector<std::string>& args = {}) {
   std::vector<std::string> envs = env.Strings();
   std::vector<char*> envp;
   for (auto& s : envs) envp.push_back(s.data());
   envp.push_back(nullptr);
   std::string prog = program.string();
-  char* argv[] = {prog.data(), nullptr};
+  std::vector<std::string> words{prog};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, prog.c_str(), &actions, nullptr, argv, envp.data());
+  int rc = posix_spawn(&pid, prog.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -82,6 +87,79 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   for (auto& e : fs::recursive_directory_iterator(dir))
     if (e.is_regular_file()) files[e.path().string()] = orbtest::ReadFile(e.path());
   return files;
+}
+
+// How many dialog windows (message boxes among them) this X server shows, as the outside
+// tools see them.
+int VisibleDialogs() {
+  FILE* p = ::popen(
+      "for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do xprop -id $w _NET_WM_WINDOW_TYPE; done "
+      "| grep -c _NET_WM_WINDOW_TYPE_DIALOG",
+      "r");
+  if (!p) return -1;
+  int n = -1;
+  if (std::fscanf(p, "%d", &n) != 1) n = -1;
+  ::pclose(p);
+  return n;
+}
+
+bool WaitUp(const Env& env, pid_t pid) {
+  for (int i = 0; i < 3000; ++i) {
+    if (orb::SendInstanceRequest(env.SocketPath(), "ping", 1000)) return true;
+    if (WaitExit(pid, std::chrono::seconds(0)) != -1) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void ExpectSettingsWritten(const Env& env) {
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "MiscData.dat"), 2720u);
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanData.dat"), 1128u);
+  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanLogTots.dat"), 56u);
+}
+
+TEST(StartupProcess, EndSignalWhileAMessageBoxIsOpenClosesTheBoxThenTheProgram) {
+  orbtest::TempDir root;
+  Env env(root.path());
+  // A file named on the command line that does not exist: the program says so in a box.
+  const std::string missing = (root.path() / "no such scan.tif").string();
+  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {missing});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitUp(env, pid));
+  bool boxShown = false;
+  for (int i = 0; i < 500 && !boxShown; ++i) {
+    boxShown = VisibleDialogs() >= 1;
+    if (!boxShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(boxShown) << "the missing file is not told in a box";
+  EXPECT_FALSE(fs::exists(env.DataFolder() / "MiscData.dat"));
+  kill(pid, SIGTERM);
+  int code = WaitExit(pid, std::chrono::seconds(10));
+  if (code == -1) Stop(pid);
+  EXPECT_EQ(code, 0) << "the program must end by itself, without a crash";
+  ExpectSettingsWritten(env);
+}
+
+TEST(StartupProcess, EndSignalsToAnIdleWindowEndItAtOnce) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    orbtest::TempDir root;
+    Env env(root.path());
+    // A file on the command line keeps the About box away: nothing moves in the window.
+    const std::string image = (root.path() / "grey.tif").string();
+    ASSERT_EQ(std::system(("convert -size 40x30 xc:gray50 -depth 8 -compress none '" + image + "'").c_str()), 0);
+    pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {image});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUp(env, pid));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto sent = std::chrono::steady_clock::now();
+    kill(pid, sig);
+    int code = WaitExit(pid, std::chrono::seconds(5));
+    const auto took = std::chrono::steady_clock::now() - sent;
+    if (code == -1) Stop(pid);
+    EXPECT_EQ(code, 0) << "signal " << sig;
+    EXPECT_LT(took, std::chrono::seconds(3)) << "signal " << sig;
+    ExpectSettingsWritten(env);
+  }
 }
 
 TEST(StartupProcess, SecondStartRaisesTheFirstAndChangesNoFile) {
