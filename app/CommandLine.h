@@ -3,6 +3,7 @@
 // About box at start.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,14 @@ namespace orb {
 // Feeds every argument after the program name to info.ParseParam. A leading '-' marks a
 // switch and is removed; '/' is not a switch character here, it starts an absolute path.
 void ParseCommandLine(const std::vector<std::string>& args, CcmdInfo& info);
+
+// The process's arguments exactly as the system passed them (file names are bytes, not
+// necessarily UTF-8 text); empty when they cannot be read.
+std::vector<std::string> RawProcessArguments();
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+// `name` as text that can be shown: each byte that is not part of valid UTF-8 becomes \xNN.
+std::string PrintableFileName(std::string_view name);
 
 // Whether a parameter names a batch file: its last four characters are exactly ".bch".
 bool IsBatchFileName(std::string_view name);

@@ -24,12 +24,14 @@
 #include "app/gui/ViewPropSheet.h"
 #include "common/gui/WndWithToolTip.h"
 #include "engine/AppStatus.h"
+#include "engine/EngineHost.h"
 #include "engine/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 
 namespace {
 constexpr const char* kRaiseRequest = "raise";
+constexpr int kMsgFileNameNotText = 35233;
 }  // namespace
 
 COrbalonApp::COrbalonApp() = default;
@@ -115,8 +117,12 @@ bool COrbalonApp::OnInit() {
 
   // 11. Command line.
   g_bBatchMode = 0;
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str());
+  // File names are bytes: the toolkit's conversion drops one that is not UTF-8 text.
+  std::vector<std::string> args = orb::RawProcessArguments();
+  if (args.size() != static_cast<size_t>(argc)) {
+    args.clear();
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str());
+  }
   orb::ParseCommandLine(args, m_cmdInfo);
   if (m_cmdInfo.m_bBatch) {
     g_bBatchMode = 1;
@@ -172,11 +178,16 @@ bool COrbalonApp::OnInit() {
 
   // 16, 17. The About box and the file named on the command line, once the loop runs.
   bool about = MiscSettings.ShowAboutBox != 0 && m_cmdInfo.m_bShowSplash;
-  wxString file = wxString::FromUTF8(m_cmdInfo.m_strFileName);
-  bool open = !file.empty() && !g_bBatchMode;
-  CallAfter([this, about, open, file] {
+  const std::string name = m_cmdInfo.m_strFileName;
+  bool open = !name.empty() && !g_bBatchMode;
+  CallAfter([this, about, open, name] {
     if (about) OnAppAbout();
-    if (open) OpenDocumentFile(file);
+    if (!open) return;
+    if (!orb::IsValidUtf8(name)) {
+      orb::Notify(kMsgFileNameNotText, orb::MessageIcon::Error, {orb::MessageArg{orb::PrintableFileName(name)}});
+      return;
+    }
+    OpenDocumentFile(wxString::FromUTF8(name));
   });
   return true;
 }

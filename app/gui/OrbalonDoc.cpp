@@ -68,6 +68,10 @@ void InstallProgressiveDisplay() {
 // ----- document manager --------------------------------------------------------------------
 
 COrbalonDocManager::COrbalonDocManager() {
+  // The base made its history in its own constructor, where this class's override is not
+  // called yet: it would keep nine files.
+  delete m_fileHistory;
+  m_fileHistory = OnCreateFileHistory();
   InstallProgressiveDisplay();
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { orb::gui::OnFileOpen(this, wxTheApp->GetTopWindow()); }, wxID_OPEN);
 }

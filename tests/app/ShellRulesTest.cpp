@@ -45,6 +45,30 @@ TEST(CommandLine, LastParameterWinsAndBatchRuleIsCaseSensitive) {
   }
 }
 
+TEST(CommandLine, FileNamesThatAreNotUtf8TextAreShownByteForByte) {
+  const struct {
+    std::string name;
+    bool valid;
+    std::string shown;
+  } cases[] = {
+      {"/scans/plan.tif", true, "/scans/plan.tif"},
+      {"/scans/pl\xC3\xA4ne.tif", true, "/scans/pl\xC3\xA4ne.tif"},           // ä
+      {"/scans/\xF0\x9F\x93\x84.tif", true, "/scans/\xF0\x9F\x93\x84.tif"},  // a four-byte character
+      {"/scans/scan\xE9.tif", false, "/scans/scan\\xE9.tif"},              // Latin-1 é
+      {"/scans/\xC0\xAF.tif", false, "/scans/\\xC0\\xAF.tif"},          // an overlong '/'
+      {"/scans/\xED\xA0\x80.tif", false, "/scans/\\xED\\xA0\\x80.tif"},  // a surrogate
+      {"/scans/cut\xC3", false, "/scans/cut\\xC3"},                      // cut in the middle
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(orb::IsValidUtf8(c.name), c.valid) << c.shown;
+    EXPECT_EQ(orb::PrintableFileName(c.name), c.shown);
+  }
+  // The arguments come as the system passed them: this test program's own first one.
+  const std::vector<std::string> args = orb::RawProcessArguments();
+  ASSERT_FALSE(args.empty());
+  EXPECT_NE(args[0].find("app_tests"), std::string::npos) << args[0];
+}
+
 TEST(ToolTip, ModesFirstLineAndFallback) {
   std::map<int, std::string> table = {{33008, "general tip"}, {1100, "first\nsecond"},
                                       {1101, "single"}, {1102, ""}, {1103, "\nonly second"}};

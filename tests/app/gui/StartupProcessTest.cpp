@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +139,31 @@ TEST(StartupProcess, EndSignalWhileAMessageBoxIsOpenClosesTheBoxThenTheProgram) 
   if (code == -1) Stop(pid);
   EXPECT_EQ(code, 0) << "the program must end by itself, without a crash";
   ExpectSettingsWritten(env);
+}
+
+TEST(StartupProcess, ACommandLineFileThatCannotBeOpenedIsTold) {
+  orbtest::TempDir root;
+  // A name in Latin-1 bytes (not UTF-8 text), of a file that exists, and a FIFO.
+  const std::string latin1 = (root.path() / "scan\xE9.tif").string();
+  orbtest::WriteFile(latin1, "x");
+  const std::string fifo = (root.path() / "pipe.tif").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {latin1, fifo}) {
+    Env env(root.path() / ("env" + std::to_string(name.size())));
+    pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {name});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUp(env, pid));
+    bool boxShown = false;
+    for (int i = 0; i < 500 && !boxShown; ++i) {
+      boxShown = VisibleDialogs() >= 1;
+      if (!boxShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(boxShown) << name;
+    kill(pid, SIGTERM);
+    int code = WaitExit(pid, std::chrono::seconds(10));
+    if (code == -1) Stop(pid);
+    EXPECT_EQ(code, 0) << name;
+  }
 }
 
 TEST(StartupProcess, EndSignalsToAnIdleWindowEndItAtOnce) {

@@ -3,6 +3,7 @@
 // progress and output option dialogs.
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>
+#include <wx/fileconf.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/slider.h>
@@ -11,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "common/AppGlobals.h"
 #include "app/Document.h"
@@ -359,6 +361,40 @@ TEST_F(DocGui, SeveralFilesOpenInTurnAndFailuresLeaveNothing) {
   std::vector<wxDocument*> docs = orb::gui::OpenImageFiles(manager_, paths);
   EXPECT_EQ(docs.size(), 2u);
   EXPECT_EQ(manager_->GetDocumentsVector().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RecentFiles, KeepsFourEntriesInTheListAndItsFile) {
+  orbtest::TempDir dir;
+  const std::string ini = (dir.path() / "RecentFiles.ini").string();
+  // A list written by an older build with nine entries.
+  std::string nine;
+  for (int i = 1; i <= 9; ++i) nine += "file" + std::to_string(i) + "=/images/scan" + std::to_string(i) + ".tif\n";
+  orbtest::WriteFile(ini, nine);
+  {
+    COrbalonDocManager manager;
+    ASSERT_TRUE(manager.GetFileHistory());
+    EXPECT_EQ(manager.GetFileHistory()->GetMaxFiles(), 4u);
+    wxFileConfig config("Orbalon", wxEmptyString, wxString::FromUTF8(ini), wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
+    manager.FileHistoryLoad(config);
+    EXPECT_EQ(manager.GetHistoryFilesCount(), 4u);
+    for (int i = 10; i <= 15; ++i) manager.AddFileToHistory(wxString::Format("/images/new%d.tif", i));
+    EXPECT_EQ(manager.GetHistoryFilesCount(), 4u);
+    config.DeleteAll();
+    manager.FileHistorySave(config);
+    config.Flush();
+  }
+  // Read back as text: four entries, the newest first.
+  const std::string text = orbtest::ReadFile(ini);
+  int entries = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) entries += line.rfind("file", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(entries, 4) << text;
+  EXPECT_NE(text.find("file1=/images/new15.tif"), std::string::npos) << text;
+  EXPECT_EQ(text.find("new11.tif"), std::string::npos) << text;
 }
 
 }  // namespace
