@@ -389,7 +389,7 @@ void BandRows(Family family, const uint8_t* rows, int count) {
           st.lastDisplayRow = d;
           break;
         }
-        default:
+        case Family::None:
           break;
       }
     } else {
@@ -708,45 +708,44 @@ int DrawIncomingBand(int step, ProgressiveDisplay* display, const uint8_t* rows,
   if (!display || !display->image) return 0;
   const Family family = FamilyOf(display->image->kind, true);
   if (family == Family::None) return 0;
-  switch (step & 0xF) {
-    case IDisplaySink::kStepStart:
+  // The step is in the low four bits; a value that names no step draws nothing.
+  switch (static_cast<BandStep>(step & 0xF)) {
+    case BandStep::Start:
       StartBand(family, display);
       break;
-    case IDisplaySink::kStepBand:
+    case BandStep::Rows:
       BandRows(family, rows, count);
       break;
-    case IDisplaySink::kStepEnd:
+    case BandStep::End:
       EndBand(family);
-      break;
-    default:
       break;
   }
   return 0;
 }
 
-int RebuildDisplayRgb(ProgressiveDisplay* pd) {
+RebuildOutcome RebuildDisplayRgb(ProgressiveDisplay* pd) {
   {
     std::lock_guard<std::mutex> l(g_sharedLock);
     g_stats = {};
   }
   RebuildSetup s;
-  if (!SetUpRebuild(pd, &s)) return 0;
+  if (!SetUpRebuild(pd, &s)) return RebuildOutcome::Nothing;
   ImageState& image = *pd->image;
   ReplaceDisplayBitmaps(image);
   const bool bottomUp = image.rowOrder != 0;
   DisplayImagePtr third = MakeDisplayImage(s.fit.width, s.fit.height, 24, bottomUp);
   DisplayImagePtr fourth = MakeDisplayImage(s.fit.width, s.fit.height, 24, bottomUp);
-  if (!third || !fourth) return -1;
+  if (!third || !fourth) return RebuildOutcome::OutOfMemory;
   image.bitmaps[2] = third;
   image.bitmaps[3] = fourth;
   const int32_t f = s.fit.factor;
   if (image.state == VS_JOIN_CANVAS) {
     HatchJoinCanvas(*third);
     FinishRebuild(s, third, true);
-    return 1;
+    return RebuildOutcome::Rebuilt;
   }
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   int64_t sum[3] = {0, 0, 0};
   int32_t mn[3] = {256, 256, 256}, mx[3] = {-1, -1, -1};
   int64_t count = 0;
@@ -807,18 +806,18 @@ int RebuildDisplayRgb(ProgressiveDisplay* pd) {
     ApplyNeighbourhoodPreviews(*third, image.kind);
   }
   FinishRebuild(s, third, true);
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
-int RebuildDisplayIndexed(ProgressiveDisplay* pd) {
+RebuildOutcome RebuildDisplayIndexed(ProgressiveDisplay* pd) {
   ImageState& image = *pd->image;
   // Every rebuild starts from the image's own colours.
   image.palette = image.palette2;
   RebuildSetup s;
-  if (!SetUpRebuild(pd, &s)) return 0;
+  if (!SetUpRebuild(pd, &s)) return RebuildOutcome::Nothing;
   ReplaceDisplayBitmaps(image);
   DisplayImagePtr third = MakeDisplayImage(s.fit.width, s.fit.height, 8, image.rowOrder != 0);
-  if (!third) return -1;
+  if (!third) return RebuildOutcome::OutOfMemory;
   image.bitmaps[2] = third;
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
   FilterChain previews = PointPreviews(image, image.palette.data());
@@ -831,7 +830,7 @@ int RebuildDisplayIndexed(ProgressiveDisplay* pd) {
     FillColourTable(*third, image);
   }
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   const int32_t f = s.fit.factor;
   const int32_t lastCol = std::max(image.width - 1, 0);
   std::array<uint8_t, 256> classOf{};
@@ -858,35 +857,35 @@ int RebuildDisplayIndexed(ProgressiveDisplay* pd) {
     if (image.kind == IK_GREY) ApplyNeighbourhoodPreviews(*third, image.kind);
   }
   FinishRebuild(s, third, false);
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
 namespace {
 
-DisplayImagePtr StartBilevelRebuild(ProgressiveDisplay* pd, RebuildSetup* s, int* result) {
-  *result = 0;
+DisplayImagePtr StartBilevelRebuild(ProgressiveDisplay* pd, RebuildSetup* s, RebuildOutcome* result) {
+  *result = RebuildOutcome::Nothing;
   if (!SetUpRebuild(pd, s)) return nullptr;
   ImageState& image = *pd->image;
   ReplaceDisplayBitmaps(image);
   DisplayImagePtr third = MakeDisplayImage(s->fit.width, s->fit.height, 8, image.rowOrder != 0);
-  *result = -1;
+  *result = RebuildOutcome::OutOfMemory;
   if (!third) return nullptr;
   FillColourTable(*third, image);
   image.bitmaps[2] = third;
-  *result = 1;
+  *result = RebuildOutcome::Rebuilt;
   return third;
 }
 
 }  // namespace
 
-int RebuildDisplayBilevel(ProgressiveDisplay* pd) {
+RebuildOutcome RebuildDisplayBilevel(ProgressiveDisplay* pd) {
   RebuildSetup s;
-  int result = 0;
+  RebuildOutcome result = RebuildOutcome::Nothing;
   DisplayImagePtr third = StartBilevelRebuild(pd, &s, &result);
   if (!third) return result;
   ImageState& image = *pd->image;
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   const int32_t f = s.fit.factor;
   const int32_t w = image.width;
   const int32_t k = std::max(1, (f / 10000) / 2);
@@ -908,17 +907,17 @@ int RebuildDisplayBilevel(ProgressiveDisplay* pd) {
     }
   }
   FinishRebuild(s, third, false);
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
-int RebuildDisplayBilevelGrey(ProgressiveDisplay* pd) {
+RebuildOutcome RebuildDisplayBilevelGrey(ProgressiveDisplay* pd) {
   RebuildSetup s;
-  int result = 0;
+  RebuildOutcome result = RebuildOutcome::Nothing;
   DisplayImagePtr third = StartBilevelRebuild(pd, &s, &result);
   if (!third) return result;
   ImageState& image = *pd->image;
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   const int32_t f = s.fit.factor;
   const int32_t w = image.width;
   const int32_t n = std::max(2, f / 10000);
@@ -961,7 +960,7 @@ int RebuildDisplayBilevelGrey(ProgressiveDisplay* pd) {
     }
   }
   FinishRebuild(s, third, false);
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
 // ----- magnifier -------------------------------------------------------------------------
@@ -970,12 +969,12 @@ namespace {
 
 DisplayImagePtr g_magnifierImage;
 
-int RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, Family family) {
+RebuildOutcome RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, Family family) {
   ImageState& image = *pd->image;
   if (side <= 0) side = 1;
   const bool colour = family == Family::Colour;
   DisplayImagePtr img = MakeDisplayImage(side, side, colour ? 24 : 8, false);
-  if (!img) return -1;
+  if (!img) return RebuildOutcome::OutOfMemory;
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
   const bool classify = family != Family::BilevelAny && ClassPreviewOn(image);
   std::array<PaletteEntry, 256> palette = image.palette2;
@@ -999,7 +998,7 @@ int RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, 
     }
   }
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   const int32_t zoom = std::clamp(MiscSettings.MagnifierZoom, 1, 4);
   const PixelRect src = image.magnifierSource;
   const size_t bpp = colour ? 3 : 1;
@@ -1038,23 +1037,23 @@ int RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out, 
   g_magnifierImage = img;
   if (out) *out = img;
   if (auto* surface = static_cast<DisplaySurface*>(image.magnifierWindow)) surface->Invalidate(false);
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
 }  // namespace
 
-int RenderMagnifierRgb(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
+RebuildOutcome RenderMagnifierRgb(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
   return RenderMagnifier(pd, side, out, Family::Colour);
 }
-int RenderMagnifierIndexed(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
+RebuildOutcome RenderMagnifierIndexed(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
   return RenderMagnifier(pd, side, out, Family::Indexed);
 }
-int RenderMagnifierBilevel(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
+RebuildOutcome RenderMagnifierBilevel(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
   return RenderMagnifier(pd, side, out, Family::BilevelAny);
 }
 
-int RenderMagnifierContent(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
-  if (!pd || !pd->image) return 0;
+RebuildOutcome RenderMagnifierContent(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr* out) {
+  if (!pd || !pd->image) return RebuildOutcome::Nothing;
   switch (FamilyOf(pd->image->kind, false)) {
     case Family::Colour:
       return RenderMagnifierRgb(pd, side, out);
@@ -1063,9 +1062,10 @@ int RenderMagnifierContent(ProgressiveDisplay* pd, int32_t side, DisplayImagePtr
     case Family::BilevelAny:
     case Family::BilevelGrey:
       return RenderMagnifierBilevel(pd, side, out);
-    default:
-      return 0;
+    case Family::None:
+      return RebuildOutcome::Nothing;
   }
+  return RebuildOutcome::Nothing;
 }
 
 // ----- whole-image show ------------------------------------------------------------------
@@ -1077,9 +1077,14 @@ int32_t MagnifierSide(const ImageState& image) {
   return std::max(MiscSettings.MagnifierDiameter, 1);
 }
 
+// A show that rebuilt the display (or the magnifier) failed only when memory was short.
+ShowOutcome ShownBy(RebuildOutcome rebuilt) {
+  return rebuilt == RebuildOutcome::OutOfMemory ? ShowOutcome::Stopped : ShowOutcome::Done;
+}
+
 // The sequential pass: the band drawing of `family` fed from the stream line after line.
 // `converter` (bilevel) turns each line to black and white first, `delay` lines late.
-int SequentialPass(ProgressiveDisplay* pd, Family family, FilterChain* converter, int delay) {
+ShowOutcome SequentialPass(ProgressiveDisplay* pd, Family family, FilterChain* converter, int delay) {
   ImageState& image = *pd->image;
   LineReader* reader = pd->reader;
   if (!reader->storedOpen && !reader->decodeOpen) OpenReadStream(reader, kReadSequential);
@@ -1089,7 +1094,7 @@ int SequentialPass(ProgressiveDisplay* pd, Family family, FilterChain* converter
     line.assign(static_cast<size_t>(std::max(image.storedLineWidth, 1)), 255);
   } catch (const std::bad_alloc&) {
     EndBand(family);
-    return -1;
+    return ShowOutcome::Stopped;
   }
   const int32_t rows = image.region.bottom - image.region.top;
   for (int i = 0; i < delay && i < rows; ++i) {
@@ -1104,7 +1109,7 @@ int SequentialPass(ProgressiveDisplay* pd, Family family, FilterChain* converter
     BandRows(family, line.data(), 1);
   }
   EndBand(family);
-  return CancelFlag.load() ? -1 : 0;
+  return CancelFlag.load() ? ShowOutcome::Stopped : ShowOutcome::Done;
 }
 
 struct ShowReader {
@@ -1121,38 +1126,31 @@ struct ShowReader {
 
 }  // namespace
 
-int ShowImageRgb(ProgressiveDisplay* pd) {
+ShowOutcome ShowImageRgb(ProgressiveDisplay* pd) {
   CancelFlag.store(0);
   ShowReader sr(pd);
   const int open = OpenReadStream(sr.reader.get(), kReadByNumber);
-  int result = 0;
   if (open == kReadOpenOk) {
-    result = ViewDragMode.load() == kDragMagnifier
-                 ? RenderMagnifierRgb(pd, MagnifierSide(*pd->image), nullptr)
-                 : RebuildDisplayRgb(pd);
-    result = result < 0 ? -1 : 0;
-  } else if (pd->image->state != VS_JOIN_CANVAS) {
-    result = SequentialPass(pd, Family::Colour, nullptr, 0);
-  } else {
-    result = RebuildDisplayRgb(pd) < 0 ? -1 : 0;
+    return ShownBy(ViewDragMode.load() == kDragMagnifier ? RenderMagnifierRgb(pd, MagnifierSide(*pd->image), nullptr)
+                                                         : RebuildDisplayRgb(pd));
   }
-  return result;
+  if (pd->image->state != VS_JOIN_CANVAS) return SequentialPass(pd, Family::Colour, nullptr, 0);
+  return ShownBy(RebuildDisplayRgb(pd));
 }
 
-int ShowImageIndexed(ProgressiveDisplay* pd) {
+ShowOutcome ShowImageIndexed(ProgressiveDisplay* pd) {
   CancelFlag.store(0);
   ShowReader sr(pd);
   const int open = OpenReadStream(sr.reader.get(), kReadByNumber);
   if (open == kReadOpenOk) {
-    int r = ViewDragMode.load() == kDragMagnifier
-                ? RenderMagnifierIndexed(pd, MagnifierSide(*pd->image), nullptr)
-                : RebuildDisplayIndexed(pd);
-    return r < 0 ? -1 : 0;
+    return ShownBy(ViewDragMode.load() == kDragMagnifier
+                       ? RenderMagnifierIndexed(pd, MagnifierSide(*pd->image), nullptr)
+                       : RebuildDisplayIndexed(pd));
   }
   return SequentialPass(pd, Family::Indexed, nullptr, 0);
 }
 
-int ShowImageBilevel(ProgressiveDisplay* pd) {
+ShowOutcome ShowImageBilevel(ProgressiveDisplay* pd) {
   CancelFlag.store(0);
   ImageState& image = *pd->image;
   FilterChain converter;
@@ -1163,25 +1161,24 @@ int ShowImageBilevel(ProgressiveDisplay* pd) {
   }
   const bool haveConverter = !converter.Empty();
   const Family variant = BilevelGreyDisplay() ? Family::BilevelGrey : Family::BilevelAny;
-  int result = 0;
+  ShowOutcome result = ShowOutcome::Done;
   {
     ShowReader sr(pd);
     const int open = OpenReadStream(sr.reader.get(), haveConverter ? kReadSequential : kReadByNumber);
     if (open == kReadOpenOk && !haveConverter) {
-      int r = ViewDragMode.load() == kDragMagnifier ? RenderMagnifierBilevel(pd, MagnifierSide(image), nullptr)
-              : variant == Family::BilevelGrey     ? RebuildDisplayBilevelGrey(pd)
-                                                   : RebuildDisplayBilevel(pd);
-      result = r < 0 ? -1 : 0;
+      result = ShownBy(ViewDragMode.load() == kDragMagnifier ? RenderMagnifierBilevel(pd, MagnifierSide(image), nullptr)
+                       : variant == Family::BilevelGrey     ? RebuildDisplayBilevelGrey(pd)
+                                                            : RebuildDisplayBilevel(pd));
     } else {
       result = SequentialPass(pd, variant, haveConverter ? &converter : nullptr, converter.PrimingLines());
     }
   }
-  return CancelFlag.load() ? -1 : result;
+  return CancelFlag.load() ? ShowOutcome::Stopped : result;
 }
 
-int FinishImageDisplay(ProgressiveDisplay* pd) {
-  if (!pd || !pd->image) return 0;
-  int result = 0;
+ShowOutcome FinishImageDisplay(ProgressiveDisplay* pd) {
+  if (!pd || !pd->image) return ShowOutcome::Done;
+  ShowOutcome result = ShowOutcome::Done;
   switch (FamilyOf(pd->image->kind, false)) {
     case Family::Colour:
       result = ShowImageRgb(pd);
@@ -1193,7 +1190,7 @@ int FinishImageDisplay(ProgressiveDisplay* pd) {
     case Family::BilevelGrey:
       result = ShowImageBilevel(pd);
       break;
-    default:
+    case Family::None:
       break;
   }
   if (IDisplaySink* sink = Host().display) sink->UpdateTitle(pd->image);
@@ -1204,21 +1201,21 @@ int FinishImageDisplay(ProgressiveDisplay* pd) {
 
 namespace {
 
-int PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out,
+ShowOutcome PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out,
                Family family) {
   ImageState& image = *pd->image;
   const int32_t w = image.region.right - image.region.left;
   const int32_t h = image.region.bottom - image.region.top;
   const DisplayFit fit = ComputeDisplayFit(w, h, pageWidth, pageHeight);
-  if (fit.factor <= 0) return -1;
+  if (fit.factor <= 0) return ShowOutcome::Stopped;
   const bool colour = family == Family::Colour;
   const uint64_t need = static_cast<uint64_t>(fit.width) * static_cast<uint64_t>(fit.height) * 3;
   if (AvailablePhysicalMemory() < need) {
     Notify(kMsgPrintMemory, MessageIcon::Error);
-    return -1;
+    return ShowOutcome::Stopped;
   }
   DisplayImagePtr img = MakeDisplayImage(fit.width, fit.height, colour ? 24 : 8, false);
-  if (!img) return -1;
+  if (!img) return ShowOutcome::Stopped;
   std::array<PaletteEntry, 256> palette = image.palette2;
   const bool paletteKind = image.kind == IK_PALETTE256 || image.kind == IK_PALETTE16;
   FilterChain previews;
@@ -1234,7 +1231,7 @@ int PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, Di
   ShowReader sr(pd);
   OpenReadStream(sr.reader.get(), kReadByNumber);
   RowSource rows;
-  if (!rows.Open(pd)) return -1;
+  if (!rows.Open(pd)) return ShowOutcome::Stopped;
   const int32_t f = fit.factor;
   for (int32_t r = 0; r < fit.height; ++r) {
     const uint8_t* src = rows.Get(image.region.top + ToImage(r, f));
@@ -1253,23 +1250,23 @@ int PrintImage(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, Di
     for (int32_t r = 0; r < img->height; ++r) previews.Process(img->Row(r), img->stride);
   }
   if (out) *out = img;
-  return CancelFlag.load() ? -1 : 0;
+  return CancelFlag.load() ? ShowOutcome::Stopped : ShowOutcome::Done;
 }
 
 }  // namespace
 
-int PrintImageRgb(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
+ShowOutcome PrintImageRgb(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
   return PrintImage(pd, pageWidth, pageHeight, out, Family::Colour);
 }
-int PrintImageIndexed(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
+ShowOutcome PrintImageIndexed(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
   return PrintImage(pd, pageWidth, pageHeight, out, Family::Indexed);
 }
-int PrintImageBilevel(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
+ShowOutcome PrintImageBilevel(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
   return PrintImage(pd, pageWidth, pageHeight, out, Family::BilevelAny);
 }
 
-int RenderImageForPrint(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
-  if (!pd || !pd->image) return 0;
+ShowOutcome RenderImageForPrint(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageHeight, DisplayImagePtr* out) {
+  if (!pd || !pd->image) return ShowOutcome::Done;
   switch (FamilyOf(pd->image->kind, false)) {
     case Family::Colour:
       return PrintImageRgb(pd, pageWidth, pageHeight, out);
@@ -1278,7 +1275,8 @@ int RenderImageForPrint(ProgressiveDisplay* pd, int32_t pageWidth, int32_t pageH
     case Family::BilevelAny:
     case Family::BilevelGrey:
       return PrintImageBilevel(pd, pageWidth, pageHeight, out);
-    default:
-      return 0;
+    case Family::None:
+      return ShowOutcome::Done;
   }
+  return ShowOutcome::Done;
 }

@@ -138,36 +138,49 @@ struct ProgressiveDisplay {
 
 // Steps (low four bits): 1 start, 2 `count` stored lines at `rows`, 4 end. Always 0.
 int DrawIncomingBand(int step, ProgressiveDisplay* display, const uint8_t* rows, int count);
+// Outcome of a run over the whole image (the show, printing); the routines' values are
+// 0 and -1.
+enum class ShowOutcome : int {
+  Done = 0,
+  Stopped = -1,  // Esc, memory short, or (printing) the region does not fit the page
+};
+// Outcome of a rebuild of the fitted display or of the magnifier content; the routines'
+// values are 1, 0 and -1.
+enum class RebuildOutcome : int {
+  Rebuilt = 1,
+  Nothing = 0,  // no fit, or no record to draw
+  OutOfMemory = -1,
+};
+
 // Shows the whole image again from its line stream, then updates the document's title.
-// 0, or -1 after Esc or when memory is short.
-int FinishImageDisplay(ProgressiveDisplay* display);
+ShowOutcome FinishImageDisplay(ProgressiveDisplay* display);
 
-// Rebuild of the fitted display: 1, 0 when there is no fit, -1 when memory is short.
-int RebuildDisplayRgb(ProgressiveDisplay* display);
-int RebuildDisplayIndexed(ProgressiveDisplay* display);
-int RebuildDisplayBilevelGrey(ProgressiveDisplay* display);
-int RebuildDisplayBilevel(ProgressiveDisplay* display);
+// Rebuild of the fitted display.
+RebuildOutcome RebuildDisplayRgb(ProgressiveDisplay* display);
+RebuildOutcome RebuildDisplayIndexed(ProgressiveDisplay* display);
+RebuildOutcome RebuildDisplayBilevelGrey(ProgressiveDisplay* display);
+RebuildOutcome RebuildDisplayBilevel(ProgressiveDisplay* display);
 
-// Whole-image show of each family: 0, or -1 after Esc or when memory is short.
-int ShowImageRgb(ProgressiveDisplay* display);
-int ShowImageIndexed(ProgressiveDisplay* display);
-int ShowImageBilevel(ProgressiveDisplay* display);
+// Whole-image show of each family.
+ShowOutcome ShowImageRgb(ProgressiveDisplay* display);
+ShowOutcome ShowImageIndexed(ProgressiveDisplay* display);
+ShowOutcome ShowImageBilevel(ProgressiveDisplay* display);
 
 // Magnifier content: the record's magnifierSource at the settings' magnifier zoom into a
-// square of `side` pixels (stored in *out). 1, or -1 when memory is short.
-int RenderMagnifierRgb(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
-int RenderMagnifierIndexed(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
-int RenderMagnifierBilevel(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
+// square of `side` pixels (stored in *out): Rebuilt, or OutOfMemory.
+RebuildOutcome RenderMagnifierRgb(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
+RebuildOutcome RenderMagnifierIndexed(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
+RebuildOutcome RenderMagnifierBilevel(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
 // The magnifier content of the record by its kind (null surface: the record's magnifier).
-int RenderMagnifierContent(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
+RebuildOutcome RenderMagnifierContent(ProgressiveDisplay* display, int32_t side, orb::DisplayImagePtr* out);
 
 // Printing: the region fitted into a page of `pageWidth` x `pageHeight` device pixels,
-// rendered into *out. 0, or -1 when there is no fit, memory is short or Esc was pressed.
-int PrintImageRgb(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
+// rendered into *out.
+ShowOutcome PrintImageRgb(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
                   orb::DisplayImagePtr* out);
-int PrintImageIndexed(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
+ShowOutcome PrintImageIndexed(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
                       orb::DisplayImagePtr* out);
-int PrintImageBilevel(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
+ShowOutcome PrintImageBilevel(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
                       orb::DisplayImagePtr* out);
-int RenderImageForPrint(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
+ShowOutcome RenderImageForPrint(ProgressiveDisplay* display, int32_t pageWidth, int32_t pageHeight,
                         orb::DisplayImagePtr* out);

@@ -530,9 +530,9 @@ OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const s
     SetDisplayMode(StatusBit::FittedDisplay, StatusBit::Opening);
     CancelFlag.store(0);
     ProgressiveDisplay display(w);
-    const int shown = FinishImageDisplay(&display);
+    const ShowOutcome shown = FinishImageDisplay(&display);
     ClearStatus(StatusBit::DisplayField | StatusBit::Opening);
-    if (shown != 0 || CancelFlag.load()) return OpenResult::Cancelled;
+    if (shown != ShowOutcome::Done || CancelFlag.load()) return OpenResult::Cancelled;
     return OpenResult::Opened;
   }
 

@@ -284,10 +284,10 @@ void ScanWorkflow::OnScanBatchWait(uintptr_t next) {
     }
     return;
   }
-  const int result = host_.RunBatchWaitDialog();
+  const BatchWaitResult result = host_.RunBatchWaitDialog();
   const bool pending = CurrentScanState() == ScanState::DecisionPending;
   switch (result) {
-    case kBatchWaitPaper:
+    case BatchWaitResult::Paper:
       if (!pending) {
         host_.PostToFrame(WM_SCAN_NEW_DOCUMENT);
       } else if (batchInterrupted_) {
@@ -300,16 +300,14 @@ void ScanWorkflow::OnScanBatchWait(uintptr_t next) {
         OnScanAcceptPage();
       }
       break;
-    case kBatchWaitCancelled:
+    case BatchWaitResult::Cancelled:
       host_.ToggleBatchScan();
       if (pending) OnScanAcceptPage();
       break;
-    case kBatchWaitStop:
+    case BatchWaitResult::Stop:
       stopRequested_ = true;
       batchInterrupted_ = true;
       snapshot_ = TakeSettingsSnapshot();
-      break;
-    default:
       break;
   }
 }

@@ -31,10 +31,9 @@ inline constexpr int kKeepChangedSettings = 1254;
 inline constexpr int kMailFailed = 34007;
 }  // namespace frame_strings
 
-// Results of the batch-scan wait dialog.
-inline constexpr int kBatchWaitPaper = 1;
-inline constexpr int kBatchWaitCancelled = 2;
-inline constexpr int kBatchWaitStop = 1292;
+// How the batch-scan wait dialog ended, by the dialog's end codes: OK when paper arrived,
+// Cancel, or its Stop button (1292).
+enum class BatchWaitResult : int { Paper = 1, Cancelled = 2, Stop = 1292 };
 
 using DocHandle = void*;
 
@@ -80,8 +79,8 @@ class ScanWorkflowHost {
   // thumbnail dialog and navigator are refreshed.
   virtual void RefreshToolPages() {}
   virtual void RefreshViewAndThumbnails() {}
-  // The batch-scan wait dialog, modal: kBatchWait* results.
-  virtual int RunBatchWaitDialog() = 0;
+  // The batch-scan wait dialog, modal.
+  virtual BatchWaitResult RunBatchWaitDialog() = 0;
 
   // Tools run after a scan or on accept; each returns false when the tool is absent.
   virtual bool ConvertToPalette() { return false; }

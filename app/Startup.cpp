@@ -60,9 +60,9 @@ SettingsSaveRule LoadAllSettings(const std::string& dataFolder) {
 bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule) {
   if (!EnsureFolder(dataFolder)) return false;
   bool ok = true;
-  if (rule.scanData) ok = SaveScanData() == 0 && ok;
-  if (rule.miscData) ok = SaveMiscData() == 0 && ok;
-  if (rule.scanLogTotals) ok = SaveScanLogTotals() == 0 && ok;
+  if (rule.scanData) ok = SaveScanData() == SettingsWrite::Written && ok;
+  if (rule.miscData) ok = SaveMiscData() == SettingsWrite::Written && ok;
+  if (rule.scanLogTotals) ok = SaveScanLogTotals() == SettingsWrite::Written && ok;
   return ok;
 }
 

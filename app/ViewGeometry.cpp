@@ -82,7 +82,9 @@ void ScrollAxis(int32_t& start, int32_t& end, int32_t size, ScrollCode code, int
         start = end - h;
       }
       break;
-    default:
+    case ScrollCode::Top:
+    case ScrollCode::Bottom:
+    case ScrollCode::EndScroll:
       break;
   }
 }

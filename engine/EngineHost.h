@@ -42,13 +42,16 @@ class INotifier {
   virtual void ShowText(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };
 
+// The steps of a progressive display run.
+enum class BandStep : int { Start = 1, Rows = 2, End = 4 };
+
 // The progressive display: one run at a time, fed band by band.
 class IDisplaySink {
  public:
-  // Steps of DrawIncomingBand.
-  static constexpr int kStepStart = 1;
-  static constexpr int kStepBand = 2;
-  static constexpr int kStepEnd = 4;
+  // Steps of DrawIncomingBand, by their numbers in the display routines' step argument.
+  static constexpr int kStepStart = static_cast<int>(BandStep::Start);
+  static constexpr int kStepBand = static_cast<int>(BandStep::Rows);
+  static constexpr int kStepEnd = static_cast<int>(BandStep::End);
 
   virtual ~IDisplaySink() = default;
   // Updates the title of the active view's document and repaints the image's view now.

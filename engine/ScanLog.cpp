@@ -89,10 +89,10 @@ int LoadScanLogTotals() {
   return 0;
 }
 
-int SaveScanLogTotals() {
+SettingsWrite SaveScanLogTotals() {
   uint8_t bytes[orb::ScanLogTotalsRecord::kSize];
   ScanLogTotals.Encode(bytes);
-  return orb::WriteDataFile(orb::kScanLogTotalsFile, bytes, sizeof bytes) ? 0 : -1;
+  return orb::WriteDataFile(orb::kScanLogTotalsFile, bytes, sizeof bytes) ? SettingsWrite::Written : SettingsWrite::Failed;
 }
 
 bool AppendScanLog(const std::string& outputFile, int32_t width, int32_t length, int32_t dpi,

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Settings.h"
+
 namespace orb {
 
 struct ScanLogTotalsRecord {
@@ -41,8 +43,8 @@ extern orb::ScanLogTotalsRecord ScanLogTotals;
 
 // Reads "ScanLogTots.dat" over ScanLogTotals when it holds 2 bytes or more. Returns 0.
 int LoadScanLogTotals();
-// Writes ScanLogTotals; 0, or -1 when it cannot be written.
-int SaveScanLogTotals();
+// Writes ScanLogTotals.
+SettingsWrite SaveScanLogTotals();
 
 // Appends one entry for a finished scan and counts it in ScanLogTotals: the output file,
 // its width and length in pixels, the horizontal resolution, whether it was rejected, its

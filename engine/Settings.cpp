@@ -404,14 +404,14 @@ int LoadScanData() {
   return 0;
 }
 
-int SaveScanData() {
+SettingsWrite SaveScanData() {
   auto& s = ScanSettings;
   s.StoredScannerType = s.ScannerType;
   s.StoredSubType = s.ScannerSubType;
   s.StoredScannerVariant = s.ScannerVariant;
   uint8_t bytes[orb::ScanSettingsRecord::kSize];
   s.Encode(bytes);
-  return orb::WriteDataFile(orb::kScanDataFile, bytes, sizeof bytes) ? 0 : -1;
+  return orb::WriteDataFile(orb::kScanDataFile, bytes, sizeof bytes) ? SettingsWrite::Written : SettingsWrite::Failed;
 }
 
 int LoadMiscData() {
@@ -431,10 +431,10 @@ int LoadMiscData() {
   return 0;
 }
 
-int SaveMiscData() {
+SettingsWrite SaveMiscData() {
   uint8_t bytes[orb::MiscSettingsRecord::kSize];
   MiscSettings.Encode(bytes);
-  return orb::WriteDataFile(orb::kMiscDataFile, bytes, sizeof bytes) ? 0 : -1;
+  return orb::WriteDataFile(orb::kMiscDataFile, bytes, sizeof bytes) ? SettingsWrite::Written : SettingsWrite::Failed;
 }
 
 int LoadWindowSizes() {
@@ -460,9 +460,9 @@ int LoadWindowSizes() {
   return 0;
 }
 
-int SaveWindowSizes() {
+SettingsWrite SaveWindowSizes() {
   std::vector<uint8_t> bytes(WindowSizes.size() * _WINDOWSIZES::kSize);
   for (size_t i = 0; i < WindowSizes.size(); ++i)
     WindowSizes[i].Encode(bytes.data() + i * _WINDOWSIZES::kSize);
-  return orb::WriteDataFile(orb::kWindowSizesFile, bytes.data(), bytes.size()) ? 0 : -1;
+  return orb::WriteDataFile(orb::kWindowSizesFile, bytes.data(), bytes.size()) ? SettingsWrite::Written : SettingsWrite::Failed;
 }

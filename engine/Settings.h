@@ -252,20 +252,26 @@ const std::string& ProgramFolder();
 // The working folder of MiscSettings (temporary image files).
 std::string WorkingFolder();
 
+// Outcome of writing a settings file; the save routines' values are 0 and -1.
+enum class SettingsWrite : int {
+  Written = 0,
+  Failed = -1,  // the file could not be written; the old file stays
+};
+
 // Each load starts from the defaults the file does not override and never fails: a
 // missing, unreadable or too short (< 2 bytes) file leaves the defaults. Returns 0.
 int LoadScanData();
 // Copies scanner type, sub-type and variant into their stored copies, then writes the
-// record. Returns 0, or -1 when the file could not be written (the old file then stays).
-int SaveScanData();
+// record.
+SettingsWrite SaveScanData();
 int LoadMiscData();
-int SaveMiscData();
+SettingsWrite SaveMiscData();
 // Rebuilds WindowSizes from "WindowSizes.dat" (or the built-in table when the file is
 // missing or shorter than 2 bytes), keeping the sizes within ScanSettings.MaxWidth and
 // MaxLength. Returns 0.
 int LoadWindowSizes();
-// Writes WindowSizes to "WindowSizes.dat"; 0, or -1 when it cannot be written.
-int SaveWindowSizes();
+// Writes WindowSizes to "WindowSizes.dat".
+SettingsWrite SaveWindowSizes();
 
 namespace orb {
 

@@ -186,10 +186,10 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     }
     PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
   }
-  int RunBatchWaitDialog() override {
+  BatchWaitResult RunBatchWaitDialog() override {
     // The wait dialog comes with the batch tools; until then paper is awaited here once.
     ReportAbsent("batch-scan wait dialog");
-    return workflow.IsPaperPresent() ? kBatchWaitPaper : kBatchWaitCancelled;
+    return workflow.IsPaperPresent() ? BatchWaitResult::Paper : BatchWaitResult::Cancelled;
   }
   std::string NextFileName(const std::string& name) override {
     CSetupFilenameDlg naming(name);

@@ -168,9 +168,12 @@ bool COrbalonDoc::SaveToFile() {
     case orb::SaveResult::NeedsSaveAs:
       ShowSaveAsDialog();
       return true;
-    default:
+    case orb::SaveResult::NoRoom:
+    case orb::SaveResult::Cancelled:
+    case orb::SaveResult::Failed:
       return false;
   }
+  return false;
 }
 
 bool COrbalonDoc::OnSaveDocument(const wxString&) { return SaveToFile(); }
@@ -605,7 +608,7 @@ class COrbalonPrintout : public wxPrintout {
     dc->GetSize(&w, &h);
     ProgressiveDisplay display(doc->WorkingImage());
     orb::DisplayImagePtr page;
-    if (RenderImageForPrint(&display, w, h, &page) != 0 || !page) return false;
+    if (RenderImageForPrint(&display, w, h, &page) != ShowOutcome::Done || !page) return false;
     wxImage picture(page->width, page->height, false);
     for (int32_t y = 0; y < page->height; ++y) {
       page->PictureRowRgb(y, picture.GetData() + static_cast<size_t>(y) * page->width * 3);

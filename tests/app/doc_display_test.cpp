@@ -25,6 +25,11 @@
 
 namespace {
 
+// The display routines' results keep their numbers where callers outside see them.
+static_assert(static_cast<int>(ShowOutcome::Done) == 0 && static_cast<int>(ShowOutcome::Stopped) == -1);
+static_assert(static_cast<int>(RebuildOutcome::Rebuilt) == 1 && static_cast<int>(RebuildOutcome::Nothing) == 0 &&
+              static_cast<int>(RebuildOutcome::OutOfMemory) == -1);
+
 using orb::DisplayImage;
 
 // A window of a fixed client size that records what it is asked to show.
@@ -323,7 +328,7 @@ TEST_F(DocRebuild, OwnTiffOpensAndStatisticsOfWhiteImage) {
   ASSERT_NE(s->bitmaps[2], nullptr);
   ProgressiveDisplay pd(s);
   s->region = PixelRect{0, 0, 64, 48};
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   for (const auto& st : orb::LastChannelStatistics()) {
     EXPECT_EQ(st.minimum, 255);
     EXPECT_EQ(st.maximum, 255);
@@ -331,7 +336,7 @@ TEST_F(DocRebuild, OwnTiffOpensAndStatisticsOfWhiteImage) {
   }
   // An empty region samples nothing.
   s->region = PixelRect{10, 10, 10, 10};
-  EXPECT_EQ(RebuildDisplayRgb(&pd), 0);
+  EXPECT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Nothing);
   for (const auto& st : orb::LastChannelStatistics()) {
     EXPECT_EQ(st.minimum, 256);
     EXPECT_EQ(st.maximum, -1);
@@ -349,7 +354,7 @@ TEST_F(DocRebuild, StatisticsAreKeptBlueGreenRed) {
   ImageState* s = Open(path, &view);
   s->region = PixelRect{0, 0, 20, 20};
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   auto st = orb::LastChannelStatistics();
   EXPECT_EQ(st[0].mean, 10);   // blue
   EXPECT_EQ(st[1].mean, 100);  // green
@@ -367,7 +372,7 @@ TEST_F(DocRebuild, BrightnessPreviewChangesOnlyTheShownPicture) {
   BrightContSettings.Brightness = 60;
   s->brightnessPending = 1;
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   DisplayImage* third = orb::AsDisplayImage(s->bitmaps[2]);
   DisplayImage* fourth = orb::AsDisplayImage(s->bitmaps[3]);
   ASSERT_TRUE(third && fourth);
@@ -390,12 +395,12 @@ TEST_F(DocRebuild, PaletteImageKeepsIndicesAndRestoresColours) {
   BrightContSettings.Brightness = 80;
   s->brightnessPending = 1;
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayIndexed(&pd), 1);
+  ASSERT_EQ(RebuildDisplayIndexed(&pd), RebuildOutcome::Rebuilt);
   DisplayImage* d = orb::AsDisplayImage(s->bitmaps[2]);
   EXPECT_EQ(d->Row(2)[5], 50);  // the index, not a colour
   const ColourBytes changed = d->colours[50];
   s->brightnessPending = 0;
-  ASSERT_EQ(RebuildDisplayIndexed(&pd), 1);
+  ASSERT_EQ(RebuildDisplayIndexed(&pd), RebuildOutcome::Rebuilt);
   d = orb::AsDisplayImage(s->bitmaps[2]);
   EXPECT_EQ(d->Row(2)[5], 50);
   EXPECT_NE(d->colours[50].red, changed.red);
@@ -415,12 +420,12 @@ TEST_F(DocRebuild, NeighbourhoodPreviewsOnlyAtOneToOne) {
   DescreenSettings.preview = 1;
   SharpenSettings.preview = 1;
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   EXPECT_EQ(s->fitScale, 10000);
   EXPECT_EQ(DescreenSettings.preview, 1);
   EXPECT_EQ(SharpenSettings.preview, 1);
   s->viewWindow = &reduced;
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   EXPECT_NE(s->fitScale, 10000);
   EXPECT_EQ(DescreenSettings.preview, 0);
   EXPECT_EQ(SharpenSettings.preview, 0);
@@ -435,7 +440,7 @@ TEST_F(DocRebuild, JoinCanvasShowsOnlyTheHatch) {
   s->state = VS_JOIN_CANVAS;
   s->region = PixelRect{0, 0, 40, 40};
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayRgb(&pd), 1);
+  ASSERT_EQ(RebuildDisplayRgb(&pd), RebuildOutcome::Rebuilt);
   DisplayImage& d = Display(s);
   EXPECT_EQ(d.Row(0)[0], 216);
   EXPECT_EQ(d.Row(0)[2], 255);
@@ -453,7 +458,7 @@ TEST_F(DocRebuild, BilevelRebuildWindows) {
   ImageState* s = Open(path, &view);
   s->region = PixelRect{0, 0, 800, 16};
   ProgressiveDisplay pd(s);
-  ASSERT_EQ(RebuildDisplayBilevel(&pd), 1);
+  ASSERT_EQ(RebuildDisplayBilevel(&pd), RebuildOutcome::Rebuilt);
   ASSERT_EQ(s->fitScale, 800000);
   // k = 40: display column 0 covers source columns 0..39, column 1 covers 40..119.
   DisplayImage& d = Display(s);
@@ -474,7 +479,7 @@ TEST_F(DocRebuild, MagnifierOverTheTopLeftCorner) {
   s->magnifierSource = PixelRect{-2, -2, 3, 3};
   ProgressiveDisplay pd(s);
   orb::DisplayImagePtr lens;
-  ASSERT_EQ(RenderMagnifierRgb(&pd, 20, &lens), 1);
+  ASSERT_EQ(RenderMagnifierRgb(&pd, 20, &lens), RebuildOutcome::Rebuilt);
   ASSERT_TRUE(lens);
   EXPECT_EQ(lens->Row(0)[0], 255);       // outside the image
   EXPECT_EQ(lens->Row(8)[3 * 8], 0);     // image pixel (0, 0) from lens (8, 8)
@@ -494,12 +499,12 @@ TEST_F(DocRebuild, PrintRendersTheRegionFittedToThePage) {
   s->region = PixelRect{0, 0, 100, 50};
   ProgressiveDisplay pd(s);
   orb::DisplayImagePtr page;
-  ASSERT_EQ(RenderImageForPrint(&pd, 200, 200, &page), 0);
+  ASSERT_EQ(RenderImageForPrint(&pd, 200, 200, &page), ShowOutcome::Done);
   ASSERT_TRUE(page);
   EXPECT_EQ(page->width, 200);
   EXPECT_EQ(page->height, 100);
   EXPECT_EQ(page->Row(0)[3 * 100], 50);
-  EXPECT_EQ(RenderImageForPrint(&pd, 0, 200, &page), -1);  // no page: nothing printed
+  EXPECT_EQ(RenderImageForPrint(&pd, 0, 200, &page), ShowOutcome::Stopped);  // no page: nothing printed
   orb::FreeImageChain(s);
 }
 

@@ -15,6 +15,10 @@
 
 namespace {
 
+// The wait dialog's end codes: OK, Cancel and its Stop button.
+static_assert(static_cast<int>(orb::BatchWaitResult::Paper) == 1 && static_cast<int>(orb::BatchWaitResult::Cancelled) == 2 &&
+              static_cast<int>(orb::BatchWaitResult::Stop) == 1292);
+
 using namespace orb;
 
 struct Doc {
@@ -107,7 +111,7 @@ class FakeFrame : public ScanWorkflowHost {
   void PostToFrame(uint32_t msg, uintptr_t w) override { posted.push_back({msg, w}); }
   void RefreshScanPage() override { ++pageRefreshes; }
   void ToggleBatchScan() override { ScanSettings.BatchScan = !ScanSettings.BatchScan; }
-  int RunBatchWaitDialog() override { return waitResult; }
+  BatchWaitResult RunBatchWaitDialog() override { return waitResult; }
   bool RotateImageFile() override { return false; }
   void AppendScanLog(const std::string& path, int32_t, int32_t, int32_t, uint8_t rejected, uint32_t,
                      uint8_t edited, int64_t seconds) override {
@@ -134,7 +138,8 @@ class FakeFrame : public ScanWorkflowHost {
   std::vector<std::pair<std::string, bool>> closes;
   std::vector<int> messages, questions;
   std::vector<std::pair<uint32_t, uintptr_t>> posted;
-  int pageRefreshes = 0, waitResult = kBatchWaitPaper, documentQueries = 0;
+  int pageRefreshes = 0, documentQueries = 0;
+  BatchWaitResult waitResult = BatchWaitResult::Paper;
   bool saveOk = true, yes = true;
   int64_t now = 1000;
 };
@@ -344,14 +349,14 @@ TEST_F(Workflow, PaperGateWithBatchScanning) {
   ScanSettings.BatchScan = 1;
   {
     ScanWorkflow w(frame);
-    frame.waitResult = kBatchWaitPaper;
+    frame.waitResult = BatchWaitResult::Paper;
     w.OnScanBatchWait(WM_SCAN_NEW_DOCUMENT);
     EXPECT_EQ(frame.posted.back(), (std::pair<uint32_t, uintptr_t>{WM_SCAN_NEW_DOCUMENT, 0}));
   }
   {
     // Stop button: the stop is remembered with the settings of the moment.
     ScanWorkflow w(frame);
-    frame.waitResult = kBatchWaitStop;
+    frame.waitResult = BatchWaitResult::Stop;
     w.OnScanBatchWait(WM_SCAN_NEW_DOCUMENT);
     EXPECT_TRUE(w.StopRequested());
     EXPECT_TRUE(w.BatchInterrupted());
@@ -361,7 +366,7 @@ TEST_F(Workflow, PaperGateWithBatchScanning) {
     ScanWorkflow w(frame);
     ScanToDecision(w);
     frame.posted.clear();
-    frame.waitResult = kBatchWaitCancelled;
+    frame.waitResult = BatchWaitResult::Cancelled;
     w.OnScanBatchWait(WM_SCAN_NEW_DOCUMENT);
     EXPECT_EQ(ScanSettings.BatchScan, 0);
     EXPECT_EQ(AppStatus.load() & 3, 0u);

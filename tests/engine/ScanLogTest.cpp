@@ -168,7 +168,7 @@ TEST_F(ScanLogFiles, TotalsRecordFile) {
   ScanLogTotals.Edited = 2;
   ScanLogTotals.PeriodStart = kNow;
   ScanLogTotals.LastReport = -5;
-  ASSERT_EQ(SaveScanLogTotals(), 0);
+  ASSERT_EQ(SaveScanLogTotals(), SettingsWrite::Written);
   auto bytes = orb::ReadFileBytes(data_ / "ScanLogTots.dat").value();
   ASSERT_EQ(bytes.size(), 56u);
   EXPECT_EQ(orb::GetF64LE(&bytes[0]), 12.5);
@@ -181,7 +181,7 @@ TEST_F(ScanLogFiles, TotalsRecordFile) {
   LoadScanLogTotals();
   EXPECT_EQ(ScanLogTotals.Scans, 7);
   EXPECT_EQ(ScanLogTotals.LastReport, -5);
-  ASSERT_EQ(SaveScanLogTotals(), 0);
+  ASSERT_EQ(SaveScanLogTotals(), SettingsWrite::Written);
   EXPECT_EQ(orb::ReadFileBytes(data_ / "ScanLogTots.dat").value(), bytes);
 
   ScanLogTotals = orb::ScanLogTotalsRecord();

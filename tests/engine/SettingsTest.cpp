@@ -10,6 +10,8 @@
 
 namespace {
 
+static_assert(static_cast<int>(SettingsWrite::Written) == 0 && static_cast<int>(SettingsWrite::Failed) == -1);
+
 using orb::testing::ScopedEnv;
 using orb::testing::TempFolder;
 
@@ -193,7 +195,7 @@ TEST_F(SettingsFiles, ScanSaveThenLoadIsByteIdentical) {
   auto bytes = RandomBytes(orb::ScanSettingsRecord::kSize, 4);
   Write("ScanData.dat", bytes);
   LoadScanData();
-  ASSERT_EQ(SaveScanData(), 0);
+  ASSERT_EQ(SaveScanData(), SettingsWrite::Written);
   auto first = Read("ScanData.dat");
   ASSERT_EQ(first.size(), orb::ScanSettingsRecord::kSize);
   for (size_t i = 0; i < first.size(); ++i) {
@@ -263,13 +265,13 @@ TEST_F(SettingsFiles, MiscFileWinsOverFolderDefaultsAndLocale) {
   EXPECT_EQ(MiscSettings.LanguageId, 12);
   EXPECT_EQ(orb::TextField(MiscSettings.WorkingFolder), "/var/tmp/work");
   EXPECT_EQ(MiscSettings.LengthUnit, 1);
-  ASSERT_EQ(SaveMiscData(), 0);
+  ASSERT_EQ(SaveMiscData(), SettingsWrite::Written);
   EXPECT_EQ(Read("MiscData.dat"), b);
 }
 
 TEST_F(SettingsFiles, SaveCreatesAMissingDataFolder) {
   g_szDataFolder = data_ / "not/yet";
-  EXPECT_EQ(SaveMiscData(), 0);
+  EXPECT_EQ(SaveMiscData(), SettingsWrite::Written);
   EXPECT_EQ(orb::FileSize(data_ / "not/yet/MiscData.dat").value(), orb::MiscSettingsRecord::kSize);
 }
 
@@ -277,9 +279,9 @@ TEST_F(SettingsFiles, SaveFailureIsReportedAndKeepsTheOldFile) {
   // The data "folder" is a file: nothing can be written below it.
   ASSERT_TRUE(orb::WriteFileAtomically(data_ / "plain", std::string_view("x")));
   g_szDataFolder = data_ / "plain";
-  EXPECT_EQ(SaveScanData(), -1);
-  EXPECT_EQ(SaveMiscData(), -1);
-  EXPECT_EQ(SaveWindowSizes(), -1);
+  EXPECT_EQ(SaveScanData(), SettingsWrite::Failed);
+  EXPECT_EQ(SaveMiscData(), SettingsWrite::Failed);
+  EXPECT_EQ(SaveWindowSizes(), SettingsWrite::Failed);
 }
 
 TEST_F(SettingsFiles, TooLongFolderLeavesPathFieldsEmptyNotCut) {
@@ -352,7 +354,7 @@ TEST_F(SettingsFiles, PaperSizeFileReplacesTheBuiltInTable) {
   LoadWindowSizes();
   EXPECT_EQ(Names(), (std::vector<std::string>{"Small", "Fits"}));
 
-  ASSERT_EQ(SaveWindowSizes(), 0);
+  ASSERT_EQ(SaveWindowSizes(), SettingsWrite::Written);
   auto saved = Read("WindowSizes.dat");
   ASSERT_EQ(saved.size(), 160u);
   EXPECT_TRUE(std::equal(saved.begin(), saved.begin() + 80, bytes.begin()));
