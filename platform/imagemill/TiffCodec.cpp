@@ -297,6 +297,65 @@ void ResolutionOf(TIFF* tif, ImageDesc& d) {
   d.yPelsPerMeter = toPpm(yr);
 }
 
+// Samples a photometric interpretation can mean: its colour channels and at most two more
+// (alpha and the like). A bilevel image has one sample; thousands are a damaged or hostile
+// file that would make every row enormous.
+bool SamplesFit(uint16_t photometric, uint16_t bps, uint16_t spp) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+      return bps == 1 ? spp == 1 : spp <= 3;
+    case PHOTOMETRIC_PALETTE:
+      return spp == 1;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB:
+      return spp >= 3 && spp <= 5;
+    case PHOTOMETRIC_SEPARATED:
+      return spp <= 8;
+    default:
+      return spp <= 8;
+  }
+}
+
+// How many decoded bytes one stored byte can at most become under a compression.
+uint64_t MostBytesFromOne(uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;  // a 2-byte run gives 128 bytes
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 1024;   // a block of 64 samples costs at least 2 bits
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 1100;  // deflate's limit is 1032
+    case COMPRESSION_LZW: return 4096;      // a 12-bit code stands for at most ~4000 bytes
+    default: return uint64_t{1} << 20;
+  }
+}
+
+// The decoded image must fit in what its file can hold, so that no work is done for rows
+// a small file merely claims: a fax line costs at least one bit, any other code its ratio.
+bool FileCanHold(TIFF* tif, uint16_t compression, uint32_t h, uint16_t spp, bool separate) {
+  const uint64_t fileBytes = static_cast<uint64_t>(TIFFGetSizeProc(tif)(TIFFClientdata(tif)));
+  switch (compression) {
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+      return static_cast<uint64_t>(h) * (separate ? spp : 1) <= 8 * fileBytes + 8;
+    default:
+      break;
+  }
+  const uint64_t decoded =
+      TIFFIsTiled(tif) ? static_cast<uint64_t>(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
+                       : static_cast<uint64_t>(TIFFScanlineSize64(tif)) * h * (separate ? spp : 1);
+  const uint64_t most = MostBytesFromOne(compression);
+  const uint64_t limit = fileBytes > UINT64_MAX / most ? UINT64_MAX : fileBytes * most;
+  // A little room for codecs that end a strip with a few bytes less than they decode.
+  return decoded <= limit + (compression == COMPRESSION_NONE ? 0 : 4096);
+}
+
 // Anything the direct path does not cover, through libtiff's RGBA conversion.
 int ReadTiffRgba(TIFF* tif, uint32_t w, uint32_t h, ReadSink& sink) {
   char emsg[1024] = {};
@@ -360,6 +419,7 @@ int ReadTiffDirectory(TIFF* tif, ReadSink& sink) {
     photometric = spp >= 3 ? PHOTOMETRIC_RGB : (bps == 1 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
   if (spp == 0 || bps == 0) return IM_ERR_CORRUPT;
   if (!TIFFIsCODECConfigured(compression)) return IM_ERR_UNSUPPORTED;
+  if (!SamplesFit(photometric, bps, spp)) return IM_ERR_CORRUPT;
   if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) return IM_ERR_UNSUPPORTED;
 
   const bool separate = planar == PLANARCONFIG_SEPARATE;
@@ -383,7 +443,10 @@ int ReadTiffDirectory(TIFF* tif, ReadSink& sink) {
   } else if (photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK && spp >= 4 && bps >= 8) {
     out = Out::Cmyk;
   }
-  if (out == Out::None) return ReadTiffRgba(tif, w, h, sink);
+  if (out == Out::None) {
+    if (!FileCanHold(tif, compression, h, spp, separate)) return IM_ERR_CORRUPT;
+    return ReadTiffRgba(tif, w, h, sink);
+  }
 
   ImageDesc d;
   d.width = static_cast<int32_t>(w);
@@ -429,13 +492,7 @@ int ReadTiffDirectory(TIFF* tif, ReadSink& sink) {
   // Nothing is allocated for a file that cannot hold what it claims.
   if (int rc = CheckDesc(d); rc != IM_OK) return rc;
   if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) > 2 * kMaxRowBytes) return IM_ERR_TOO_LARGE;
-  if (compression == COMPRESSION_NONE) {
-    const uint64_t need = TIFFIsTiled(tif) ? static_cast<uint64_t>(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
-                                           : static_cast<uint64_t>(TIFFScanlineSize64(tif)) * h *
-                                                 (separate ? spp : 1);
-    const uint64_t size = static_cast<uint64_t>(TIFFGetSizeProc(tif)(TIFFClientdata(tif)));
-    if (need > size) return IM_ERR_CORRUPT;
-  }
+  if (!FileCanHold(tif, compression, h, spp, separate)) return IM_ERR_CORRUPT;
   TiffRowReader reader(tif, w, h, readSpp, bps, separate);
   if (int rc = reader.Init(); rc != IM_OK) return rc;
   if (int rc = sink.Header(d); rc != IM_OK) return rc;

@@ -87,4 +87,42 @@ TEST(DamagedTiff, FaxDataLibtiffOnlyWarnsAboutIsReportedDamagedWithItsRows) {
   }
 }
 
+// A few hundred bytes claiming what they cannot hold: refused before the header callback,
+// so no row of that size is ever decoded.
+TEST(DamagedTiff, ClaimsTheFileCannotHoldAreRefusedBeforeAnyWork) {
+  const std::string data = ORB_TEST_DATA_DIR "/imagemill/";
+  for (const char* name : {"bilevel_60000_samples.tif",  // a bilevel image has one sample
+                           "deflate_rows_claimed.tif",   // 400 MB of rows from 23 bytes
+                           "fax_rows_claimed.tif"}) {    // a million fax lines in 40 bytes
+    SCOPED_TRACE(name);
+    ReadCtx r;
+    const int rc = ReadImage(data + name, &r);
+    EXPECT_EQ(rc, IM_ERR_CORRUPT);
+    EXPECT_EQ(r.headerCalls, 0);
+    EXPECT_TRUE(r.im.rows.empty());
+  }
+}
+
+// What such files could honestly mean still reads: many white fax lines cost one bit each.
+TEST(DamagedTiff, HighlyCompressedHonestFilesStillRead) {
+  TempDir dir;
+  const std::string path = dir.File("white.tif");
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  const uint32_t w = 1728, h = 4000;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+  std::vector<uint8_t> row(w / 8, 0);
+  for (uint32_t y = 0; y < h; ++y) ASSERT_GE(TIFFWriteScanline(t, row.data(), y, 0), 0);
+  TIFFClose(t);
+  ReadCtx r;
+  EXPECT_EQ(ReadImage(path, &r), IM_OK);
+  EXPECT_EQ(r.im.rows.size(), h);
+}
+
 }  // namespace
