@@ -22,7 +22,7 @@ namespace pt = orb::passthru;
 // enumeration, as the pass-through managers expect one enumeration at a time.
 std::mutex g_enumerationLock;
 
-constexpr int64_t kCommandTimeoutMs = 80000;
+constexpr int64_t kCommandTimeoutMs = orb::passthru::kCommandTimeLimitMs;
 constexpr int64_t kEnumerationTimeoutMs = 80000;
 constexpr int kInquiryLength = 52;
 
@@ -351,6 +351,7 @@ bool CSTIcommand::ExecScsiCommandStatus(int dataLength, unsigned char* data, int
   block.dataLength = dataLength > 0 && data ? static_cast<uint32_t>(dataLength) : 0;
   block.srbStatus = &status;
   block.sense = sense;
+  block.timeLimitMs = static_cast<uint32_t>(kCommandTimeoutMs);
   uint32_t returned = 0;
   // Only the status byte decides; the lock and escape results are informational.
   {

@@ -33,6 +33,7 @@ ScanPipeline::~ScanPipeline() {
 
 void ScanPipeline::Start() {
   finished_.store(false);
+  readingDone_.store(false);
   processor_ = std::thread([this] { ProcessThread(); });
   reader_ = std::thread([this] { ReadThread(); });
 }
@@ -147,6 +148,12 @@ void ScanPipeline::ReadThread() {
     transfer.ReturnedBytes = 0;
     const int result = static_cast<int>(s_.scanner->ReadData(&transfer));
     rec->returned = std::clamp(transfer.ReturnedBytes, 0, rec->requested);
+    if (result != 0 && stopRequested_.load()) {
+      // The stop reached the scanner while this read was pending, and the scanner ended the
+      // read for it: a stopped scan, with the whole lines that came.
+      HandOverWholeLines(rec, lineSize);
+      break;
+    }
     if (result == 0 && rec->returned == 0) {
       // "Complete" with nothing in it: count it as an empty read, or it could go on for ever.
       if (++noData >= noDataLimit) {
@@ -205,6 +212,7 @@ void ScanPipeline::ReadThread() {
     end = ScanEnd::Stopped;
     s_.scanner->StopScan();
   }
+  readingDone_.store(true);
 
   // The last block must be processed before anything is closed: wait for it, then end the
   // processing thread and join it.

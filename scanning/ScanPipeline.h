@@ -121,6 +121,8 @@ class ScanPipeline {
   // Waits for the read thread to finish the scan (including the frame's message).
   void Join();
   bool Finished() const { return finished_.load(); }
+  // True once the read thread has stopped reading from the scanner.
+  bool ReadingDone() const { return readingDone_.load(); }
   // True once the read thread has returned (after the frame's message was delivered).
   bool ThreadsDone() const { return exited_.load(); }
   const ScanResult& Result() const { return result_; }
@@ -150,6 +152,7 @@ class ScanPipeline {
   std::atomic<int32_t> linesReceived_{0};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<bool> readingDone_{false};
   std::atomic<bool> exited_{false};
   Event dataReady_{Event::Reset::Auto, false};
   Event blockDone_{Event::Reset::Manual, true};

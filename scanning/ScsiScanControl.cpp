@@ -264,7 +264,11 @@ ScanResult ScsiScanControl::LastResult() const {
 }
 
 void ScsiScanControl::StopScan() {
-  if (pipeline_) pipeline_->RequestStop();
+  if (!pipeline_ || pipeline_->Finished()) return;
+  pipeline_->RequestStop();
+  // The scanner may be holding a READ back: the stop goes to it now, not after that read
+  // returns (the library takes a stop from another thread while a read is pending).
+  if (!pipeline_->ReadingDone()) (void)scanner_.StopScan();
 }
 
 bool ScsiScanControl::Abort(const PlanError& e) {

@@ -80,7 +80,7 @@ class SimStiDevice final : public orb::sti::Device {
                                                                                 : pt::Direction::None;
     const uint32_t len = std::min(block.dataLength, out ? outSize : 0u);
     SimScanner::Result r = scanner_->Execute(block.cdb, block.cdbLength, dir,
-                                             static_cast<uint8_t*>(out), len);
+                                             static_cast<uint8_t*>(out), len, block.timeLimitMs);
     if (block.srbStatus) *block.srbStatus = r.status;
     if (block.sense) std::memcpy(block.sense, r.sense, std::min<size_t>(block.senseLength, 18));
     if (returned) *returned = r.transferred;
@@ -338,7 +338,7 @@ void SimScsiBus::Run(pt::ExecRequest& request) {
   }
   SimScanner::Result r =
       device->Execute(request.cdb, request.cdbLength, request.direction, request.data.data(),
-                      static_cast<uint32_t>(request.data.size()));
+                      static_cast<uint32_t>(request.data.size()), request.timeLimitMs);
   std::memcpy(request.sense, r.sense, pt::kSenseLength);
   request.Complete(r.status);
 }

@@ -96,7 +96,7 @@ SimScanner::Result SimScanner::Check(Sense s, uint32_t residue, bool ili, bool e
 
 SimScanner::Result SimScanner::Execute(const uint8_t* cdb, int cdbLength,
                                        pt::Direction direction, uint8_t* data,
-                                       uint32_t dataLength) {
+                                       uint32_t dataLength, uint32_t timeLimitMs) {
   std::unique_lock lock(mutex_);
   CommandRecord rec;
   rec.cdb.assign(cdb, cdb + std::max(cdbLength, 0));
@@ -117,7 +117,7 @@ SimScanner::Result SimScanner::Execute(const uint8_t* cdb, int cdbLength,
       break;
     }
   }
-  if (!faulted) r = Dispatch(cdb, cdbLength, direction, data, dataLength, lock);
+  if (!faulted) r = Dispatch(cdb, cdbLength, direction, data, dataLength, timeLimitMs, lock);
 
   rec.transferred = r.transferred;
   rec.status = r.status;
@@ -128,7 +128,7 @@ SimScanner::Result SimScanner::Execute(const uint8_t* cdb, int cdbLength,
 
 SimScanner::Result SimScanner::Dispatch(const uint8_t* cdb, int cdbLength, pt::Direction,
                                         uint8_t* data, uint32_t dataLength,
-                                        std::unique_lock<std::mutex>& lock) {
+                                        uint32_t timeLimitMs, std::unique_lock<std::mutex>& lock) {
   if (cdbLength < 6) return Check(kInvalidCdbField);
   const uint8_t op = cdb[0];
   const int expected = op < 0x20 ? 6 : 10;
@@ -148,7 +148,7 @@ SimScanner::Result SimScanner::Dispatch(const uint8_t* cdb, int cdbLength, pt::D
       return StartScan();
     }
     case 0x28: {
-      Result r = Read(cdb, data, dataLength, lock);
+      Result r = Read(cdb, data, dataLength, timeLimitMs, lock);
       PaceLocked(r.transferred, lock);
       return r;
     }
@@ -675,16 +675,39 @@ SimScanner::Result SimScanner::StartScan() {
   return r;
 }
 
+bool SimScanner::WaitWhileStalledLocked(uint32_t timeLimitMs, std::unique_lock<std::mutex>& lock) {
+  const uint64_t gen = stallGeneration_;
+  auto released = [&] { return !stallReads_ || !scanning_ || gen != stallGeneration_; };
+  if (timeLimitMs == 0) {
+    readCv_.wait(lock, released);
+    return true;
+  }
+  orb::Clock& clock = orb::DefaultClock();
+  if (dynamic_cast<orb::SystemClock*>(&clock))
+    return readCv_.wait_for(lock, std::chrono::milliseconds(timeLimitMs), released);
+  // Another clock moves only when told: look at it between short waits for a release.
+  const int64_t start = clock.NowMs();
+  while (!released()) {
+    if (clock.NowMs() - start >= timeLimitMs) return false;
+    readCv_.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t dataLength,
-                                    std::unique_lock<std::mutex>& lock) {
+                                    uint32_t timeLimitMs, std::unique_lock<std::mutex>& lock) {
   const uint32_t want = BE24(cdb + 6);
   if (want > dataLength || (want && !data)) return Check(kInvalidCdbField);
   if (!scanning_ && !stopRequested_) return Check(kSequenceError);
   if (scanning_ && stallReads_) {
     ++stalled_;
-    const uint64_t gen = stallGeneration_;
-    readCv_.wait(lock, [&] { return !stallReads_ || !scanning_ || gen != stallGeneration_; });
+    const bool answered = WaitWhileStalledLocked(timeLimitMs, lock);
     --stalled_;
+    if (!answered) {
+      Result r;
+      r.status = pt::kStatusAborted;
+      return r;
+    }
   }
   auto endOfMedium = [&](uint32_t delivered) {
     // The scan is over: a new window is accepted, and a further READ finds the end again.

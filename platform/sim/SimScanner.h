@@ -136,9 +136,12 @@ class SimScanner {
 
   const SimScannerConfig& Config() const { return config_; }
 
-  // Carries out one command. `data` is the host buffer of `dataLength` bytes.
+  // Carries out one command. `data` is the host buffer of `dataLength` bytes. A command the
+  // scanner holds back (a stalled READ) is given up after `timeLimitMs` on the process-wide
+  // clock (0: no limit), as a driver aborts a command that takes too long: it then ends
+  // with the aborted status and moves nothing.
   Result Execute(const uint8_t* cdb, int cdbLength, passthru::Direction direction,
-                 uint8_t* data, uint32_t dataLength);
+                 uint8_t* data, uint32_t dataLength, uint32_t timeLimitMs = 0);
 
   // ---- the log ----
   std::vector<CommandRecord> Log() const;
@@ -222,7 +225,8 @@ class SimScanner {
   };
 
   Result Dispatch(const uint8_t* cdb, int cdbLength, passthru::Direction direction,
-                  uint8_t* data, uint32_t dataLength, std::unique_lock<std::mutex>& lock);
+                  uint8_t* data, uint32_t dataLength, uint32_t timeLimitMs,
+                  std::unique_lock<std::mutex>& lock);
   Result Check(Sense s, uint32_t residue = 0, bool ili = false, bool eom = false,
                bool residueValid = false) const;
   Result Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t dataLength);
@@ -234,8 +238,10 @@ class SimScanner {
   Result ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_t dataLength);
   Result WriteBuffer(const uint8_t* cdb, const uint8_t* data, uint32_t dataLength);
   Result StartScan();
-  Result Read(const uint8_t* cdb, uint8_t* data, uint32_t dataLength,
+  Result Read(const uint8_t* cdb, uint8_t* data, uint32_t dataLength, uint32_t timeLimitMs,
               std::unique_lock<std::mutex>& lock);
+  // Waits while READs are stalled; false when `timeLimitMs` (not 0) passed first.
+  bool WaitWhileStalledLocked(uint32_t timeLimitMs, std::unique_lock<std::mutex>& lock);
   void StopScanLocked();
   // Waits out the time `bytes` of delivered image take at the read pace, with the mutex
   // released so that a stop can come in meanwhile.

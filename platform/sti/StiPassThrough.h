@@ -24,6 +24,9 @@ struct StiPassThroughBlock {
   uint8_t cdb[16] = {};
   uint8_t* srbStatus = nullptr;  // filled by the device
   uint8_t* sense = nullptr;      // senseLength bytes, filled by the device
+  // How long the device may take before it gives the command up (0: no limit). The escape
+  // call is synchronous, so the limit has to travel with the command.
+  uint32_t timeLimitMs = 0;
 };
 
 }  // namespace orb::sti

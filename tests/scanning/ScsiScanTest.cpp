@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -539,6 +540,66 @@ TEST_F(ScsiScan, NoDataAfterLinesEndsTheSheetNormally) {
   for (int y = 0; y < 43; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
   const std::vector<uint8_t> white(d.rows[0].size(), 255);
   for (int y = 43; y < 100; ++y) ASSERT_EQ(d.rows[y], white) << y;
+}
+
+// Waits (in real time, bounded) until `done` holds; only a failing test waits long.
+template <class F>
+bool WaitUntil(F done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The scanner holds a READ unanswered: the stop must reach it at once, not after that READ,
+// so the scan ends as stopped while the clock stands still (no command time limit ran out).
+TEST_F(ScsiScan, StopReachesTheScannerWhileItHoldsARead) {
+  Output(3, 1);
+  ScanSettings.CustomLength = 1000;
+  ScanSettings.NoPadOutput = 1;  // cut to the lines received
+  sim().StallReads(true);
+  // Whatever fails below, the scanner lets its reads go before the scan is waited for.
+  struct Unstall {
+    sim::SimScanner& s;
+    ~Unstall() { s.StallReads(false); }
+  } unstall{sim()};
+  ASSERT_TRUE(control_->StartScan(image_));
+  for (size_t block = 1; block <= 3; ++block) {  // three blocks of 8 lines come, the fourth is held
+    ASSERT_TRUE(WaitUntil([&] { return sim().StalledReads() > 0; }));
+    sim().ReleaseReads();
+    ASSERT_TRUE(WaitUntil([&] { return sim().LogOf(0x28).size() >= block; }));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return sim().StalledReads() > 0; }));
+  const int64_t before = host_.clock.NowMs();
+  control_->StopScan();
+  const bool ended = WaitUntil([&] { return !control_->Scanning(); });
+  if (!ended) {
+    host_.clock.Advance(std::chrono::milliseconds(200000));  // let the held READ time out
+    sim().StallReads(false);
+  }
+  control_->WaitForScan();
+  ASSERT_TRUE(ended) << "the stop waited for the held READ";
+  EXPECT_LT(host_.clock.NowMs() - before, 1000);
+  const ScanResult r = control_->LastResult();
+  EXPECT_EQ(r.end, ScanEnd::Stopped);
+  EXPECT_TRUE(r.cut);
+  // The stop (SEND, data type 1, qualifier 0) came in before the held READ was answered.
+  const auto log = sim().Log();
+  size_t stopAt = log.size(), lastRead = 0;
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].cdb[0] == 0x2A && log[i].cdb[2] == 1 && log[i].cdb[5] == 0 && stopAt == log.size())
+      stopAt = i;
+    if (log[i].cdb[0] == 0x28) lastRead = i;
+  }
+  ASSERT_LT(stopAt, log.size());
+  EXPECT_LT(stopAt, lastRead);
+  EXPECT_EQ(r.linesReceived, 24);
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  ASSERT_EQ(d.height, 24);
+  for (int y = 0; y < 24; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
 }
 
 TEST_F(ScsiScan, StartFailuresLeaveNothingRunning) {
