@@ -17,32 +17,3 @@ std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayStri
 void OnFileOpen(wxDocManager* manager, wxWindow* parent);
 
 }  // namespace orb::gui
-
-#include <wx/dialog.h>
-
-class wxCheckBox;
-
-// The About box: product and version, the program's line, the copyright, and whether it
-// shows at every start.
-class CAboutDlg : public wxDialog {
- public:
-  static constexpr int kTitleId = 1446;
-  static constexpr int kLineId = 1303;
-  static constexpr int kCopyrightId = 1445;
-  static constexpr int kShowAtStartId = 1239;
-
-  explicit CAboutDlg(wxWindow* parent);
-  // "<product> v<version>" with every comma of the version block turned into a point.
-  static wxString TitleLine(const wxString& product, const wxString& version);
-  // OK keeps the box's choice for the next start; Cancel keeps the setting as it was.
-  void StoreChoice();
-  wxCheckBox* ShowAtStart() const { return m_showAtStart; }
-
- private:
-  wxCheckBox* m_showAtStart = nullptr;
-};
-
-namespace orb::gui {
-// The About command: the box, modal; its choice is kept when it ends with OK.
-void ShowAboutBox(wxWindow* parent);
-}  // namespace orb::gui

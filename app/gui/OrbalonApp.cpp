@@ -15,6 +15,7 @@
 #include "app/FrameRules.h"
 #include "common/LanguageModule.h"
 #include "common/ResourceIds.h"
+#include "app/gui/AboutDlg.h"
 #include "common/gui/AppMessage.h"
 #include "app/gui/EngineHostGui.h"
 #include "app/gui/MainFrame.h"
@@ -261,8 +262,7 @@ wxDocument* COrbalonApp::OpenDocumentFile(const wxString& file) {
 
 void COrbalonApp::OnAppAbout() {
   if (m_terminating) return;
-  wxDialog dlg;
-  if (wxXmlResource::Get()->LoadDialog(&dlg, m_frame, orb::gui::ResName(orb::res::IDD_ABOUTBOX))) dlg.ShowModal();
+  orb::gui::ShowAboutBox(m_frame);
 }
 
 void COrbalonApp::RaiseMainWindow() {

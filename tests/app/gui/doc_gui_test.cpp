@@ -321,6 +321,7 @@ TEST_F(DocGui, SaveReplacesTheFileAndKeepsTheDocumentOpen) {
 
 }  // namespace
 
+#include "app/gui/AboutDlg.h"
 #include "app/gui/FileOpen.h"
 
 namespace {
