@@ -1,6 +1,9 @@
 # The wx programs. Their adapters are the gui libraries of each folder (see the folders'
 # CMakeLists.txt); the file holding wxIMPLEMENT_APP is each program's main.cpp, kept out of
 # the libraries so that GUI tests link the same adapters with an application of their own.
+# The initial data folder beside the programs (the first run copies it).
+add_subdirectory(${CMAKE_SOURCE_DIR}/initial_data ${CMAKE_BINARY_DIR}/initial_data)
+
 if(NOT ORB_BUILD_GUI)
   return()
 endif()

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "engine/ImageState.h"
@@ -760,6 +761,49 @@ TEST_F(ScsiScan, InvertOnPaletteScansInvertsThePalette) {
   ASSERT_EQ(d.rc, IM_OK);
   EXPECT_EQ(d.rows[20], Expected(20));  // the indices are the scanner's, untouched
   EXPECT_EQ(d.colours[0].rgbRed, 255 - pal.OutputPalette[0]);
+}
+
+// The palette files shipped in the program folder's initial data (what a first run copies
+// into a fresh data folder) carry 16- and 256-colour scans: each pixel is the shipped
+// classification of the colour an RGB scan of the same window sees.
+TEST_F(ScsiScan, SixteenAndTwoHundredFiftySixColourScansWithTheShippedPalettes) {
+  const std::string shipped = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "OrbalonData").string();
+  SetTextField(ScanSettings.Palette16File, shipped + "/def16.apt");
+  SetTextField(ScanSettings.Palette256File, shipped + "/def256.apt");
+  Output(0, OutputFormatList(0).at(3));  // png
+  ASSERT_TRUE(Scan());
+  const Decoded rgb = Decode(out_);
+  ASSERT_EQ(rgb.rc, IM_OK);
+  for (int mode : {2, 1}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    // The shipped file by its layout: cell table after the two leading bytes.
+    std::ifstream f(mode == 2 ? shipped + "/def16.apt" : shipped + "/def256.apt", std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 65538u);
+    const int colours = bytes[1] + 1;
+    EXPECT_EQ(colours, mode == 2 ? 16 : 256);
+    FreeImageChain(image_);
+    image_ = NewImageState();
+    Output(mode, OutputFormatList(mode).at(0));  // png
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+    const Decoded d = Decode(out_);
+    ASSERT_EQ(d.rc, IM_OK);
+    ASSERT_EQ(d.height, rgb.height);
+    ASSERT_EQ(d.width, rgb.width);
+    EXPECT_EQ(d.bits, mode == 2 ? 4 : 8);
+    int wrong = 0;
+    std::set<int> used;
+    for (int y = 0; y < d.height; ++y)
+      for (int x = 0; x < d.width; ++x) {
+        const uint8_t* p = &rgb.rows[y][3 * x];
+        const int want = bytes[2 + ((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | (p[2] >> 3))];
+        wrong += d.rows[y][x] != want;
+        used.insert(d.rows[y][x]);
+      }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GE(used.size(), 3u);  // paper, ink and the sheet's colour blocks
+  }
 }
 
 TEST_F(ScsiScan, DiskWritesOffStillWritesLibraryOutput) {
