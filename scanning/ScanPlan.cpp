@@ -263,7 +263,13 @@ std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) 
     p.commands.push_back({K::SetIAT, t.threshold.AdaptiveWindowSize, t.threshold.AdaptiveDynamic});
   p.commands.push_back({K::SetWindow, p.windowExtraOption, p.windowSpecial ? 1 : 0});
   p.commands.push_back({K::SetFractionalSpeed, 9 - s.ScanSpeed});
-  if (s.GammaRed == s.GammaGreen && s.GammaRed == s.GammaBlue) {
+  if (bilevelMode && greyForBilevel) {
+    // Grey taken for a threshold or a diffusion in software is taken linear: the tone curve
+    // of grey and colour pictures would lift the mid greys past the level (at a gamma of 1.5
+    // a sheet grey of 86 arrives as 124 and comes out white), where the scanner's own
+    // threshold of the same setting makes them black.
+    p.commands.push_back({K::LoadTrcTable, 0, 0, 1.0f});
+  } else if (s.GammaRed == s.GammaGreen && s.GammaRed == s.GammaBlue) {
     p.commands.push_back({K::LoadTrcTable, 0, 0, s.GammaRed});
   } else {
     p.commands.push_back({K::LoadTrcTable, 1, 0, s.GammaRed});

@@ -603,6 +603,47 @@ TEST_F(ScsiScan, StopReachesTheScannerWhileItHoldsARead) {
   for (int y = 0; y < 24; ++y) ASSERT_EQ(d.rows[y], Expected(y)) << y;
 }
 
+// Black and white at the default threshold (fixed, level 32) and the factory gamma of 1.5:
+// the sheet's grey patches that a grey scan shows as 107 to 124 come out black, the paper
+// (above 160 in grey) white, whether the scanner thresholds or the program does.
+TEST_F(ScsiScan, BilevelScanBlackensTheDarkGreyPatchesAtTheDefaultThreshold) {
+  ScanSettings.GammaRed = ScanSettings.GammaGreen = ScanSettings.GammaBlue = 1.5f;
+  ScanSettings.CustomWidth = 400;  // across four blocks of the sheet
+  BWThresholdSettings = BWThresholdRecord{};
+  Output(3, 1);
+  ASSERT_TRUE(Scan());
+  Decoded grey = Decode(out_);
+  ASSERT_EQ(grey.rc, IM_OK);
+  for (const bool software : {true, false}) {
+    SCOPED_TRACE(software ? "thresholded by the program" : "thresholded by the scanner");
+    BWThresholdSettings = BWThresholdRecord{};
+    BWThresholdSettings.SoftwareThreshold = software ? 1 : 0;
+    FreeImageChain(image_);
+    image_ = NewImageState();
+    Output(4, 1);
+    ASSERT_TRUE(Scan());
+    ASSERT_EQ(control_->LastPlan().oneBitTransfer, !software);
+    Decoded bw = Decode(out_);
+    ASSERT_EQ(bw.rc, IM_OK);
+    ASSERT_EQ(bw.height, grey.height);
+    ASSERT_EQ(bw.width, grey.width);
+    int patches = 0, paper = 0;
+    for (int y = 0; y < grey.height; ++y)
+      for (int x = 0; x < grey.width; ++x) {
+        const int g = grey.rows[y][x];
+        if (g >= 107 && g <= 124) {
+          ++patches;
+          ASSERT_EQ(bw.rows[y][x], 0) << x << "," << y << " grey " << g;
+        } else if (g > 160) {
+          ++paper;
+          ASSERT_EQ(bw.rows[y][x], 255) << x << "," << y << " grey " << g;
+        }
+      }
+    EXPECT_GT(patches, 1000);
+    EXPECT_GT(paper, 1000);
+  }
+}
+
 TEST_F(ScsiScan, StartFailuresLeaveNothingRunning) {
   // Empty area.
   ScanSettings.CustomWidth = 0;
