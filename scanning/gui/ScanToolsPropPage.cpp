@@ -73,7 +73,9 @@ CScanToolsPropPage::CScanToolsPropPage(wxWindow* parent)
   m_model->OnInitDialog();
   Push();
   g_page = this;
-  m_resolutionTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Run([this] { m_model->SelectResolutionNumber(); }); });
+  // A timer with an owner delivers to the owner: handlers bound on the timer itself never run.
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Run([this] { m_model->SelectResolutionNumber(); }); },
+       m_resolutionTimer.GetId());
   if (auto* book = dynamic_cast<wxNotebook*>(parent)) {
     book->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, [this, book](wxBookCtrlEvent& e) {
       if (e.GetSelection() >= 0 && book->GetPage(static_cast<size_t>(e.GetSelection())) == this) OnSetActive();

@@ -162,3 +162,38 @@ TEST(NamingWindow, FieldsFollowTheName) {
 }
 
 }  // namespace
+
+#include <dlfcn.h>
+#include <wx/combobox.h>
+
+#include "scanning/ResolutionList.h"
+#include "tests/common/gui/GuiTestUtil.h"
+
+namespace {
+
+// A row chosen from the resolution list is stored (after the box's 50 ms timer) and
+// stays through the next activation of the page. The row is chosen through the toolkit
+// itself, so the events come in the order and form a user's choice gives.
+TEST_F(PageWindow, AResolutionChosenFromTheListSticks) {
+  const std::vector<std::string> savedList = orb::ResolutionList();
+  orb::ResolutionList() = {"100 dpi", "200 dpi", "400 dpi", ""};
+  auto* fresh = new CScanToolsPropPage(book);
+  book->AddPage(fresh, "Scan 2");
+  orbtest::PumpUntil([] { return false; }, 5);  // the page's first activation
+  auto* res = dynamic_cast<wxComboBox*>(fresh->ControlWindow(kResolution));
+  ASSERT_NE(res, nullptr);
+  ASSERT_EQ(res->GetCount(), 3u);
+  ASSERT_EQ(ScanSettings.ResolutionIndex, 0);
+  using SetActive = void (*)(void*, int);
+  auto choose = reinterpret_cast<SetActive>(dlsym(RTLD_DEFAULT, "gtk_combo_box_set_active"));
+  ASSERT_NE(choose, nullptr);
+  choose(res->GetHandle(), 2);
+  EXPECT_TRUE(orbtest::PumpUntil([] { return ScanSettings.ResolutionIndex == 2; }));
+  fresh->OnSetActive();
+  EXPECT_EQ(ScanSettings.ResolutionIndex, 2);
+  EXPECT_EQ(res->GetValue(), "400 dpi");
+  EXPECT_EQ(res->GetSelection(), 2);
+  orb::ResolutionList() = savedList;
+}
+
+}  // namespace
