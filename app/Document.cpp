@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +161,57 @@ std::string FileNameForType(const std::string& fileName, int kind, int position)
   std::filesystem::path p(fileName);
   p.replace_extension(ExtensionOfTypeLabel(types[static_cast<size_t>(position - 1)].label));
   return p.string();
+}
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The extensions (with dot, lower case) that a type's patterns accept, e.g. ".jpg", ".jpeg".
+std::vector<std::string> PatternExtensions(const std::string& patterns) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while ((at = patterns.find("*.", at)) != std::string::npos) {
+    const size_t end = patterns.find(';', at);
+    out.push_back(Lower(patterns.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1)));
+    at += 2;
+  }
+  return out;
+}
+
+bool IsImageExtension(const std::string& ext) {
+  static const char* const kKnown[] = {".jpg", ".jpeg", ".jp2", ".j2k", ".pdf", ".png", ".tif", ".tiff", ".bmp"};
+  return std::find(std::begin(kKnown), std::end(kKnown), ext) != std::end(kKnown);
+}
+
+}  // namespace
+
+std::string SaveAsFileName(const std::string& chosen, int kind, int position) {
+  const auto& types = SaveAsTypes(kind);
+  if (position < 1 || position > static_cast<int>(types.size())) return chosen;
+  const SaveAsType& type = types[static_cast<size_t>(position - 1)];
+  const std::string wanted = ExtensionOfTypeLabel(type.label);
+  std::filesystem::path p(chosen);
+  const std::string ext = Lower(p.extension().string());
+  const auto fitting = PatternExtensions(type.patterns);
+  if (!ext.empty() && std::find(fitting.begin(), fitting.end(), ext) != fitting.end()) return chosen;
+  if (ext.empty() || IsImageExtension(ext)) {
+    p.replace_extension(wanted);
+    return p.string();
+  }
+  return chosen + wanted;
+}
+
+std::string SaveAsStartFolder(const std::string& lastSaveAsPath, const std::string& sourcePath) {
+  std::error_code ec;
+  if (!lastSaveAsPath.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(lastSaveAsPath).parent_path();
+    if (!folder.empty() && std::filesystem::is_directory(folder, ec)) return folder.string();
+  }
+  return std::filesystem::path(sourcePath).parent_path().string();
 }
 
 // ----- decisions -------------------------------------------------------------------------

@@ -44,6 +44,14 @@ std::string ExtensionOfTypeLabel(const std::string& label);
 // The file name with its extension replaced by that of type `position` (1-based) of the
 // kind; unchanged when the position is out of range.
 std::string FileNameForType(const std::string& fileName, int kind, int position);
+// The file a save-as writes when the user chose `chosen` with type `position`: the type
+// decides the extension. A name without one, or with another image type's, takes the
+// type's; one that already fits the type (".jpeg" for JPEG, ".tiff" for TIFF) is kept; any
+// other extension is part of the name and the type's is added.
+std::string SaveAsFileName(const std::string& chosen, int kind, int position);
+// Where the save-as dialog starts: the folder of the last save-as path when that folder
+// still exists, else the folder of the image's own file.
+std::string SaveAsStartFolder(const std::string& lastSaveAsPath, const std::string& sourcePath);
 
 // ----- decisions -------------------------------------------------------------------------
 

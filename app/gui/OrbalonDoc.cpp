@@ -196,7 +196,8 @@ void COrbalonDoc::ShowSaveAsDialog() {
   std::string ext = source.extension().string();
   if (!ext.empty()) ext.erase(0, 1);
   const int preselect = orb::PreselectSaveAsType(orb::SaveAsFilter(w->kind), ext);
-  const wxString folder = wxFileName(wxString::FromUTF8(orb::TextField(MiscSettings.LastSaveAsPath))).GetPath();
+  const wxString folder =
+      wxString::FromUTF8(orb::SaveAsStartFolder(orb::TextField(MiscSettings.LastSaveAsPath), f->sourcePath));
   wxString path;
   int position = 0;
   for (;;) {
@@ -210,10 +211,9 @@ void COrbalonDoc::ShowSaveAsDialog() {
     if (wxFileName(path).GetName().empty()) return;  // no file named: nothing to write
     position = dlg.GetFilterIndex() + 1;
     if (position < 1 || position > static_cast<int>(types.size())) position = preselect > 0 ? preselect : 1;
-    // A name without extension takes the chosen type's.
-    if (wxFileName(path).GetExt().empty()) {
-      path = wxString::FromUTF8(orb::FileNameForType(Utf8(path), w->kind, position));
-    }
+    // The chosen type decides the extension, as the type list changed it while the dialog
+    // was open.
+    path = wxString::FromUTF8(orb::SaveAsFileName(Utf8(path), w->kind, position));
     if (!orb::IsSameFile(Utf8(path), f->sourcePath)) break;
     wxMessageBox(Text(kMsgSameFile), wxTheApp->GetAppDisplayName(), wxOK | wxICON_EXCLAMATION, DialogParent());
   }

@@ -59,6 +59,35 @@ TEST(DocFormats, SaveAsTypesFilterAndPreselection) {
   EXPECT_EQ(orb::FileNameForType("scan.tif", IK_RGB, 9), "scan.tif");
 }
 
+TEST(DocDecisions, SaveAsNameTakesTheChosenTypesExtension) {
+  // Colour types: 1 JPEG, 2 JPEG 2000, 3 PDF, 4 PNG, 5 TIFF.
+  const struct {
+    const char* chosen;
+    int position;
+    const char* written;
+  } cases[] = {
+      {"/out/x.tif", 1, "/out/x.jpg"},        // the type changed, the name kept the old extension
+      {"/out/x.TIF", 4, "/out/x.png"},
+      {"/out/x.jpg", 5, "/out/x.tif"},
+      {"/out/x.jpeg", 1, "/out/x.jpeg"},      // already fits the type
+      {"/out/x.tiff", 5, "/out/x.tiff"},
+      {"/out/x", 3, "/out/x.pdf"},            // no extension
+      {"/out/plan.v2", 2, "/out/plan.v2.jp2"},  // not an image extension: part of the name
+      {"/out/x.tif", 9, "/out/x.tif"},        // no such type: unchanged
+  };
+  for (const auto& c : cases) EXPECT_EQ(orb::SaveAsFileName(c.chosen, IK_RGB, c.position), c.written) << c.chosen;
+}
+
+TEST(DocDecisions, SaveAsStartsInTheLastFolderOrElseTheImagesOwn) {
+  orbtest::TempDir dir;
+  const std::string images = (dir.path() / "images").string(), copies = (dir.path() / "copies").string();
+  std::filesystem::create_directories(images);
+  std::filesystem::create_directories(copies);
+  EXPECT_EQ(orb::SaveAsStartFolder("", images + "/scan.tif"), images);
+  EXPECT_EQ(orb::SaveAsStartFolder(copies + "/old.jpg", images + "/scan.tif"), copies);
+  EXPECT_EQ(orb::SaveAsStartFolder(dir.path().string() + "/gone/old.jpg", images + "/scan.tif"), images);
+}
+
 TEST(DocDecisions, SavePlanTable) {
   struct Case {
     uint16_t fileKind, workingKind;

@@ -10,6 +10,7 @@
 #include <wx/testing.h>
 #include <wx/textctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -181,6 +182,51 @@ TEST_F(DocGui, SaveAsJpegAtQuality80ThroughTheDialogs) {
                 wxExpectModal<wxMessageDialog>(wxID_OK),
                 wxExpectModal<wxFileDialog>(wxString::FromUTF8(Path("other.tif")), wxID_CANCEL));
   EXPECT_FALSE(fs::exists(Path("other.tif")));
+}
+
+// The save-as dialog answered with a path and a type; keeps the folder it started in.
+class SaveAsAnswerSeeingFolder : public wxExpectModalBase<wxFileDialog, SaveAsAnswerSeeingFolder> {
+ public:
+  SaveAsAnswerSeeingFolder(const wxString& path, int filterIndex, wxString* folder)
+      : m_path(path), m_index(filterIndex), m_folder(folder) {}
+
+ protected:
+  int OnInvoked(wxFileDialog* dlg) const override {
+    *m_folder = dlg->GetDirectory();
+    dlg->SetPath(m_path);
+    dlg->SetFilterIndex(m_index);
+    return wxID_OK;
+  }
+
+ private:
+  wxString m_path;
+  int m_index;
+  wxString* m_folder;
+};
+
+TEST_F(DocGui, SaveAsStartsInTheImagesFolderAndTheTypeDecidesTheExtension) {
+  fs::create_directories(Path("images"));
+  const std::string source = Path("images/source.tif");
+  ASSERT_TRUE(doctest::WritePattern(source, OF_TIFF, Halves(80, 60)));
+  COrbalonDoc* doc = Open(source);
+  ASSERT_TRUE(doc);
+  orb::SetTextField(MiscSettings.LastSaveAsPath, "");
+  wxString folder;
+  // JPEG chosen while the name still ends in the TIFF's extension.
+  wxTEST_DIALOG(doc->ShowSaveAsDialog(),
+                SaveAsAnswerSeeingFolder(wxString::FromUTF8(Path("images/copy.tif")), 0, &folder),
+                QualityAnswer(90));
+  EXPECT_EQ(std::string(folder.utf8_str()), Path("images"));
+  EXPECT_FALSE(fs::exists(Path("images/copy.tif")));
+  ASSERT_TRUE(fs::exists(Path("images/copy.jpg")));
+  // An outside reader sees a JPEG of the image's size.
+  FILE* p = ::popen(("identify -format '%m %w %h' '" + Path("images/copy.jpg") + "'").c_str(), "r");
+  ASSERT_TRUE(p);
+  char seen[64] = {};
+  ASSERT_TRUE(std::fgets(seen, sizeof seen, p));
+  ::pclose(p);
+  EXPECT_EQ(std::string(seen), "JPEG 80 60");
+  EXPECT_EQ(orb::TextField(MiscSettings.LastSaveAsPath), Path("images/copy.jpg"));
 }
 
 TEST_F(DocGui, CloseAsksForEditedImagesAndCancelKeepsThem) {
