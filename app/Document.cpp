@@ -327,6 +327,10 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
   if (filtersApplied) *filtersApplied = false;
   if (written) *written = nullptr;
   CancelFlag.store(0);
+  // A side the format cannot hold is refused before anything is written; its message
+  // gives the limit (a longer image is cut to it below, a wider one cannot be).
+  int32_t width = w->width;
+  if (CheckJpegSizeLimit(format, &width, true, false)) return SaveResult::Failed;
   std::string temp;
   if (!MakeTempTiffName(FolderOf(target), temp)) {
     Notify(kMsgWriteFailed, MessageIcon::Error, {MessageArg{target}});

@@ -529,18 +529,6 @@ TEST_F(DocRebuild, DecodedFileIsDrawnWhileItArrives) {
   orb::FreeImageChain(s);
 }
 
-// Keeps the messages the engine asks for.
-class KeptMessages : public orb::INotifier {
- public:
-  void ShowMessage(int id, orb::MessageIcon, const std::vector<orb::MessageArg>& args) override {
-    ids.push_back(id);
-    texts.push_back(args.empty() ? std::string() : std::get<std::string>(args[0]));
-  }
-  void ShowText(std::string_view, std::string_view, orb::MessageIcon) override {}
-  std::vector<int> ids;
-  std::vector<std::string> texts;  // each message's first argument
-};
-
 TEST_F(DocRebuild, UnreadableFilesAreRefusedWithAMessageNamingThem) {
   const std::string bad = (dir.path() / "bad.png").string();
   orbtest::WriteFile(bad, "not an image at all");
@@ -565,17 +553,15 @@ TEST_F(DocRebuild, UnreadableFilesAreRefusedWithAMessageNamingThem) {
     int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
     if (fd >= 0) ::close(fd);
   });
-  const orb::EngineHost host = orb::Host();
   for (const auto& c : cases) {
-    KeptMessages kept;
-    orb::EngineHost withMessages = host;
-    withMessages.notifier = &kept;
-    orb::SetEngineHost(withMessages);
+    doctest::KeptMessages kept;
     ImageState* s = orb::NewImageState();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(orb::OpenImageIntoDocument(s, c.path, nullptr), c.result) << c.path;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
-    orb::SetEngineHost(host);
+    {
+      doctest::KeepMessages here(&kept);
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(orb::OpenImageIntoDocument(s, c.path, nullptr), c.result) << c.path;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
+    }
     EXPECT_EQ(kept.ids, std::vector<int>{c.message}) << c.path;
     EXPECT_EQ(kept.texts, std::vector<std::string>{c.path});
     orb::FreeImageChain(s);

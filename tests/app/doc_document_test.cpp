@@ -195,6 +195,42 @@ doctest::Pattern Flat(int32_t w, int32_t h, uint8_t v, int bits = 24) {
   return {w, h, bits, false, [v](int32_t, int32_t, int) { return v; }};
 }
 
+// The record of a file as the program's own reader describes it (no display needed).
+void Describe(ImageState* w, const std::string& path) {
+  w->sourcePath = path;
+  w->state = VS_OPENED;
+  LineReader probe(w);
+  ASSERT_EQ(ProbeImageFile(&probe, false), 0);
+  w->region = PixelRect{0, 0, w->width, w->height};
+}
+
+TEST_F(DocSave, AJpegWiderThanTheFormatAllowsIsRefusedWithTheReason) {
+  const std::string user = Path("wide.tif"), target = Path("wide.jpg");
+  ASSERT_TRUE(doctest::WritePattern(user, OF_TIFF, Flat(32768, 2, 90, 8)));
+  orb::ImageDocument doc;
+  Describe(doc.working(), user);
+  const size_t before = FilesInFolder();
+  doctest::KeptMessages kept;
+  {
+    doctest::KeepMessages here(&kept);
+    EXPECT_EQ(doc.WriteCopy(OF_JPEG, target, nullptr), orb::SaveResult::Failed);
+  }
+  // Only the reason: the format's limit, not the bare "could not be written".
+  EXPECT_EQ(kept.ids, std::vector<int>{34009});
+  EXPECT_EQ(kept.texts, std::vector<std::string>{"JPEG"});
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(FilesInFolder(), before);
+  // The limit is 32767 pixels a side: a width of 32767 is written.
+  const std::string edge = Path("edge.tif");
+  ASSERT_TRUE(doctest::WritePattern(edge, OF_TIFF, Flat(32767, 2, 90, 8)));
+  orb::ImageDocument atLimit;
+  Describe(atLimit.working(), edge);
+  doctest::KeptMessages none;
+  doctest::KeepMessages here(&none);
+  EXPECT_EQ(atLimit.WriteCopy(OF_JPEG, Path("edge.jpg"), nullptr), orb::SaveResult::Saved);
+  EXPECT_EQ(none.ids, std::vector<int>{});
+}
+
 TEST_F(DocSave, UneditedToolVersionIsRenamedOverTheFile) {
   const std::string user = Path("user.tif"), tool = Path("Qeltool.tif");
   ASSERT_TRUE(doctest::WritePattern(user, OF_TIFF, Flat(8, 4, 10)));

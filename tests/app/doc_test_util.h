@@ -7,12 +7,42 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
+#include "engine/EngineHost.h"
 #include "engine/ImageState.h"
 #include "platform/imagemill/imagemill.h"
 
 namespace doctest {
+
+// Keeps the messages the engine asks for.
+class KeptMessages : public orb::INotifier {
+ public:
+  void ShowMessage(int id, orb::MessageIcon, const std::vector<orb::MessageArg>& args) override {
+    ids.push_back(id);
+    const bool text = !args.empty() && std::holds_alternative<std::string>(args[0]);
+    texts.push_back(text ? std::get<std::string>(args[0]) : std::string());
+  }
+  void ShowText(std::string_view, std::string_view, orb::MessageIcon) override {}
+  std::vector<int> ids;
+  std::vector<std::string> texts;  // each message's first argument
+};
+
+// Sends the engine's messages to `kept` while it lives.
+class KeepMessages {
+ public:
+  explicit KeepMessages(KeptMessages* kept) : m_saved(orb::Host()) {
+    orb::EngineHost host = m_saved;
+    host.notifier = kept;
+    orb::SetEngineHost(host);
+  }
+  ~KeepMessages() { orb::SetEngineHost(m_saved); }
+
+ private:
+  orb::EngineHost m_saved;
+};
 
 struct Pattern {
   int32_t width = 0;
