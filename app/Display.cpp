@@ -255,7 +255,7 @@ void DrawFullSizeRow(BandDrawState& st, const uint8_t* src) {
   if (++st.clientRow >= c.height) st.clientRow = 0;
 }
 
-int StartBand(Family family, ProgressiveDisplay* pd) {
+RebuildOutcome StartBand(Family family, ProgressiveDisplay* pd) {
   BandDrawState& st = StateOf(family);
   st = BandDrawState{};
   st.family = family;
@@ -281,11 +281,11 @@ int StartBand(Family family, ProgressiveDisplay* pd) {
   if (st.openEnded) image.region.bottom = ch;
   image.fitScale = st.fit.factor;
   image.visibleSource = PixelRect{0, 0, RoundUp4(std::max(cw, 0)), 0};
-  if (st.fit.factor <= 0) return 0;
+  if (st.fit.factor <= 0) return RebuildOutcome::Nothing;
 
   if (image.bitmaps[2] && image.bitmaps[2] != image.bitmaps[0]) image.bitmaps[2].reset();
   DisplayImagePtr disp = MakeDisplayImage(st.fit.width, st.fit.height, BitsFor(family), image.rowOrder != 0);
-  if (!disp) return -1;
+  if (!disp) return RebuildOutcome::OutOfMemory;
   if (family != Family::Colour) FillColourTable(*disp, image);
   image.bitmaps[2] = disp;
   st.display = disp;
@@ -318,7 +318,7 @@ int StartBand(Family family, ProgressiveDisplay* pd) {
     st.counts.assign(static_cast<size_t>(st.fit.width), 0u);
   }
   st.active = true;
-  return 1;
+  return RebuildOutcome::Rebuilt;
 }
 
 void BandRows(Family family, const uint8_t* rows, int count) {

@@ -9,6 +9,7 @@
 
 #include "common/AppGlobals.h"
 #include "common/Messages.h"
+#include "engine/ImageState.h"
 #include "engine/ScanLog.h"
 #include "engine/SharedRoutines.h"
 #include "platform/Files.h"
@@ -43,18 +44,21 @@ bool SameLetters(std::string_view a, std::string_view b) {
   return true;
 }
 
-int GroupOf(int32_t kind) {
+// The four groups of image kinds that share an output-format list.
+enum class FormatGroup { Colour, Palette, Grey, Bilevel, None };
+
+FormatGroup GroupOf(int32_t kind) {
   switch (kind) {
-    case 0: return 0;
-    case 1:
-    case 2: return 1;
-    case 3:
-    case 5: return 2;
-    case 4:
-    case 6:
-    case 7:
-    case 10: return 3;
-    default: return -1;
+    case IK_RGB: return FormatGroup::Colour;
+    case IK_PALETTE256:
+    case IK_PALETTE16: return FormatGroup::Palette;
+    case IK_GREY:
+    case IK_GREY_FROM_GREEN: return FormatGroup::Grey;
+    case IK_BW:
+    case IK_BW_FROM_GREEN:
+    case IK_BW_SEPARATES:
+    case IK_BW_SAVED_AS_4: return FormatGroup::Bilevel;
+    default: return FormatGroup::None;  // the kinds only met while a file is read
   }
 }
 
@@ -66,15 +70,21 @@ bool FolderIsWritable(const std::string& folder) {
 }  // namespace
 
 const std::vector<std::string>& FormatNamesForKind(int32_t kind) {
-  static const std::vector<std::string> groups[4] = {
-      {"jpg", "jp2", "pdf-jpeg", "png", "tif-uncompressed", "tif-packbits", "tif-jpeg", "bmp"},
-      {"png", "tif-uncompressed", "tif-packbits", "bmp"},
-      {"jpg", "pdf-jpeg", "png", "tif-uncompressed", "tif-packbits", "bmp"},
-      {"pdf-g4", "tif-uncompressed", "tif-g3", "tif-g4", "tif-packbits", "bmp"},
-  };
+  static const std::vector<std::string> colour = {"jpg", "jp2", "pdf-jpeg", "png", "tif-uncompressed",
+                                                  "tif-packbits", "tif-jpeg", "bmp"};
+  static const std::vector<std::string> palette = {"png", "tif-uncompressed", "tif-packbits", "bmp"};
+  static const std::vector<std::string> grey = {"jpg", "pdf-jpeg", "png", "tif-uncompressed", "tif-packbits", "bmp"};
+  static const std::vector<std::string> bilevel = {"pdf-g4", "tif-uncompressed", "tif-g3", "tif-g4", "tif-packbits",
+                                                   "bmp"};
   static const std::vector<std::string> none;
-  int g = GroupOf(kind);
-  return g < 0 ? none : groups[g];
+  switch (GroupOf(kind)) {
+    case FormatGroup::Colour: return colour;
+    case FormatGroup::Palette: return palette;
+    case FormatGroup::Grey: return grey;
+    case FormatGroup::Bilevel: return bilevel;
+    case FormatGroup::None: return none;
+  }
+  return none;
 }
 
 std::string ChosenFormatName(const ScanSettingsRecord& s, int32_t kind) {
@@ -82,10 +92,11 @@ std::string ChosenFormatName(const ScanSettingsRecord& s, int32_t kind) {
   if (names.empty()) return {};
   int32_t index = 0;
   switch (GroupOf(kind)) {
-    case 0: index = s.FormatIndexRgb; break;
-    case 1: index = s.FormatIndexPalette; break;
-    case 2: index = s.FormatIndexGrey; break;
-    default: index = s.FormatIndexBilevel; break;
+    case FormatGroup::Colour: index = s.FormatIndexRgb; break;
+    case FormatGroup::Palette: index = s.FormatIndexPalette; break;
+    case FormatGroup::Grey: index = s.FormatIndexGrey; break;
+    case FormatGroup::Bilevel:
+    case FormatGroup::None: index = s.FormatIndexBilevel; break;
   }
   if (index < 0 || static_cast<size_t>(index) >= names.size()) index = 0;
   return names[static_cast<size_t>(index)];
@@ -93,12 +104,13 @@ std::string ChosenFormatName(const ScanSettingsRecord& s, int32_t kind) {
 
 bool FormatNeedsNoPad(int32_t kind, std::string_view f) {
   switch (GroupOf(kind)) {
-    case 0: return f == "jpg" || f == "pdf-jpeg" || f == "png" || f == "tif-packbits" || f == "bmp";
-    case 1: return f == "png" || f == "tif-packbits";
-    case 2: return f == "jpg" || f == "pdf-jpeg" || f == "png" || f == "tif-packbits";
-    case 3: return f == "pdf-g4" || f == "tif-g3" || f == "tif-g4" || f == "tif-packbits";
-    default: return false;
+    case FormatGroup::Colour: return f == "jpg" || f == "pdf-jpeg" || f == "png" || f == "tif-packbits" || f == "bmp";
+    case FormatGroup::Palette: return f == "png" || f == "tif-packbits";
+    case FormatGroup::Grey: return f == "jpg" || f == "pdf-jpeg" || f == "png" || f == "tif-packbits";
+    case FormatGroup::Bilevel: return f == "pdf-g4" || f == "tif-g3" || f == "tif-g4" || f == "tif-packbits";
+    case FormatGroup::None: return false;
   }
+  return false;
 }
 
 ColourModeList ColourModesFor(const ScanSettingsRecord& s) {
