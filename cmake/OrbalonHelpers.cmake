@@ -20,6 +20,19 @@ function(orb_warnings target)
   endif()
 endfunction()
 
+# The program's folders: a switch over an enum names every value, even with a default, so
+# a value added later is met by the compiler at every switch.
+function(orb_complete_switches)
+  foreach(t ${ARGN})
+    if(TARGET ${t})
+      get_target_property(type ${t} TYPE)
+      if(NOT type STREQUAL "INTERFACE_LIBRARY")
+        target_compile_options(${t} PRIVATE -Wswitch-enum)
+      endif()
+    endif()
+  endforeach()
+endfunction()
+
 # Sources of a folder that never include wx: everything below DIR except any gui/ folder.
 function(orb_core_sources out dir)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
