@@ -679,9 +679,14 @@ class TiffWriter : public ImageWriter {
         }
       }
     }
-    // Strips of about 256 KB; JPEG strips a multiple of the 16-row MCU.
+    // Strips of about 256 KB. A JPEG strip is a JPEG stream of its own, whose set-up (tables,
+    // colour conversion and sampling buffers of the whole width) costs as much as coding a
+    // few rows: 128 rows (at most 16 MB of pixels), a multiple of the 16-row MCU.
     uint32_t rps = static_cast<uint32_t>(std::max<size_t>(1, (256u << 10) / std::max<size_t>(1, d.RowBytes())));
-    if (comp == COMPRESSION_JPEG) rps = std::max<uint32_t>(16, rps / 16 * 16);
+    if (comp == COMPRESSION_JPEG) {
+      const size_t fit = (16u << 20) / std::max<size_t>(1, d.RowBytes());
+      rps = static_cast<uint32_t>(std::clamp<size_t>(fit, 16, 128) / 16 * 16);
+    }
     rps = std::min<uint32_t>(rps, static_cast<uint32_t>(d.height));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
     scratch_.resize(static_cast<size_t>(std::max<tmsize_t>(TIFFScanlineSize(tif), static_cast<tmsize_t>(d.RowBytes()))));
