@@ -3,7 +3,6 @@
 // every output sample is still computed by exactly the same arithmetic as on one thread.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstddef>
@@ -33,19 +32,24 @@ public:
 
 private:
   void WorkerLoop();
-  void TakeParts(uint64_t gen);
+  // Takes and runs parts of the current job until none is left; `lock` holds mutex_ on
+  // entry and on return, and is released while a part runs.
+  void TakeParts(std::unique_lock<std::mutex>& lock);
 
   unsigned size_ = 1;
   std::vector<std::thread> workers_;
+  // Everything below is guarded by mutex_. Workers and the caller sleep on the two
+  // conditions, never spin: on a machine busier than its cores a spinning thread takes
+  // the time the thread it waits for needs.
   std::mutex mutex_;
-  std::condition_variable wake_;
-  int sleepers_ = 0;  // guarded by mutex_
-  std::atomic<const std::function<void(unsigned)>*> job_{nullptr};
-  std::atomic<unsigned> parts_{0};
-  std::atomic<uint64_t> next_{0};
-  std::atomic<unsigned> finished_{0};
-  std::atomic<uint64_t> generation_{0};
-  std::atomic<bool> stop_{false};
+  std::condition_variable wake_;  // a new job, or stop
+  std::condition_variable done_;  // the last part of the job finished
+  const std::function<void(unsigned)>* job_ = nullptr;
+  unsigned parts_ = 0;
+  unsigned next_ = 0;      // next part to take
+  unsigned finished_ = 0;  // parts done
+  uint64_t generation_ = 0;
+  bool stop_ = false;
 };
 
 }  // namespace orb
