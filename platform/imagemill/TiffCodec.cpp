@@ -689,13 +689,30 @@ class TiffWriter : public ImageWriter {
     }
     rps = std::min<uint32_t>(rps, static_cast<uint32_t>(d.height));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
-    scratch_.resize(static_cast<size_t>(std::max<tmsize_t>(TIFFScanlineSize(tif), static_cast<tmsize_t>(d.RowBytes()))));
+    if (comp == COMPRESSION_JPEG) {
+      // libjpeg takes the rows one by one; a strip of 128 rows is never held whole.
+      scratch_.resize(static_cast<size_t>(std::max<tmsize_t>(TIFFScanlineSize(tif), static_cast<tmsize_t>(d.RowBytes()))));
+    } else {
+      if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) != d.RowBytes()) return IM_ERR_PARAM;
+      // Rows gather in one strip buffer, made once, that libtiff codes (or, uncompressed,
+      // writes as it is) in one call: no copy of every row into libtiff's own buffer.
+      rowsPerStrip_ = rps;
+      strip_.resize(static_cast<size_t>(rps) * d.RowBytes());
+    }
     return IM_OK;
   }
 
   int Row(const uint8_t* row) override {
     if (!file_ || !file_->tif()) return IM_ERR_IO;
-    std::memcpy(scratch_.data(), row, d_.RowBytes());
+    const size_t rb = d_.RowBytes();
+    if (!strip_.empty()) {
+      std::memcpy(strip_.data() + static_cast<size_t>(inStrip_) * rb, row, rb);
+      ++inStrip_;
+      ++row_;
+      if (inStrip_ == rowsPerStrip_ || row_ == static_cast<uint32_t>(d_.height)) return FlushStrip();
+      return IM_OK;
+    }
+    std::memcpy(scratch_.data(), row, rb);
     if (TIFFWriteScanline(file_->tif(), scratch_.data(), row_, 0) < 0) return IM_ERR_IO;
     ++row_;
     return IM_OK;
@@ -703,18 +720,28 @@ class TiffWriter : public ImageWriter {
 
   int Finish(bool complete) override {
     if (!file_) return IM_ERR_IO;
+    const int flushed = file_->tif() ? FlushStrip() : IM_ERR_IO;
     // An image ended early keeps the rows written and says so in its length, so that
     // the file stays a valid, shorter image.
     if (!complete && file_->tif() && row_ > 0 && row_ < static_cast<uint32_t>(d_.height))
       TIFFSetField(file_->tif(), TIFFTAG_IMAGELENGTH, row_);
     const bool ok = file_->tif() && file_->Close();
     file_.reset();
-    return ok ? IM_OK : IM_ERR_IO;
+    return ok && flushed == IM_OK ? IM_OK : IM_ERR_IO;
   }
 
   uint32_t DataOffset() const override { return big_ ? 16 : 8; }
 
  private:
+  // Writes the rows gathered in the strip buffer (fewer than a strip at the image's end).
+  int FlushStrip() {
+    if (inStrip_ == 0) return IM_OK;
+    const tmsize_t n = static_cast<tmsize_t>(inStrip_) * static_cast<tmsize_t>(d_.RowBytes());
+    const uint32_t strip = (row_ - 1) / rowsPerStrip_;
+    inStrip_ = 0;
+    return TIFFWriteEncodedStrip(file_->tif(), strip, strip_.data(), n) == n ? IM_OK : IM_ERR_IO;
+  }
+
   uint32_t compression_;
   WriteSettings s_;
   ImageDesc d_;
@@ -722,7 +749,10 @@ class TiffWriter : public ImageWriter {
   std::unique_ptr<TiffFile> file_;
   std::vector<uint16_t> map_;
   std::vector<uint8_t> icc_;
-  std::vector<uint8_t> scratch_;
+  std::vector<uint8_t> scratch_;  // TIFF with JPEG: one row
+  std::vector<uint8_t> strip_;    // other compressions: one strip of rows
+  uint32_t rowsPerStrip_ = 0;
+  uint32_t inStrip_ = 0;
   uint32_t row_ = 0;
 };
 
