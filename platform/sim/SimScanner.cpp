@@ -663,6 +663,23 @@ std::array<uint8_t, 5> SimScanner::FrontBackAlign() const {
 SimScanner::Result SimScanner::StartScan() {
   if (!window_.valid) return Check(kSequenceError);
   PrepareScanLocked();
+  if (config_.repeatLines > 0) {
+    // The rendered lines stay while everything that shapes them is the same.
+    std::vector<uint8_t> key;
+    auto add = [&key](const void* p, size_t n) {
+      key.insert(key.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+    };
+    const int fields[] = {window_.xRes, window_.yRes, window_.upperLeftX, window_.upperLeftY, window_.width,
+                          window_.threshold, window_.composition, window_.bitsPerPixel,
+                          window_.libraryStitches ? 1 : 0};
+    add(fields, sizeof fields);
+    for (const auto& t : tone_) add(t.data(), t.size());
+    add(colorTable_.data(), colorTable_.size());
+    if (key != repeatedFor_ || repeated_.size() != static_cast<size_t>(config_.repeatLines)) {
+      repeatedFor_ = std::move(key);
+      repeated_.assign(static_cast<size_t>(config_.repeatLines), {});
+    }
+  }
   paceOwedMs_ = 0;
   scanning_ = true;
   stopRequested_ = false;
@@ -743,12 +760,20 @@ SimScanner::Result SimScanner::Read(const uint8_t* cdb, uint8_t* data, uint32_t 
   for (uint32_t done = 0; done < n;) {
     const int line = static_cast<int>(readPos_ / lineBytes_);
     const uint32_t off = static_cast<uint32_t>(readPos_ % lineBytes_);
-    if (cachedLine_ != line) {
-      lineCache_ = RenderLineLocked(line);
-      cachedLine_ = line;
+    const uint8_t* from;
+    if (config_.repeatLines > 0) {
+      auto& kept = repeated_[static_cast<size_t>(line % config_.repeatLines)];
+      if (kept.empty()) kept = RenderLineLocked(line % config_.repeatLines);
+      from = kept.data();
+    } else {
+      if (cachedLine_ != line) {
+        lineCache_ = RenderLineLocked(line);
+        cachedLine_ = line;
+      }
+      from = lineCache_.data();
     }
     const uint32_t k = std::min(n - done, lineBytes_ - off);
-    std::memcpy(data + done, lineCache_.data() + off, k);
+    std::memcpy(data + done, from + off, k);
     done += k;
     readPos_ += k;
   }

@@ -76,6 +76,11 @@ struct SimScannerConfig {
   // once by the next one at the entry. The scanner a user attaches for the program has it,
   // so that scan after scan works without anyone inserting paper.
   bool feedsNextSheet = false;
+  // 0: every line is rendered as it is read. N > 0: the first N lines of a window are
+  // rendered once and line i is delivered as line i mod N, kept from scan to scan while the
+  // window and the tables stay the same. A source that costs a copy, for benchmarks that
+  // time what receives the lines rather than the drawing of the sheet.
+  int repeatLines = 0;
 };
 SimScannerConfig ConfigForModel(const SimModel& model);
 
@@ -311,6 +316,9 @@ class SimScanner {
   uint32_t lineBytes_ = 0;
   std::vector<uint8_t> lineCache_;
   int cachedLine_ = -1;
+  // repeatLines: the rendered lines, and what they were rendered for.
+  std::vector<std::vector<uint8_t>> repeated_;
+  std::vector<uint8_t> repeatedFor_;
   // Camera segments of the delivered line: content pixels [contentStart, +length) as the
   // camera sees them, displaced by `displacement` pixels.
   struct Segment {

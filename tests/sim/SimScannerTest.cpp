@@ -439,3 +439,43 @@ TEST(SimScannerPace, SpeedTextIsParsedStrictly) {
 
 }  // namespace
 }  // namespace orb::sim
+
+namespace orb::sim {
+namespace {
+
+// Reads a whole window of `lines` lines of 8-bit grey, 100 pixels wide, at `top`, an inch
+// in from the left: on the paper.
+std::vector<uint8_t> ReadWholeWindow(SimScanner& s, int top, int lines) {
+  auto block = WindowBlock(100, 100, top, 100, lines, 2, 8);
+  std::vector<uint8_t> list(1, 0);
+  Exec(s, {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0}, pt::Direction::Out, block);
+  Exec(s, {0x1B, 0, 0, 0, 1, 0}, pt::Direction::Out, list);
+  const int n = lines * 100;
+  std::vector<uint8_t> d(static_cast<size_t>(n));
+  const auto r = Exec(s, {0x28, 0, 0, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 0},
+                      pt::Direction::In, d);
+  d.resize(r.transferred);
+  return d;
+}
+
+TEST(SimScannerRepeat, RepeatedLinesAreTheWindowsFirstLinesOverAndOver) {
+  SimScannerConfig c;
+  c.repeatLines = 7;
+  SimScanner repeating(c), plain;
+  // Two windows on the paper's texture; a new window renders its own lines.
+  for (int top : {100, 330}) {
+    const auto got = ReadWholeWindow(repeating, top, 30);
+    ASSERT_EQ(got.size(), 3000u);
+    ReadWholeWindow(plain, top, 30);
+    bool differs = false;
+    for (int line = 0; line < 30; ++line) {
+      const std::vector<uint8_t> want = plain.RenderDeliveredLine(line % 7);
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin() + line * 100)) << top << " " << line;
+      differs = differs || plain.RenderDeliveredLine(line) != want;
+    }
+    EXPECT_TRUE(differs);  // the sheet itself does not repeat every 7 lines
+  }
+}
+
+}  // namespace
+}  // namespace orb::sim
