@@ -1,8 +1,11 @@
-// A metre-wide colour scan at 600 dpi from the simulated scanner through the whole scan
-// pipeline (reader and processing threads, three in-scan filters, uncompressed TIFF output),
-// against the simulator's own raw delivery rate through the scanner library alone. The ratio
-// of the two rates is the overhead of the pipeline; resident memory is reported for several
-// sheet lengths to show that it does not grow with the sheet.
+// A metre-wide colour scan at 600 dpi through the whole scan pipeline (reader and processing
+// threads, three in-scan filters, uncompressed TIFF output), against the delivery rate of the
+// same lines through the scanner library alone. The simulated scanner is fed pre-rendered
+// lines (it draws the first 32 lines of the window once and delivers them over and over), so
+// that its drawing of the sheet, which took nearly all of the reader thread's time, is out
+// of the figures: what is timed is the pipeline's own ceiling. The ratio of the two rates is
+// the pipeline's cost over a bare read; resident memory is reported for several sheet
+// lengths to show that it does not grow with the sheet.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -66,6 +69,7 @@ orb::sim::SimScannerConfig MetreScanner(int lines) {
   c.sheet.paperLeft = 0;
   c.sheet.paperWidth = 48000;
   c.sheet.paperLength = lines * 1200 / kDpi + 1200;
+  c.repeatLines = 32;
   return c;
 }
 
@@ -100,7 +104,7 @@ int64_t ReadRaw(CTrennic& trennic, int lines) {
   return got;
 }
 
-// The simulator's own delivery rate: the scanner library alone.
+// The delivery rate of the pre-rendered lines through the scanner library alone.
 void BM_RawDelivery(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   orb::sim::ScopedStiScanner sti(MetreScanner(lines));
