@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,18 +13,35 @@
 namespace orb::bench {
 
 // A private working folder under $ORB_BENCH_DIR (else $TMPDIR, else /tmp), made once per
-// process; `tag` names it so that leftovers are recognisable.
-inline std::string WorkFolder(const char* tag) {
-  static std::string folder = [tag] {
+// process; `tag` names it so that leftovers are recognisable. The object holding its path
+// removes it, with everything in it, when the program ends: a clean-up kept elsewhere ran
+// after this static was gone and removed nothing.
+class WorkDir {
+ public:
+  explicit WorkDir(const char* tag) {
     const char* base = std::getenv("ORB_BENCH_DIR");
     if (!base || !*base) base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orb-" + tag + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
-    char* made = ::mkdtemp(buf.data());
-    return std::string(made ? made : "/tmp");
-  }();
-  return folder;
+    if (const char* made = ::mkdtemp(buf.data())) path_ = made;
+  }
+  ~WorkDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The process's working folder (see WorkDir); made at the first call.
+inline const std::string& WorkFolder(const char* tag) {
+  static WorkDir folder(tag);
+  return folder.path();
 }
 
 // Current resident set size in bytes (from /proc/self/statm).

@@ -149,6 +149,7 @@ void BM_StreamCopyVsCp(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes * n));
   std::filesystem::remove(dst);
   std::filesystem::remove(cpDst);
+  std::filesystem::remove(src->rawPath);
   orb::FreeImageChain(src);
 }
 
@@ -158,12 +159,5 @@ BENCHMARK(BM_StreamCopyVsCp)
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-
-struct Cleanup {
-  ~Cleanup() {
-    std::error_code ec;
-    std::filesystem::remove_all(WorkFolder(), ec);
-  }
-} cleanup;
 
 }  // namespace
