@@ -62,6 +62,43 @@ struct Band {
   uint32_t lines = 0;
 };
 
+// Bands are made once and handed round: the reader fills one, the filter works it, the
+// writer empties it and gives it back. A new band per band of lines cost page faults and
+// zero-filling of megabytes each time (glibc gives blocks this large back to the system).
+class BandPool {
+public:
+  std::unique_ptr<Band> Get(size_t bytes) {
+    std::unique_ptr<Band> b;
+    {
+      std::lock_guard<std::mutex> l(m_);
+      for (auto it = free_.begin(); it != free_.end(); ++it)
+        if ((*it)->data.capacity() >= bytes) {
+          b = std::move(*it);
+          free_.erase(it);
+          break;
+        }
+    }
+    if (!b) b = std::make_unique<Band>();
+    b->data.resize(bytes);  // within the capacity: nothing is allocated or cleared
+    b->lines = 0;
+    return b;
+  }
+  void Put(std::unique_ptr<Band> b) {
+    if (!b) return;
+    std::lock_guard<std::mutex> l(m_);
+    free_.push_back(std::move(b));
+  }
+
+private:
+  std::mutex m_;
+  std::vector<std::unique_ptr<Band>> free_;
+};
+
+BandPool& Pool() {
+  static BandPool pool;
+  return pool;
+}
+
 template <class T>
 class Queue {
 public:
@@ -102,9 +139,9 @@ public:
     t_ = std::thread([this] {
       const size_t lb = r_.LineBytes();
       for (uint32_t y = 0; y < r_.height; y += kBandLines) {
-        auto b = std::make_unique<Band>();
-        b->lines = std::min(kBandLines, r_.height - y);
-        b->data.resize(lb * b->lines);
+        const uint32_t lines = std::min(kBandLines, r_.height - y);
+        auto b = Pool().Get(lb * lines);
+        b->lines = lines;
         for (uint32_t i = 0; i < b->lines; ++i)
           if (!r_.Read(b->data.data() + i * lb)) {
             failed = true;
@@ -138,6 +175,7 @@ public:
       while (auto b = q_.Pop()) {
         for (uint32_t i = 0; i < (*b)->lines; ++i)
           if (!w_.Write((*b)->data.data() + i * lb_)) failed = true;
+        Pool().Put(std::move(*b));
       }
     });
     Fresh();
@@ -174,10 +212,7 @@ public:
   std::atomic<bool> failed{false};
 
 private:
-  void Fresh() {
-    cur_ = std::make_unique<Band>();
-    cur_->data.resize(kBandLines * lb_);
-  }
+  void Fresh() { cur_ = Pool().Get(kBandLines * lb_); }
   TiffLineWriter& w_;
   size_t lb_;
   Queue<std::unique_ptr<Band>> q_;
@@ -223,6 +258,7 @@ int Resize(const std::string& in, const std::string& out) {
         ResamplerProcessRows(&st, b->data.data() + i * lb, &o, &bytes, &count);
         if (count) sink.Put(o, count);
       }
+      Pool().Put(std::move(b));
     }
     for (;;) {
       unsigned char* o = nullptr;
@@ -244,7 +280,10 @@ int Quantise256(const std::string& in, const std::string& out) {
   auto q = std::make_unique<CQuantise>();
   {
     BandSource src(r);
-    while (auto b = src.Next()) q->AddPixels(b->data.data(), static_cast<int>(b->lines), static_cast<int>(r.width));
+    while (auto b = src.Next()) {
+      q->AddPixels(b->data.data(), static_cast<int>(b->lines), static_cast<int>(r.width));
+      Pool().Put(std::move(b));
+    }
     if (src.failed) return Fail("read failed");
   }
   std::vector<unsigned char> map(65536), pal(768);
@@ -262,9 +301,8 @@ int Quantise256(const std::string& in, const std::string& out) {
     BandSink sink(w, r.width);
     BandSource src(r);
     while (auto b = src.Next()) {
-      auto o = std::make_unique<Band>();
+      auto o = Pool().Get(static_cast<size_t>(r.width) * b->lines);
       o->lines = b->lines;
-      o->data.resize(static_cast<size_t>(r.width) * b->lines);
       const size_t n = o->data.size();
       const unsigned parts = pool.Size();
       pool.Run(parts, [&](unsigned p) {
@@ -272,6 +310,7 @@ int Quantise256(const std::string& in, const std::string& out) {
         const uint8_t* s = b->data.data() + from * 3;
         for (size_t i = from; i < to; ++i, s += 3) o->data[i] = map[CQuantise::CellOf(s[0], s[1], s[2])];
       });
+      Pool().Put(std::move(b));
       sink.PutBand(std::move(o));
     }
     sink.Finish();
@@ -377,6 +416,7 @@ int Delayed(const std::string& in, const std::string& out, int outBits,
       const uint32_t drop = static_cast<uint32_t>(std::min<int64_t>(toDrop, b->lines));
       toDrop -= drop;
       emit(*b, drop);
+      Pool().Put(std::move(b));
     }
     if (delay > 0) {
       Band tail;
