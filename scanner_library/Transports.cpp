@@ -9,7 +9,6 @@
 
 #include "platform/Clock.h"
 #include "platform/sg/PassThrough.h"
-#include "platform/sim/SimAttach.h"
 #include "platform/sti/StiPassThrough.h"
 #include "platform/sti/StillImage.h"
 #include "scanner_library/trennic.h"
@@ -303,7 +302,6 @@ bool CSTIcommand::OpenScanner(DeviceInfoType& info, int) {
   flag_ = 0;
   adapterId_ = targetId_ = -1;
   try {
-    orb::sim::AttachEnvironmentScanners();
     if (orb::sti::StiCreateInstance(2, impl_->stillImage) != orb::sti::kOk) return false;
     std::vector<orb::sti::DeviceInformation> list;
     if (impl_->stillImage->GetDeviceList(0, 0, list) != orb::sti::kOk) return false;

@@ -12,6 +12,7 @@
 
 #include "platform/sti/StiPassThrough.h"
 #include "platform/sti/StillImage.h"
+#include "scanner_library/TrennicDevices.h"
 
 namespace orb::sim {
 
@@ -202,7 +203,8 @@ void AttachEnvironmentScanners() {
       scanner->InsertPaper();
       if (speed > 0) scanner->SetReadPace(speed);
       auto state = std::make_shared<StiEntryState>();
-      orb::sti::Register(std::make_shared<SimStiEntry>(scanner, state, kSimVendorDescription));
+      orb::trennic::RegisterStillImageDevice(
+          std::make_shared<SimStiEntry>(scanner, state, kSimVendorDescription));
       std::lock_guard lock(env.mutex);
       env.scanners.push_back(scanner);
     }
@@ -222,10 +224,11 @@ ScopedStiScanner::ScopedStiScanner(SimScannerConfig config)
 
 ScopedStiScanner::ScopedStiScanner(std::shared_ptr<SimScanner> scanner, std::string vendor)
     : scanner_(std::move(scanner)), state_(std::make_shared<StiEntryState>()) {
-  handle_ = orb::sti::Register(std::make_shared<SimStiEntry>(scanner_, state_, std::move(vendor)));
+  handle_ = orb::trennic::RegisterStillImageDevice(
+      std::make_shared<SimStiEntry>(scanner_, state_, std::move(vendor)));
 }
 
-ScopedStiScanner::~ScopedStiScanner() { orb::sti::Unregister(handle_); }
+ScopedStiScanner::~ScopedStiScanner() { orb::trennic::UnregisterStillImageDevice(handle_); }
 
 int ScopedStiScanner::EscapeCount() const {
   std::lock_guard lock(state_->mutex);
@@ -346,9 +349,9 @@ void SimScsiBus::Run(pt::ExecRequest& request) {
 // ---- ScopedPassThrough ---------------------------------------------------------------
 
 ScopedPassThrough::ScopedPassThrough(std::shared_ptr<SimScsiBus> bus) {
-  pt::SetManagerLoader([bus]() -> std::shared_ptr<pt::Manager> { return bus; });
+  orb::trennic::SetPassThroughManager([bus]() -> std::shared_ptr<pt::Manager> { return bus; });
 }
 
-ScopedPassThrough::~ScopedPassThrough() { pt::SetManagerLoader({}); }
+ScopedPassThrough::~ScopedPassThrough() { orb::trennic::SetPassThroughManager({}); }
 
 }  // namespace orb::sim

@@ -19,8 +19,9 @@ namespace orb::sim {
 // The vendor description simulated SCSI scanners carry in the still-image device list.
 constexpr const char* kSimVendorDescription = "Varnholt Imaging (simulated)";
 
-// Reads ORB_SIM_SCANNER once per process and puts what it names into the still-image
-// device list: "scsi" (a TR6729) or a model's product key ("TK7402", "HALD24" ...);
+// Reads ORB_SIM_SCANNER once per process and puts what it names on the scanner library's
+// still-image device list (the program calls it at its start; the library itself reads no
+// simulator variable): "scsi" (a TR6729) or a model's product key ("TK7402", "HALD24" ...);
 // several may be separated by commas; names it does not know are left to others.
 void AttachEnvironmentScanners();
 // ORB_SIM_SCAN_SPEED, when set, paces those scanners' READs at that many image lines a

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/sti/StillImage.h"
+#include "scanner_library/TrennicDevices.h"
 #include "tests/scanner_library/TrennicFixture.h"
 
 namespace orb::test {
@@ -64,7 +65,7 @@ TEST(NoThrowTest, AllocationFailureBelowACallBecomesErrorTypeTwo) {
   {
     sim::ScopedPassThrough none(nullptr);
     std::atomic<bool> fail{false};
-    const int handle = orb::sti::Register(std::make_shared<FailingEntry>(&fail));
+    const int handle = orb::trennic::RegisterStillImageDevice(std::make_shared<FailingEntry>(&fail));
     sim::ScopedStiScanner behind;  // listed after the failing entry, so Open takes the entry
     CTrennic t;
     DeviceInfoType info{};
@@ -98,7 +99,7 @@ TEST(NoThrowTest, AllocationFailureBelowACallBecomesErrorTypeTwo) {
     other->UnLockDevice();
     fail = false;
     EXPECT_TRUE(t.SetFractionalSpeed(2));
-    orb::sti::Unregister(handle);
+    orb::trennic::UnregisterStillImageDevice(handle);
   }
   orb::SetDefaultClock(nullptr);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/Clock.h"
 #include "platform/sg/PassThrough.h"
+#include "scanner_library/TrennicDevices.h"
 #include "scanner_library/trennic.h"
 #include "tests/platform/FakeSg.h"
 
@@ -20,10 +21,10 @@ class ScsiGenericScan : public ::testing::Test {
  protected:
   void SetUp() override {
     orb::SetDefaultClock(&clock_);
-    pt::SetManagerLoader([this] { return tree_.Manager([this](const sg_io_hdr_t& h) { return Answer(h); }); });
+    orb::trennic::SetPassThroughManager([this] { return tree_.Manager([this](const sg_io_hdr_t& h) { return Answer(h); }); });
   }
   void TearDown() override {
-    pt::SetManagerLoader({});
+    orb::trennic::SetPassThroughManager({});
     orb::SetDefaultClock(nullptr);
   }
 

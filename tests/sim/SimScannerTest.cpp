@@ -13,6 +13,7 @@
 #include "platform/sim/SimAttach.h"
 #include "platform/sim/SimScanner.h"
 #include "platform/sti/StillImage.h"
+#include "scanner_library/TrennicDevices.h"
 
 namespace orb::sim {
 namespace {
@@ -219,7 +220,7 @@ TEST(SimScanner, EnvironmentVariableAttachesTheNamedScanners) {
   EXPECT_EQ(list[1]->Config().opticalDpi, 600);
   EXPECT_TRUE(list[0]->PaperPresent());
   EXPECT_TRUE(list[0]->Config().feedsNextSheet) << "the program's scanner never runs out of paper";
-  EXPECT_EQ(orb::sti::RegisteredCount(), 2u);
+  EXPECT_EQ(orb::trennic::StillImageDeviceCount(), 2u);
   for (const auto& scanner : list) EXPECT_DOUBLE_EQ(scanner->ReadPace(), 25.5);
 }
 
