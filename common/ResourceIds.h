@@ -19,10 +19,10 @@ inline constexpr int IDD_PAGE_OTHER_TOOLS = 107;
 inline constexpr int IDD_PAGE_SETTINGS = 211;
 inline constexpr int IDD_PAGE_CONNECTION = 127;
 // Pages of the scan settings sheet.
-inline constexpr int IDD_PAGE_SCAN_OUTPUT = 20101;
-inline constexpr int IDD_PAGE_SCAN_GENERAL = 20102;
-inline constexpr int IDD_PAGE_SCAN_EXTENDED = 20103;
-inline constexpr int IDD_PAGE_SCAN_MEDIA = 20104;
+inline constexpr int IDD_PAGE_SCAN_OUTPUT = 102;
+inline constexpr int IDD_PAGE_SCAN_GENERAL = 145;
+inline constexpr int IDD_PAGE_SCAN_EXTENDED = 155;
+inline constexpr int IDD_PAGE_SCAN_MEDIA = 251;
 
 // Controls and commands.
 inline constexpr int IDC_LAYOUT_BUTTON = 1349;  // dialog bar button running the layout command
@@ -52,9 +52,9 @@ inline constexpr int IDS_PAGE_TOOLS = 32779;
 inline constexpr int IDS_PAGE_OTHER_TOOLS = 32781;
 inline constexpr int IDS_PAGE_SETTINGS = 32780;
 inline constexpr int IDS_PAGE_CONNECTION = 33012;
-inline constexpr int IDS_PAGE_SCAN_GENERAL = 35102;  // scan sheet page captions (page 0
-inline constexpr int IDS_PAGE_SCAN_EXTENDED = 35103; // takes the scanner line)
-inline constexpr int IDS_PAGE_SCAN_MEDIA = 35104;
+inline constexpr int IDS_PAGE_SCAN_GENERAL = 32777;  // scan sheet page captions (page 0
+inline constexpr int IDS_PAGE_SCAN_EXTENDED = 32778; // takes the scanner line)
+inline constexpr int IDS_PAGE_SCAN_MEDIA = 32782;
 inline constexpr int IDS_PANE_SCAN = 35110;          // captions of the docked panes
 inline constexpr int IDS_PANE_THUMBNAIL = 35111;
 inline constexpr int IDS_PANE_VIEW_OPTIONS = 35112;

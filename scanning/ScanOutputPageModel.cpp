@@ -102,6 +102,20 @@ std::string ChosenFormatName(const ScanSettingsRecord& s, int32_t kind) {
   return names[static_cast<size_t>(index)];
 }
 
+std::vector<std::string> FormatDisplayNames(int32_t kind, std::string_view listText) {
+  std::vector<std::string> names = FormatNamesForKind(kind);
+  size_t from = 0;
+  for (size_t item = 0, row = 0; row < names.size() && from <= listText.size(); ++item) {
+    size_t bar = listText.find('|', from);
+    std::string_view text = listText.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from);
+    if (item % 2 == 0 && !text.empty()) names[row] = std::string(text);
+    if (item % 2 == 0) ++row;
+    if (bar == std::string_view::npos) break;
+    from = bar + 1;
+  }
+  return names;
+}
+
 bool FormatNeedsNoPad(int32_t kind, std::string_view f) {
   switch (GroupOf(kind)) {
     case FormatGroup::Colour: return f == "jpg" || f == "pdf-jpeg" || f == "png" || f == "tif-packbits" || f == "bmp";
@@ -191,7 +205,7 @@ ScanOutputPageModel::ScanOutputPageModel(ScanOutputPageHost& host, ScanSettingsR
   for (int id : {kColourMode, kResolution, kSizeAuto, kSizeStandard, kSizeCustom, kPaperSize,
                  kOrientation, kWidth, kLength, kLeft, kTop, kWidthLabel, kLengthLabel, kLeftLabel,
                  kTopLabel, kFileName, kBatchScan, kScan, kAccept, kReject, kBrowse,
-                 kSetupFilename, kUnload, kLoad, kTotals}) {
+                 kSetupFilename, kUnload, kLoad, kTotals, kOutputFormat}) {
     controls_[id] = ControlState{};
   }
 }
@@ -306,7 +320,7 @@ void ScanOutputPageModel::OnSetActive() {
   bool settingsEnabled = state != ScanState::Scanning;
   for (int id : {kBatchScan, kPaperSize, kOrientation, kWidth, kWidthLabel, kLength, kLengthLabel, kLeft,
                  kLeftLabel, kTop, kTopLabel, kSizeAuto, kSizeCustom, kSizeStandard, kResolution,
-                 kColourMode, kTotals}) {
+                 kColourMode, kTotals, kOutputFormat}) {
     controls_[id].enabled = settingsEnabled;
   }
   if (HasStatus(status, StatusBit::MediumMoving)) {
@@ -418,6 +432,7 @@ void ScanOutputPageModel::OnColourModeCloseUp() {
   const std::string ext = format.substr(0, 3);
   s_.OutputIsPlainTiff = format == "tif-uncompressed" ? 1 : 0;
   if (FormatNeedsNoPad(kind, format)) s_.NoPadOutput = 1;
+  FillOutputFormatBox();
 
   // Palette modes cannot exceed the maximum resolution with a custom number.
   ControlState& res = controls_[kResolution];
@@ -452,6 +467,35 @@ void ScanOutputPageModel::OnColourModeCloseUp() {
     controls_[kSizeAuto].enabled = false;
     if (s_.SizeMode == 0) OnSizeCustom();
   }
+}
+
+int32_t* ScanOutputPageModel::FormatIndexField(int32_t kind) {
+  switch (GroupOf(kind)) {
+    case 0: return &s_.FormatIndexRgb;
+    case 1: return &s_.FormatIndexPalette;
+    case 2: return &s_.FormatIndexGrey;
+    case 3: return &s_.FormatIndexBilevel;
+    default: return nullptr;
+  }
+}
+
+void ScanOutputPageModel::FillOutputFormatBox() {
+  ControlState& box = controls_[kOutputFormat];
+  const int listIds[4] = {g_outputFormatListIds.colour, g_outputFormatListIds.palette, g_outputFormatListIds.grey,
+                          g_outputFormatListIds.bilevel};
+  const int group = GroupOf(s_.ColourMode);
+  box.items = group < 0 ? std::vector<std::string>{} : FormatDisplayNames(s_.ColourMode, host_.String(listIds[group]));
+  const int32_t* index = FormatIndexField(s_.ColourMode);
+  box.selection = -1;
+  if (index && *index >= 0 && *index < static_cast<int32_t>(box.items.size())) box.selection = *index;
+  else if (!box.items.empty()) box.selection = 0;
+}
+
+void ScanOutputPageModel::OnOutputFormatCloseUp() {
+  const ControlState& box = controls_[kOutputFormat];
+  int32_t* index = FormatIndexField(s_.ColourMode);
+  if (index && box.selection >= 0 && box.selection < static_cast<int>(box.items.size())) *index = box.selection;
+  OnColourModeCloseUp();
 }
 
 void ScanOutputPageModel::OnPaperSizeCloseUp() {

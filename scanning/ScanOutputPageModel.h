@@ -49,6 +49,9 @@ inline constexpr int kSetupFilename = 1384;
 inline constexpr int kUnload = 1142;
 inline constexpr int kLoad = 1143;
 inline constexpr int kTotals = 1144;
+// The output format of the colour mode's group. Its home is the general scan settings
+// page; the output page offers it too, so a scan's format can be chosen where it starts.
+inline constexpr int kOutputFormat = 1099;
 }  // namespace page_ids
 
 // Bitmaps of the page (images of the language module).
@@ -96,6 +99,10 @@ const std::vector<std::string>& FormatNamesForKind(int32_t kind);
 // The format name the settings choose for a kind (the first of the group when the stored
 // index is outside it); empty for kinds outside the groups.
 std::string ChosenFormatName(const ScanSettingsRecord& s, int32_t kind);
+// The names of an image kind's formats for a list box: the items at even positions of
+// the module's list text (names and extensions alternate, "|" between them), in the
+// order of the group's formats; the format names themselves where the text has fewer.
+std::vector<std::string> FormatDisplayNames(int32_t kind, std::string_view listText);
 // Whether the format leaves the image unpadded when a scan ends early.
 bool FormatNeedsNoPad(int32_t kind, std::string_view formatName);
 
@@ -179,6 +186,7 @@ class ScanOutputPageModel {
   void OnColourModeCloseUp();
   void OnPaperSizeCloseUp();
   void OnOrientationCloseUp();
+  void OnOutputFormatCloseUp();
 
   // Size mode and the custom area.
   void OnSizeAuto();
@@ -206,6 +214,8 @@ class ScanOutputPageModel {
   std::string CustomCaption();
   std::string CustomEntryText(std::string_view number);
   void FillResolutionBox();
+  void FillOutputFormatBox();
+  int32_t* FormatIndexField(int32_t kind);
   void SetCustomResolution(int32_t dpi);
   void SetEditCaretAtEnd(int id, const std::string& text);
   void ShowSizeEdit(int id, int labelId, bool shown, bool enabled);

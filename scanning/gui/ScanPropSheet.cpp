@@ -11,11 +11,11 @@ std::array<CScanPropSheet::PageFactory, CScanPropSheet::kPageCount>& Factories()
   return f;
 }
 constexpr int kTemplates[CScanPropSheet::kPageCount] = {
-    orb::res::IDD_PAGE_SCAN_OUTPUT, orb::res::IDD_PAGE_SCAN_GENERAL, orb::res::IDD_PAGE_SCAN_EXTENDED,
-    orb::res::IDD_PAGE_SCAN_MEDIA};
+    orb::res::IDD_PAGE_SCAN_OUTPUT, orb::res::IDD_PAGE_SCAN_GENERAL, orb::res::IDD_PAGE_SCAN_MEDIA,
+    orb::res::IDD_PAGE_SCAN_EXTENDED};
 constexpr int kCaptions[CScanPropSheet::kPageCount] = {
-    orb::res::IDS_SCANNER_TAB, orb::res::IDS_PAGE_SCAN_GENERAL, orb::res::IDS_PAGE_SCAN_EXTENDED,
-    orb::res::IDS_PAGE_SCAN_MEDIA};
+    orb::res::IDS_SCANNER_TAB, orb::res::IDS_PAGE_SCAN_GENERAL, orb::res::IDS_PAGE_SCAN_MEDIA,
+    orb::res::IDS_PAGE_SCAN_EXTENDED};
 }  // namespace
 
 void CScanPropSheet::SetPageFactory(int index, PageFactory factory) {

@@ -1,5 +1,5 @@
 // The scan settings sheet docked at the top of the main frame: four pages (scan output,
-// general, extended, media handling). The frame writes the scanner line into the first
+// general, media handling, extended). The frame writes the scanner line into the first
 // tab's caption. The pages' controls come with the scanning work; until then each page is
 // its template from the language module.
 #pragma once
@@ -13,7 +13,7 @@
 class CScanPropSheet : public wxPanel {
  public:
   static constexpr int kPageCount = 4;
-  enum Page { kScanOutput = 0, kGeneral = 1, kExtended = 2, kMedia = 3 };
+  enum Page { kScanOutput = 0, kGeneral = 1, kMedia = 2, kExtended = 3 };
   using PageFactory = std::function<wxWindow*(wxWindow* parent)>;
   static void SetPageFactory(int index, PageFactory factory);
 

@@ -142,6 +142,10 @@ void CScanToolsPropPage::Build() {
                              wxCB_DROPDOWN | wxTE_PROCESS_ENTER);
   m_controls[kResolution] = res;
   modes->Add(res, 0, wxEXPAND);
+  modes->Add(new wxStaticText(this, wxID_ANY, "Output format"), 0, wxALIGN_CENTER_VERTICAL);
+  auto* format = new wxChoice(this, kOutputFormat, wxDefaultPosition, wxSize(220, -1));
+  m_controls[kOutputFormat] = format;
+  modes->Add(format, 0, wxEXPAND);
   top->Add(modes, 0, wxALL, 6);
 
   // Size.
@@ -196,6 +200,7 @@ void CScanToolsPropPage::Build() {
   Bind(wxEVT_BUTTON, &CScanToolsPropPage::OnButton, this);
   batch->Bind(wxEVT_TOGGLEBUTTON, [this](wxCommandEvent&) { Run([this] { m_model->ToggleBatchScan(); }); });
   colour->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Run([this] { m_model->OnColourModeCloseUp(); }); });
+  format->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Run([this] { m_model->OnOutputFormatCloseUp(); }); });
   paper->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Run([this] { m_model->OnPaperSizeCloseUp(); }); });
   orient->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Run([this] { m_model->OnOrientationCloseUp(); }); });
   rAuto->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { Run([this] { m_model->OnSizeAuto(); }); });
@@ -241,6 +246,7 @@ void CScanToolsPropPage::Pull() {
   if (auto* c = dynamic_cast<wxChoice*>(m_controls[kColourMode])) m.Control(kColourMode).selection = c->GetSelection();
   if (auto* c = dynamic_cast<wxChoice*>(m_controls[kPaperSize])) m.Control(kPaperSize).selection = c->GetSelection();
   if (auto* c = dynamic_cast<wxChoice*>(m_controls[kOrientation])) m.Control(kOrientation).selection = c->GetSelection();
+  if (auto* c = dynamic_cast<wxChoice*>(m_controls[kOutputFormat])) m.Control(kOutputFormat).selection = c->GetSelection();
   if (auto* c = dynamic_cast<wxComboBox*>(m_controls[kResolution])) {
     auto& r = m.Control(kResolution);
     r.text = U(c->GetValue());

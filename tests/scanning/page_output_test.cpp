@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AppGlobals.h"
 #include "common/Messages.h"
 #include "scanning/ScanOutputPageModel.h"
 
@@ -631,3 +632,65 @@ TEST_F(OutputNameTest, BrowseTakesThePathOrKeepsTheNameOnCancel) {
 }
 
 }  // namespace
+
+namespace orb {
+namespace {
+
+// The output format box of the page: the names of the colour mode's group (the module's
+// list text gives names and extensions in turn), the stored row selected, a choice stored
+// in the group's field with the extension and the output flags following it.
+TEST(ScanOutputPage, OutputFormatBoxOffersTheModesGroupAndStoresTheChoice) {
+  const OutputFormatListIds savedIds = g_outputFormatListIds;
+  g_outputFormatListIds = {33105, 33106, 33108, 33107};
+  Fixture f;
+  // Only two names in the colour list: the other rows keep the format names.
+  f.host.strings[33105] = "JPEG|jpg|JPEG 2000|jp2";
+  f.host.strings[33107] = "PDF G4|pdf-g4|TIFF|tif-uncompressed|TIFF G3|tif-g3|TIFF G4|tif-g4|PackBits|tif-packbits|BMP|bmp";
+  ScanOutputPageModel& page = f.Page();
+  page.OnSetActive();
+  const ControlState& box = page.Controls().at(page_ids::kOutputFormat);
+  EXPECT_EQ(box.items, (std::vector<std::string>{"JPEG", "JPEG 2000", "pdf-jpeg", "png", "tif-uncompressed",
+                                                 "tif-packbits", "tif-jpeg", "bmp"}));
+  EXPECT_EQ(box.selection, 4);
+
+  struct Case {
+    int32_t mode;
+    int row;
+    const char* ext;
+    int32_t ScanSettingsRecord::*field;
+    uint8_t plainTiff, noPad;
+  } cases[] = {
+      {0, 1, ".jp2", &ScanSettingsRecord::FormatIndexRgb, 0, 0},
+      {0, 0, ".jpg", &ScanSettingsRecord::FormatIndexRgb, 0, 1},
+      {4, 3, ".tif", &ScanSettingsRecord::FormatIndexBilevel, 0, 1},
+      {4, 1, ".tif", &ScanSettingsRecord::FormatIndexBilevel, 1, 0},
+      {4, 0, ".pdf", &ScanSettingsRecord::FormatIndexBilevel, 0, 1},
+      {1, 3, ".bmp", &ScanSettingsRecord::FormatIndexPalette, 0, 0},
+      {3, 2, ".png", &ScanSettingsRecord::FormatIndexGrey, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + "/" + std::to_string(c.row));
+    page.Control(page_ids::kColourMode).selection = c.mode;
+    page.OnColourModeCloseUp();
+    page.Control(page_ids::kOutputFormat).selection = c.row;
+    page.OnOutputFormatCloseUp();
+    EXPECT_EQ(f.scan.*c.field, c.row);
+    EXPECT_EQ(OutName(f.scan).substr(OutName(f.scan).size() - 4), c.ext);
+    EXPECT_EQ(f.scan.OutputIsPlainTiff, c.plainTiff);
+    EXPECT_EQ(f.scan.NoPadOutput, c.noPad);
+    EXPECT_EQ(box.selection, c.row);
+    EXPECT_EQ(box.items.size(), FormatNamesForKind(c.mode).size());
+  }
+  EXPECT_EQ(box.items[0], "jpg");  // no grey list text: the format names stand
+  page.Control(page_ids::kColourMode).selection = 4;
+  page.OnColourModeCloseUp();
+  EXPECT_EQ(box.items[3], "TIFF G4");
+
+  f.host.status = 1;  // scanning: the format cannot change under a running scan
+  page.OnSetActive();
+  EXPECT_FALSE(page.Controls().at(page_ids::kOutputFormat).enabled);
+  g_outputFormatListIds = savedIds;
+}
+
+}  // namespace
+}  // namespace orb
