@@ -471,24 +471,32 @@ void ScanOutputPageModel::OnColourModeCloseUp() {
 
 int32_t* ScanOutputPageModel::FormatIndexField(int32_t kind) {
   switch (GroupOf(kind)) {
-    case 0: return &s_.FormatIndexRgb;
-    case 1: return &s_.FormatIndexPalette;
-    case 2: return &s_.FormatIndexGrey;
-    case 3: return &s_.FormatIndexBilevel;
-    default: return nullptr;
+    case FormatGroup::Colour: return &s_.FormatIndexRgb;
+    case FormatGroup::Palette: return &s_.FormatIndexPalette;
+    case FormatGroup::Grey: return &s_.FormatIndexGrey;
+    case FormatGroup::Bilevel: return &s_.FormatIndexBilevel;
+    case FormatGroup::None: return nullptr;
   }
+  return nullptr;
 }
 
 void ScanOutputPageModel::FillOutputFormatBox() {
   ControlState& box = controls_[kOutputFormat];
-  const int listIds[4] = {g_outputFormatListIds.colour, g_outputFormatListIds.palette, g_outputFormatListIds.grey,
-                          g_outputFormatListIds.bilevel};
-  const int group = GroupOf(s_.ColourMode);
-  box.items = group < 0 ? std::vector<std::string>{} : FormatDisplayNames(s_.ColourMode, host_.String(listIds[group]));
+  int listId = 0;
+  switch (GroupOf(s_.ColourMode)) {
+    case FormatGroup::Colour: listId = g_outputFormatListIds.colour; break;
+    case FormatGroup::Palette: listId = g_outputFormatListIds.palette; break;
+    case FormatGroup::Grey: listId = g_outputFormatListIds.grey; break;
+    case FormatGroup::Bilevel: listId = g_outputFormatListIds.bilevel; break;
+    case FormatGroup::None: break;
+  }
+  box.items = FormatDisplayNames(s_.ColourMode, listId ? host_.String(listId) : std::string());
   const int32_t* index = FormatIndexField(s_.ColourMode);
   box.selection = -1;
-  if (index && *index >= 0 && *index < static_cast<int32_t>(box.items.size())) box.selection = *index;
-  else if (!box.items.empty()) box.selection = 0;
+  if (index && *index >= 0 && *index < static_cast<int32_t>(box.items.size()))
+    box.selection = *index;
+  else if (!box.items.empty())
+    box.selection = 0;
 }
 
 void ScanOutputPageModel::OnOutputFormatCloseUp() {
