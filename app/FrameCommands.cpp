@@ -136,6 +136,14 @@ std::optional<CommandUi> UpdateCommand(int command, const CommandContext& c) {
     case kDragScroll:
       ui.checked = c.dragScroll != 0;
       return ui;
+    // The scan buttons' commands do something only in their scan state: offered then only.
+    case kPressStop:
+      ui.enabled = ScanStateOf(c.status) == ScanState::Scanning;
+      return ui;
+    case kPressAccept:
+    case kPressReject:
+      ui.enabled = ScanStateOf(c.status) == ScanState::DecisionPending && !HasStatus(c.status, StatusBit::Busy);
+      return ui;
     case kFileClose: ui.enabled = c.hasDocument && c.workingState != 0 && !c.batchMode; break;
     case kFileSave: ui.enabled = c.hasDocument && c.workingState != 0 && c.edited && !c.batchMode; break;
     case kFileOpen:

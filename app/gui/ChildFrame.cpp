@@ -22,6 +22,8 @@ void CChildFrame::OnActivate(wxActivateEvent& e) {
 
 void CChildFrame::OnMDIActivate(bool activating) {
   if (!activating) return;
+  // The main window's title names the active image.
+  if (auto* doc = dynamic_cast<COrbalonDoc*>(GetDocument())) doc->UpdateTitle();
   orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
   if (!orb::IsScanning()) {
     if (g_hToolsPage.load() && s_toolsPageActivate) s_toolsPageActivate(GetDocument());

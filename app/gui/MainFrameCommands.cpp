@@ -92,6 +92,7 @@ constexpr int kUpdatedCommands[] = {
     frame_cmds::kFileClose, frame_cmds::kFileSave,     frame_cmds::kSaveAs,          frame_cmds::kFileOpen,
     frame_cmds::kAppExit,   frame_cmds::kFilePrint,    frame_cmds::kSendMail,        frame_cmds::kFilePrintSetup,
     frame_cmds::kSavePreset, frame_cmds::kUndo,        frame_cmds::kMagnifier,       frame_cmds::kDragScroll,
+    frame_cmds::kPressStop,  frame_cmds::kPressAccept, frame_cmds::kPressReject,
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The main frame's routines of the SCSI scanner family: thin calls into the scan control,
 // which does the work without any window.
+#include <wx/msgdlg.h>
 #include <wx/statusbr.h>
 
 #include "common/AppGlobals.h"
@@ -9,11 +10,15 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/ScanHostGui.h"
+#include "common/gui/Resources.h"
+#include "engine/AppStatus.h"
 #include "engine/EngineHost.h"
 #include "scanning/ScannerIdentification.h"
 #include "scanning/ScsiScanControl.h"
 
 namespace {
+
+constexpr int kMsgQuitWithPendingScan = 35234;
 
 bool IdentificationIsTheDefault() {
   const auto& entry = orb::GetScanningEntryPoints().identifyScsi;
@@ -75,6 +80,14 @@ void CMainFrame::EndScanNow() {
 }
 
 void CMainFrame::OnCloseScsi(wxCloseEvent& e) {
+  // A finished scan waits for Accept or Reject: quitting would throw it away unasked. A
+  // close that cannot be refused (the session ends) is not asked about.
+  if (e.CanVeto() && orb::CurrentScanState() == orb::ScanState::DecisionPending &&
+      wxMessageBox(orb::gui::Str(kMsgQuitWithPendingScan), wxString::FromUTF8(g_szAppTitle),
+                   wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES) {
+    e.Veto();
+    return;
+  }
   // The scan writes into a document that closes with the frame: end it first.
   if (m_scsi && m_scsi->Scanning()) {
     EndScanNow();

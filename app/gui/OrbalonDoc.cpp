@@ -89,6 +89,16 @@ wxDocument* COrbalonDocManager::CreateDocument(const wxString& path, long flags)
 COrbalonDoc::COrbalonDoc() = default;
 
 COrbalonDoc::~COrbalonDoc() {
+  // The document that becomes active next is known only once this one is gone.
+  if (wxTheApp) wxTheApp->CallAfter([] { COrbalonDoc::RefreshMainWindowTitle(); });
+}
+
+void COrbalonDoc::RefreshMainWindowTitle() {
+  wxDocManager* manager = wxDocManager::GetDocumentManager();
+  if (auto* doc = manager ? wxDynamicCast(manager->GetCurrentDocument(), COrbalonDoc) : nullptr) {
+    doc->UpdateTitle();
+    return;
+  }
   if (wxWindow* top = wxTheApp ? wxTheApp->GetTopWindow() : nullptr) {
     top->SetLabel(wxString::FromUTF8(g_szAppTitle.empty() ? std::string("Orbalon") : g_szAppTitle));
   }

@@ -62,6 +62,9 @@ class COrbalonDoc : public wxDocument {
   // Writes `doc`'s working image with its pending filters into `path` as `format`.
   static bool WriteImageFile(uint32_t format, COrbalonDoc* doc, const std::string& path);
   void UpdateTitle();
+  // The main window's title after the active document changed: the active document's, or
+  // the program's own when none is open.
+  static void RefreshMainWindowTitle();
 
   COrbalonView* View() const;
   // The document whose working image is `image` (null when none).

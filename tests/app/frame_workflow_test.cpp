@@ -557,6 +557,29 @@ TEST(FrameCommandsTest, UpdateHandlersTable) {
   EXPECT_FALSE(UpdateCommand(kMagnifier, none).has_value());
 }
 
+TEST(FrameCommandsTest, StopAcceptAndRejectAreOfferedOnlyInTheirScanState) {
+  using namespace frame_cmds;
+  const uint32_t scanning = Bits(ScanState::Scanning), pending = Bits(ScanState::DecisionPending);
+  const struct {
+    uint32_t status;
+    bool stop, decide;
+  } cases[] = {
+      {0, false, false},                                  // idle
+      {scanning, true, false},                            // a scan runs
+      {pending, false, true},                             // the scan waits for the decision
+      {pending | Bits(StatusBit::Opening), false, false},  // busy meanwhile
+      {Bits(StatusBit::MediumMoving), false, false},      // the medium moves, no scan
+  };
+  for (const auto& c : cases) {
+    CommandContext ctx;
+    ctx.status = c.status;
+    ctx.hasDocument = true;
+    EXPECT_EQ(UpdateCommand(kPressStop, ctx)->enabled, c.stop) << c.status;
+    EXPECT_EQ(UpdateCommand(kPressAccept, ctx)->enabled, c.decide) << c.status;
+    EXPECT_EQ(UpdateCommand(kPressReject, ctx)->enabled, c.decide) << c.status;
+  }
+}
+
 TEST(FrameCommandsTest, MailGoesThroughTheDesktop) {
   EXPECT_EQ(MailCommand("/a b/c.tif"), (std::vector<std::string>{"xdg-email", "--attach", "/a b/c.tif"}));
   EXPECT_FALSE(MailFailed(0));

@@ -253,6 +253,78 @@ TEST_F(FrameUpdate, UndoNamesTheNewestOperation) {
   EXPECT_EQ(std::string(Update(res::WxCommandId(kUndo)).text.utf8_str()), orb::LoadString(33017));
 }
 
+TEST_F(FrameUpdate, UndoFollowsTheOpenedImagesVersions) {
+  Make();
+  const std::string path = (files_.path() / "page.tif").string();
+  ASSERT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
+  // Opened as the user does: no view is activated by hand.
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  orbtest::PumpUntil([] { return false; }, 10);
+  EXPECT_TRUE(Update(wxID_CLOSE).enabled);
+  EXPECT_FALSE(Update(res::WxCommandId(kUndo)).enabled);
+  // A tool's newer version (a mirror) can be undone.
+  ImageState* mirrored = PushImageState(doc->WorkingImage());
+  mirrored->operationCode = 1;
+  doc->Image().SetWorking(mirrored);
+  UiState undo = Update(res::WxCommandId(kUndo));
+  EXPECT_TRUE(undo.enabled);
+  EXPECT_EQ(std::string(undo.text.utf8_str()), orb::LoadString(33017));
+}
+
+TEST_F(FrameUpdate, ScanMenuOffersStopAcceptAndRejectOnlyInTheirState) {
+  Make();
+  const int stop = res::WxCommandId(kPressStop), accept = res::WxCommandId(kPressAccept),
+            reject = res::WxCommandId(kPressReject);
+  AppStatus = 0;
+  EXPECT_FALSE(Update(stop).enabled);
+  EXPECT_FALSE(Update(accept).enabled);
+  EXPECT_FALSE(Update(reject).enabled);
+  orb::SetScanState(orb::ScanState::Scanning);
+  EXPECT_TRUE(Update(stop).enabled);
+  EXPECT_FALSE(Update(accept).enabled);
+  orb::SetScanState(orb::ScanState::DecisionPending);
+  EXPECT_FALSE(Update(stop).enabled);
+  EXPECT_TRUE(Update(accept).enabled);
+  EXPECT_TRUE(Update(reject).enabled);
+  AppStatus = 0;
+}
+
+TEST_F(FrameUpdate, QuittingWhileAScanWaitsForTheDecisionAsksFirst) {
+  Make();
+  Open(Doc::Scan);
+  orb::SetScanState(orb::ScanState::DecisionPending);
+  bool closed = true;
+  // No keeps the program, the scan and its document.
+  wxTEST_DIALOG(closed = frame_->Close(false), wxExpectModal<wxMessageDialog>(wxID_NO));
+  EXPECT_FALSE(closed);
+  EXPECT_FALSE(frame_->IsBeingDeleted());
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  EXPECT_EQ(orb::CurrentScanState(), orb::ScanState::DecisionPending);
+  AppStatus = 0;
+}
+
+TEST_F(FrameUpdate, TheWindowTitleFollowsTheActiveDocument) {
+  Make();
+  auto make = [this](const char* name) {
+    const std::string path = (files_.path() / name).string();
+    EXPECT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
+    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    orbtest::PumpUntil([] { return false; }, 20);
+    return doc;
+  };
+  COrbalonDoc* first = make("first.tif");
+  COrbalonDoc* second = make("second.tif");
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(frame_->GetTitle().Find("second.tif"), wxNOT_FOUND) << frame_->GetTitle();
+  Close(second);
+  orbtest::PumpUntil([this] { return frame_->GetTitle().Find("first.tif") != wxNOT_FOUND; }, 200);
+  EXPECT_NE(frame_->GetTitle().Find("first.tif"), wxNOT_FOUND) << frame_->GetTitle();
+  Close(first);
+  orbtest::PumpUntil([] { return false; }, 20);
+  EXPECT_EQ(frame_->GetTitle(), "Orbalon");
+}
+
 TEST_F(FrameUpdate, MailStaysOffWithoutTheDesktopHandOver) {
   MailProgram(false);
   Make();
