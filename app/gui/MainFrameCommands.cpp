@@ -23,6 +23,7 @@
 #include "app/ScanDecision.h"
 #include "app/ViewGeometry.h"
 #include "common/gui/AppMessage.h"
+#include "app/gui/BatchUnavailable.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "engine/EngineHost.h"
@@ -188,9 +189,8 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
   }
   BatchWaitResult RunBatchWaitDialog() override {
-    // The wait dialog comes with the batch tools; until then paper is awaited here once.
-    ReportAbsent("batch-scan wait dialog");
-    return workflow.IsPaperPresent() ? BatchWaitResult::Paper : BatchWaitResult::Cancelled;
+    // The wait dialog comes with the batch tools; until then batch scanning goes off.
+    return DeclineBatchScan(frame);
   }
   std::string NextFileName(const std::string& name) override {
     CSetupFilenameDlg naming(name);
