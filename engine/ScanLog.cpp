@@ -1,5 +1,7 @@
 #include "engine/ScanLog.h"
 
+#include "engine/SettingsRanges.h"
+
 #include <cstdio>
 #include <string>
 
@@ -86,6 +88,7 @@ int LoadScanLogTotals() {
                                       orb::ScanLogTotalsRecord::kSize)) {
     orb::ApplyFilePrefix(ScanLogTotals, *bytes);
   }
+  orb::KeepScanLogTotalsInRange(ScanLogTotals);
   return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/Settings.h"
 
+#include "engine/SettingsRanges.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -401,6 +403,7 @@ int LoadScanData() {
     }
   }
   orb::SetTextField(s.ResolutionText, "100 dpi");
+  orb::KeepScanSettingsInRange(s);
   return 0;
 }
 
@@ -428,6 +431,7 @@ int LoadMiscData() {
   } else {
     orb::LocaleLanguageIds(&m.LanguageId, &m.SubLanguageId);
   }
+  orb::KeepMiscSettingsInRange(m);
   return 0;
 }
 

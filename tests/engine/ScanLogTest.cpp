@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <ctime>
 #include <string>
 
@@ -160,6 +162,36 @@ TEST_F(ScanLogFiles, TotalsOnAnEmptyLogDoNothing) {
   EXPECT_FALSE(WriteScanLogTotals());
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(ScanLogTotals.Scans, 4);
+}
+
+TEST_F(ScanLogFiles, DamagedTotalsNeverReachTheLogAsNegativeNumbers) {
+  // A damaged totals file: negative counts, more rejected scans than scans, a NaN area.
+  orb::ScanLogTotalsRecord t;
+  t.TotalArea = std::numeric_limits<double>::quiet_NaN();
+  t.Scans = 5;
+  t.Rejected = 9;
+  t.Rgb = -3;
+  t.Edited = -2147483647;
+  t.Grey = 4;
+  t.PeriodStart = kNow;
+  std::vector<uint8_t> bytes(orb::ScanLogTotalsRecord::kSize);
+  t.Encode(bytes.data());
+  ASSERT_TRUE(orb::WriteFileAtomically(data_ / "ScanLogTots.dat", bytes));
+  LoadScanLogTotals();
+  EXPECT_EQ(ScanLogTotals.Scans, 5);
+  EXPECT_EQ(ScanLogTotals.Rejected, 0);
+  EXPECT_EQ(ScanLogTotals.Rgb, 0);
+  EXPECT_EQ(ScanLogTotals.Edited, 0);
+  EXPECT_EQ(ScanLogTotals.Grey, 4);
+  EXPECT_EQ(ScanLogTotals.TotalArea, 0.0);
+  ASSERT_TRUE(AppendScanLog("a", 1700, 2200, 200, 1, 0, 0, 10));
+  ASSERT_TRUE(WriteScanLogTotals());
+  const std::string log = Log();
+  EXPECT_EQ(log.find(": -"), std::string::npos) << log;
+  EXPECT_EQ(log.find("nan"), std::string::npos) << log;
+  EXPECT_NE(log.find("Total saved scans: 5\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Total rejected scans: 1\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Total scans: 6\r\n"), std::string::npos) << log;
 }
 
 TEST_F(ScanLogFiles, TotalsRecordFile) {

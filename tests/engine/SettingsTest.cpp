@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,41 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
   std::vector<uint8_t> v(n);
   for (auto& b : v) b = static_cast<uint8_t>(gen());
   return v;
+}
+
+// A random record whose fields with a range hold values in it, so a load keeps every byte.
+std::vector<uint8_t> InRangeScanBytes(unsigned seed) {
+  auto bytes = RandomBytes(orb::ScanSettingsRecord::kSize, seed);
+  orb::ScanSettingsRecord s;
+  s.Decode(bytes.data());
+  s.MaxWidth = 5999;
+  s.MaxLength = 90000;
+  s.CustomWidth = 4200;
+  s.CustomLength = 88000;
+  s.ResolutionIndex = 3;
+  s.PaperSizeIndex = 7;
+  s.ColourMode = 3;
+  s.WhiteLevel = 240;
+  s.BlackLevel = 12;
+  s.ScanBrightness = 20;
+  s.ScanSpeed = 5;
+  s.LeftOffsetMode = 1;
+  s.MediaHandlingByte = 2;
+  s.GammaRed = 1.8f;
+  s.GammaGreen = 2.2f;
+  s.GammaBlue = -1.0f;
+  s.StagingPosition = 1.5;
+  s.RunOnLength = 0.25;
+  s.FormatIndexRgb = 7;
+  s.FormatIndexPalette = 0;
+  s.FormatIndexGrey = 5;
+  s.FormatIndexBilevel = 2;
+  for (auto& c : s.NameCounters) c = orb::NameCounter{3, 500, 2, 1};
+  s.AutoLoadDelay = 30;
+  s.NetworkPort1 = 8000;
+  s.NetworkPort2 = 8001;
+  s.Encode(bytes.data());
+  return bytes;
 }
 
 class SettingsFiles : public ::testing::Test {
@@ -166,7 +202,8 @@ TEST_F(SettingsFiles, ScanFileOfOneByteIsIgnored) {
 }
 
 TEST_F(SettingsFiles, ShortScanFileFillsAPrefix) {
-  auto bytes = RandomBytes(600, 3);
+  auto bytes = InRangeScanBytes(3);
+  bytes.resize(600);
   Write("ScanData.dat", bytes);
   LoadScanData();
   std::vector<uint8_t> now(orb::ScanSettingsRecord::kSize);
@@ -192,7 +229,7 @@ TEST_F(SettingsFiles, ResolutionTextIsResetOnEveryLoad) {
 }
 
 TEST_F(SettingsFiles, ScanSaveThenLoadIsByteIdentical) {
-  auto bytes = RandomBytes(orb::ScanSettingsRecord::kSize, 4);
+  auto bytes = InRangeScanBytes(4);
   Write("ScanData.dat", bytes);
   LoadScanData();
   ASSERT_EQ(SaveScanData(), SettingsWrite::Written);
@@ -213,6 +250,84 @@ TEST_F(SettingsFiles, ScanSaveThenLoadIsByteIdentical) {
   LoadScanData();
   SaveScanData();
   EXPECT_EQ(Read("ScanData.dat"), first);
+}
+
+TEST_F(SettingsFiles, ValuesOutsideTheirRangesTakeTheirFieldsDefaults) {
+  const orb::ScanSettingsRecord ds;
+  orb::ScanSettingsRecord s;
+  s.MaxWidth = 3599;  // a 36-inch scanner
+  s.CustomWidth = 3700;
+  s.CustomLength = 99;
+  s.ColourMode = 11;
+  s.WhiteLevel = 256;
+  s.ScanBrightness = 0;
+  s.GammaGreen = std::numeric_limits<float>::quiet_NaN();
+  s.StagingPosition = -2.0;
+  s.FormatIndexGrey = 8;
+  s.NameCounters[2] = orb::NameCounter{10, 5, 1, 0};  // a limit below the start
+  s.NetworkPort2 = 70000;
+  s.ScanSpeed = 8;  // in range: kept
+  std::vector<uint8_t> sb(orb::ScanSettingsRecord::kSize);
+  s.Encode(sb.data());
+  Write("ScanData.dat", sb);
+  orb::MiscSettingsRecord m;
+  m.LengthUnit = 7;
+  m.TooltipMode = -3;
+  m.ZoomInStep = 0;
+  m.Jpeg2000Quality = 1001;
+  m.PdfJpegQualityGrey = 0;
+  m.MagnifierDiameter = -300;
+  m.LastSaveAsType = 0;
+  m.LastSaveAsKind = 12;
+  m.ZoomOutStep = 25;  // in range: kept
+  std::vector<uint8_t> mb(orb::MiscSettingsRecord::kSize);
+  m.Encode(mb.data());
+  Write("MiscData.dat", mb);
+
+  LoadScanData();
+  LoadMiscData();
+  const auto& S = ScanSettings;
+  EXPECT_EQ(S.MaxWidth, 3599);
+  EXPECT_EQ(S.CustomWidth, ds.CustomWidth);
+  EXPECT_EQ(S.CustomLength, ds.CustomLength);
+  EXPECT_EQ(S.ColourMode, -1);
+  EXPECT_EQ(S.WhiteLevel, 255);
+  EXPECT_EQ(S.ScanBrightness, -1);
+  EXPECT_EQ(S.GammaGreen, -1.0f);
+  EXPECT_EQ(S.StagingPosition, 0.0);
+  EXPECT_EQ(S.FormatIndexGrey, 3);
+  EXPECT_EQ(S.NameCounters[2].Start, 1);
+  EXPECT_EQ(S.NameCounters[2].Limit, 9999);
+  EXPECT_EQ(S.NetworkPort2, 704);
+  EXPECT_EQ(S.ScanSpeed, 8);
+  const auto& M = MiscSettings;
+  EXPECT_EQ(M.LengthUnit, 0);
+  EXPECT_EQ(M.TooltipMode, 1);
+  EXPECT_EQ(M.ZoomInStep, 100);
+  EXPECT_EQ(M.Jpeg2000Quality, 500);
+  EXPECT_EQ(M.PdfJpegQualityGrey, 100);
+  EXPECT_EQ(M.MagnifierDiameter, 300);
+  EXPECT_EQ(M.LastSaveAsType, -1);
+  EXPECT_EQ(M.LastSaveAsKind, -1);
+  EXPECT_EQ(M.ZoomOutStep, 25);
+}
+
+TEST_F(SettingsFiles, RandomSettingsFilesLoadIntoUsableValues) {
+  for (unsigned seed = 10; seed < 30; ++seed) {
+    Write("ScanData.dat", RandomBytes(orb::ScanSettingsRecord::kSize, seed));
+    Write("MiscData.dat", RandomBytes(orb::MiscSettingsRecord::kSize, seed + 100));
+    LoadScanData();
+    LoadMiscData();
+    // The width and length fields show numbers in one of the three units.
+    EXPECT_GE(MiscSettings.LengthUnit, 0);
+    EXPECT_LE(MiscSettings.LengthUnit, 2);
+    EXPECT_GE(ScanSettings.CustomWidth, 100);
+    EXPECT_GE(ScanSettings.CustomLength, 100);
+    EXPECT_LE(ScanSettings.CustomLength, ScanSettings.MaxLength);
+    EXPECT_GE(MiscSettings.ZoomInStep, 1);
+    EXPECT_GE(MiscSettings.Jpeg2000Quality, 1);
+    EXPECT_LE(MiscSettings.Jpeg2000Quality, 1000);
+  }
 }
 
 TEST_F(SettingsFiles, MiscDefaultsTakeTheLanguageFromTheLocale) {
