@@ -2,7 +2,9 @@
 // program, then the tests.
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/image.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 namespace {
 class HostTestApp : public wxApp {
@@ -30,6 +32,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot start the toolkit (no display?)\n");
     return 1;
   }
+  // A logged error must not wait on a message box that nobody answers.
+  delete wxLog::SetActiveTarget(new wxLogStderr);
+  wxInitAllImageHandlers();
   const int rc = RUN_ALL_TESTS();
   wxTheApp->OnExit();
   wxEntryCleanup();

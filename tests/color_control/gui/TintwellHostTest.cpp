@@ -6,9 +6,14 @@
 #include <wx/button.h>
 #include <wx/evtloop.h>
 #include <wx/frame.h>
+#include <wx/choice.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/radiobut.h>
 #include <wx/uiaction.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -89,10 +94,12 @@ struct HostFixture : testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return sink.paletteCalls > before; }));
   }
   wxWindow* Dialog() const {
+    // Dialogs of earlier tests may still wait for their deletion.
+    wxWindow* found = nullptr;
     for (wxWindow* w : wxTopLevelWindows) {
-      if (w->GetLabel() == "Color Classification" && !w->IsBeingDeleted()) return w;
+      if (w->GetLabel() == "Color Classification" && !w->IsBeingDeleted() && w->IsShown()) found = w;
     }
-    return nullptr;
+    return found;
   }
   // Each fed colour's palette index after the last report.
   std::vector<int> Indices() const {
@@ -201,6 +208,78 @@ TEST_F(HostFixture, DraggingOneCellOntoAnotherMergesThem) {
   std::vector<int> distinct(after);
   std::sort(distinct.begin(), distinct.end());
   EXPECT_EQ(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// What the screen shows of a window's client area.
+wxImage Grab(wxWindow* w) {
+  // Paint now: a window mapped where an earlier one stood shows the old pixels until then.
+  wxGetTopLevelParent(w)->Refresh();
+  wxGetTopLevelParent(w)->Update();
+  PumpUntil([] { return false; }, 50);
+  const wxSize sz = w->GetClientSize();
+  const wxPoint at = w->ClientToScreen(wxPoint(0, 0));
+  wxBitmap bmp(sz.x, sz.y, 24);
+  wxMemoryDC mem(bmp);
+  wxScreenDC screen;
+  mem.Blit(0, 0, sz.x, sz.y, &screen, at.x, at.y);
+  mem.SelectObject(wxNullBitmap);
+  return bmp.ConvertToImage();
+}
+
+std::array<int, 3> At(const wxImage& img, int x, int y) {
+  return {img.GetRed(x, y), img.GetGreen(x, y), img.GetBlue(x, y)};
+}
+
+TEST_F(HostFixture, GridShowsThePaletteInItsOrder) {
+  Classify();
+  wxWindow* dlg = Dialog();
+  ASSERT_NE(dlg, nullptr);
+  dlg->Raise();
+  wxWindow* view = dlg->FindWindow(207);
+  PumpUntil([] { return false; }, 100);
+  const wxSize sz = view->GetClientSize();
+  const int w = (sz.x - 15) / 17, h = (sz.y - 20) / 18;
+  const wxImage grid = Grab(view);
+  if (const char* dir = getenv("ORB_SCREENSHOT_DIR")) {
+    Grab(dlg).SaveFile(wxString(dir) + "/classification-grid.png", wxBITMAP_TYPE_PNG);
+  }
+  // Palette index = list position = grid cell; cell 0 is current (white frame), so look
+  // at the middle of each cell.
+  for (int k = 0; k < 5; ++k) {
+    const std::array<int, 3> want = {sink.pal[3 * k], sink.pal[3 * k + 1], sink.pal[3 * k + 2]};
+    EXPECT_EQ(At(grid, 15 + k * (w + 1) + w / 2, 20 + h / 2), want) << k;
+  }
+}
+
+TEST_F(HostFixture, StoredHistogramViewShowsOneBarPerColour) {
+  // Hueflock.dat: sort by count, histogram view, no stored position.
+  const uint8_t stored[24] = {1, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                              0, 0, 0, 0, 0, 0xFF, 0, 0};
+  std::ofstream(folder + "/Hueflock.dat", std::ios::binary).write(reinterpret_cast<const char*>(stored), 24);
+  Classify();
+  wxWindow* dlg = Dialog();
+  ASSERT_NE(dlg, nullptr);
+  EXPECT_TRUE(static_cast<wxRadioButton*>(dlg->FindWindow(222))->GetValue());
+  EXPECT_EQ(static_cast<wxChoice*>(dlg->FindWindow(252))->GetStringSelection(), "Count");
+  wxWindow* view = dlg->FindWindow(207);
+  PumpUntil([] { return false; }, 100);
+  const wxImage bars = Grab(view);
+  if (const char* dir = getenv("ORB_SCREENSHOT_DIR")) {
+    Grab(dlg).SaveFile(wxString(dir) + "/classification-histogram.png", wxBITMAP_TYPE_PNG);
+  }
+  // Only the first paint of a window reaches the screen reliably here, so the bars are
+  // checked in a test of their own. Equal counts of 40 pixels: five bars of 40 pixels standing on the arrows' row.
+  const wxSize sz = view->GetClientSize();
+  const int w = (sz.x - 15) / 17, base = sz.y - 16 - 8;
+  for (int k = 0; k < 5; ++k) {
+    const std::array<int, 3> want = {sink.pal[3 * k], sink.pal[3 * k + 1], sink.pal[3 * k + 2]};
+    EXPECT_EQ(At(bars, 10 + k * (w + 1) + w / 2, base - 20), want) << k;
+    EXPECT_NE(At(bars, 10 + k * (w + 1) + w / 2, base - 60), want) << k;
+  }
 }
 
 }  // namespace
