@@ -1,6 +1,7 @@
 #include "app/ShellFileOperation.h"
 
 #include "platform/Files.h"
+#include "platform/TempNames.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -96,7 +97,7 @@ int CopyFileAtomically(const fs::path& from, const fs::path& to, bool overwrite,
   }
   int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;
-  std::string tmpl = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
+  std::string tmpl = (to.parent_path() / ("." + to.filename().string() + orb::OwnerMark() + "XXXXXX")).string();
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int out = ::mkstemp(name.data());

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "app/ShellFileOperation.h"
 #include "engine/ScanLog.h"
 #include "engine/Settings.h"
 #include "platform/Folders.h"
+#include "platform/TempNames.h"
 
 namespace orb {
 
@@ -47,6 +49,25 @@ SettingsSaveRule CheckSettingsReadable(const std::string& dataFolder) {
   r.miscData = !ExistsButUnreadable(JoinPath(dataFolder, kMiscDataFile));
   r.scanLogTotals = !ExistsButUnreadable(JoinPath(dataFolder, kScanLogTotalsFile));
   return r;
+}
+
+int RemoveStaleTemporaries() {
+  std::set<std::string> folders;
+  const auto add = [&](const std::string& folder) {
+    if (!folder.empty()) folders.insert(folder);
+  };
+  const auto parentOf = [](const std::string& path) { return std::filesystem::path(path).parent_path().string(); };
+  add(g_szDataFolder);
+  add(TextField(MiscSettings.WorkingFolder));
+  add(JoinPath(g_szUserFolder, "images"));
+  add(parentOf(TextField(ScanSettings.OutputFileName)));
+  add(parentOf(TextField(MiscSettings.LastSaveAsPath)));
+  const std::string open = TextField(MiscSettings.OpenFolder);
+  std::error_code ec;
+  add(std::filesystem::is_directory(open, ec) ? open : parentOf(open));
+  int removed = 0;
+  for (const std::string& folder : folders) removed += RemoveStaleTempFiles(folder);
+  return removed;
 }
 
 SettingsSaveRule LoadAllSettings(const std::string& dataFolder) {

@@ -34,6 +34,12 @@ SettingsSaveRule LoadAllSettings(const std::string& dataFolder);
 // every allowed file was written.
 bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule);
 
+// Removes what saves, scans and settings writes of processes that no longer run left
+// behind (their "*.part", raw and ".tmp" files) from the folders the program writes into:
+// the data folder, the working folder, the images folder and the folders of the next scan,
+// the last save-as and the open dialog. Returns how many files were removed.
+int RemoveStaleTemporaries();
+
 // Name of the single-instance lock and socket of the current user.
 std::string SingleInstanceName();
 

@@ -12,6 +12,7 @@
 
 #include "engine/PaletteFile.h"
 #include "platform/Folders.h"
+#include "platform/TempNames.h"
 
 namespace orb {
 
@@ -97,7 +98,7 @@ bool HasFreeDiskSpace(const char* path, uint64_t needed) {
 
 bool MakeTempTiffName(const std::string& folder, std::string& dest) {
   dest.clear();
-  std::string pattern = orb::JoinPath(folder.empty() ? std::string(".") : folder, "QelXXXXXX.tif");
+  std::string pattern = orb::JoinPath(folder.empty() ? std::string(".") : folder, "Qel" + orb::OwnerMark() + "XXXXXX.tif");
   int fd = ::mkstemps(pattern.data(), 4);
   if (fd < 0) return false;
   ::close(fd);

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/TempNames.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -52,7 +54,7 @@ std::string TempNameBeside(const std::string& path) {
   }();
   uint64_t n = counter.fetch_add(1) + 1;
   char suffix[48];
-  std::snprintf(suffix, sizeof suffix, ".%ld.%llx.tmp", static_cast<long>(::getpid()),
+  std::snprintf(suffix, sizeof suffix, "%s%llx.tmp", orb::OwnerMark().c_str(),
                 static_cast<unsigned long long>(seed ^ (n * 0x9E3779B97F4A7C15ull)));
   size_t slash = path.find_last_of('/');
   std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -20,6 +20,7 @@
 #include "engine/quantise/Quantise.h"
 #include "platform/Bytes.h"
 #include "platform/Files.h"
+#include "platform/TempNames.h"
 #include "scanner_library/trennic.h"
 
 namespace orb {
@@ -167,7 +168,7 @@ std::unique_ptr<LineWriter> OpenStream(ImageState* image, const std::string& pat
 // A name beside `target` for the file that becomes it.
 std::string PartName(const std::string& target) {
   static std::atomic<unsigned> counter{0};
-  return target + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+  return target + ".part" + orb::OwnerMark() + std::to_string(++counter);
 }
 
 uint8_t LightestIndex(const ImageState& image, int entries) {

@@ -87,6 +87,8 @@ bool COrbalonApp::OnInit() {
   if (orb::NeedsFirstRunCopy(g_szDataFolder)) orb::CopyInitialData(g_szProgramFolder, g_szDataFolder);
   // 6. Settings.
   m_saveRule = orb::LoadAllSettings(g_szDataFolder);
+  // Only the one running copy gets here: what killed earlier runs left behind goes now.
+  orb::RemoveStaleTemporaries();
 
   // 7. Language module, from the program folder only, with English as the fallback.
   orb::LanguageChoice lang = orb::ChooseLanguageModule(g_szProgramFolder, MiscSettings.LanguageId);

@@ -1,5 +1,7 @@
 #include "engine/ReadWrite/StreamFiles.h"
 
+#include "platform/TempNames.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,7 +52,7 @@ int CreateExclusive(const std::string& prefix, const std::string& suffix, std::s
 }  // namespace
 
 int CreateBeside(const std::string& target, std::string* tempPath) {
-  return CreateExclusive(target + ".part", "", tempPath);
+  return CreateExclusive(target + ".part" + orb::OwnerMark(), "", tempPath);
 }
 
 bool CommitBeside(const std::string& tempPath, const std::string& target) {
@@ -65,7 +67,7 @@ std::string CreateUniqueFile(const std::string& folder, const std::string& suffi
   std::string prefix = folder.empty() ? std::string("./") : folder;
   if (prefix.back() != '/') prefix += '/';
   std::string path;
-  int fd = CreateExclusive(prefix + "Qel", suffix, &path);
+  int fd = CreateExclusive(prefix + "Qel" + orb::OwnerMark(), suffix, &path);
   if (fd < 0) return {};
   ::close(fd);
   return path;
