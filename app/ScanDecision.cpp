@@ -360,10 +360,20 @@ void ScanWorkflow::OnScanStop() {
   StopScan();
 }
 
-void ScanWorkflow::OnScanComplete() {
+void ScanWorkflow::OnScanComplete(uintptr_t outcome) {
   // The scan's own document, whichever document the user made active meanwhile.
   DocHandle doc = ActivateScanDocument();
   s_.ScanStartTime = host_.NowSeconds() - s_.ScanStartTime;
+  if (doc && outcome == kScanCompleteNotWritten) {
+    // Nothing to accept: the file is not there. What arrived stays in the document, which
+    // says what happened and can still be saved elsewhere; the name counter stays.
+    SetScanState(ScanState::Idle);
+    host_.ShowScanNotWritten(doc);
+    host_.UpdateTitle(doc);
+    host_.RefreshScanPage();
+    host_.RefreshViewAndThumbnails();
+    return;
+  }
   if (!doc) {
     SetScanState(ScanState::Idle);
     host_.RefreshScanPage();
@@ -405,6 +415,8 @@ void ScanWorkflow::OnScanAcceptPage() { Decide(true); }
 void ScanWorkflow::OnScanRejectPage() { Decide(false); }
 
 void ScanWorkflow::Decide(bool accept) {
+  // Only a finished scan waits for a decision (a failed one never does).
+  if (CurrentScanState() != ScanState::DecisionPending) return;
   DocHandle doc = ActivateScanDocument();
   if (!doc) {
     // Nothing waits for a decision any more.

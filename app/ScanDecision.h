@@ -64,6 +64,8 @@ class ScanWorkflowHost {
   // Saves the working image over `path`; false when it could not be saved.
   virtual bool SaveDocument(DocHandle doc, const std::string& path) = 0;
   virtual void UpdateTitle(DocHandle doc) = 0;
+  // The document of a scan whose file could not be written says so; it is kept unsaved.
+  virtual void ShowScanNotWritten(DocHandle doc) { (void)doc; }
   // Puts the magnifier's centre in the middle of the document's view.
   virtual void CentreMagnifier(DocHandle doc) { (void)doc; }
 
@@ -147,7 +149,8 @@ class ScanWorkflow {
   void OnScanBatchWait(uintptr_t next);
   void OnNewScanDocument();
   void OnScanStop();
-  void OnScanComplete();
+  // `outcome` kScanCompleteNotWritten: the file could not be written; the scan failed.
+  void OnScanComplete(uintptr_t outcome = 0);
   void OnScanDiscardRestart();
   void OnScanAcceptPage();
   void OnScanRejectPage();

@@ -21,6 +21,9 @@ inline constexpr uint32_t WM_SCAN_DISCARD_RESTART = WM_APP + 0x03;
 inline constexpr uint32_t WM_SCAN_ACCEPT_PAGE = WM_APP + 0x04;
 inline constexpr uint32_t WM_SCAN_REJECT_PAGE = WM_APP + 0x05;
 inline constexpr uint32_t WM_SCAN_COMPLETE = WM_APP + 0x09;
+// wParam of WM_SCAN_COMPLETE when the scan's file could not be written (a full disk): the
+// scan failed, and no decision on it is offered.
+inline constexpr uintptr_t kScanCompleteNotWritten = 1;
 inline constexpr uint32_t WM_SCANNER_UNLOAD = WM_APP + 0x0A;
 inline constexpr uint32_t WM_SCANNER_LOAD = WM_APP + 0x0B;
 inline constexpr uint32_t WM_SCANNER_BUSY = WM_APP + 0x0C;

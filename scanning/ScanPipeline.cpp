@@ -312,7 +312,8 @@ void ScanPipeline::Finish() {
     });
   }
 
-  if (!result_.outputOk && result_.finalHeight > 0) {
+  const bool notWritten = !result_.outputOk && result_.finalHeight > 0;
+  if (notWritten) {
     // The file could not be finished (a full disk, a failing drive): say so, and hand the frame
     // a page that is cut short rather than a finished one.
     CancelFlag.store(1);
@@ -350,7 +351,7 @@ void ScanPipeline::Finish() {
         image->region = PixelRect{0, 0, image->width - 1, height - 1};
       });
     }
-    host.SendToFrame(WM_SCAN_COMPLETE);
+    host.SendToFrame(WM_SCAN_COMPLETE, notWritten ? kScanCompleteNotWritten : 0);
     host.PostToThumbnails(WM_THUMB_REDRAW_VIEW);
     // Nothing at all arrived: there is no page to keep.
     if (result_.finalHeight == 0) host.PostToFrame(WM_SCAN_REJECT_PAGE);

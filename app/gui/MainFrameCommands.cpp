@@ -3,6 +3,7 @@
 #include <wx/app.h>
 #include <wx/docmdi.h>
 #include <wx/msgdlg.h>
+#include <wx/statusbr.h>
 #include <wx/utils.h>
 #include <wx/weakref.h>
 
@@ -41,6 +42,8 @@ namespace {
 MainFrameCommands* g_commands = nullptr;
 
 wxString Text(int id) { return wxString::FromUTF8(LoadString(id)); }
+// The status line of a scan whose file could not be written.
+constexpr int kStrScanNotWritten = 35122;
 
 // The paper sensors through the scanner library.
 class TrennicSensorPort final : public PaperSensorPort {
@@ -165,6 +168,11 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     return format != 0 && COrbalonDoc::WriteImageFile(format, AsDoc(d), path);
   }
   void UpdateTitle(DocHandle d) override { AsDoc(d)->UpdateTitle(); }
+  void ShowScanNotWritten(DocHandle d) override {
+    // The document keeps what arrived, unsaved, and the status bar says why.
+    AsDoc(d)->Modify(true);
+    if (wxStatusBar* bar = frame->GetStatusBar()) bar->SetStatusText(Text(kStrScanNotWritten), 0);
+  }
   void ShowMessage(int id) override {
     wxMessageBox(Text(id), wxString::FromUTF8(g_szAppTitle), wxOK | wxICON_EXCLAMATION, frame);
   }
@@ -210,7 +218,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case WM_SCAN_DISCARD_RESTART: workflow.OnScanDiscardRestart(); break;
       case WM_SCAN_ACCEPT_PAGE: workflow.OnScanAcceptPage(); break;
       case WM_SCAN_REJECT_PAGE: workflow.OnScanRejectPage(); break;
-      case WM_SCAN_COMPLETE: workflow.OnScanComplete(); break;
+      case WM_SCAN_COMPLETE: workflow.OnScanComplete(e.WParam()); break;
       case WM_SCANNER_UNLOAD: workflow.OnScannerUnload(); break;
       case WM_SCANNER_LOAD: workflow.OnScannerLoad(e.WParam()); break;
       case WM_SCANNER_BUSY: workflow.OnScannerBusy(e.WParam()); break;

@@ -56,6 +56,7 @@ class FakeFrame : public ScanWorkflowHost {
   ScannerFamilyOps* ScsiFamily() override { return &scsi; }
   ScannerFamilyOps* KelvaneFamily() override { return nullptr; }
   void ReportAbsent(const std::string& what) override { absent.push_back(what); }
+  void ShowScanNotWritten(DocHandle d) override { notWritten.push_back(d); }
   std::vector<DocHandle> Documents() override {
     std::vector<DocHandle> v;
     for (auto& d : docs) v.push_back(d.get());
@@ -135,6 +136,7 @@ class FakeFrame : public ScanWorkflowHost {
   std::vector<std::unique_ptr<Doc>> docs;
   DocHandle active = nullptr;
   std::vector<std::string> absent, saves, titles, log, deleted;
+  std::vector<DocHandle> notWritten;
   std::vector<std::pair<std::string, bool>> closes;
   std::vector<int> messages, questions;
   std::vector<std::pair<uint32_t, uintptr_t>> posted;
@@ -183,6 +185,25 @@ class Workflow : public testing::Test {
   ScanSettingsRecord savedScan;
   FakeFrame frame;
 };
+
+// A scan whose file could not be written is a failed scan: nothing to accept, the name
+// counter stays, and its document says what happened and stays open with what arrived.
+TEST_F(Workflow, AScanThatCouldNotBeWrittenOffersNoDecision) {
+  ScanWorkflow w(frame);
+  w.OnNewScanDocument();
+  ASSERT_EQ(frame.docs.size(), 1u);
+  w.OnScanComplete(kScanCompleteNotWritten);
+  EXPECT_EQ(AppStatus.load() & 3, 0u);
+  ASSERT_EQ(frame.notWritten.size(), 1u);
+  EXPECT_EQ(frame.notWritten[0], frame.docs[0].get());
+  w.OnScanAcceptPage();
+  w.OnScanRejectPage();
+  EXPECT_EQ(OutName(), dir + "/Scan-0001.tif");
+  EXPECT_EQ(frame.docs.size(), 1u);
+  EXPECT_TRUE(frame.closes.empty());
+  EXPECT_TRUE(frame.log.empty());
+  EXPECT_EQ(AppStatus.load() & 3, 0u);
+}
 
 TEST_F(Workflow, ScanThenAcceptAdvancesTheName) {
   ScanWorkflow w(frame);

@@ -4,11 +4,13 @@
 #include "scanning/ScsiScanControl.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -845,6 +847,35 @@ TEST_F(ScsiScan, SixteenAndTwoHundredFiftySixColourScansWithTheShippedPalettes) 
     EXPECT_EQ(wrong, 0);
     EXPECT_GE(used.size(), 3u);  // paper, ink and the sheet's colour blocks
   }
+}
+
+// A disk that fills during the scan (here: a file size limit of the process): the scan
+// says the image could not be written and tells the frame so, which then offers no
+// decision on it.
+TEST_F(ScsiScan, AFileThatCannotBeWrittenReachesTheFrameAsNotWritten) {
+  Output(0, 1);  // uncompressed TIFF, 57600 bytes of pixels
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 16384;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool started = control_->StartScan(image_);
+  if (started) control_->WaitForScan();
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldSignal);
+  ASSERT_TRUE(started);
+  EXPECT_FALSE(control_->LastResult().outputOk);
+  bool said = false;
+  for (const auto& t : host_.texts) said = said || t.find("could not be written") != std::string::npos;
+  EXPECT_TRUE(said);
+  int complete = 0;
+  for (const auto& m : host_.Messages()) {
+    if (m.msg != WM_SCAN_COMPLETE) continue;
+    ++complete;
+    EXPECT_EQ(m.wParam, kScanCompleteNotWritten);
+  }
+  EXPECT_EQ(complete, 1);
 }
 
 TEST_F(ScsiScan, DiskWritesOffStillWritesLibraryOutput) {
