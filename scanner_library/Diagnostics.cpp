@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/TrennicInternal.h"
 #include "scanner_library/trennic.h"
 
@@ -21,9 +22,11 @@ bool CTrennic::SendDiagnosticPage(unsigned char page, const unsigned char* param
   list[0] = page;
   list[3] = static_cast<unsigned char>(length);
   if (length > 0) std::memcpy(list.data() + 4, params, static_cast<size_t>(length));
-  unsigned char cdb[6] = {0x1D, 0x10, 0, 0, 0, 0};
-  PutBE16(cdb + 3, static_cast<uint32_t>(list.size()));
-  return Command(cdb, 6, list.data(), static_cast<int>(list.size()), SCSI_DATA_OUT, true);
+  orb::trennic::Cdb cdb(orb::trennic::Opcode::SendDiagnostic);
+  cdb.DiagnosticFlags(orb::trennic::kDiagnosticPageFormat)
+      .ParameterListLength(static_cast<uint16_t>(list.size()));
+  return Command(cdb.data(), cdb.size(), list.data(), static_cast<int>(list.size()), SCSI_DATA_OUT,
+                 true);
 }
 
 #define TRENNIC_PAGE0(name, page) \
@@ -98,21 +101,22 @@ bool CTrennic::CameraAlignmentDiagnostic(int a, int b, int c, int d, int e, int 
 
 bool CTrennic::SelfTestDiagnostic() {
   return Guard(false, [&] {
-    unsigned char cdb[6] = {0x1D, 0x14, 0, 0, 0, 0};
-    return Command(cdb, 6, nullptr, 0, SCSI_NO_DATA, true);
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::SendDiagnostic);
+    cdb.DiagnosticFlags(orb::trennic::kDiagnosticSelfTest);
+    return Command(cdb.data(), cdb.size(), nullptr, 0, SCSI_NO_DATA, true);
   });
 }
 
 bool CTrennic::ReceiveResultsDiagnostic(ReceiveResultsType* out, int length) {
   return Guard(false, [&] {
     if (!out || length < 0 || !IsOpen()) return false;
-    unsigned char cdb[6] = {0x1C, 0, 0, 0, 0, 0};
-    PutBE16(cdb + 3, static_cast<uint32_t>(length));
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::ReceiveDiagnosticResults);
+    cdb.ParameterListLength(static_cast<uint16_t>(length));
     // The record holds 128 bytes; a longer answer is received aside and cut to it.
     if (length <= static_cast<int>(sizeof out->Data))
-      return Command(cdb, 6, out->Data, length, SCSI_DATA_IN, true);
+      return Command(cdb.data(), cdb.size(), out->Data, length, SCSI_DATA_IN, true);
     std::vector<unsigned char> buffer(static_cast<size_t>(length), 0);
-    if (!Command(cdb, 6, buffer.data(), length, SCSI_DATA_IN, true)) return false;
+    if (!Command(cdb.data(), cdb.size(), buffer.data(), length, SCSI_DATA_IN, true)) return false;
     std::memcpy(out->Data, buffer.data(), sizeof out->Data);
     return true;
   });
@@ -126,8 +130,9 @@ bool CTrennic::RetrieveDramDiagnostic(DramDataType* out) {
     orb::Clock& clock = orb::DefaultClock();
     for (int i = 0; i < 6 && (out->Data[4] & 6) == 6; ++i) {
       clock.Sleep(orb::Clock::Ms(250));
-      unsigned char cdb[6] = {0x1C, 0, 0, 0, 128, 0};
-      if (!Command(cdb, 6, out->Data, 128, SCSI_DATA_IN, true)) return false;
+      orb::trennic::Cdb cdb(orb::trennic::Opcode::ReceiveDiagnosticResults);
+      cdb.ParameterListLength(128);
+      if (!Command(cdb.data(), cdb.size(), out->Data, 128, SCSI_DATA_IN, true)) return false;
     }
     return true;
   });
@@ -140,10 +145,12 @@ bool CTrennic::WriteBuffer(unsigned char* data, int length, unsigned long offset
     const int blocks = (length + kBlock - 1) / kBlock;
     for (int i = 0; i < blocks; ++i) {
       const int n = std::min(length - i * kBlock, kBlock);
-      unsigned char cdb[10] = {0x3B, 5, 0};
-      PutBE24(cdb + 3, static_cast<uint32_t>(offset + static_cast<unsigned long>(i) * kBlock));
-      PutBE24(cdb + 6, static_cast<uint32_t>(n));
-      if (!Command(cdb, 10, data + static_cast<size_t>(i) * kBlock, n, SCSI_DATA_OUT, true))
+      orb::trennic::Cdb cdb(orb::trennic::Opcode::WriteBuffer);
+      cdb.BufferMode(orb::trennic::kBufferDownloadAndSave)
+          .BufferOffset(static_cast<uint32_t>(offset + static_cast<unsigned long>(i) * kBlock))
+          .TransferLength(static_cast<uint32_t>(n));
+      if (!Command(cdb.data(), cdb.size(), data + static_cast<size_t>(i) * kBlock, n,
+                   SCSI_DATA_OUT, true))
         return false;
     }
     return true;
@@ -158,10 +165,12 @@ bool CTrennic::WriteBuffer(unsigned char* data, int length) {
     const int blocks = (length + kBlock - 1) / kBlock;
     for (int i = 0; i < blocks; ++i) {
       const int n = std::min(length - i * kBlock, kBlock);
-      unsigned char cdb[10] = {0x3B, 5, 0};
-      PutBE24(cdb + 3, static_cast<uint32_t>(0x80000 + i * kBlock));
-      PutBE24(cdb + 6, static_cast<uint32_t>(n));
-      if (!Command(cdb, 10, data + static_cast<size_t>(i) * kBlock, n, SCSI_DATA_OUT, false))
+      orb::trennic::Cdb cdb(orb::trennic::Opcode::WriteBuffer);
+      cdb.BufferMode(orb::trennic::kBufferDownloadAndSave)
+          .BufferOffset(static_cast<uint32_t>(0x80000 + i * kBlock))
+          .TransferLength(static_cast<uint32_t>(n));
+      if (!Command(cdb.data(), cdb.size(), data + static_cast<size_t>(i) * kBlock, n,
+                   SCSI_DATA_OUT, false))
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/TrennicInternal.h"
 #include "scanner_library/trennic.h"
 
@@ -320,18 +321,21 @@ void CHStitch::WriteData(unsigned char* in, unsigned char* out, int) {
 // ---- SetAdvancedHorizontalStitch ------------------------------------------------------
 
 void CTrennic::SetAdvancedHorizontalStitch(WindowBlock& block) {
-  unsigned char* b = block.b;
-  b[47] = 0;
+  orb::trennic::WindowFields fields(block.b);
+  fields.SetLibraryStitches(false);
   stitcher_.reset();
   stitchBuffer_.reset();
-  const int bits = b[34];
-  if (b[46] == 0 || (bits != 24 && bits != 8) || b[33] == 3 || info_.NumberOfCameras < 2) return;
-  const int xr = (b[10] << 8) | b[11];
+  constexpr int kPaletteComposition = 3;
+  const int bits = fields.BitsPerPixel();
+  if (fields.CameraStitch() == 0 || (bits != 24 && bits != 8) || fields.Composition() == kPaletteComposition ||
+      info_.NumberOfCameras < 2)
+    return;
+  const int xr = fields.XResolution();
   const int S = info_.OpticalResolution;
   const int P = info_.MaxPixelsAtOptical;
   const int cameras = info_.NumberOfCameras;
-  const int width = static_cast<int>(orb::trennic::GetBE32(b + 22));
-  const int ulx = static_cast<int>(orb::trennic::GetBE32(b + 14));
+  const int width = fields.Width();
+  const int ulx = fields.UpperLeftX();
   if (xr <= 0 || S <= 0 || P <= 0 || width <= 0) return;
   const double l = static_cast<double>(width) / xr * S;
   int s = ulx == 0 ? static_cast<int>(P - l) / 2 : static_cast<int>(static_cast<int64_t>(S) * ulx / xr);
@@ -355,7 +359,7 @@ void CTrennic::SetAdvancedHorizontalStitch(WindowBlock& block) {
       e = 40 - D;
     }
     double inner = static_cast<double>((k + f) * c + e - s);
-    if (info_.DeviceType == 30 && stitchAlign_) inner += xr * 4.0 / 3.0;
+    if (Has(orb::trennic::kCapStitchAlignShift) && stitchAlign_) inner += xr * 4.0 / 3.0;
     seams[k] = static_cast<int>(inner * xr / S);
   }
   // Right extra when the window ends less than 40 optical pixels after a seam.
@@ -367,8 +371,8 @@ void CTrennic::SetAdvancedHorizontalStitch(WindowBlock& block) {
   s -= e;
   stitcher_.reset(new CHStitch(bits, A, E, seams, t, w, width, r));
   const int widened = 2 * w * t + width + A + E;
-  orb::trennic::PutBE32(b + 22, static_cast<uint32_t>(widened));
-  orb::trennic::PutBE32(b + 14, static_cast<uint32_t>(std::max(1, static_cast<int>(static_cast<int64_t>(s) * xr / S))));
-  b[47] = 1;
+  fields.SetWidth(widened);
+  fields.SetUpperLeftX(std::max(1, static_cast<int>(static_cast<int64_t>(s) * xr / S)));
+  fields.SetLibraryStitches(true);
   stitchBuffer_.reset(new unsigned char[static_cast<size_t>(widened) * (bits / 8) + 8]);
 }

@@ -60,27 +60,16 @@ int FindEdge(const std::vector<double>& diff, int from, int to, double tolerance
 bool CTrennic::GetPaperExtent(int* width, int* left, int stagingPosition) {
   return Guard(false, [&] {
     const bool twoCameras = info_.NumberOfCameras == 2;
-    const int series = info_.SeriesType;
-    const bool ramp = series == 2 || series == 3 ||
-                      (series == 1 && info_.DeviceType >= 1 && info_.DeviceType <= 4);
-    return GetPaperExtent(width, left, twoCameras, ramp, stagingPosition);
+    return GetPaperExtent(width, left, twoCameras, Has(orb::trennic::kCapPaperExtentRamp),
+                          stagingPosition);
   });
 }
 
 bool CTrennic::GetPaperExtent(int* width, int* left, bool twoCameras, bool loadRamp,
                               int stagingPosition) {
   return Guard(false, [&] {
-    // The large models scan by length. They are told apart by the model the identification
-    // found (the device type), which Open always sets.
-    int scanLength = 0;
-    switch (info_.DeviceType) {
-      case 13: case 20: scanLength = 2800; break;           // TK3362
-      case 12: case 19: scanLength = 5400; break;           // TR6729
-      case 11: case 18: scanLength = 4800; break;           // TR6641
-      case 10: case 17: scanLength = 4200; break;           // TR8857
-      case 8: case 15: case 29: case 30: case 14: scanLength = 3600; break;  // TK7402, HALD21, TK7190
-      default: break;
-    }
+    // The large models scan by length: the model table says which, and how long.
+    const int scanLength = paperExtentLength_;
     return PaperExtentScan(width, left, scanLength > 0, scanLength, twoCameras, loadRamp,
                            stagingPosition);
   });

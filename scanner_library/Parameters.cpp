@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/TrennicInternal.h"
 #include "scanner_library/trennic.h"
 
@@ -24,16 +25,17 @@ unsigned char Low(int v) { return static_cast<unsigned char>(v & 0xFF); }
 bool CTrennic::SendParameter(int parameter, const unsigned char* data, int length,
                              bool recordError, bool ownCopy) {
   if (!IsOpen()) return false;
-  unsigned char cdb[10] = {0x2A, 0, 1};
-  PutBE16(cdb + 4, static_cast<uint32_t>(parameter));
-  PutBE24(cdb + 6, static_cast<uint32_t>(length));
+  orb::trennic::Cdb cdb(orb::trennic::Opcode::Send10);
+  cdb.DataTypeCode(orb::trennic::kDataTypeParameter)
+      .DataTypeQualifier(static_cast<uint16_t>(parameter))
+      .TransferLength(static_cast<uint32_t>(length));
   std::vector<unsigned char> own;
   unsigned char* payload = const_cast<unsigned char*>(data);
   if (ownCopy && length > 0) {
     own.assign(data, data + length);
     payload = own.data();
   }
-  return Command(cdb, 10, length > 0 ? payload : nullptr, length,
+  return Command(cdb.data(), cdb.size(), length > 0 ? payload : nullptr, length,
                  length > 0 ? SCSI_DATA_OUT : SCSI_NO_DATA, recordError);
 }
 
@@ -42,10 +44,11 @@ bool CTrennic::StopScan() {
     if (!IsOpen()) return false;
     // May come from another thread while a read is pending: its own sense buffer, so the
     // reader's sense (and residue) stay its own.
-    unsigned char cdb[10] = {0x2A, 0, 1, 0, 0, 0, 0, 0, 1, 0};
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::Send10);
+    cdb.DataTypeCode(orb::trennic::kDataTypeParameter).DataTypeQualifier(0).TransferLength(1);
     unsigned char data[1] = {0};
     unsigned char sense[16] = {};
-    return Command(cdb, 10, data, 1, SCSI_DATA_OUT, true, sense);
+    return Command(cdb.data(), cdb.size(), data, 1, SCSI_DATA_OUT, true, sense);
   });
 }
 
@@ -306,8 +309,9 @@ bool CTrennic::SetCounters(unsigned char* data) {
 bool CTrennic::ReadCounters(unsigned char* data) {
   return Guard(false, [&] {
     if (!data || !IsOpen()) return false;
-    unsigned char cdb[10] = {0x3C, 1, 0, 0, 0, 0, 0, 0, 32, 0};
-    if (!Command(cdb, 10, data, 32, SCSI_DATA_IN, true)) return false;
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::ReadBuffer);
+    cdb.BufferMode(orb::trennic::kBufferVendorData).TransferLength(32);
+    if (!Command(cdb.data(), cdb.size(), data, 32, SCSI_DATA_IN, true)) return false;
     for (int i = 0; i < 8; ++i) {
       uint32_t v = GetBE32(data + 4 * i);
       std::memcpy(data + 4 * i, &v, 4);

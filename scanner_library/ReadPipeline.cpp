@@ -5,13 +5,11 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/TrennicInternal.h"
 #include "scanner_library/trennic.h"
 
 using orb::trennic::GetBE32;
-using orb::trennic::PutBE16;
-using orb::trennic::PutBE24;
-using orb::trennic::PutBE32;
 
 namespace {
 
@@ -35,26 +33,27 @@ bool LineUsable(ReadCompleteType r, int got, int lineBytes) {
 }
 
 void FillCommon(unsigned char* b, const WindowDescriptorType& w, unsigned char stitch) {
-  std::memset(b, 0, 56);
-  PutBE16(b + 6, 0x30);
-  b[30] = static_cast<unsigned char>(w.Brightness);
-  b[31] = static_cast<unsigned char>(w.Threshold);
-  b[33] = static_cast<unsigned char>(w.ImageComposition);
-  b[34] = static_cast<unsigned char>(w.BitsPerPixel);
-  b[37] = static_cast<unsigned char>(w.Flags);
-  b[40] = static_cast<unsigned char>(w.Option);
-  for (int i = 0; i < 6; ++i) b[48 + i] = static_cast<unsigned char>(w.Vendor[i]);
-  b[55] = static_cast<unsigned char>(w.VendorLast);
-  b[46] = stitch;
+  orb::trennic::WindowFields f(b);
+  f.Clear();
+  f.SetBrightness(w.Brightness);
+  f.SetThreshold(w.Threshold);
+  f.SetComposition(w.ImageComposition);
+  f.SetBitsPerPixel(w.BitsPerPixel);
+  f.SetFlags(w.Flags);
+  f.SetOption(w.Option);
+  for (int i = 0; i < 6; ++i) f.SetVendor(i, w.Vendor[i]);
+  f.SetVendorLast(w.VendorLast);
+  f.SetCameraStitch(stitch);
 }
 
 void PutGeometry(unsigned char* b, int xr, int yr, int ulx, int uly, int width, int length) {
-  PutBE16(b + 10, static_cast<uint32_t>(xr));
-  PutBE16(b + 12, static_cast<uint32_t>(yr));
-  PutBE32(b + 14, static_cast<uint32_t>(ulx));
-  PutBE32(b + 18, static_cast<uint32_t>(uly));
-  PutBE32(b + 22, static_cast<uint32_t>(width));
-  PutBE32(b + 26, static_cast<uint32_t>(length));
+  orb::trennic::WindowFields f(b);
+  f.SetXResolution(xr);
+  f.SetYResolution(yr);
+  f.SetUpperLeftX(ulx);
+  f.SetUpperLeftY(uly);
+  f.SetWidth(width);
+  f.SetLength(length);
 }
 
 // trunc(trunc(v / (res / 100)) x target / 100): a distance converted through hundredths of
@@ -68,8 +67,10 @@ int ThroughHundredths(int v, int res, int target) {
 
 bool CTrennic::SendWindowBlock(WindowBlock& block) {
   SetAdvancedHorizontalStitch(block);
-  unsigned char cdb[10] = {0x24, 0, 0, 0, 0, 0, 0, 0, 56, 0};
-  return Command(cdb, 10, block.b, 56, SCSI_DATA_OUT, true);
+  orb::trennic::Cdb cdb(orb::trennic::Opcode::SetWindow);
+  cdb.TransferLength(orb::trennic::WindowFields::kSize);
+  return Command(cdb.data(), cdb.size(), block.b, orb::trennic::WindowFields::kSize, SCSI_DATA_OUT,
+                 true);
 }
 
 bool CTrennic::SetWindow(const WindowDescriptorType& w, unsigned char stitch, bool stitchAlign) {
@@ -107,12 +108,12 @@ bool CTrennic::SetWindow(const WindowDescriptorType& w, unsigned char stitch, bo
       }
     }
     // The scanner produces the window itself.
-    readMode_ = 0;
+    readMode_ = ReadMode::Plain;
     WindowBlock block;
     FillCommon(block.b, w, stitch);
     PutGeometry(block.b, X, Y, w.UpperLeftX, band, w.Width, w.Length);
     if (stitchAlign) {
-      std::memset(block.b + 42, 1, 4);
+      orb::trennic::WindowFields(block.b).SetStitchAlign(true);
       stitchAlign_ = true;
     }
     return SendWindowBlock(block);
@@ -128,13 +129,13 @@ bool CTrennic::SetWindowEx(const WindowDescriptorType& w, int S, unsigned char s
   }
   WindowBlock block;
   FillCommon(block.b, w, stitch);
-  readMode_ = 0;
+  readMode_ = ReadMode::Plain;
   scanResolution_ = S;
   deliveredLines_ = 0;
   const bool halfLines = (w.Flags & 8) != 0;
   int xr = X, yr = Y, ulx = w.UpperLeftX, uly = w.UpperLeftY, width = w.Width, length = w.Length;
   if (halfLines && Y == 2 * S && b == 1) {
-    readMode_ = 4;
+    readMode_ = ReadMode::Replicated;
     xScale_ = yScale_ = 2.0;
     scaleWidth_ = (w.Width + 1) / 2;  // the pixels the scanner sends
     scaleBits_ = 1;
@@ -146,7 +147,7 @@ bool CTrennic::SetWindowEx(const WindowDescriptorType& w, int S, unsigned char s
     length = (w.Length + 1) / 2;
   } else if (halfLines && Y <= S) {
     if (b != 1 && b != 8 && b != 24) return false;
-    readMode_ = 3;
+    readMode_ = ReadMode::LargeScale;
     xScale_ = 1.0;
     yScale_ = 2.0;
     scaleWidth_ = w.Width;
@@ -154,7 +155,7 @@ bool CTrennic::SetWindowEx(const WindowDescriptorType& w, int S, unsigned char s
     length = (w.Length + 1) / 2;
   } else if (Y == 2 * S || Y == S + S / 2) {
     if (b == 24) {
-      readMode_ = 1;
+      readMode_ = ReadMode::Interpolated;
       targetResolution_ = Y;
       xr = S;
       ulx = static_cast<int>(static_cast<int64_t>(w.UpperLeftX) * S / X);
@@ -162,7 +163,7 @@ bool CTrennic::SetWindowEx(const WindowDescriptorType& w, int S, unsigned char s
       width = static_cast<int>(static_cast<int64_t>(w.Width) * S / X);
     }
   } else if (S < Y && Y < 2 * S) {
-    readMode_ = 2;
+    readMode_ = ReadMode::DownScaled;
     targetResolution_ = Y;
     const int R = Y < S + S / 2 ? S + S / 2 : 2 * S;
     intermediateResolution_ = R;
@@ -191,7 +192,7 @@ bool CTrennic::SetWindowEx(const WindowDescriptorType& w, int S, unsigned char s
     outBytesPerLine_ = BytesForPixels(outPixels_, b);
   } else if (Y > 2 * S) {
     if (b != 1 && b != 8 && b != 24) return false;
-    readMode_ = 3;
+    readMode_ = ReadMode::LargeScale;
     const double fx = static_cast<double>(X) / S, fy = static_cast<double>(Y) / S;
     const int linesIn = std::max(1, static_cast<int>(w.Length / fy));
     const int pixelsIn = std::max(1, static_cast<int>(w.Width / fx));
@@ -221,9 +222,10 @@ bool CTrennic::StartScan() {
     indexTable_.reset();
     lineBuffer_.reset();
     sourceLine_ = lastEmitted_ = -1;
-    unsigned char cdb[6] = {0x1B, 0, 0, 0, 1, 0};
-    unsigned char list[1] = {0};
-    return Command(cdb, 6, list, 1, SCSI_DATA_OUT, true);
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::Scan);
+    cdb.WindowListLength(1);
+    unsigned char list[1] = {0};  // window identifier 0
+    return Command(cdb.data(), cdb.size(), list, 1, SCSI_DATA_OUT, true);
   });
 }
 
@@ -234,12 +236,13 @@ ReadCompleteType CTrennic::ReadData(DataTransferType* rec) {
     if (!IsOpen()) return READ_FAILED;
     if (rec->RequestedBytes < 0 || (rec->RequestedBytes > 0 && !rec->Buffer)) return READ_FAILED;
     switch (readMode_) {
-      case 1: return ReadInterpolatedData(rec, targetResolution_, scanResolution_);
-      case 2: return ReadDownScaledData(rec);
-      case 3: return ReadLargeScaleData(rec);
-      case 4: return ReadReplicatedData(rec);
-      default: return ReadDataIn(rec);
+      case ReadMode::Plain: return ReadDataIn(rec);
+      case ReadMode::Interpolated: return ReadInterpolatedData(rec, targetResolution_, scanResolution_);
+      case ReadMode::DownScaled: return ReadDownScaledData(rec);
+      case ReadMode::LargeScale: return ReadLargeScaleData(rec);
+      case ReadMode::Replicated: return ReadReplicatedData(rec);
     }
+    return READ_FAILED;
   });
 }
 
@@ -270,9 +273,7 @@ ReadCompleteType CTrennic::ReadDataRaw(DataTransferType* rec) {
   if (want <= 0) return READ_COMPLETE;
   int limit = 15;
   const int S = info_.OpticalResolution;
-  const int type = info_.DeviceType;
-  if ((type == 30 || type == 33 || type == 35 || type == 36 || type == 37) && S > 0 &&
-      bandUpperLeftY_ > S)
+  if (Has(orb::trennic::kCapSlowLowerBands) && S > 0 && bandUpperLeftY_ > S)
     limit = (bandUpperLeftY_ / S) * fractionalSpeed_ * 20 + 10;
   int got = 0;
   if (carryValid_) {
@@ -296,12 +297,12 @@ ReadCompleteType CTrennic::ReadDataRaw(DataTransferType* rec) {
       scratch.assign(static_cast<size_t>(ask), 0);
       dst = scratch.data();
     }
-    unsigned char cdb[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    PutBE24(cdb + 6, static_cast<uint32_t>(ask));
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::Read10);
+    cdb.TransferLength(static_cast<uint32_t>(ask));
     unsigned char status = 0;
     std::memset(sense_, 0, sizeof sense_);
-    const bool ok =
-        transport_->ExecScsiCommandStatus(ask, dst, 10, cdb, sense_, SCSI_DATA_IN, &status);
+    const bool ok = transport_->ExecScsiCommandStatus(ask, dst, cdb.size(), cdb.data(), sense_,
+                                                      SCSI_DATA_IN, &status);
     const int residue = static_cast<int>(GetBE32(sense_ + 3));
     int counted;
     ReadCompleteType ending = READ_COMPLETE;
@@ -309,18 +310,18 @@ ReadCompleteType CTrennic::ReadDataRaw(DataTransferType* rec) {
     if (transport_->IsCompletedStatus(status)) {
       counted = ask;
     } else {
-      const int asc = sense_[12], ascq = sense_[13];
+      const int code = sense_[12] << 8 | sense_[13];
       // A failed command counts what its residue says arrived; without a valid residue
       // nothing of it is trusted.
       counted = ok || (sense_[0] & 0x80) ? std::clamp(ask - residue, 0, ask) : 0;
-      if (asc == 0x3B && ascq == 0x09) {
+      if (code == ASC_END_OF_MEDIUM) {
         // The end of the medium: what came with it is delivered, then the read ends.
         ending = READ_END_OF_MEDIUM;
         stop = true;
-      } else if (asc == 0x11 && ascq == 0x00) {
+      } else if (code == ASC_UNRECOVERED_READ_ERROR) {
         ending = READ_MEDIUM_ERROR;
         stop = true;
-      } else if (asc != 0 || ascq != 0) {
+      } else if (code != ASC_NONE) {
         ending = READ_FAILED;
         stop = true;
       } else if (!ok) {
@@ -407,7 +408,7 @@ ReadCompleteType CTrennic::ReadInterpolatedData(DataTransferType* rec, int a, in
   // The whole lines that came with the end of the medium are widened and delivered too.
   if (r != READ_COMPLETE && r != READ_END_OF_MEDIUM) return r;
   // Widen line by line (the scanner's lines are the window width at the scan resolution).
-  const int srcLine = 3 * std::max(1, windowWidth_ > 0 && readMode_ == 1
+  const int srcLine = 3 * std::max(1, windowWidth_ > 0 && readMode_ == ReadMode::Interpolated
                                           ? static_cast<int>(static_cast<int64_t>(windowWidth_) * b / a)
                                           : raw.ReturnedBytes / 3);
   const int dstLine = static_cast<int>(static_cast<int64_t>(srcLine) * a / b);

@@ -11,6 +11,7 @@
 #include "platform/sg/PassThrough.h"
 #include "platform/sti/StiPassThrough.h"
 #include "platform/sti/StillImage.h"
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/trennic.h"
 
 namespace {
@@ -180,12 +181,14 @@ bool CASPIcommand::OpenScanner(DeviceInfoType& info, int) {
         SetCommandError(0, 0, TRENNIC_OUT_OF_MEMORY);
         return false;
       }
-      unsigned char cdb[6] = {0x12, 0, 0, 0, kInquiryLength, 0};
+      orb::trennic::Cdb cdb(orb::trennic::Opcode::Inquiry);
+      cdb.AllocationLength(kInquiryLength);
       unsigned char sense[16] = {};
       bool ok;
       {
         std::lock_guard lock(g_enumerationLock);
-        ok = ExecScsiCommand(kInquiryLength, inquiry.data(), 6, cdb, sense, SCSI_DATA_IN);
+        ok = ExecScsiCommand(kInquiryLength, inquiry.data(), cdb.size(), cdb.data(), sense,
+                             SCSI_DATA_IN);
       }
       if (ok && (VendorIs(inquiry.data(), "TESSIVAN", 8) || VendorIs(inquiry.data(), "KORVA", 5))) {
         FillInfo(info, adapter, target, inquiry.data());
@@ -319,9 +322,11 @@ bool CSTIcommand::OpenScanner(DeviceInfoType& info, int) {
     adapterId_ = targetId_ = 0;
     info.AdapterId = info.TargetId = 0;
     std::vector<unsigned char> inquiry(kInquiryLength, 0);
-    unsigned char cdb[6] = {0x12, 0, 0, 0, kInquiryLength, 0};
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::Inquiry);
+    cdb.AllocationLength(kInquiryLength);
     unsigned char sense[16] = {};
-    if (ExecScsiCommand(kInquiryLength, inquiry.data(), 6, cdb, sense, SCSI_DATA_IN) &&
+    if (ExecScsiCommand(kInquiryLength, inquiry.data(), cdb.size(), cdb.data(), sense,
+                        SCSI_DATA_IN) &&
         VendorIs(inquiry.data(), "TESSIVAN", 8)) {
       FillInfo(info, 0, 0, inquiry.data());
       return true;

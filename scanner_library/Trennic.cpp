@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "scanner_library/ScsiCommands.h"
 #include "scanner_library/TrennicInternal.h"
 #include "scanner_library/trennic.h"
 
@@ -91,9 +92,10 @@ bool CTrennic::UnitReady(AditionalSenseCodeType* out) {
   return Guard(false, [&] {
     if (out) *out = ASC_NONE;
     if (!IsOpen()) return false;
-    unsigned char cdb[6] = {};
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::TestUnitReady);
     std::memset(sense_, 0, sizeof sense_);
-    bool ok = transport_->ExecTestUnitScsiCommand(0, nullptr, 6, cdb, sense_, SCSI_NO_DATA);
+    bool ok = transport_->ExecTestUnitScsiCommand(0, nullptr, cdb.size(), cdb.data(), sense_,
+                                                  SCSI_NO_DATA);
     if (out) *out = static_cast<AditionalSenseCodeType>(sense_[12] << 8 | sense_[13]);
     return ok;
   });
@@ -102,10 +104,10 @@ bool CTrennic::UnitReady(AditionalSenseCodeType* out) {
 bool CTrennic::SetObjectPosition(ObjectCommandType type, int count) {
   return Guard(false, [&] {
     if (!IsOpen()) return false;
-    unsigned char cdb[10] = {0x31, static_cast<unsigned char>(type)};
-    orb::trennic::PutBE24(cdb + 2, static_cast<uint32_t>(count));
+    orb::trennic::Cdb cdb(orb::trennic::Opcode::ObjectPosition);
+    cdb.PositionType(static_cast<uint8_t>(type)).PositionCount(static_cast<uint32_t>(count));
     unsigned char sense[16] = {};
-    if (!transport_->ExecScsiCommand(0, nullptr, 10, cdb, sense, SCSI_NO_DATA)) {
+    if (!transport_->ExecScsiCommand(0, nullptr, cdb.size(), cdb.data(), sense, SCSI_NO_DATA)) {
       SetScsiCommandError();
       return false;
     }

@@ -19,6 +19,7 @@ enum ErrorTrennicType : int32_t {
   TRENNIC_SCSI_ERROR = 1,          // a command failed; SRB status and sense code are kept
   TRENNIC_OUT_OF_MEMORY = 2,
   TRENNIC_NO_PASSTHROUGH = 3,      // the pass-through manager could not be loaded
+  TRENNIC_INTERNAL_FAILURE = 4,    // the library failed inside itself (not out of memory)
   TRENNIC_WINDOW_XY_MISMATCH = 5,  // a window with X resolution != Y resolution was refused
 };
 
@@ -444,7 +445,7 @@ class TRENNIC_API CTrennic {
   ReadCompleteType ReadInterpolatedData(DataTransferType* record, int resolution, bool flag);
   // How ReadData delivers lines for the window last set: 0 plain, 1 interpolated,
   // 2 down-scaled, 3 large scale (or half lines), 4 replicated.
-  int GetReadMode() const { return readMode_; }
+  int GetReadMode() const { return static_cast<int>(readMode_); }
 
   // Paper extent and grey strip pre-scans.
   bool GetPaperExtent(int* width, int* left, int stagingPosition);
@@ -460,6 +461,8 @@ class TRENNIC_API CTrennic {
   struct WindowBlock {
     unsigned char b[56];
   };
+  // How the lines of the window last set are read (GetReadMode gives the number).
+  enum class ReadMode : int { Plain = 0, Interpolated = 1, DownScaled = 2, LargeScale = 3, Replicated = 4 };
   bool SetWindowEx(const WindowDescriptorType& window, int scanResolution, unsigned char stitch);
   bool SendWindowBlock(WindowBlock& block);
   void SetAdvancedHorizontalStitch(WindowBlock& block);
@@ -481,6 +484,7 @@ class TRENNIC_API CTrennic {
   void SetScsiCommandError();
   void ScannerDetailsInquiry(const char* productId, int inquiryByte36);
   bool IsOpen() const;
+  bool Has(uint32_t capability) const { return (capabilities_ & capability) != 0; }
   // Runs a member body; an exception (out of memory) becomes error type 2 and `failed`.
   template <class R, class F>
   R Guard(R failed, F&& body) noexcept;
@@ -493,6 +497,8 @@ class TRENNIC_API CTrennic {
   bool SendDiagnosticPage(unsigned char page, const unsigned char* params, int length);
 
   ScannerInfoType info_{};
+  uint32_t capabilities_ = 0;    // the model's ModelCapability flags
+  int paperExtentLength_ = 0;    // the length-driven paper-extent pre-scan's length, 0 when none
   int adapterId_ = -1;
   int targetId_ = -1;
   unsigned char reserved_ = 0;
@@ -508,7 +514,7 @@ class TRENNIC_API CTrennic {
   std::unique_ptr<CScsiCommand> transport_;
 
   // Scan state.
-  int readMode_ = 0;
+  ReadMode readMode_ = ReadMode::Plain;
   int bandUpperLeftY_ = 0;
   int scanResolution_ = 0;
   int targetResolution_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/Messages.h"
 #include "engine/ImageState.h"
@@ -122,96 +123,80 @@ void ScanPipeline::ProcessBlock(Block& block) {
   }
 }
 
+std::optional<ScanEnd> ScanPipeline::AfterRead(ReadCompleteType result, Block* rec,
+                                               ReadProgress& progress) {
+  if (result != READ_COMPLETE && stopRequested_.load()) {
+    // The stop reached the scanner while this read was pending, and the scanner ended the
+    // read for it: a stopped scan, with the whole lines that came.
+    HandOverWholeLines(rec, progress.lineSize);
+    return ScanEnd::Stopped;
+  }
+  switch (result) {
+    case READ_COMPLETE:
+      if (rec->returned == 0) {
+        // "Complete" with nothing in it: count it as an empty read, or it could go on for ever.
+        if (++progress.noData < progress.noDataLimit) return std::nullopt;
+        return progress.dataCame ? ScanEnd::EndOfMedium : ScanEnd::NoData;
+      }
+      progress.dataCame = true;
+      progress.noData = 0;
+      HandOver(rec);
+      if (linesReceived_.load() >= s_.height) return ScanEnd::Complete;
+      return std::nullopt;
+    case READ_END_OF_MEDIUM:
+      // The medium's last lines come with its end: they belong to the image.
+      HandOverWholeLines(rec, progress.lineSize);
+      s_.scanner->StopScan();
+      return ScanEnd::EndOfMedium;
+    case READ_NO_DATA:
+      if (progress.dataCame) {
+        // Some scanners end a sheet by sending nothing more: the sheet is over, with every
+        // line that came.
+        HandOverWholeLines(rec, progress.lineSize);
+        return ScanEnd::EndOfMedium;
+      }
+      if (++progress.noData >= progress.noDataLimit) return ScanEnd::NoData;
+      s_.host->GetClock().Sleep(std::chrono::milliseconds(20));
+      return std::nullopt;
+    case READ_MEDIUM_ERROR:
+      s_.scanner->StopScan();
+      return ScanEnd::ReadError;
+    case READ_FAILED:
+    case READ_NOT_WHOLE_LINES:
+      return ScanEnd::ScannerError;
+  }
+  // A result the library does not define: the scan cannot go on (retrying would never end).
+  return ScanEnd::ScannerError;
+}
+
 void ScanPipeline::ReadThread() {
   blockCount_ = 0;
   linesReceived_.store(0);
   readRecord_ = readyRecord_ = &a_;
-  const int32_t lineSize = s_.oneBitTransfer ? s_.lineBytes / 8 : s_.lineBytes;
-  bool dataCame = false;
-  int noData = 0;
-  const int noDataLimit = std::max(1, s_.yDpi / 100 * 40);
-  ScanEnd end = ScanEnd::Complete;
-  bool loopEndedByStop = true;
+  ReadProgress progress;
+  progress.lineSize = s_.oneBitTransfer ? s_.lineBytes / 8 : s_.lineBytes;
+  progress.noDataLimit = std::max(1, s_.yDpi / 100 * 40);
+  std::optional<ScanEnd> end;
 
-  while (!stopRequested_.load()) {
+  while (!end && !stopRequested_.load()) {
     const int32_t remaining = s_.height - linesReceived_.load();
     if (remaining <= 0) {
-      loopEndedByStop = false;
+      end = ScanEnd::Complete;
       break;
     }
     Block* rec = readRecord_;
-    rec->requested = std::min(kLinesPerBlock, remaining) * lineSize;
+    rec->requested = std::min(kLinesPerBlock, remaining) * progress.lineSize;
     rec->returned = 0;
     DataTransferType transfer{};
     transfer.RequestedBytes = rec->requested;
     transfer.Buffer = rec->buffer.data();
     transfer.ReturnedBytes = 0;
-    const int result = static_cast<int>(s_.scanner->ReadData(&transfer));
+    const ReadCompleteType result = s_.scanner->ReadData(&transfer);
     rec->returned = std::clamp(transfer.ReturnedBytes, 0, rec->requested);
-    if (result != 0 && stopRequested_.load()) {
-      // The stop reached the scanner while this read was pending, and the scanner ended the
-      // read for it: a stopped scan, with the whole lines that came.
-      HandOverWholeLines(rec, lineSize);
-      break;
-    }
-    if (result == 0 && rec->returned == 0) {
-      // "Complete" with nothing in it: count it as an empty read, or it could go on for ever.
-      if (++noData >= noDataLimit) {
-        loopEndedByStop = false;
-        end = dataCame ? ScanEnd::EndOfMedium : ScanEnd::NoData;
-        break;
-      }
-      continue;
-    }
-    if (result == 0) {
-      dataCame = true;
-      noData = 0;
-      HandOver(rec);
-      if (linesReceived_.load() >= s_.height) {
-        loopEndedByStop = false;
-        end = ScanEnd::Complete;
-        break;
-      }
-      continue;
-    }
-    loopEndedByStop = false;
-    if (result == 2) {
-      // The medium's last lines come with its end: they belong to the image.
-      HandOverWholeLines(rec, lineSize);
-      end = ScanEnd::EndOfMedium;
-      s_.scanner->StopScan();
-      break;
-    }
-    if (result == 3) {
-      if (dataCame) {
-        // Some scanners end a sheet by sending nothing more: the sheet is over, with every
-        // line that came.
-        HandOverWholeLines(rec, lineSize);
-        end = ScanEnd::EndOfMedium;
-        break;
-      }
-      if (++noData >= noDataLimit) {
-        end = ScanEnd::NoData;
-        break;
-      }
-      s_.host->GetClock().Sleep(std::chrono::milliseconds(20));
-      loopEndedByStop = true;
-      continue;
-    }
-    if (result == 4) {
-      end = ScanEnd::ReadError;
-      s_.scanner->StopScan();
-      break;
-    }
-    // 1 (error) and any result the library does not define: the scan cannot go on. Retrying an
-    // unknown result would loop for ever.
-    end = ScanEnd::ScannerError;
-    break;
+    end = AfterRead(result, rec, progress);
   }
-  if (loopEndedByStop && stopRequested_.load()) {
-    end = ScanEnd::Stopped;
-    s_.scanner->StopScan();
-  }
+  if (!end) end = ScanEnd::Stopped;  // the loop saw the stop request
+  if (*end == ScanEnd::Stopped) s_.scanner->StopScan();
   readingDone_.store(true);
 
   // The last block must be processed before anything is closed: wait for it, then end the
@@ -221,7 +206,7 @@ void ScanPipeline::ReadThread() {
   blockDone_.Close();
   if (processor_.joinable()) processor_.join();
 
-  result_.end = end;
+  result_.end = *end;
   result_.linesReceived = linesReceived_.load();
   Finish();
   exited_.store(true);

@@ -19,15 +19,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/filters/FilterChain.h"
 #include "platform/Event.h"
+#include "scanner_library/trennic.h"
 #include "scanning/ScanHost.h"
 
-class CTrennic;
 struct ImageState;
 class CAutoSize;
 
@@ -135,6 +136,15 @@ class ScanPipeline {
     int32_t returned = 0;
   };
 
+  // What the read loop keeps between reads.
+  struct ReadProgress {
+    int32_t lineSize = 0;  // bytes of one line as the scanner sends it
+    bool dataCame = false;
+    int noData = 0;        // empty reads in a row
+    int noDataLimit = 1;
+  };
+  // How one read ends the scan, or nothing when the reading goes on.
+  std::optional<ScanEnd> AfterRead(ReadCompleteType result, Block* rec, ReadProgress& progress);
   void ReadThread();
   void ProcessThread();
   void ProcessBlock(Block& block);

@@ -578,16 +578,18 @@ bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {
   int64_t received = 0;
   int noData = 0;
   bool edgesDone = false;
-  while (received < w.Length) {
+  bool reading = true;
+  while (reading && received < w.Length) {
     host_.PumpMessages();
     const int64_t want = std::min<int64_t>(linesPerRead, w.Length - received);
     DataTransferType t{};
     t.RequestedBytes = static_cast<int32_t>(want * lineBytes);
     t.Buffer = buffer.data();
     t.ReturnedBytes = 0;
-    const int r = static_cast<int>(scanner_.ReadData(&t));
+    const ReadCompleteType r = scanner_.ReadData(&t);
     const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
-    if (r == 0 || r == 2) {
+    reading = false;  // a value the library does not define ends the pass too
+    auto take = [&] {
       for (int64_t i = 0; i < got; ++i) {
         if (received + i < CAutoSize::kCapacity) detector->AddLine(buffer.data() + i * lineBytes);
       }
@@ -603,18 +605,27 @@ bool ScsiScanControl::AutoSizePass(_WINDOWSIZES& area) {
         area.Left = left;
         if (s.PaperEndDetection != 1) area.Top = 0;
       }
-      if (r == 2) {
+    };
+    switch (r) {
+      case READ_COMPLETE:
+        take();
+        reading = true;
+        break;
+      case READ_END_OF_MEDIUM:
+        take();
         scanner_.StopScan();
         break;
-      }
-      continue;
+      case READ_NO_DATA:
+        if (++noData >= 21) break;
+        host_.GetClock().Sleep(std::chrono::milliseconds(20));
+        reading = true;
+        break;
+      case READ_FAILED:
+      case READ_MEDIUM_ERROR:
+      case READ_NOT_WHOLE_LINES:
+        reading = false;
+        break;
     }
-    if (r == 3) {
-      if (++noData >= 21) break;
-      host_.GetClock().Sleep(std::chrono::milliseconds(20));
-      continue;
-    }
-    break;  // 1, 4 and anything unknown end the pass
   }
   // A sheet that ended before the edges could be measured still gets a length.
   if (!edgesDone) area.Length = kToEndOfPaper;
@@ -688,39 +699,47 @@ bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourM
     t.RequestedBytes = static_cast<int32_t>(std::min<int64_t>(linesPerRead, length - received) * lineBytes);
     t.Buffer = buffer.data();
     t.ReturnedBytes = 0;
-    const int r = static_cast<int>(scanner_.ReadData(&t));
-    if (r == 0 || r == 2) {
-      // The lines that came with the end of the medium are the sheet's colours too.
-      const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
-      if (got > 0) quantiser->AddPixels(buffer.data(), static_cast<int>(got), width);
-      received += got;
-      for (int64_t i = 0; i < got; ++i) host_.ProgressStep();
-      if (r == 2 || got == 0) break;
-      continue;
-    }
-    if (r == 3) {
-      if (++noData >= 21 || CancelFlag.load()) {
-        ok = false;
+    const ReadCompleteType r = scanner_.ReadData(&t);
+    bool reading = false;  // a value the library does not define ends the pre-scan too
+    switch (r) {
+      case READ_COMPLETE:
+      case READ_END_OF_MEDIUM: {
+        // The lines that came with the end of the medium are the sheet's colours too.
+        const int64_t got = std::clamp(t.ReturnedBytes, 0, t.RequestedBytes) / lineBytes;
+        if (got > 0) quantiser->AddPixels(buffer.data(), static_cast<int>(got), width);
+        received += got;
+        for (int64_t i = 0; i < got; ++i) host_.ProgressStep();
+        reading = r == READ_COMPLETE && got > 0;
         break;
       }
-      host_.GetClock().Sleep(std::chrono::milliseconds(20));
-      continue;
-    }
-    if (r == 1) {
-      host_.GetClock().Sleep(std::chrono::milliseconds(20));
-      if (scanner_.GetLastTrennicError() == TRENNIC_SCSI_ERROR) {
+      case READ_NO_DATA:
+        if (++noData >= 21 || CancelFlag.load()) {
+          ok = false;
+          reading = false;
+          break;
+        }
         host_.GetClock().Sleep(std::chrono::milliseconds(20));
-      } else {
-        host_.ShowText("Scan Thread Timed out, Lines scanned = " + std::to_string(received), "",
-                       MessageIcon::None);
-      }
-      ok = false;
-      break;
+        reading = true;
+        break;
+      case READ_FAILED:
+        host_.GetClock().Sleep(std::chrono::milliseconds(20));
+        if (scanner_.GetLastTrennicError() == TRENNIC_SCSI_ERROR) {
+          host_.GetClock().Sleep(std::chrono::milliseconds(20));
+        } else {
+          host_.ShowText("Scan Thread Timed out, Lines scanned = " + std::to_string(received), "",
+                         MessageIcon::None);
+        }
+        ok = false;
+        reading = false;
+        break;
+      case READ_MEDIUM_ERROR:
+      case READ_NOT_WHOLE_LINES:
+        // The pre-scan cannot go on (retrying would never end).
+        ok = false;
+        reading = false;
+        break;
     }
-    // Read errors and results the library does not define: the pre-scan cannot go on
-    // (retrying them would never end).
-    ok = false;
-    break;
+    if (!reading) break;
   }
   // A pre-scan that was cancelled, or that saw nothing, has no colours to build a palette from.
   if (CancelFlag.load() || received == 0) ok = false;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/sti/StillImage.h"
@@ -12,6 +13,9 @@
 
 namespace orb::test {
 namespace {
+
+// What the failing device throws: std::bad_alloc, or (when set) something else.
+std::atomic<bool> g_throwOther{false};
 
 // A still-image device in front of a simulated scanner that runs out of memory on demand.
 class FailingDevice final : public orb::sti::Device {
@@ -22,7 +26,10 @@ class FailingDevice final : public orb::sti::Device {
   int32_t UnLockDevice() override { return inner_->UnLockDevice(); }
   int32_t Escape(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* returned) override {
-    if (fail_->load()) throw std::bad_alloc();
+    if (fail_->load()) {
+      if (g_throwOther.load()) throw std::runtime_error("the device's driver failed");
+      throw std::bad_alloc();
+    }
     return inner_->Escape(code, in, inSize, out, outSize, returned);
   }
 
@@ -97,6 +104,12 @@ TEST(NoThrowTest, AllocationFailureBelowACallBecomesErrorTypeTwo) {
     ASSERT_EQ(si->CreateDevice(list.back().internalName, 3, other), orb::sti::kOk);
     EXPECT_EQ(other->LockDevice(0), orb::sti::kOk);
     other->UnLockDevice();
+    // Anything else thrown below is a failure of its own kind, not a shortage of memory.
+    g_throwOther = true;
+    EXPECT_FALSE(t.SetFractionalSpeed(2));
+    EXPECT_EQ(t.GetLastTrennicError(), TRENNIC_INTERNAL_FAILURE);
+    EXPECT_EQ(t.ReadData(&rec), READ_FAILED);
+    g_throwOther = false;
     fail = false;
     EXPECT_TRUE(t.SetFractionalSpeed(2));
     orb::trennic::UnregisterStillImageDevice(handle);
