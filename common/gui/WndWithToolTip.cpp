@@ -3,6 +3,7 @@
 #include <wx/tooltip.h>
 
 #include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
 #include "common/ToolTipText.h"
 #include "engine/Settings.h"
 
@@ -11,7 +12,9 @@ namespace orb::gui {
 void ApplyToolTips(wxWindow* parent, int mode) {
   for (wxWindow* child : parent->GetChildren()) {
     if (child->IsTopLevel()) continue;
-    std::string text = orb::ToolTipText(mode, child->GetId(), [](int id) { return orb::LoadString(id); });
+    // Commands past the toolkit's ids carry a moved id; their tips are under the command's.
+    const int id = orb::res::CommandFromWx(child->GetId());
+    std::string text = orb::ToolTipText(mode, id, [](int i) { return orb::LoadString(i); });
     if (text.empty())
       child->UnsetToolTip();
     else

@@ -17,6 +17,7 @@
 #include "common/Messages.h"
 #include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
+#include "common/gui/WndWithToolTip.h"
 #include "scanning/gui/ScanPropSheet.h"
 #include "tools/FileNaming.h"
 #include "tools/gui/SetupFilenameDlg.h"
@@ -27,6 +28,11 @@ namespace {
 CScanToolsPropPage* g_page = nullptr;
 
 wxString W(const std::string& s) { return wxString::FromUTF8(s); }
+// The save dialog of the output name: its title from the module and the filter of the
+// scan output (without the closing "||" of a filter list, which the toolkit does not use).
+constexpr int kStrBrowseTitle = 35123;
+const char* const kBrowseFilter =
+    "Image Files (All supported formats)|*.tif;*.jpg;*.jp2;*.pdf;*.png;|All Files (*.*)|*.*";
 std::string U(const wxString& s) { return std::string(s.ToUTF8()); }
 }  // namespace
 
@@ -52,8 +58,7 @@ class CScanToolsPropPage::Host : public orb::ScanOutputPageHost {
     return model.GetFileName();
   }
   std::optional<std::string> BrowseOutputFile(const std::string& path) override {
-    wxFileDialog dlg(&page_, wxFileSelectorPromptStr, wxString(), W(path),
-                     "Image Files (All supported formats)|*.tif;*.jpg;*.jp2;*.pdf;*.png|All Files (*.*)|*",
+    wxFileDialog dlg(&page_, orb::gui::Str(kStrBrowseTitle), wxString(), W(path), kBrowseFilter,
                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     dlg.SetPath(W(path));
     if (dlg.ShowModal() != wxID_OK) return std::nullopt;
@@ -195,6 +200,7 @@ void CScanToolsPropPage::Build() {
   out->Add(extra);
   top->Add(out, 1, wxALL, 6);
   SetSizer(top);
+  orb::gui::ApplyToolTips(this, MiscSettings.TooltipMode);
 
   // Events.
   Bind(wxEVT_BUTTON, &CScanToolsPropPage::OnButton, this);

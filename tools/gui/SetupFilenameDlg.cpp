@@ -7,6 +7,8 @@
 #include <wx/textctrl.h>
 
 #include "common/gui/Resources.h"
+#include "common/gui/WndWithToolTip.h"
+#include "engine/Settings.h"
 
 namespace orb::gui {
 namespace {
@@ -51,6 +53,7 @@ SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& mo
   top->Add(grid, 0, wxALL, 8);
   top->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 8);
   SetSizerAndFit(top);
+  ApplyToolTips(this, MiscSettings.TooltipMode);
 
   for (auto& [id, edit] : m_edits) edit->Bind(wxEVT_KILL_FOCUS, &SetupFilenameDialog::OnEditKillFocus, this);
   m_edits[kSeparator]->Bind(wxEVT_SET_FOCUS, &SetupFilenameDialog::OnSeparatorSetFocus, this);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/AppGlobals.h"
+#include "common/LanguageModule.h"
 #include "common/Messages.h"
 #include "common/gui/AppMessage.h"
 #include "scanning/gui/ScanToolsPropPage.h"
@@ -194,6 +195,37 @@ TEST_F(PageWindow, AResolutionChosenFromTheListSticks) {
   EXPECT_EQ(res->GetValue(), "400 dpi");
   EXPECT_EQ(res->GetSelection(), 2);
   orb::ResolutionList() = savedList;
+}
+
+}  // namespace
+
+namespace {
+
+std::string ModuleString(int id) { return orb::CurrentLanguage() ? orb::CurrentLanguage()->String(id) : std::string(); }
+
+// Every control of the page and of the naming dialog shows the tooltip rule's text: its
+// own string (Scan and the other commands under their command ids), whole in mode 2.
+TEST_F(PageWindow, ControlsShowTheirToolTips) {
+  const uint8_t mode = MiscSettings.TooltipMode;
+  MiscSettings.TooltipMode = 2;
+  auto* fresh = new CScanToolsPropPage(book);
+  book->AddPage(fresh, "Scan 3");
+  for (int id : {kScan, kAccept, kReject, kColourMode, kResolution, kFileName, kSetupFilename, kOutputFormat}) {
+    SCOPED_TRACE(id);
+    ASSERT_FALSE(ModuleString(id).empty());
+    EXPECT_EQ(std::string(fresh->ControlWindow(id)->GetToolTipText().utf8_str()), ModuleString(id));
+  }
+  orb::ScanSettingsRecord s;
+  CSetupFilenameDlg model("Job-01-001", s);
+  {
+    orb::gui::SetupFilenameDialog dlg(frame, model);
+    for (int id : {orb::naming_ids::kName, orb::naming_ids::kStart[0], orb::naming_ids::kCarry[2]}) {
+      SCOPED_TRACE(id);
+      ASSERT_FALSE(ModuleString(id).empty());
+      EXPECT_EQ(std::string(dlg.ControlWindow(id)->GetToolTipText().utf8_str()), ModuleString(id));
+    }
+  }
+  MiscSettings.TooltipMode = mode;
 }
 
 }  // namespace
