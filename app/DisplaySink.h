@@ -21,8 +21,8 @@ class ProgressiveDisplaySink : public IDisplaySink {
   void BeginProgressiveDisplay(ImageState* image) override {
     m_display = std::make_unique<ProgressiveDisplay>(image);
   }
-  void DrawIncomingBand(int step, const uint8_t* rows, int count) override {
-    if (m_display) ::DrawIncomingBand(step, m_display.get(), rows, count);
+  void DrawIncomingBand(orb::BandStep step, const uint8_t* rows, int count) override {
+    if (m_display) ::DrawIncomingBand(static_cast<int>(step), m_display.get(), rows, count);
   }
   void EndProgressiveDisplay() override { m_display.reset(); }
 

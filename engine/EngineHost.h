@@ -42,24 +42,24 @@ class INotifier {
   virtual void ShowText(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };
 
-// The steps of a progressive display run.
+// The steps of a progressive display run; the numbers are those of the display routines'
+// step argument.
 enum class BandStep : int { Start = 1, Rows = 2, End = 4 };
 
 // The progressive display: one run at a time, fed band by band.
 class IDisplaySink {
  public:
-  // Steps of DrawIncomingBand, by their numbers in the display routines' step argument.
-  static constexpr int kStepStart = static_cast<int>(BandStep::Start);
-  static constexpr int kStepBand = static_cast<int>(BandStep::Rows);
-  static constexpr int kStepEnd = static_cast<int>(BandStep::End);
+  static constexpr BandStep kStepStart = BandStep::Start;
+  static constexpr BandStep kStepBand = BandStep::Rows;
+  static constexpr BandStep kStepEnd = BandStep::End;
 
   virtual ~IDisplaySink() = default;
   // Updates the title of the active view's document and repaints the image's view now.
   virtual void UpdateTitle(ImageState* image) = 0;
   // Creates the progressive display for `image` (the active view's image).
   virtual void BeginProgressiveDisplay(ImageState* image) = 0;
-  // Step 1 start, 2 `count` rows (stored lines, one after the other), 4 end.
-  virtual void DrawIncomingBand(int step, const uint8_t* rows, int count) = 0;
+  // Start, `count` rows (stored lines, one after the other), end.
+  virtual void DrawIncomingBand(BandStep step, const uint8_t* rows, int count) = 0;
   // Deletes the progressive display made by BeginProgressiveDisplay.
   virtual void EndProgressiveDisplay() = 0;
 };

@@ -233,7 +233,7 @@ class ScanHostGui::Sink final : public IDisplaySink {
       if (IDisplaySink* t = Host().display) t->BeginProgressiveDisplay(image);
     }, 0, true);
   }
-  void DrawIncomingBand(int step, const uint8_t* rows, int count) override {
+  void DrawIncomingBand(BandStep step, const uint8_t* rows, int count) override {
     const int64_t lineBytes = core_->lineBytes.load();
     std::vector<uint8_t> copy;
     if (rows && count > 0 && lineBytes > 0) copy.assign(rows, rows + lineBytes * count);

@@ -18,7 +18,7 @@ class RecordingDisplay final : public IDisplaySink {
  public:
   void UpdateTitle(ImageState*) override {}
   void BeginProgressiveDisplay(ImageState*) override { ++begins; }
-  void DrawIncomingBand(int step, const uint8_t*, int count) override {
+  void DrawIncomingBand(orb::BandStep step, const uint8_t*, int count) override {
     std::lock_guard<std::mutex> lock(mutex);
     steps.push_back(step);
     if (step == kStepBand) lines += count;
@@ -26,7 +26,7 @@ class RecordingDisplay final : public IDisplaySink {
   void EndProgressiveDisplay() override {}
 
   std::mutex mutex;
-  std::vector<int> steps;
+  std::vector<orb::BandStep> steps;
   int64_t lines = 0;
   int begins = 0;
 };

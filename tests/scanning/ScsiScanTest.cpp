@@ -1206,7 +1206,7 @@ class FrameQueueHost final : public ScanHost {
     explicit Sink(FrameQueueHost& h) : h_(h) {}
     void UpdateTitle(ImageState*) override {}
     void BeginProgressiveDisplay(ImageState*) override {}
-    void DrawIncomingBand(int step, const uint8_t*, int count) override {
+    void DrawIncomingBand(orb::BandStep step, const uint8_t*, int count) override {
       if (step == kStepBand) h_.linesAsked += count;
       h_.Queue([this] { h_.bands.push_back(h_.Look()); });
     }

@@ -32,8 +32,8 @@ class RecordingSink final : public orb::IDisplaySink {
  public:
   void UpdateTitle(ImageState*) override { Add("title"); }
   void BeginProgressiveDisplay(ImageState*) override { Add("begin"); }
-  void DrawIncomingBand(int step, const uint8_t* rows, int count) override {
-    std::string e = "step" + std::to_string(step);
+  void DrawIncomingBand(orb::BandStep step, const uint8_t* rows, int count) override {
+    std::string e = "step" + std::to_string(static_cast<int>(step));
     if (step == kStepBand) e += ":" + std::to_string(count) + ":" + std::to_string(rows ? rows[0] : -1);
     Add(e);
   }

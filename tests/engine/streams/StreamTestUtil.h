@@ -144,7 +144,7 @@ class FakeDisplay : public orb::IDisplaySink {
  public:
   void UpdateTitle(ImageState*) override { ++titles; }
   void BeginProgressiveDisplay(ImageState*) override { ++begun; }
-  void DrawIncomingBand(int step, const uint8_t* rows, int count) override {
+  void DrawIncomingBand(orb::BandStep step, const uint8_t* rows, int count) override {
     steps.push_back(step);
     if (step == kStepBand && rows && count == 1) {
       rowsSeen.emplace_back(rows, rows + rowBytes);
@@ -153,7 +153,7 @@ class FakeDisplay : public orb::IDisplaySink {
   void EndProgressiveDisplay() override { ++ended; }
   size_t rowBytes = 0;
   int titles = 0, begun = 0, ended = 0;
-  std::vector<int> steps;
+  std::vector<orb::BandStep> steps;
   std::vector<std::vector<uint8_t>> rowsSeen;
 };
 
