@@ -32,11 +32,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent) {
   CentreOnParent();
 }
 
-bool CAboutDlg::LoadTemplate(wxWindow* parent) {
-  // Asking the loader for a missing object would put up an error box of its own.
-  const wxString name = orb::gui::ResName(kTemplateId);
-  return wxXmlResource::Get()->GetResourceNode(name) && wxXmlResource::Get()->LoadDialog(this, parent, name);
-}
+bool CAboutDlg::LoadTemplate(wxWindow* parent) { return orb::gui::LoadDialogTemplate(this, parent, kTemplateId); }
 
 void CAboutDlg::BuildWithoutTemplate(wxWindow* parent) {
   Create(parent, wxID_ANY, wxString(kProductName));

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "common/LanguageModule.h"
+#include "common/gui/Resources.h"
 #include "app/SaveFormats.h"
 #include "engine/Settings.h"
 #include "platform/Files.h"
@@ -25,6 +26,7 @@ namespace {
 
 constexpr int kMsgProfileFolderBad = 33006;
 constexpr int kMsgProfileIsFolder = 33007;
+constexpr int kStrProfileTitle = 35124;  // title of the profile's open dialog
 
 wxString Text(int id) { return wxString::FromUTF8(orb::LoadString(id)); }
 
@@ -32,24 +34,13 @@ wxString Text(int id) { return wxString::FromUTF8(orb::LoadString(id)); }
 
 // ----- quality -----------------------------------------------------------------------------
 
-CJpegQuality::CJpegQuality(int kind, wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString()), m_kind(kind) {
+CJpegQuality::CJpegQuality(int kind, wxWindow* parent) : m_kind(kind) {
+  if (!orb::gui::LoadDialogTemplate(this, parent, kTemplateId) || !FindControls()) BuildWithoutTemplate(parent);
   const int max = orb::QualityMaximum(kind);
-  auto* sizer = new wxBoxSizer(wxVERTICAL);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  m_low = new wxStaticText(this, kLowLabelId, "1");
-  m_slider = new wxSlider(this, kSliderId, orb::StoredQuality(kind), 1, max, wxDefaultPosition, wxSize(220, -1));
-  m_high = new wxStaticText(this, kHighLabelId, wxString::Format("%d", max));
-  m_number = new wxTextCtrl(this, kNumberId, "", wxDefaultPosition, wxSize(60, -1), wxTE_READONLY);
-  row->Add(m_low, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
-  row->Add(m_slider, 1, wxALIGN_CENTER_VERTICAL | wxALL, 4);
-  row->Add(m_high, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
-  row->Add(m_number, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
-  sizer->Add(row, 0, wxEXPAND | wxALL, 6);
-  m_lossless = new wxCheckBox(this, kLosslessId, "Lossless");
-  sizer->Add(m_lossless, 0, wxALL, 6);
-  sizer->Add(CreateButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 6);
-  SetSizerAndFit(sizer);
+  m_slider->SetRange(1, max);
+  m_slider->SetValue(orb::StoredQuality(kind));
+  m_low->SetLabel("1");
+  m_high->SetLabel(wxString::Format("%d", max));
   ShowNumber();
   m_lossless->Show(kind == orb::kQualityJpeg2000);
   if (kind == orb::kQualityJpeg2000) {
@@ -61,7 +52,39 @@ CJpegQuality::CJpegQuality(int kind, wxWindow* parent)
     e.Skip();
   });
   m_lossless->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnLosslessClicked(); });
+  if (GetSizer()) GetSizer()->SetSizeHints(this);
   Layout();
+}
+
+bool CJpegQuality::FindControls() {
+  m_slider = dynamic_cast<wxSlider*>(FindWindow(kSliderId));
+  m_number = dynamic_cast<wxTextCtrl*>(FindWindow(kNumberId));
+  m_low = dynamic_cast<wxStaticText*>(FindWindow(kLowLabelId));
+  m_high = dynamic_cast<wxStaticText*>(FindWindow(kHighLabelId));
+  m_lossless = dynamic_cast<wxCheckBox*>(FindWindow(kLosslessId));
+  return m_slider && m_number && m_low && m_high && m_lossless;
+}
+
+void CJpegQuality::BuildWithoutTemplate(wxWindow* parent) {
+  // A module without the template (or with one that lacks a control): the controls the
+  // dialog needs, built here.
+  if (!GetHandle()) Create(parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString());
+  DestroyChildren();
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  auto* row = new wxBoxSizer(wxHORIZONTAL);
+  m_low = new wxStaticText(this, kLowLabelId, "1");
+  m_slider = new wxSlider(this, kSliderId, 1, 1, 100, wxDefaultPosition, wxSize(220, -1));
+  m_high = new wxStaticText(this, kHighLabelId, "100");
+  m_number = new wxTextCtrl(this, kNumberId, "", wxDefaultPosition, wxSize(60, -1), wxTE_READONLY);
+  row->Add(m_low, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+  row->Add(m_slider, 1, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+  row->Add(m_high, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+  row->Add(m_number, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+  sizer->Add(row, 0, wxEXPAND | wxALL, 6);
+  m_lossless = new wxCheckBox(this, kLosslessId, "Lossless");
+  sizer->Add(m_lossless, 0, wxALL, 6);
+  sizer->Add(CreateButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 6);
+  SetSizer(sizer);
 }
 
 int CJpegQuality::Quality() const { return m_slider->GetValue(); }
@@ -96,51 +119,68 @@ void CJpegQuality::Store() {
 
 // ----- TIFF options ------------------------------------------------------------------------
 
-CTiffOpt::CTiffOpt(int kind, wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString()), m_kind(kind) {
+CTiffOpt::CTiffOpt(int kind, wxWindow* parent) : m_kind(kind) {
+  if (!orb::gui::LoadDialogTemplate(this, parent, kTemplateId) || !FindControls()) BuildWithoutTemplate(parent);
+  m_profile->ChangeValue(wxString::FromUTF8(orb::TextField(MiscSettings.IccProfile)));
+  m_copyright->ChangeValue(wxString::FromUTF8(orb::TextField(MiscSettings.TiffCopyright)));
+  m_artist->ChangeValue(wxString::FromUTF8(orb::TextField(MiscSettings.TiffArtist)));
+  m_slider->SetRange(1, 100);
+  m_slider->SetValue(orb::StoredQuality(orb::kQualityTiffJpeg));
+  const bool quality = kind == orb::kQualityTiffJpeg;
+  for (int id : {kQualityLabelId, CJpegQuality::kLowLabelId, kSliderId, CJpegQuality::kHighLabelId, kNumberId})
+    FindWindow(id)->Show(quality);
+  m_number->ChangeValue(wxString::Format("%d", m_slider->GetValue()));
+  if (GetSizer()) GetSizer()->SetSizeHints(this);
+  m_slider->Bind(wxEVT_SLIDER, [this](wxCommandEvent& e) {
+    m_number->ChangeValue(wxString::Format("%d", m_slider->GetValue()));
+    e.Skip();
+  });
+  FindWindow(kBrowseId)->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseProfile(); });
+  m_profile->Bind(wxEVT_KILL_FOCUS, &CTiffOpt::OnProfileKillFocus, this);
+}
+
+bool CTiffOpt::FindControls() {
+  m_slider = dynamic_cast<wxSlider*>(FindWindow(kSliderId));
+  m_number = dynamic_cast<wxTextCtrl*>(FindWindow(kNumberId));
+  m_profile = dynamic_cast<wxTextCtrl*>(FindWindow(kProfileId));
+  m_copyright = dynamic_cast<wxTextCtrl*>(FindWindow(kCopyrightId));
+  m_artist = dynamic_cast<wxTextCtrl*>(FindWindow(kArtistId));
+  bool others = true;
+  for (int id : {kQualityLabelId, CJpegQuality::kLowLabelId, CJpegQuality::kHighLabelId, kBrowseId})
+    others = others && FindWindow(id);
+  return m_slider && m_number && m_profile && m_copyright && m_artist && others;
+}
+
+void CTiffOpt::BuildWithoutTemplate(wxWindow* parent) {
+  if (!GetHandle()) Create(parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString());
+  DestroyChildren();
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* grid = new wxFlexGridSizer(2, wxSize(6, 6));
   grid->AddGrowableCol(1);
   grid->Add(new wxStaticText(this, kProfileLabelId, "ICC profile"), 0, wxALIGN_CENTER_VERTICAL);
   auto* profileRow = new wxBoxSizer(wxHORIZONTAL);
-  m_profile = new wxTextCtrl(this, kProfileId, wxString::FromUTF8(orb::TextField(MiscSettings.IccProfile)),
-                             wxDefaultPosition, wxSize(260, -1));
+  m_profile = new wxTextCtrl(this, kProfileId, "", wxDefaultPosition, wxSize(260, -1));
   profileRow->Add(m_profile, 1, wxEXPAND);
-  auto* browse = new wxButton(this, kBrowseId, "...", wxDefaultPosition, wxSize(32, -1));
-  profileRow->Add(browse, 0, wxLEFT, 4);
+  profileRow->Add(new wxButton(this, kBrowseId, "...", wxDefaultPosition, wxSize(32, -1)), 0, wxLEFT, 4);
   grid->Add(profileRow, 1, wxEXPAND);
   grid->Add(new wxStaticText(this, wxID_ANY, "Copyright"), 0, wxALIGN_CENTER_VERTICAL);
-  m_copyright = new wxTextCtrl(this, kCopyrightId, wxString::FromUTF8(orb::TextField(MiscSettings.TiffCopyright)));
+  m_copyright = new wxTextCtrl(this, kCopyrightId, "");
   grid->Add(m_copyright, 1, wxEXPAND);
   grid->Add(new wxStaticText(this, wxID_ANY, "Artist"), 0, wxALIGN_CENTER_VERTICAL);
-  m_artist = new wxTextCtrl(this, kArtistId, wxString::FromUTF8(orb::TextField(MiscSettings.TiffArtist)));
+  m_artist = new wxTextCtrl(this, kArtistId, "");
   grid->Add(m_artist, 1, wxEXPAND);
-  auto* qualityLabel = new wxStaticText(this, kQualityLabelId, "JPEG quality");
-  grid->Add(qualityLabel, 0, wxALIGN_CENTER_VERTICAL);
+  grid->Add(new wxStaticText(this, kQualityLabelId, "JPEG quality"), 0, wxALIGN_CENTER_VERTICAL);
   auto* row = new wxBoxSizer(wxHORIZONTAL);
-  auto* low = new wxStaticText(this, CJpegQuality::kLowLabelId, "1");
-  m_slider = new wxSlider(this, kSliderId, orb::StoredQuality(orb::kQualityTiffJpeg), 1, 100);
-  auto* high = new wxStaticText(this, CJpegQuality::kHighLabelId, "100");
-  m_number = new wxTextCtrl(this, kNumberId, "", wxDefaultPosition, wxSize(60, -1), wxTE_READONLY);
-  row->Add(low, 0, wxALIGN_CENTER_VERTICAL);
+  row->Add(new wxStaticText(this, CJpegQuality::kLowLabelId, "1"), 0, wxALIGN_CENTER_VERTICAL);
+  m_slider = new wxSlider(this, kSliderId, 1, 1, 100);
   row->Add(m_slider, 1, wxEXPAND);
-  row->Add(high, 0, wxALIGN_CENTER_VERTICAL);
+  row->Add(new wxStaticText(this, CJpegQuality::kHighLabelId, "100"), 0, wxALIGN_CENTER_VERTICAL);
+  m_number = new wxTextCtrl(this, kNumberId, "", wxDefaultPosition, wxSize(60, -1), wxTE_READONLY);
   row->Add(m_number, 0, wxLEFT, 4);
   grid->Add(row, 1, wxEXPAND);
   sizer->Add(grid, 1, wxEXPAND | wxALL, 8);
   sizer->Add(CreateButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 6);
-  const bool quality = kind == orb::kQualityTiffJpeg;
-  for (wxWindow* w : {static_cast<wxWindow*>(qualityLabel), static_cast<wxWindow*>(low),
-                      static_cast<wxWindow*>(m_slider), static_cast<wxWindow*>(high), static_cast<wxWindow*>(m_number)})
-    w->Show(quality);
-  m_number->ChangeValue(wxString::Format("%d", m_slider->GetValue()));
-  SetSizerAndFit(sizer);
-  m_slider->Bind(wxEVT_SLIDER, [this](wxCommandEvent& e) {
-    m_number->ChangeValue(wxString::Format("%d", m_slider->GetValue()));
-    e.Skip();
-  });
-  browse->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseProfile(); });
-  m_profile->Bind(wxEVT_KILL_FOCUS, &CTiffOpt::OnProfileKillFocus, this);
+  SetSizer(sizer);
 }
 
 bool CTiffOpt::QualityShown() const { return m_slider->IsShown(); }
@@ -169,8 +209,8 @@ void CTiffOpt::Store() {
 
 void CTiffOpt::OnBrowseProfile() {
   const wxString start = m_profile->GetValue();
-  wxFileDialog dlg(this, wxEmptyString, wxFileName(start).GetPath(), wxFileName(start).GetFullName(),
-                   "ICC Color Profiles (*.icm, *.icc)|*.icm;*.icc", wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  wxFileDialog dlg(this, Text(kStrProfileTitle), wxFileName(start).GetPath(), wxFileName(start).GetFullName(),
+                   "ICC Color Profiles (*.icm, *.icc)|*.icm;*.icc;", wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   m_profile->ChangeValue(dlg.ShowModal() == wxID_OK ? dlg.GetPath() : start);
 }
 

@@ -13,8 +13,11 @@ class wxCheckBox;
 class wxStaticText;
 class wxButton;
 
+// Both dialogs are the language module's templates (249 and 279); a module without them
+// still gets the controls, built here.
 class CJpegQuality : public wxDialog {
  public:
+  static constexpr int kTemplateId = 249;
   static constexpr int kSliderId = 1207;
   static constexpr int kNumberId = 2022;
   static constexpr int kLowLabelId = 1208;
@@ -32,6 +35,8 @@ class CJpegQuality : public wxDialog {
   bool LosslessShown() const;
 
  private:
+  bool FindControls();
+  void BuildWithoutTemplate(wxWindow* parent);
   void ShowNumber();
   void EnableQuality(bool enable);
   int m_kind;
@@ -44,6 +49,7 @@ class CJpegQuality : public wxDialog {
 
 class CTiffOpt : public wxDialog {
  public:
+  static constexpr int kTemplateId = 279;
   static constexpr int kSliderId = 1207;
   static constexpr int kNumberId = 2022;
   static constexpr int kProfileId = 1456;
@@ -65,6 +71,8 @@ class CTiffOpt : public wxDialog {
   int CheckProfilePath() const;
 
  private:
+  bool FindControls();
+  void BuildWithoutTemplate(wxWindow* parent);
   void OnProfileKillFocus(wxFocusEvent& e);
   int m_kind;
   wxSlider* m_slider = nullptr;

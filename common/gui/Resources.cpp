@@ -4,6 +4,7 @@
 #include <wx/fs_arc.h>
 #include <wx/image.h>
 #include <wx/mstream.h>
+#include <wx/dialog.h>
 #include <wx/panel.h>
 #include <wx/xrc/xmlres.h>
 
@@ -51,6 +52,11 @@ wxBitmap ModuleBitmap(const wxString& name) {
   wxImage img;
   if (!img.LoadFile(in, wxBITMAP_TYPE_PNG)) return wxBitmap();
   return wxBitmap(img);
+}
+
+bool LoadDialogTemplate(wxDialog* dialog, wxWindow* parent, int id) {
+  if (!wxXmlResource::Get()->GetResourceNode(ResName(id))) return false;
+  return wxXmlResource::Get()->LoadDialog(dialog, parent, ResName(id));
 }
 
 wxPanel* LoadPanel(wxWindow* parent, int id) {

@@ -7,6 +7,7 @@
 
 class wxWindow;
 class wxPanel;
+class wxDialog;
 
 namespace orb {
 class LanguageModule;
@@ -29,5 +30,8 @@ wxBitmap ModuleBitmap(const wxString& name);
 inline wxBitmap ModuleBitmap(int id) { return ModuleBitmap(wxString::Format("%d", id)); }
 // An XRC panel by id; nullptr when the module has none.
 wxPanel* LoadPanel(wxWindow* parent, int id);
+// Creates `dialog` from the module's dialog template `id`; false (and nothing created) when
+// the module has none.
+bool LoadDialogTemplate(wxDialog* dialog, wxWindow* parent, int id);
 
 }  // namespace orb::gui
