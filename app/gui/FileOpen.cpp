@@ -3,12 +3,14 @@
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 
+#include "common/gui/Resources.h"
 #include "engine/Settings.h"
 
 namespace orb::gui {
 
+// The filter list without its closing "||", which the toolkit does not use.
 const char* const kOpenImageFilter =
-    "Image Files (All supported formats)|*.tif;*.tiff;*.jpg;*.jpeg;*.jp2;*.pdf;*.png|All Files (*.*)|*.*";
+    "Image Files (All supported formats)|*.tif;*.jpg;*.jp2;*.pdf;*.png;|All Files (*.*)|*.*";
 
 std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayString& paths) {
   std::vector<wxDocument*> docs;
@@ -23,7 +25,7 @@ std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayStri
 void OnFileOpen(wxDocManager* manager, wxWindow* parent) {
   const wxFileName start(wxString::FromUTF8(orb::TextField(MiscSettings.OpenFolder)));
   const wxString folder = start.DirExists() ? start.GetFullPath() : start.GetPath();
-  wxFileDialog dlg(parent, wxEmptyString, folder, wxEmptyString, kOpenImageFilter,
+  wxFileDialog dlg(parent, Str(kStrOpenTitle), folder, wxEmptyString, kOpenImageFilter,
                    wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE);
   if (dlg.ShowModal() != wxID_OK) return;
   wxArrayString paths;

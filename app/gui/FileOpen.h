@@ -8,8 +8,9 @@
 
 namespace orb::gui {
 
-// The filter of the open dialog.
+// The filter of the open dialog, and the string of its title.
 extern const char* const kOpenImageFilter;
+inline constexpr int kStrOpenTitle = 35125;
 
 // Opens every non-empty path in turn; returns the documents made (failures leave none).
 std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayString& paths);

@@ -21,6 +21,7 @@
 #include "app/SaveFormats.h"
 #include "app/gui/ChildFrame.h"
 #include "app/gui/FileOpen.h"
+#include "common/gui/Resources.h"
 #include "app/gui/OutputOptionDlgs.h"
 #include "app/gui/ProgressDlg.h"
 #include "engine/EngineHost.h"
@@ -34,6 +35,7 @@ namespace {
 constexpr int kMsgCloseQuestion = 33021;
 constexpr int kMsgSameFile = 33068;
 constexpr int kStrKindNames = 33002;
+constexpr int kStrSaveAsTitle = 35126;  // title of the Save As dialog
 
 // A running scan is drawn at full size: the horizontal scroll bar moves the visible columns.
 bool FollowingScanAtFullSize() { return orb::IsScanning() && orb::HasStatus(orb::StatusBit::FullSizeDisplay); }
@@ -211,7 +213,7 @@ void COrbalonDoc::ShowSaveAsDialog() {
   wxString path;
   int position = 0;
   for (;;) {
-    wxFileDialog dlg(DialogParent(), wxEmptyString, folder, wxString::FromUTF8(source.filename().string()),
+    wxFileDialog dlg(DialogParent(), orb::gui::Str(kStrSaveAsTitle), folder, wxString::FromUTF8(source.filename().string()),
                      wxString::FromUTF8(filter), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (preselect > 0) dlg.SetFilterIndex(preselect - 1);
     if (dlg.ShowModal() != wxID_OK) return;
