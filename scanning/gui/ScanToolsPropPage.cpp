@@ -292,6 +292,10 @@ void CScanToolsPropPage::Push() {
       if (c.checked && !r->GetValue()) r->SetValue(true);
     } else if (auto* t = dynamic_cast<wxToggleButton*>(w)) {
       if (t->GetValue() != c.checked) t->SetValue(c.checked);
+      if (c.bitmap) {
+        wxBitmap bmp = orb::gui::ModuleBitmap(c.bitmap);
+        if (bmp.IsOk()) t->SetBitmap(bmp);
+      }
     } else if (auto* b = dynamic_cast<wxButton*>(w)) {
       if (c.bitmap) {
         wxBitmap bmp = orb::gui::ModuleBitmap(c.bitmap);

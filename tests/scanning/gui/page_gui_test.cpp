@@ -14,6 +14,7 @@
 
 #include "common/AppGlobals.h"
 #include "common/LanguageModule.h"
+#include "common/gui/Resources.h"
 #include "common/Messages.h"
 #include "common/gui/AppMessage.h"
 #include "scanning/gui/ScanToolsPropPage.h"
@@ -226,6 +227,28 @@ TEST_F(PageWindow, ControlsShowTheirToolTips) {
     }
   }
   MiscSettings.TooltipMode = mode;
+}
+
+}  // namespace
+
+namespace {
+
+// The page's pictures come from the module: each one the page names is there, and the
+// buttons show them (the batch button the picture of its state).
+TEST_F(PageWindow, ButtonsShowTheModulesPictures) {
+  namespace pics = orb::page_bitmaps;
+  for (int id : {pics::kScanIdle, pics::kScanStop, pics::kScanAgain, pics::kAccept, pics::kReject, pics::kBatchOn,
+                 pics::kBatchOff, pics::kUnload, pics::kLoad, pics::kFileNaming, pics::kTotals}) {
+    SCOPED_TRACE(id);
+    EXPECT_TRUE(orb::gui::ModuleBitmap(id).IsOk());
+  }
+  page->OnSetActive();
+  for (int id : {kScan, kAccept, kReject, kUnload, kLoad, kSetupFilename, kTotals, kBatchScan}) {
+    SCOPED_TRACE(id);
+    auto* b = dynamic_cast<wxAnyButton*>(page->ControlWindow(id));
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(b->GetBitmap().IsOk());
+  }
 }
 
 }  // namespace
