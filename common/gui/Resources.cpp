@@ -54,6 +54,11 @@ wxBitmap ModuleBitmap(const wxString& name) {
   return wxBitmap(img);
 }
 
+bool LoadPanelTemplate(wxPanel* panel, wxWindow* parent, int id) {
+  if (!wxXmlResource::Get()->GetResourceNode(ResName(id))) return false;
+  return wxXmlResource::Get()->LoadPanel(panel, parent, ResName(id));
+}
+
 bool LoadDialogTemplate(wxDialog* dialog, wxWindow* parent, int id) {
   if (!wxXmlResource::Get()->GetResourceNode(ResName(id))) return false;
   return wxXmlResource::Get()->LoadDialog(dialog, parent, ResName(id));

@@ -30,6 +30,9 @@ wxBitmap ModuleBitmap(const wxString& name);
 inline wxBitmap ModuleBitmap(int id) { return ModuleBitmap(wxString::Format("%d", id)); }
 // An XRC panel by id; nullptr when the module has none.
 wxPanel* LoadPanel(wxWindow* parent, int id);
+// Creates `panel` from the module's panel template `id`; false (and nothing created) when
+// the module has none.
+bool LoadPanelTemplate(wxPanel* panel, wxWindow* parent, int id);
 // Creates `dialog` from the module's dialog template `id`; false (and nothing created) when
 // the module has none.
 bool LoadDialogTemplate(wxDialog* dialog, wxWindow* parent, int id);

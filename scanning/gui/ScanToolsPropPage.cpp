@@ -70,11 +70,10 @@ class CScanToolsPropPage::Host : public orb::ScanOutputPageHost {
   CScanToolsPropPage& page_;
 };
 
-CScanToolsPropPage::CScanToolsPropPage(wxWindow* parent)
-    : wxPanel(parent, wxID_ANY), m_resolutionTimer(this) {
+CScanToolsPropPage::CScanToolsPropPage(wxWindow* parent) : m_resolutionTimer(this) {
   m_host = std::make_unique<Host>(*this);
   m_model = std::make_unique<orb::ScanOutputPageModel>(*m_host);
-  Build();
+  Build(parent);
   m_model->OnInitDialog();
   Push();
   g_page = this;
@@ -101,7 +100,31 @@ CScanToolsPropPage::~CScanToolsPropPage() {
 
 CScanToolsPropPage* CScanToolsPropPage::Current() { return g_page; }
 
-void CScanToolsPropPage::Build() {
+void CScanToolsPropPage::Build(wxWindow* parent) {
+  if (!orb::gui::LoadPanelTemplate(this, parent, kTemplateId) || !FindControls()) BuildWithoutTemplate(parent);
+  if (auto* name = dynamic_cast<wxTextCtrl*>(m_controls[kFileName]))
+    name->SetMaxLength(static_cast<unsigned long>(orb::kPathField - 1));
+  orb::gui::ApplyToolTips(this, MiscSettings.TooltipMode);
+  BindEvents();
+}
+
+bool CScanToolsPropPage::FindControls() {
+  m_controls.clear();
+  for (const auto& [id, state] : m_model->Controls()) {
+    wxWindow* w = FindWindow(orb::res::WxCommandId(id));
+    if (!w) return false;
+    m_controls[id] = w;
+  }
+  return true;
+}
+
+void CScanToolsPropPage::BuildWithoutTemplate(wxWindow* parent) {
+  // A module without the page's template (or with one that lacks a control): the controls
+  // built here.
+  if (!GetHandle()) Create(parent, wxID_ANY);
+  DestroyChildren();
+  SetSizer(nullptr);
+  m_controls.clear();
   auto bitmapOr = [](int bitmapId) { return orb::gui::ModuleBitmap(bitmapId); };
   auto button = [&](int id, const char* label, int bitmapId) -> wxWindow* {
     wxBitmap bmp = bitmapId ? bitmapOr(bitmapId) : wxBitmap();
@@ -186,9 +209,7 @@ void CScanToolsPropPage::Build() {
   // Output name, naming, batch scanning, totals.
   auto* out = new wxBoxSizer(wxVERTICAL);
   auto* nameRow = new wxBoxSizer(wxHORIZONTAL);
-  auto* name = edit(kFileName, 360);
-  name->SetMaxLength(static_cast<unsigned long>(orb::kPathField - 1));
-  nameRow->Add(name, 1, wxRIGHT, 4);
+  nameRow->Add(edit(kFileName, 360), 1, wxRIGHT, 4);
   nameRow->Add(button(kBrowse, "...", 0), 0, wxRIGHT, 4);
   nameRow->Add(button(kSetupFilename, "Naming", 0));
   out->Add(nameRow, 0, wxEXPAND | wxBOTTOM, 6);
@@ -200,9 +221,19 @@ void CScanToolsPropPage::Build() {
   out->Add(extra);
   top->Add(out, 1, wxALL, 6);
   SetSizer(top);
-  orb::gui::ApplyToolTips(this, MiscSettings.TooltipMode);
+}
 
-  // Events.
+void CScanToolsPropPage::BindEvents() {
+  auto* batch = m_controls[kBatchScan];
+  auto* colour = m_controls[kColourMode];
+  auto* format = m_controls[kOutputFormat];
+  auto* paper = m_controls[kPaperSize];
+  auto* orient = m_controls[kOrientation];
+  auto* rAuto = m_controls[kSizeAuto];
+  auto* rStd = m_controls[kSizeStandard];
+  auto* rCustom = m_controls[kSizeCustom];
+  auto* res = m_controls[kResolution];
+  auto* name = m_controls[kFileName];
   Bind(wxEVT_BUTTON, &CScanToolsPropPage::OnButton, this);
   batch->Bind(wxEVT_TOGGLEBUTTON, [this](wxCommandEvent&) { Run([this] { m_model->ToggleBatchScan(); }); });
   colour->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Run([this] { m_model->OnColourModeCloseUp(); }); });

@@ -13,6 +13,8 @@
 
 class CScanToolsPropPage : public wxPanel {
  public:
+  // The page is the module's template 102; a module without it gets the controls built here.
+  static constexpr int kTemplateId = 102;
   explicit CScanToolsPropPage(wxWindow* parent);
   ~CScanToolsPropPage() override;
 
@@ -31,7 +33,10 @@ class CScanToolsPropPage : public wxPanel {
 
  private:
   class Host;
-  void Build();
+  void Build(wxWindow* parent);
+  bool FindControls();
+  void BuildWithoutTemplate(wxWindow* parent);
+  void BindEvents();
   void Pull();
   void Push();
   template <class F>

@@ -6,6 +6,7 @@
 #include <wx/frame.h>
 #include <wx/init.h>
 #include <wx/notebook.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "common/AppGlobals.h"
 #include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
 #include "common/Messages.h"
 #include "common/gui/AppMessage.h"
@@ -249,6 +251,22 @@ TEST_F(PageWindow, ButtonsShowTheModulesPictures) {
     ASSERT_NE(b, nullptr);
     EXPECT_TRUE(b->GetBitmap().IsOk());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The page is the module's template 102: its controls by their ids (the commands by their
+// moved ids) and its labels, none built by the program.
+TEST_F(PageWindow, IsTheModulesTemplate) {
+  EXPECT_EQ(page->GetId(), CScanToolsPropPage::kTemplateId);
+  EXPECT_EQ(page->ControlWindow(kScan)->GetId(), orb::res::WxCommandId(kScan));
+  wxString labels;
+  for (wxWindow* child : page->GetChildren())
+    if (auto* t = dynamic_cast<wxStaticText*>(child); t && t->GetId() < 0) labels += t->GetLabel() + "|";
+  EXPECT_TRUE(labels.Contains("Colour mode|")) << labels;
+  EXPECT_TRUE(labels.Contains("Output format|")) << labels;
 }
 
 }  // namespace
