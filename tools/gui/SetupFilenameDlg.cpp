@@ -6,6 +6,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <vector>
+
 #include "common/gui/Resources.h"
 #include "common/gui/WndWithToolTip.h"
 #include "engine/Settings.h"
@@ -18,8 +20,44 @@ wxString Text(const std::string& s) { return wxString::FromUTF8(s); }
 std::string Utf8(const wxString& s) { return std::string(s.ToUTF8()); }
 }  // namespace
 
-SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& model)
-    : wxDialog(parent, wxID_ANY, "File naming"), m_model(model) {
+SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& model) : m_model(model) {
+  if (!LoadDialogTemplate(this, parent, kTemplate) || !FindControls()) BuildWithoutTemplate(parent);
+  m_edits[kName]->SetMaxLength(static_cast<unsigned long>(orb::kMaxFileNameBytes));
+  m_edits[kSeparator]->SetMaxLength(1);
+  if (GetSizer()) GetSizer()->SetSizeHints(this);
+  ApplyToolTips(this, MiscSettings.TooltipMode);
+
+  for (auto& [id, edit] : m_edits) edit->Bind(wxEVT_KILL_FOCUS, &SetupFilenameDialog::OnEditKillFocus, this);
+  m_edits[kSeparator]->Bind(wxEVT_SET_FOCUS, &SetupFilenameDialog::OnSeparatorSetFocus, this);
+  Bind(wxEVT_BUTTON, &SetupFilenameDialog::OnOk, this, wxID_OK);
+
+  m_model.OnInitDialog();
+  Push();
+}
+
+bool SetupFilenameDialog::FindControls() {
+  std::vector<int> edits = {kName, kSeparator};
+  for (int k = 0; k < 4; ++k) edits.insert(edits.end(), {kStart[k], kLimit[k], kStep[k]});
+  for (int id : edits) {
+    auto* e = dynamic_cast<wxTextCtrl*>(FindWindow(id));
+    if (!e) return false;
+    m_edits[id] = e;
+  }
+  for (int id : kCarry) {
+    auto* b = dynamic_cast<wxCheckBox*>(FindWindow(id));
+    if (!b) return false;
+    m_boxes[id] = b;
+  }
+  return true;
+}
+
+void SetupFilenameDialog::BuildWithoutTemplate(wxWindow* parent) {
+  // A module without the dialog's template (or with one that lacks a control).
+  if (!GetHandle()) Create(parent, wxID_ANY, "File naming");
+  DestroyChildren();
+  SetSizer(nullptr);
+  m_edits.clear();
+  m_boxes.clear();
   auto* top = new wxBoxSizer(wxVERTICAL);
   auto* nameRow = new wxFlexGridSizer(2, 4, 8);
   nameRow->AddGrowableCol(1);
@@ -30,11 +68,10 @@ SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& mo
     return e;
   };
   nameRow->Add(new wxStaticText(this, wxID_ANY, "File name"), 0, wxALIGN_CENTER_VERTICAL);
-  addEdit(nameRow, kName, 320)->SetMaxLength(static_cast<unsigned long>(orb::kMaxFileNameBytes));
+  addEdit(nameRow, kName, 320);
   nameRow->Add(new wxStaticText(this, wxID_ANY, "Separator"), 0, wxALIGN_CENTER_VERTICAL);
-  addEdit(nameRow, kSeparator, 40)->SetMaxLength(1);
+  addEdit(nameRow, kSeparator, 40);
   top->Add(nameRow, 0, wxEXPAND | wxALL, 8);
-
   auto* grid = new wxFlexGridSizer(5, 4, 8);
   for (const char* h : {"", "Start", "Limit", "Step", "Carry only"}) grid->Add(new wxStaticText(this, wxID_ANY, h));
   for (int k = 0; k < 4; ++k) {
@@ -52,15 +89,7 @@ SetupFilenameDialog::SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& mo
   }
   top->Add(grid, 0, wxALL, 8);
   top->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, 8);
-  SetSizerAndFit(top);
-  ApplyToolTips(this, MiscSettings.TooltipMode);
-
-  for (auto& [id, edit] : m_edits) edit->Bind(wxEVT_KILL_FOCUS, &SetupFilenameDialog::OnEditKillFocus, this);
-  m_edits[kSeparator]->Bind(wxEVT_SET_FOCUS, &SetupFilenameDialog::OnSeparatorSetFocus, this);
-  Bind(wxEVT_BUTTON, &SetupFilenameDialog::OnOk, this, wxID_OK);
-
-  m_model.OnInitDialog();
-  Push();
+  SetSizer(top);
 }
 
 SetupFilenameDialog::~SetupFilenameDialog() {

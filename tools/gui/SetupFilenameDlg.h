@@ -15,6 +15,7 @@ class wxCheckBox;
 
 namespace orb::gui {
 
+// The module's dialog template 159; a module without it gets the controls built here.
 class SetupFilenameDialog : public wxDialog {
  public:
   SetupFilenameDialog(wxWindow* parent, CSetupFilenameDlg& model);
@@ -26,6 +27,8 @@ class SetupFilenameDialog : public wxDialog {
   wxWindow* ControlWindow(int id) const;
 
  private:
+  bool FindControls();
+  void BuildWithoutTemplate(wxWindow* parent);
   void Pull();
   void Push();
   void OnOk(wxCommandEvent& e);

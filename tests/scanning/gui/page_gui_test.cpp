@@ -150,6 +150,8 @@ TEST(NamingWindow, FieldsFollowTheName) {
   auto* frame = new wxFrame(nullptr, wxID_ANY, "naming");
   {
     orb::gui::SetupFilenameDialog dlg(frame, model);
+    EXPECT_EQ(dlg.GetId(), orb::naming_ids::kTemplate);  // the module's template
+    EXPECT_FALSE(dlg.GetTitle().empty());
     auto* start2 = dynamic_cast<wxTextCtrl*>(dlg.ControlWindow(orb::naming_ids::kStart[1]));
     ASSERT_NE(start2, nullptr);
     EXPECT_EQ(start2->GetValue(), "001");
