@@ -8,6 +8,7 @@
 #include <wx/utils.h>
 
 #include "common/LanguageModule.h"
+#include "common/gui/Resources.h"
 #include "engine/EngineHost.h"
 
 CProgressDlg::CProgressDlg(wxWindow* parent, const wxString& text, int32_t lower, int32_t upper, bool showCancel)
@@ -16,19 +17,32 @@ CProgressDlg::CProgressDlg(wxWindow* parent, const wxString& text, int32_t lower
 CProgressDlg::~CProgressDlg() { EndWindow(); }
 
 bool CProgressDlg::CreateWindow() {
-  if (!wxDialog::Create(m_parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(),
-                        wxDefaultPosition, wxDefaultSize, wxCAPTION))
-    return false;
-  auto* sizer = new wxBoxSizer(wxVERTICAL);
-  m_textCtrl = new wxStaticText(this, kTextId, m_text);
-  m_bar = new wxGauge(this, kBarId, 100, wxDefaultPosition, wxSize(300, -1));
-  sizer->Add(m_textCtrl, 0, wxALL | wxEXPAND, 8);
-  sizer->Add(m_bar, 0, wxLEFT | wxRIGHT | wxEXPAND, 8);
-  auto* cancel = new wxButton(this, wxID_CANCEL);
+  if (orb::gui::LoadDialogTemplate(this, m_parent, kTemplateId)) {
+    m_textCtrl = dynamic_cast<wxStaticText*>(FindWindow(kTextId));
+    m_bar = dynamic_cast<wxGauge*>(FindWindow(kBarId));
+  }
+  if (!GetHandle() || !m_textCtrl || !m_bar || !FindWindow(wxID_CANCEL)) {
+    // A module without the template (or with one that lacks a control).
+    if (!GetHandle() && !wxDialog::Create(m_parent, wxID_ANY, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(),
+                                          wxDefaultPosition, wxDefaultSize, wxCAPTION))
+      return false;
+    DestroyChildren();
+    SetSizer(nullptr);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    m_textCtrl = new wxStaticText(this, kTextId, wxString());
+    m_bar = new wxGauge(this, kBarId, 100, wxDefaultPosition, wxSize(300, -1));
+    sizer->Add(m_textCtrl, 0, wxALL | wxEXPAND, 8);
+    sizer->Add(m_bar, 0, wxLEFT | wxRIGHT | wxEXPAND, 8);
+    sizer->Add(new wxButton(this, wxID_CANCEL), 0, wxALL | wxALIGN_CENTER, 8);
+    SetSizer(sizer);
+  }
+  m_textCtrl->SetLabel(m_text);
+  m_bar->SetRange(100);
+  m_bar->SetValue(0);
+  wxWindow* cancel = FindWindow(wxID_CANCEL);
   cancel->Show(m_showCancel);
   cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); });
-  sizer->Add(cancel, 0, wxALL | wxALIGN_CENTER, 8);
-  SetSizerAndFit(sizer);
+  GetSizer()->SetSizeHints(this);
   CentreOnParent();
   Show(true);
   // The rest of the program takes no input meanwhile; the busy cursor shows.

@@ -18,6 +18,7 @@ class wxBusyCursor;
 
 class CProgressDlg : public wxDialog {
  public:
+  static constexpr int kTemplateId = 240;  // the module's template; built here without it
   static constexpr int kTextId = 1169;
   static constexpr int kBarId = 1167;
 

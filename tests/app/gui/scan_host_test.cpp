@@ -216,6 +216,7 @@ TEST_F(ScanHostGuiTest, ProgressFromAWorkerShowsTheDialogOnTheGuiThreadAndCancel
   ASSERT_TRUE(orbtest::PumpUntil([&] { return host_->ProgressDialog() && host_->ProgressDialog()->BarValue() > 0; }, 20000));
   CProgressDlg* dlg = host_->ProgressDialog();
   EXPECT_TRUE(dlg->IsShown());
+  EXPECT_EQ(dlg->GetId(), CProgressDlg::kTemplateId);  // the module's template
   EXPECT_EQ(dlg->BarValue(), 100);
   // The white completion of a stopped scan can be cancelled.
   wxWindow* cancel = dlg->FindWindow(wxID_CANCEL);
