@@ -36,6 +36,19 @@ wxString Label(wxWindow* w, int id) {
   return t ? t->GetLabel() : wxString("<missing>");
 }
 
+TEST(AboutBox, KeepsItsChoiceOnlyWithOk) {
+  EXPECT_EQ(CAboutDlg::TitleLine("Orbalon", "2, 5, 0, 17"), "Orbalon v2. 5. 0. 17");
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "about");
+  const uint8_t before = MiscSettings.ShowAboutBox;
+  MiscSettings.ShowAboutBox = 1;
+  wxTEST_DIALOG(orb::gui::ShowAboutBox(frame), AboutReply(false, wxID_CANCEL));
+  EXPECT_EQ(MiscSettings.ShowAboutBox, 1);
+  wxTEST_DIALOG(orb::gui::ShowAboutBox(frame), AboutReply(false, wxID_OK));
+  EXPECT_EQ(MiscSettings.ShowAboutBox, 0);
+  MiscSettings.ShowAboutBox = before;
+  frame->Destroy();
+}
+
 TEST(AboutBox, TheApplicationsAboutCommandShowsTheRealBoxAndKeepsTheChoiceOnOk) {
   const uint8_t before = MiscSettings.ShowAboutBox;
   wxAppConsole* const testApp = wxTheApp;

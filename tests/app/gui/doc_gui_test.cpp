@@ -367,35 +367,9 @@ TEST_F(DocGui, SaveReplacesTheFileAndKeepsTheDocumentOpen) {
 
 }  // namespace
 
-#include "app/gui/AboutDlg.h"
 #include "app/gui/FileOpen.h"
 
 namespace {
-
-class AboutAnswer : public wxExpectModalBase<CAboutDlg, AboutAnswer> {
- public:
-  AboutAnswer(bool show, int id) : m_show(show), m_id(id) {}
-
- protected:
-  int OnInvoked(CAboutDlg* dlg) const override {
-    dlg->ShowAtStart()->SetValue(m_show);
-    return m_id;
-  }
-  wxString GetDefaultDescription() const override { return "About box"; }
-
- private:
-  bool m_show;
-  int m_id;
-};
-
-TEST_F(DocGui, AboutBoxKeepsItsChoiceOnlyWithOk) {
-  EXPECT_EQ(CAboutDlg::TitleLine("Orbalon", "2, 5, 0, 17"), "Orbalon v2. 5. 0. 17");
-  MiscSettings.ShowAboutBox = 1;
-  wxTEST_DIALOG(orb::gui::ShowAboutBox(frame_), AboutAnswer(false, wxID_CANCEL));
-  EXPECT_EQ(MiscSettings.ShowAboutBox, 1);
-  wxTEST_DIALOG(orb::gui::ShowAboutBox(frame_), AboutAnswer(false, wxID_OK));
-  EXPECT_EQ(MiscSettings.ShowAboutBox, 0);
-}
 
 TEST_F(DocGui, SeveralFilesOpenInTurnAndFailuresLeaveNothing) {
   ASSERT_TRUE(doctest::WritePattern(Path("one.png"), OF_PNG, Halves(20, 10)));
