@@ -25,6 +25,12 @@ const std::vector<Required>& RequiredResources() {
       {Kind::String, IDS_PAGE_SCAN_GENERAL}, {Kind::String, IDS_PAGE_SCAN_EXTENDED},
       {Kind::String, IDS_PAGE_SCAN_MEDIA},  {Kind::String, IDS_PANE_SCAN},
       {Kind::String, IDS_PANE_THUMBNAIL},   {Kind::String, IDS_PANE_VIEW_OPTIONS},
+      {Kind::Object, IDD_QUALITY},          {Kind::Object, IDD_TIFF_OPTIONS},
+      {Kind::Object, IDD_FILE_NAMING},      {Kind::Object, IDD_PROGRESS},
+      {Kind::String, IDS_ABOUT_LINE},       {Kind::String, IDS_BATCH_RUN_UNAVAILABLE},
+      {Kind::String, IDS_BATCH_SCAN_UNAVAILABLE}, {Kind::String, IDS_SCAN_NOT_WRITTEN},
+      {Kind::String, IDS_BROWSE_OUTPUT_TITLE}, {Kind::String, IDS_PROFILE_TITLE},
+      {Kind::String, IDS_OPEN_TITLE},       {Kind::String, IDS_SAVE_AS_TITLE},
   };
   return kAll;
 }

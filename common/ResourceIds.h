@@ -23,6 +23,11 @@ inline constexpr int IDD_PAGE_SCAN_OUTPUT = 102;
 inline constexpr int IDD_PAGE_SCAN_GENERAL = 145;
 inline constexpr int IDD_PAGE_SCAN_EXTENDED = 155;
 inline constexpr int IDD_PAGE_SCAN_MEDIA = 251;
+// Dialogs.
+inline constexpr int IDD_QUALITY = 249;          // compression quality
+inline constexpr int IDD_TIFF_OPTIONS = 279;
+inline constexpr int IDD_FILE_NAMING = 159;
+inline constexpr int IDD_PROGRESS = 240;
 
 // Controls and commands.
 inline constexpr int IDC_LAYOUT_BUTTON = 1349;  // dialog bar button running the layout command
@@ -58,6 +63,14 @@ inline constexpr int IDS_PAGE_SCAN_MEDIA = 32782;
 inline constexpr int IDS_PANE_SCAN = 35110;          // captions of the docked panes
 inline constexpr int IDS_PANE_THUMBNAIL = 35111;
 inline constexpr int IDS_PANE_VIEW_OPTIONS = 35112;
+inline constexpr int IDS_ABOUT_LINE = 33092;           // the program's line in the About box
+inline constexpr int IDS_BATCH_RUN_UNAVAILABLE = 35120;   // "%s": the batch file
+inline constexpr int IDS_BATCH_SCAN_UNAVAILABLE = 35121;
+inline constexpr int IDS_SCAN_NOT_WRITTEN = 35122;     // status line of a scan not written
+inline constexpr int IDS_BROWSE_OUTPUT_TITLE = 35123;  // titles of file dialogs
+inline constexpr int IDS_PROFILE_TITLE = 35124;
+inline constexpr int IDS_OPEN_TITLE = 35125;
+inline constexpr int IDS_SAVE_AS_TITLE = 35126;
 
 // Ids of 0x7FFF and above do not fit the toolkit's ids of menu items, tools and windows
 // (0 to 0x7FFE). They are carried moved down by 0x2000, into 0x5FFF..0x7FFE, a range no

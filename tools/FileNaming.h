@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ResourceIds.h"
 #include "engine/Settings.h"
 
 namespace orb {
@@ -65,7 +66,7 @@ inline constexpr int kStart[4] = {1386, 1393, 1401, 1408};
 inline constexpr int kLimit[4] = {1387, 1396, 1404, 1411};
 inline constexpr int kStep[4] = {1388, 1399, 1406, 1413};
 inline constexpr int kCarry[3] = {1380, 1381, 1382};
-inline constexpr int kTemplate = 159;
+inline constexpr int kTemplate = orb::res::IDD_FILE_NAMING;
 }  // namespace naming_ids
 
 }  // namespace orb

@@ -5,16 +5,18 @@
 
 #include <wx/dialog.h>
 
+#include "common/ResourceIds.h"
+
 class wxCheckBox;
 
 class CAboutDlg : public wxDialog {
  public:
-  static constexpr int kTemplateId = 100;
+  static constexpr int kTemplateId = orb::res::IDD_ABOUTBOX;
   static constexpr int kTitleId = 1446;
   static constexpr int kLineId = 1303;
   static constexpr int kCopyrightId = 1445;
   static constexpr int kShowAtStartId = 1239;
-  static constexpr int kLineString = 33092;
+  static constexpr int kLineString = orb::res::IDS_ABOUT_LINE;
 
   explicit CAboutDlg(wxWindow* parent);
   // "<product> v<version>" with every comma of the version block turned into a point.

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "app/ScanDecision.h"
+#include "common/ResourceIds.h"
 
 class wxWindow;
 
 namespace orb::gui {
 
-inline constexpr int kStrBatchRunUnavailable = 35120;   // "%s": the batch file
-inline constexpr int kStrBatchScanUnavailable = 35121;
+inline constexpr int kStrBatchRunUnavailable = orb::res::IDS_BATCH_RUN_UNAVAILABLE;
+inline constexpr int kStrBatchScanUnavailable = orb::res::IDS_BATCH_SCAN_UNAVAILABLE;
 
 // Says (once a run of the program) that the batch file is not run, leaves batch mode and
 // shows the scan output page for it.

@@ -4,13 +4,15 @@
 
 #include <wx/docview.h>
 
+#include "common/ResourceIds.h"
+
 #include <vector>
 
 namespace orb::gui {
 
 // The filter of the open dialog, and the string of its title.
 extern const char* const kOpenImageFilter;
-inline constexpr int kStrOpenTitle = 35125;
+inline constexpr int kStrOpenTitle = orb::res::IDS_OPEN_TITLE;
 
 // Opens every non-empty path in turn; returns the documents made (failures leave none).
 std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayString& paths);

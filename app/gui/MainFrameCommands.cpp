@@ -43,7 +43,7 @@ MainFrameCommands* g_commands = nullptr;
 
 wxString Text(int id) { return wxString::FromUTF8(LoadString(id)); }
 // The status line of a scan whose file could not be written.
-constexpr int kStrScanNotWritten = 35122;
+constexpr int kStrScanNotWritten = res::IDS_SCAN_NOT_WRITTEN;
 
 // The paper sensors through the scanner library.
 class TrennicSensorPort final : public PaperSensorPort {

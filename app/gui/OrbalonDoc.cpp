@@ -35,7 +35,7 @@ namespace {
 constexpr int kMsgCloseQuestion = 33021;
 constexpr int kMsgSameFile = 33068;
 constexpr int kStrKindNames = 33002;
-constexpr int kStrSaveAsTitle = 35126;  // title of the Save As dialog
+constexpr int kStrSaveAsTitle = orb::res::IDS_SAVE_AS_TITLE;
 
 // A running scan is drawn at full size: the horizontal scroll bar moves the visible columns.
 bool FollowingScanAtFullSize() { return orb::IsScanning() && orb::HasStatus(orb::StatusBit::FullSizeDisplay); }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
 #include "app/SaveFormats.h"
 #include "engine/Settings.h"
@@ -26,7 +27,7 @@ namespace {
 
 constexpr int kMsgProfileFolderBad = 33006;
 constexpr int kMsgProfileIsFolder = 33007;
-constexpr int kStrProfileTitle = 35124;  // title of the profile's open dialog
+constexpr int kStrProfileTitle = orb::res::IDS_PROFILE_TITLE;
 
 wxString Text(int id) { return wxString::FromUTF8(orb::LoadString(id)); }
 

@@ -7,6 +7,8 @@
 
 #include <wx/dialog.h>
 
+#include "common/ResourceIds.h"
+
 class wxSlider;
 class wxTextCtrl;
 class wxCheckBox;
@@ -17,7 +19,7 @@ class wxButton;
 // still gets the controls, built here.
 class CJpegQuality : public wxDialog {
  public:
-  static constexpr int kTemplateId = 249;
+  static constexpr int kTemplateId = orb::res::IDD_QUALITY;
   static constexpr int kSliderId = 1207;
   static constexpr int kNumberId = 2022;
   static constexpr int kLowLabelId = 1208;
@@ -49,7 +51,7 @@ class CJpegQuality : public wxDialog {
 
 class CTiffOpt : public wxDialog {
  public:
-  static constexpr int kTemplateId = 279;
+  static constexpr int kTemplateId = orb::res::IDD_TIFF_OPTIONS;
   static constexpr int kSliderId = 1207;
   static constexpr int kNumberId = 2022;
   static constexpr int kProfileId = 1456;

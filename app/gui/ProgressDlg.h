@@ -10,6 +10,7 @@
 
 #include "app/Document.h"
 #include "app/DocumentProgress.h"
+#include "common/ResourceIds.h"
 
 class wxGauge;
 class wxStaticText;
@@ -18,7 +19,7 @@ class wxBusyCursor;
 
 class CProgressDlg : public wxDialog {
  public:
-  static constexpr int kTemplateId = 240;  // the module's template; built here without it
+  static constexpr int kTemplateId = orb::res::IDD_PROGRESS;  // built here without it
   static constexpr int kTextId = 1169;
   static constexpr int kBarId = 1167;
 

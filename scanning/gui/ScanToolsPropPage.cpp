@@ -30,7 +30,7 @@ CScanToolsPropPage* g_page = nullptr;
 wxString W(const std::string& s) { return wxString::FromUTF8(s); }
 // The save dialog of the output name: its title from the module and the filter of the
 // scan output (without the closing "||" of a filter list, which the toolkit does not use).
-constexpr int kStrBrowseTitle = 35123;
+constexpr int kStrBrowseTitle = orb::res::IDS_BROWSE_OUTPUT_TITLE;
 const char* const kBrowseFilter =
     "Image Files (All supported formats)|*.tif;*.jpg;*.jp2;*.pdf;*.png;|All Files (*.*)|*.*";
 std::string U(const wxString& s) { return std::string(s.ToUTF8()); }
