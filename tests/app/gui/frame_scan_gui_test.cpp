@@ -165,3 +165,82 @@ TEST_F(FrameScan, RejectRemovesTheOutputAndKeepsTheName) {
 }
 
 }  // namespace
+
+#include <sys/resource.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/statusbr.h>
+#include <wx/testing.h>
+
+#include <csignal>
+
+#include "common/LanguageModule.h"
+#include "common/ResourceIds.h"
+
+namespace {
+
+class NotWrittenReply : public wxExpectModalBase<wxMessageDialog, NotWrittenReply> {
+ public:
+  explicit NotWrittenReply(wxString* seen) : m_seen(seen) {}
+
+ protected:
+  int OnInvoked(wxMessageDialog* dlg) const override {
+    *m_seen = dlg->GetMessage();
+    return wxID_OK;
+  }
+  wxString GetDefaultDescription() const override { return "the scan's write failure"; }
+
+ private:
+  wxString* m_seen;
+};
+
+// A disk that fills during the scan (a file size limit of the process stands in): the
+// scan is failed, not waiting for a decision; no Accept, the name stays, the document
+// keeps what arrived and the status line says what happened.
+TEST_F(FrameScan, AScanThatCannotBeWrittenOffersNoAcceptAndKeepsTheName) {
+  orb::sim::ScopedStiScanner scanner;
+  scanner.scanner().InsertPaper();
+  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  ASSERT_TRUE(frame_);
+  CScanToolsPropPage* page = CScanToolsPropPage::Current();
+  ASSERT_TRUE(page);
+  const std::string out = (data_.path() / "Scan-0001.tif").string();
+  orb::SetTextField(ScanSettings.OutputFileName, out);
+  ScanSettings.ColourMode = 3;
+  ScanSettings.FormatIndexGrey = 3;  // tif-uncompressed: 120000 bytes of pixels
+  ScanSettings.SizeMode = 2;
+  ScanSettings.CustomWidth = 400;
+  ScanSettings.CustomLength = 300;
+  page->OnSetActive();
+
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 16384;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  wxString said;
+  bool ended = false;
+  wxTEST_DIALOG(page->PressButton(kScan);
+                ended = orbtest::PumpUntil([&] { return !said.empty() && frame_->ScsiControl().LastResult().finalHeight > 0 &&
+                                                        !frame_->ScsiControl().Scanning() && (AppStatus.load() & 3) == 0; },
+                                           20000),
+                NotWrittenReply(&said));
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldSignal);
+  ASSERT_TRUE(ended) << "status " << AppStatus.load();
+  EXPECT_TRUE(said.Contains("could not be written")) << said;
+  orbtest::PumpUntil([] { return false; }, 20);
+  EXPECT_EQ(AppStatus.load() & 3, 0u);
+  EXPECT_FALSE(page->ControlWindow(kAccept)->IsShown());
+  page->PressButton(kAccept);
+  orbtest::PumpUntil([] { return false; }, 20);
+  EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), out);
+  ASSERT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  EXPECT_TRUE(manager_->GetDocumentsVector()[0]->IsModified());
+  ASSERT_TRUE(frame_->GetStatusBar());
+  EXPECT_EQ(frame_->GetStatusBar()->GetStatusText(0),
+            wxString::FromUTF8(orb::CurrentLanguage()->String(orb::res::IDS_SCAN_NOT_WRITTEN)));
+}
+
+}  // namespace
