@@ -18,7 +18,9 @@ bool TintwellLibrary::Load(const std::string& path, std::string* error) {
     return false;
   };
   if (handle_) return fail("already loaded");
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Never unmapped: a closed dialog's window is deleted by wx later, when the idle loop
+  // runs, and its code must still be there then.
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) return fail(dlerror());
   auto version = reinterpret_cast<TintwellVersionFn>(Symbol(kTintwellVersionExport));
   if (!version || version() != kTintwellInterfaceVersion) return fail("interface version mismatch");

@@ -14,11 +14,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "color_control/TintwellCtrl.h"
 #include "color_control/TintwellHost.h"
 #include "color_control/TintwellRegistration.h"
 #include "tests/common/gui/GuiTestUtil.h"
@@ -280,6 +283,63 @@ TEST_F(HostFixture, StoredHistogramViewShowsOneBarPerColour) {
     EXPECT_EQ(At(bars, 10 + k * (w + 1) + w / 2, base - 20), want) << k;
     EXPECT_NE(At(bars, 10 + k * (w + 1) + w / 2, base - 60), want) << k;
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::string OutputOf(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+TEST(TintwellLanguage, EnglishModuleHoldsTheBuiltInStrings) {
+  const std::string table =
+      OutputOf("unzip -p '" + (ProgramFolder() / "Lang9_ColorClass.xrs").string() + "' strings.txt");
+  ASSERT_FALSE(table.empty());
+  std::istringstream in(table);
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    const size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    EXPECT_EQ(line.substr(tab + 1), TintwellEnglishString(std::stoi(line))) << line;
+    ++lines;
+  }
+  EXPECT_GE(lines, 10);
+}
+
+// A copy of the library beside a module for language 7 whose caption differs: the
+// dialog takes its texts from the module.
+TEST_F(HostFixture, OtherLanguageComesFromItsModuleBesideTheLibrary) {
+  const fs::path dir = fs::path(getenv("HOME")) / "lang7";
+  fs::create_directories(dir / "src");
+  fs::copy_file(ProgramFolder() / "libtintwell.so", dir / "libtintwell.so");
+  std::ofstream(dir / "src" / "strings.txt") << "215\tFarbklassifizierung\n221\tRaster\n";
+  ASSERT_EQ(std::system(("cd '" + (dir / "src").string() + "' && zip -q ../Lang7_ColorClass.xrs strings.txt").c_str()), 0);
+  TintwellLibrary copy;
+  std::string err;
+  ASSERT_TRUE(copy.Load((dir / "libtintwell.so").string(), &err)) << err;
+  std::ofstream(folder + "/Tintwell7.hlp") << "help";
+  ctrl = copy.CreateControl(frame, &sink);
+  ctrl->SetLanguageAndHelpPath(7, folder.c_str());
+  ASSERT_EQ(ctrl->InitClassify(), kTwTrue);
+  wxWindow* found = nullptr;
+  for (wxWindow* w : wxTopLevelWindows) {
+    if (w->GetLabel() == "Farbklassifizierung") found = w;
+  }
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->FindWindow(221)->GetLabel(), "Raster");
+  EXPECT_EQ(found->FindWindow(222)->GetLabel(), "Histogram");  // missing ids stay English
+  ctrl->Release();
+  ctrl = nullptr;
 }
 
 }  // namespace
