@@ -102,7 +102,13 @@ void CClassificationDlg::BuildControls() {
   count_ = new wxSlider(this, kCountSlider, 1, 1, 2, wxDefaultPosition, wxSize(160, -1));
   count_->Bind(wxEVT_SCROLL_CHANGED, &CClassificationDlg::OnCountSlider, this);
   count_->Bind(wxEVT_SCROLL_THUMBTRACK, &CClassificationDlg::OnCountSlider, this);
-  countBox_ = new wxTextCtrl(this, kCountBox, "0", wxDefaultPosition, wxSize(50, -1));
+  countBox_ = new wxTextCtrl(this, kCountBox, "0", wxDefaultPosition, wxSize(50, -1), wxTE_PROCESS_ENTER);
+  // A number typed into the box moves the slider, within its range.
+  countBox_->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) {
+    long v = 0;
+    if (countBox_->GetValue().ToLong(&v)) count_->SetValue(std::clamp(int(v), count_->GetMin(), count_->GetMax()));
+    countBox_->ChangeValue(wxString::Format("%d", count_->GetValue()));
+  });
   classify_ = new wxButton(this, kClassify, "Classify");
   classify_->Bind(wxEVT_BUTTON, &CClassificationDlg::OnClassify, this);
   countRow->Add(count_, 1, wxALL, 4);

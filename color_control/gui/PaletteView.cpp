@@ -2,6 +2,7 @@
 
 #include <wx/dcbuffer.h>
 #include <wx/settings.h>
+#include <wx/time.h>
 
 #include <algorithm>
 
@@ -149,7 +150,14 @@ void PaletteView::ClearDropTargets() {
 void PaletteView::OnMotion(wxMouseEvent& e) {
   if (!dragging_) return;
   moved_ = true;
-  if (ScrollByArrow(e.GetX(), e.GetY())) return;
+  // Held over an arrow, the histogram scrolls one bar per 50 ms of movement, not per
+  // mouse event.
+  const wxLongLong now = wxGetLocalTimeMillis();
+  if (now - lastArrowScroll_ < 50) return;
+  if (ScrollByArrow(e.GetX(), e.GetY())) {
+    lastArrowScroll_ = now;
+    return;
+  }
   const int p = HitCell(Cells(), e.GetX(), e.GetY());
   ClearDropTargets();
   auto& list = model_.Entries();

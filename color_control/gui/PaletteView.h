@@ -3,6 +3,7 @@
 // into current-colour changes and merges.
 #pragma once
 
+#include <wx/longlong.h>
 #include <wx/panel.h>
 
 #include <functional>
@@ -42,4 +43,5 @@ private:
   int scroll_ = 0;
   int pressed_ = -1;
   bool dragging_ = false, moved_ = false;
+  wxLongLong lastArrowScroll_ = 0;
 };
