@@ -2,7 +2,9 @@
 //
 // Every filter is a trio: an init that builds a state from the tool's settings record (the
 // state keeps a pointer to the record, which must outlive it), a rows routine that works
-// in place on a band of whole lines, and a free that releases what init allocated. Bands
+// in place on a band of whole lines, and a free that releases what init allocated. The
+// program uses them only through the line-filter contract (LineFilter.h), whose adapters
+// own both the state and the record the state points to. Bands
 // are buffer + length in bytes; lines carry one byte a sample (RGB three bytes a pixel in
 // R, G, B order; grey, palette indexes and black and white one byte a pixel).
 //
