@@ -11,10 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "engine/ImageState.h"
 #include "platform/Event.h"
 #include "platform/Files.h"
 
@@ -156,3 +158,86 @@ orb::WaitResult WaitForSemaphoreOrWarn(orb::Event& event, int sourceLine);
 // "Thursday, December 10, 2026, 14:05:09" (English names whatever the locale; the time
 // zone is the process's, TZ included). Empty when the time cannot be converted.
 std::string FormatTimeStamp(std::time_t t);
+
+// ---- the folder chooser
+
+namespace orb {
+
+// Results of BrowseForFolder.
+inline constexpr int kFolderChosen = 1;
+inline constexpr int kFolderNotChosen = 2;
+// Message shown when the chosen path is no folder the program can use.
+inline constexpr int kMsgNotAPlainFolder = 33025;
+
+// What a path is to the folder chooser and the working-folder field.
+enum class FolderCheck {
+  Usable,       // an existing folder the user may enter and write into
+  Missing,      // nothing exists at the path (or it cannot be looked at)
+  NotAFolder,   // a file, a device or a pipe
+  NotWritable,  // a folder the user may not enter or write into (a read-only folder)
+};
+FolderCheck CheckFolder(const std::string& path);
+
+// The state of an open folder chooser, without any window: where it starts, what is
+// selected and the status line that shows the selection.
+class FolderBrowseState {
+ public:
+  // Starts at `initial`; when that is no folder, at its nearest existing parent folder,
+  // else at the home folder, else at "/".
+  explicit FolderBrowseState(const std::string& initial);
+  const std::string& StartFolder() const { return start_; }
+  // The selection changed (a click in the tree or a typed path).
+  void Select(const std::string& path);
+  const std::string& Selected() const { return selected_; }
+  // The chooser's status line: the selected path.
+  const std::string& StatusText() const { return selected_; }
+
+ private:
+  std::string start_;
+  std::string selected_;
+};
+
+// The platform's folder chooser: shows it over `state` and gives the chosen path, or
+// nullopt when the user cancelled. Installed by the GUI; none by default.
+using FolderChooser = std::function<std::optional<std::string>(FolderBrowseState& state)>;
+void SetFolderChooser(FolderChooser chooser);
+
+}  // namespace orb
+
+// Lets the user choose a folder, starting at `path`. kFolderChosen when a usable folder was
+// chosen; when the chosen path is no usable folder, message 33025 (exclamation icon) and
+// kFolderNotChosen; cancel (or no chooser installed) gives kFolderNotChosen. The chosen path
+// is written into `path` whenever the user chose one, usable or not; a cancel leaves it.
+int BrowseForFolder(std::string& path);
+
+// ---- bitmaps as BMP files
+
+namespace orb {
+
+// A picture in memory as SaveBitmapAsBmpFile reads it: `height` rows of `width` pixels,
+// `stride` bytes apart, the top row first unless `bottomUp`. 24 bits a pixel as R, G, B,
+// or 8 bits a pixel as indexes into `colours` (256 entries).
+struct BitmapPixels {
+  int32_t width = 0;
+  int32_t height = 0;
+  uint32_t bitsPerPixel = 0;
+  const uint8_t* pixels = nullptr;
+  size_t stride = 0;
+  bool bottomUp = false;
+  const ColourBytes* colours = nullptr;
+  int32_t xDpi = 0;  // 0: no resolution is written
+  int32_t yDpi = 0;
+};
+
+}  // namespace orb
+
+// Writes `bitmap` as an uncompressed Windows BMP at `path` with 1, 4, 8 or 24 bits a pixel:
+// the 40-byte info header, a colour table of 2^bits entries (none at 24 bits), rows of
+// ((bits x width + 31) / 32) x 4 bytes from the bottom row up. An 8-bit bitmap written at
+// 8 bits keeps its table and indexes; otherwise the table is the default one of the
+// depth (black and white; the 16 standard colours; the 6 x 6 x 6 colour cube followed by
+// 40 greys) and every pixel takes its nearest table colour. The file is written beside `path` and
+// renamed over it: false (and any older file left as it was) when it cannot be created or
+// written, or for a bitmap or depth this cannot write.
+bool SaveBitmapAsBmpFile(const orb::BitmapPixels& bitmap, const std::string& path,
+                         int bitsPerPixel);

@@ -14,6 +14,7 @@
 #include "common/ResourceIds.h"
 #include "scanning/ScannerEntryPoints.h"
 #include "app/gui/MainFrameCommands.h"
+#include "common/gui/FolderChooserDlg.h"
 #include "common/gui/Resources.h"
 #include "app/gui/ScanHostGui.h"
 #include "app/gui/ViewPropSheet.h"
@@ -91,11 +92,14 @@ bool CMainFrame::Build() {
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::WxCommandId(res::ID_TOGGLE_LAYOUT));
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ToggleCompactLayout(); }, res::IDC_LAYOUT_BUTTON);
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
+  // The folder chooser of the settings pages opens over this window.
+  orb::gui::InstallFolderChooser(this);
   commands->Attach();
   return true;
 }
 
 CMainFrame::~CMainFrame() {
+  orb::gui::RemoveFolderChooser();
   ShutdownScsi();
   orb::WindowHandle self = orb::gui::HandleOf(this);
   g_hMainFrame.compare_exchange_strong(self, nullptr);

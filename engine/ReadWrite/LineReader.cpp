@@ -73,6 +73,44 @@ std::string StoredPath(const ImageState& image) {
   return image.rawPath;
 }
 
+// Stored lines run bottom-up in the file: image line y is stored line height - 1 - y.
+bool IsBottomUp(const ImageState& image) { return image.rowOrder != 0; }
+
+// The stored line that holds image line `y` (negative past the last line of a bottom-up
+// file).
+int64_t StoredLineOf(const ImageState& image, int64_t y) {
+  return IsBottomUp(image) ? static_cast<int64_t>(image.height) - 1 - y : y;
+}
+
+// The next image line of a bottom-up file: the block is refilled with the stored lines
+// that end at the wanted one, as the lines are read going up through the file.
+int ReadBottomUp(LineReader* r, uint8_t* line) {
+  const ImageState& image = *r->image;
+  const size_t n = static_cast<size_t>(r->bytesPerLine);
+  const int64_t stored = StoredLineOf(image, r->nextLine++);
+  if (stored < 0) {
+    std::memset(line, 255, n);  // past the last line: white, as in a top-down file
+    return 1;
+  }
+  if (stored < r->blockFirst || stored >= r->blockFirst + r->blockLines) {
+    const int64_t perBlock = std::max<int64_t>(1, static_cast<int64_t>(r->block.size() / std::max<size_t>(n, 1)));
+    const int64_t first = std::max<int64_t>(0, stored - perBlock + 1);
+    const size_t bytes = static_cast<size_t>(stored - first + 1) * n;
+    const int64_t got = orb::rw::ReadAt(image.fileHandle, r->block.data(), bytes,
+                                        static_cast<uint64_t>(first) * n + image.dataOffset);
+    if (got < 0) {
+      Fail(r, "cannot read " + StoredPath(image) + ": " + orb::rw::ErrnoText(errno));
+      return 0;
+    }
+    // A file shorter than its height reads white where it ends.
+    if (static_cast<size_t>(got) < bytes) std::memset(r->block.data() + got, 255, bytes - static_cast<size_t>(got));
+    r->blockFirst = first;
+    r->blockLines = stored - first + 1;
+  }
+  std::memcpy(line, r->block.data() + static_cast<size_t>(stored - r->blockFirst) * n, n);
+  return 1;
+}
+
 enum class Fill { Ok, ReadError, ScanTooSlow };
 
 // Fills the block from the file so that at least `need` valid bytes follow readPos (while
@@ -120,6 +158,8 @@ int OpenStored(LineReader* r, int mode) {
   r->openMode = mode;
   const uint64_t top = static_cast<uint64_t>(std::max(image.region.top, 0));
   r->filePos = top * static_cast<uint64_t>(r->bytesPerLine) + image.dataOffset;
+  r->nextLine = static_cast<int64_t>(top);
+  r->blockFirst = r->blockLines = 0;
   if (mode == kReadByNumber) return kReadOpenOk;
   // Line after line: let the system read ahead generously.
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -132,6 +172,8 @@ int OpenStored(LineReader* r, int mode) {
     Fail(r, "out of memory");
     return kReadOpenFailed;
   }
+  // No scan writes a bottom-up file: its lines are read on demand from the end.
+  if (IsBottomUp(image)) return kReadOpenOk;
   // While a scan writes the file, wait for a full block, or for every line the stream will
   // deliver when the image is smaller than one block.
   uint64_t remaining = 0;
@@ -164,14 +206,17 @@ int ReadStored(LineReader* r, uint8_t* dest, int mode, int lineNumber) {
 
   if (mode == kReadByNumber || r->openMode == kReadByNumber) {
     if (lineNumber < 0) return 0;
-    const uint64_t pos = static_cast<uint64_t>(lineNumber) * n + image.dataOffset;
-    int64_t got = orb::rw::ReadAt(image.fileHandle, line, n, pos);
+    const int64_t stored = StoredLineOf(image, lineNumber);
+    int64_t got = 0;
+    if (stored >= 0) got = orb::rw::ReadAt(image.fileHandle, line, n, static_cast<uint64_t>(stored) * n + image.dataOffset);
     if (got < 0) {
       Fail(r, "cannot read " + StoredPath(image) + ": " + orb::rw::ErrnoText(errno));
       return 0;
     }
     // Past the end of the file the line comes out white.
     if (static_cast<size_t>(got) < n) std::memset(line + got, 255, n - static_cast<size_t>(got));
+  } else if (IsBottomUp(image)) {
+    if (!ReadBottomUp(r, line)) return 0;
   } else {
     if (r->validEnd - r->readPos < n) {
       if (FillBlock(r, n, orb::IsScanning()) != Fill::Ok) return 0;

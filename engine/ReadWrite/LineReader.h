@@ -58,6 +58,11 @@ struct LineReader {
   size_t validEnd = 0;
   uint64_t filePos = 0;  // file offset of the byte after the block's valid bytes
   std::vector<uint8_t> packedLine;  // one stored packed line on its way to unpacking
+  // A file that holds its lines bottom-up (the record's rowOrder) is read going up from
+  // its end: the image line delivered next, and the stored lines in the block.
+  int64_t nextLine = 0;
+  int64_t blockFirst = 0;
+  int64_t blockLines = 0;
 
   // Decode form: the one-line hand-over between the decoder thread and the reader.
   std::unique_ptr<orb::Event> lineFree;   // auto-reset, created set: the line was taken
@@ -94,7 +99,8 @@ struct LineReader {
 // Opens `reader`'s image for reading; see kRead* for modes and results.
 int OpenReadStream(LineReader* reader, int mode);
 // One line of stored line width bytes into `dest`: the next one (kReadSequential) or line
-// `lineNumber` counted from the first stored line (kReadByNumber; decode form: the next).
+// `lineNumber` counted from the top of the image (kReadByNumber; decode form: the next);
+// a record whose rowOrder says bottom-up is read from the end of its file.
 // 1 delivered; 0 on a read failure, a failed decode, or past the last decoded line.
 int ReadLines(LineReader* reader, uint8_t* dest, int mode, int lineNumber);
 // Releases what the stream holds; a decoder still running is stopped and joined. An image
