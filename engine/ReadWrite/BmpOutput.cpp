@@ -47,9 +47,12 @@ bool LayoutFor(const ImageState& image, Layout* out) {
     case IK_BW_SAVED_AS_4:
       *out = {1, 2, w};
       return true;
-    default:
-      return false;
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+      break;
   }
+  return false;
 }
 
 // Nearest palette colour of an R, G, B pixel, remembered per colour in a small table

@@ -25,14 +25,22 @@ void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t o
     case IK_BW:
     case IK_BW_FROM_GREEN:
       orb::PackNonZeroBits(in, slw, out);
-      break;
+      return;
     case IK_PALETTE16:
       orb::PackNibbles(in, slw, out);
-      break;
-    default:
-      std::memcpy(out, in, outBytes);
+      return;
+    case IK_RGB:
+    case IK_PALETTE256:
+    case IK_GREY:
+    case IK_GREY_FROM_GREEN:
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+    case IK_BW_SAVED_AS_4:
       break;
   }
+  // One byte a sample is written as it is (so is a kind no stream knows).
+  std::memcpy(out, in, outBytes);
 }
 
 void WriterMain(LineWriter* w) {
@@ -108,8 +116,10 @@ int StartImageOutput(LineWriter* writer) {
       bits = 24;
       if (!texts.iccProfile.empty()) IM_TiffSetICCProfile(texts.iccProfile.c_str());
       break;
-    default:
-      break;
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+      break;  // kinds that are only read: no depth to write
   }
   ctx.header.biBitCount = bits;
   for (size_t i = 0; i < colours; ++i) {
@@ -267,9 +277,17 @@ int32_t WrittenLineBytes(const ImageState& image) {
       return static_cast<int32_t>((slw + 7) / 8);
     case IK_PALETTE16:
       return static_cast<int32_t>(slw / 2);
-    default:
-      return static_cast<int32_t>(slw);
+    case IK_RGB:
+    case IK_PALETTE256:
+    case IK_GREY:
+    case IK_GREY_FROM_GREEN:
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+    case IK_BW_SAVED_AS_4:
+      break;
   }
+  return static_cast<int32_t>(slw);
 }
 
 TiffTexts CurrentTiffTexts() {

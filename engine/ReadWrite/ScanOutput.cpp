@@ -48,8 +48,10 @@ std::vector<uint8_t> BuildBitmapInfo(const ImageState& image) {
     case IK_BW_SAVED_AS_4:
       bits = 1;
       break;
-    default:
-      break;
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+      break;  // no scan delivers these kinds
   }
   orb::PutU32LE(&info[0], 40);
   orb::PutI32LE(&info[4], image.width);

@@ -327,8 +327,10 @@ int ReadTiffHeader(LineReader* reader) {
         }
         break;
       }
+      case Tag::NewSubfileType:
+        break;  // a page's kind does not change how its pixels are read
       default:
-        break;
+        break;  // a tag the reader does not use (the value came from the file)
     }
   }
   if (refuse) return -1;
