@@ -22,6 +22,8 @@
 #include "engine/Settings.h"
 #include "platform/imagemill/imagemill.h"
 #include "scanning/ScsiScanControl.h"
+#include "scanning/kelvane/EventCallback.h"
+#include "scanning/kelvane/KelvaneScanner.h"
 #include "scanning/gui/ScanPropSheet.h"
 
 namespace res = orb::res;
@@ -54,6 +56,7 @@ bool CMainFrame::Build() {
   // workflow over them, exist before the scanner is identified: the identification
   // installed here reaches the frame's own scanner object.
   InitScsi();
+  InitKelvane();
   orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
   if (wxMenuBar* menus = wxXmlResource::Get()->LoadMenuBar(this, orb::gui::ResName(res::IDR_MAINFRAME)))
     SetMenuBar(menus);
@@ -99,6 +102,7 @@ bool CMainFrame::Build() {
 }
 
 CMainFrame::~CMainFrame() {
+  ShutdownKelvane();
   orb::gui::RemoveFolderChooser();
   ShutdownScsi();
   orb::WindowHandle self = orb::gui::HandleOf(this);

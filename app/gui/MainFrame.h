@@ -13,6 +13,8 @@
 #include "common/gui/AppMessage.h"
 #include "scanner_library/trennic.h"
 
+class CEventCallback;
+class CKelvaneScanner;
 class CScanPropSheet;
 class CViewPropSheet;
 class CViewThumbDlg;
@@ -55,6 +57,8 @@ class CMainFrame : public wxDocMDIParentFrame {
   int ShowDiagnosticsScsi();
   int CalibrateScsi();
   CTrennic& Scanner() { return m_scanner; }
+  // The connection to a Kelvane-family scanner (MainFrameKelvane.cpp).
+  CKelvaneScanner& Kelvane() { return *m_kelvane; }
   orb::ScsiScanControl& ScsiControl() { return *m_scsi; }
   // The SCSI family's routines as the scan workflow calls them.
   orb::ScannerFamilyOps* ScsiFamily();
@@ -94,8 +98,15 @@ class CMainFrame : public wxDocMDIParentFrame {
   void OnCloseScsi(wxCloseEvent& e);
   // Stops a running scan and waits for its threads without waiting on the GUI thread.
   void EndScanNow();
+  // Makes the Kelvane connection and the button callback before identification; stops the
+  // status poll and ends the button's registration before the frame goes.
+  void InitKelvane();
+  void ShutdownKelvane();
 
   orb::gui::MessageMap m_messages;
+  std::unique_ptr<CKelvaneScanner> m_kelvane;
+  std::unique_ptr<CEventCallback> m_eventCallback;
+  bool m_installedKelvaneIdentification = false;
   uint8_t m_bStopRequested = 0;
   wxString m_strVendor, m_strModel, m_strFirmware;
   bool m_scannerChanged = false;

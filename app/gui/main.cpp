@@ -3,10 +3,12 @@
 // no simulator.
 #include "app/gui/OrbalonApp.h"
 #include "platform/sim/SimAttach.h"
+#include "platform/sim/SimKelvane.h"
 
 wxIMPLEMENT_APP_NO_MAIN(COrbalonApp);
 
 int main(int argc, char** argv) {
   orb::sim::AttachEnvironmentScanners();
+  orb::sim::AttachEnvironmentKelvaneScanners();
   return wxEntry(argc, argv);
 }
