@@ -28,6 +28,8 @@ class ScanHost {
 
   // A Yes/No question: `prefix`, one blank and string `stringId`. True for Yes.
   virtual bool AskYesNo(int stringId, std::string_view prefix) = 0;
+  // String `stringId` in a box with OK and Cancel. True for OK. The default asks Yes/No.
+  virtual bool AskOkCancel(int stringId) { return AskYesNo(stringId, {}); }
   // String `stringId` of the language module in a message box.
   virtual void ShowMessage(int stringId, MessageIcon icon,
                            const std::vector<MessageArg>& args = {}) = 0;
@@ -37,6 +39,8 @@ class ScanHost {
   // A modeless progress dialog with the caption string and `steps` units.
   virtual void ProgressBegin(int captionStringId, int steps) = 0;
   virtual void ProgressStep() = 0;
+  // The progress dialog's text line: string `stringId`.
+  virtual void ProgressText(int stringId) { (void)stringId; }
   virtual void ProgressEnd() = 0;
   virtual void WaitCursor(bool on) = 0;
 

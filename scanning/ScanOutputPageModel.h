@@ -92,6 +92,11 @@ struct ControlState {
   int selection = -1;  // list row, -1 none
   int selFrom = -1;    // text selection in an edit (from == to: the caret)
   int selTo = -1;
+  // A slider: its range, tick step and position.
+  int low = 0;
+  int high = 0;
+  int tick = 0;
+  int position = 0;
 };
 
 // The output format names of an image kind's group, in the order of its format index.

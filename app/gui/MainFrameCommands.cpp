@@ -33,7 +33,10 @@
 #include "scanner_library/trennic.h"
 #include "scanning/ScanPipeline.h"
 #include "scanning/ScsiScanControl.h"
+#include "scanning/gui/ManualStitchDlg.h"
+#include "scanning/gui/ScanSettingsPropPages.h"
 #include "scanning/gui/ScanToolsPropPage.h"
+#include "app/gui/OutputOptionDlgs.h"
 #include "tools/FileNaming.h"
 
 namespace orb::gui {
@@ -389,9 +392,57 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   }
 };
 
+namespace {
+// The manual stitch dialog zooms the active scan's view onto a camera seam.
+void InstallSeamZoom(CMainFrame* frame) {
+  auto activeDoc = [frame]() -> COrbalonDoc* {
+    wxDocManager* docs = frame ? frame->GetDocumentManager() : nullptr;
+    return docs ? dynamic_cast<COrbalonDoc*>(docs->GetCurrentDocument()) : nullptr;
+  };
+  CManualStitchDlg::ImageAccess access;
+  access.size = [activeDoc](int32_t* w, int32_t* h, int32_t* cw, int32_t* ch) {
+    COrbalonDoc* doc = activeDoc();
+    ImageState* image = doc ? doc->WorkingImage() : nullptr;
+    if (!image) return false;
+    *w = image->width;
+    *h = image->height;
+    wxView* view = doc->GetFirstView();
+    wxWindow* win = view && view->GetFrame() ? view->GetFrame() : nullptr;
+    const wxSize client = win ? win->GetClientSize() : wxSize(1, 1);
+    *cw = client.x;
+    *ch = client.y;
+    return true;
+  };
+  access.showRegion = [activeDoc](const orb::Rect& r) {
+    COrbalonDoc* doc = activeDoc();
+    ImageState* image = doc ? doc->WorkingImage() : nullptr;
+    if (!image) return;
+    image->region = PixelRect{r.left, r.top, r.right - 1, r.bottom - 1};
+    COrbalonViewHint hint(orb::kHintActualSize);
+    doc->UpdateAllViews(nullptr, &hint);
+    (void)orb::PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REDRAW_VIEW);
+  };
+  access.refreshOutputPage = [] {
+    if (CScanToolsPropPage* page = CScanToolsPropPage::Current()) page->OnSetActive();
+  };
+  CManualStitchDlg::SetImageAccess(std::move(access));
+}
+}  // namespace
+
 MainFrameCommands::MainFrameCommands(CMainFrame* frame) : d_(std::make_unique<Impl>(*this, frame)) {
   g_commands = this;
   InstallScanOutputPage();
+  InstallScanSettingsPages();
+  SetFormatOptionsRunner([](wxWindow* parent, orb::FormatOptionsDialog dialog, int argument) {
+    if (dialog == orb::FormatOptionsDialog::Quality) {
+      CJpegQuality dlg(argument, parent);
+      dlg.ShowModal();
+    } else if (dialog == orb::FormatOptionsDialog::Tiff) {
+      CTiffOpt dlg(argument, parent);
+      dlg.ShowModal();
+    }
+  });
+  InstallSeamZoom(frame);
 }
 
 MainFrameCommands::~MainFrameCommands() {

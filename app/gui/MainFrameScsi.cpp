@@ -14,7 +14,9 @@
 #include "engine/AppStatus.h"
 #include "engine/EngineHost.h"
 #include "scanning/ScannerIdentification.h"
+#include "scanning/ScannerService.h"
 #include "scanning/ScsiScanControl.h"
+#include "scanning/gui/ManualStitchDlg.h"
 
 namespace {
 
@@ -147,24 +149,18 @@ void CMainFrame::ApplyPaperTransport() {
   if (m_scsi) m_scsi->ApplyTransport();
 }
 
-namespace {
-void NotAvailable(wxFrame* frame, const char* what) {
-  if (wxStatusBar* bar = frame->GetStatusBar())
-    bar->SetStatusText(wxString::FromUTF8(std::string(what) + " is not available in this version."), 0);
-}
-}  // namespace
-
 int CMainFrame::AlignScannerScsi() {
-  NotAvailable(this, "Scanner alignment");
-  return 0;
+  if (!m_scanHost) return 0;
+  return orb::AlignScannerScsi(m_scanner, *m_scanHost, ScanSettings) == orb::ServiceOutcome::Completed ? 1 : 0;
 }
 
 int CMainFrame::ShowDiagnosticsScsi() {
-  NotAvailable(this, "The scanner diagnostics");
-  return 0;
+  if (!m_scanHost || !m_scanHost->AskOkCancel(orb::service_strings::kAlignQuestion)) return 0;
+  CManualStitchDlg::Show(this, m_scanner);
+  return 1;
 }
 
 int CMainFrame::CalibrateScsi() {
-  NotAvailable(this, "Scanner calibration");
-  return 0;
+  if (!m_scanHost) return 0;
+  return orb::CalibrateScsi(m_scanner, *m_scanHost, ScanSettings) == orb::ServiceOutcome::Completed ? 1 : 0;
 }

@@ -20,6 +20,7 @@
 #include "common/Messages.h"
 #include "common/gui/AppMessage.h"
 #include "app/gui/ProgressDlg.h"
+#include "scanning/ScannerService.h"
 #include "engine/ImageState.h"
 #include "platform/Event.h"
 
@@ -184,7 +185,10 @@ struct ScanHostGui::Core : std::enable_shared_from_this<Core> {
   void BeginProgress(int caption, int steps) {
     CloseProgress();
     // The white completion of a stopped scan and the palette pre-scan can be cancelled.
-    const bool cancel = caption == kStrFillCaption || caption == kStrPreScanCaption;
+    // So can the scanner's calibration and alignment.
+    const bool cancel = caption == kStrFillCaption || caption == kStrPreScanCaption ||
+                        caption == orb::service_strings::kCalibrateCaption ||
+                        caption == orb::service_strings::kAlignCaption;
     progress = new CProgressDlg(parent, wxString::FromUTF8(LoadString(caption)), 0, std::max(steps, 1), cancel);
     if (!progress->CreateWindow()) {
       progress->Destroy();
@@ -354,6 +358,21 @@ bool ScanHostGui::AskYesNo(int stringId, std::string_view prefix) {
   return yes->load();
 }
 
+bool ScanHostGui::AskOkCancel(int stringId) {
+  const std::string text = LoadString(stringId);
+  auto ok = std::make_shared<std::atomic<bool>>(false);
+  Core* c = core_.get();
+  if (!core_->QueueAndWait(
+          [c, text, ok] {
+            ok->store(wxMessageBox(wxString::FromUTF8(text),
+                                   wxString::FromUTF8(g_szAppTitle.empty() ? "Orbalon" : g_szAppTitle),
+                                   wxOK | wxCANCEL | wxICON_QUESTION, c->parent) == wxOK);
+          },
+          true))
+    return false;
+  return ok->load();
+}
+
 void ScanHostGui::ShowMessage(int stringId, MessageIcon icon, const std::vector<MessageArg>& args) {
   std::string text = FormatMessageText(LoadString(stringId), args);
   if (text.empty()) text = "(message " + std::to_string(stringId) + ")";
@@ -381,6 +400,13 @@ void ScanHostGui::ProgressStep() {
     Core* c = core_.get();
     core_->Queue([c] { c->ApplySteps(); });
   }
+}
+
+void ScanHostGui::ProgressText(int stringId) {
+  Core* c = core_.get();
+  core_->Queue([c, stringId] {
+    if (c->progress) c->progress->SetText(wxString::FromUTF8(LoadString(stringId)));
+  });
 }
 
 void ScanHostGui::ProgressEnd() {

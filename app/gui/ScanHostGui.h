@@ -46,10 +46,12 @@ class ScanHostGui final : public orb::ScanHost {
   void SendToFrame(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0) override;
   void PostToThumbnails(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0) override;
   bool AskYesNo(int stringId, std::string_view prefix) override;
+  bool AskOkCancel(int stringId) override;
   void ShowMessage(int stringId, MessageIcon icon, const std::vector<MessageArg>& args = {}) override;
   void ShowText(std::string_view text, std::string_view caption, MessageIcon icon) override;
   void ProgressBegin(int captionStringId, int steps) override;
   void ProgressStep() override;
+  void ProgressText(int stringId) override;
   void ProgressEnd() override;
   void WaitCursor(bool on) override;
   void PumpMessages() override;

@@ -64,10 +64,14 @@ SimScannerConfig ConfigForModel(const SimModel& model) {
   c.opticalDpi = model.opticalDpi;
   c.pixelsAtOptical = model.pixelsAtOptical;
   c.cameras = model.cameras;
+  // A model's service steps take as long as a real scanner's take, give or take:
+  // dark and light normalisation, front/back and left/right alignment.
+  c.diagnosticMs = {{0x85, 6000}, {0x84, 12000}, {0x91, 15000}, {0xA2, 20000}};
   return c;
 }
 
 SimScanner::SimScanner(SimScannerConfig config) : config_(std::move(config)) {
+  for (const auto& [page, ms] : config_.diagnosticMs) diagDurations_[page] = {ms, false};
   // Tone tables start as the plain 12-bit to 8-bit cut.
   for (auto& t : tone_)
     for (int i = 0; i < 4096; ++i) t[i] = static_cast<uint8_t>(i >> 4);
@@ -234,7 +238,10 @@ SimScanner::Result SimScanner::Send(const uint8_t* cdb, const uint8_t* d, uint32
       fractionalSpeed_ = d[0];
       break;
     case 7:
+      // Starts a calibration from raw data; the stored calibration stays in use until a new
+      // one completes.
       normalisedDark_ = normalisedLight_ = false;
+      freshDark_ = false;
       break;
     case 8:
       if (!need(1)) return Check(kInvalidCdbField);
@@ -376,6 +383,12 @@ SimScanner::Result SimScanner::SendDiagnostic(const uint8_t* cdb, const uint8_t*
   auto it = diagOutcomes_.find(page);
   job_.pollsLeft = it != diagOutcomes_.end() ? it->second.first : 2;
   job_.fail = it != diagOutcomes_.end() && it->second.second;
+  if (auto d = diagDurations_.find(page); d != diagDurations_.end()) {
+    job_.startMs = ServiceNowLocked();
+    job_.durationMs = std::max<int64_t>(d->second.first, 0);
+    job_.endless = d->second.first < 0;
+    job_.fail = d->second.second;
+  }
   Result r;
   r.transferred = len;
   return r;
@@ -390,18 +403,17 @@ SimScanner::Result SimScanner::ReceiveDiagnostic(const uint8_t* cdb, uint8_t* da
   if (job_.active) {
     if (job_.stopped) {
       status = 0x80;
-    } else if (job_.pollsLeft > 0) {
-      --job_.pollsLeft;
+    } else if (job_.durationMs >= 0 ? (job_.endless || ServiceNowLocked() - job_.startMs < job_.durationMs)
+                                     : job_.pollsLeft > 0) {
+      if (job_.durationMs < 0) --job_.pollsLeft;
       status = 0x06;  // busy
+    } else if (auto end = diagEndStatus_.find(job_.page); end != diagEndStatus_.end()) {
+      status = end->second;
     } else if (job_.fail) {
       status = 0x80;
     } else {
       status = 0x01;
-      // What a finished step leaves behind.
-      if (job_.page == 0x85) normalisedDark_ = true;
-      if (job_.page == 0x84) normalisedLight_ = true;
-      if (job_.page == 0x91) fbAlign_ = alignFB_;
-      if (job_.page == 0xA2) lrStitch_ = alignLR_;
+      FinishJobLocked();
     }
   }
   if (job_.active && job_.page == 0xA6) {
@@ -568,6 +580,52 @@ bool SimScanner::PaperPresent() const {
 void SimScanner::SetDiagnosticOutcome(uint8_t page, int polls, bool fail) {
   std::lock_guard lock(mutex_);
   diagOutcomes_[page] = {std::max(polls, 0), fail};
+}
+
+void SimScanner::SetDiagnosticDuration(uint8_t page, int64_t ms, bool fail) {
+  std::lock_guard lock(mutex_);
+  diagDurations_[page] = {ms, fail};
+}
+
+void SimScanner::SetDiagnosticEndStatus(uint8_t page, uint8_t status) {
+  std::lock_guard lock(mutex_);
+  diagEndStatus_[page] = status;
+}
+
+void SimScanner::SetServiceClock(orb::Clock* clock) {
+  std::lock_guard lock(mutex_);
+  serviceClock_ = clock;
+}
+
+int64_t SimScanner::ServiceNowLocked() const {
+  return (serviceClock_ ? *serviceClock_ : orb::DefaultClock()).NowMs();
+}
+
+// What a finished step leaves behind (once: later polls read the same status).
+void SimScanner::FinishJobLocked() {
+  if (job_.finished) return;
+  job_.finished = true;
+  if (job_.page == 0x85) {
+    normalisedDark_ = true;
+    freshDark_ = true;
+  }
+  if (job_.page == 0x84) {
+    normalisedLight_ = true;
+    ++calibrationGeneration_;
+    lastCalibrationDark_ = freshDark_;
+  }
+  if (job_.page == 0x91) fbAlign_ = alignFB_;
+  if (job_.page == 0xA2) lrStitch_ = alignLR_;
+}
+
+int SimScanner::CalibrationGeneration() const {
+  std::lock_guard lock(mutex_);
+  return calibrationGeneration_;
+}
+
+bool SimScanner::LastCalibrationHadDark() const {
+  std::lock_guard lock(mutex_);
+  return lastCalibrationDark_;
 }
 
 void SimScanner::SetAlignmentResults(std::array<uint8_t, 5> lr, std::array<uint8_t, 5> fb) {

@@ -81,6 +81,9 @@ struct SimScannerConfig {
   // window and the tables stay the same. A source that costs a copy, for benchmarks that
   // time what receives the lines rather than the drawing of the sheet.
   int repeatLines = 0;
+  // How long the service steps started by a diagnostic page take, in milliseconds on the
+  // scanner's clock (see SetDiagnosticDuration); pages not named take two polls.
+  std::map<uint8_t, int64_t> diagnosticMs;
 };
 SimScannerConfig ConfigForModel(const SimModel& model);
 
@@ -191,6 +194,22 @@ class SimScanner {
   // How the job a diagnostic page starts ends: after `polls` RECEIVE DIAGNOSTIC RESULTS
   // commands it reads completed (or failed). Pages without a setting take 2 polls and pass.
   void SetDiagnosticOutcome(uint8_t page, int polls, bool fail);
+  // The job a diagnostic page starts takes `ms` milliseconds on the scanner's clock and
+  // then reads completed (or failed); a negative `ms` never ends (a scanner that hangs in
+  // the step until it is stopped).
+  void SetDiagnosticDuration(uint8_t page, int64_t ms, bool fail);
+  // The status byte a step of `page` ends with instead of completed or failed (a scanner
+  // that reports both bits, say).
+  void SetDiagnosticEndStatus(uint8_t page, uint8_t status);
+  // The clock the step durations are measured on (nullptr: the process-wide clock).
+  void SetServiceClock(orb::Clock* clock);
+  // The scanner's stored calibration: it is replaced only when a light normalisation step
+  // completes (with the dark data of the step before it in the same run, if any); an
+  // un-normalise, a failed or a stopped step leave it as it was. Counts from 1 (the
+  // factory calibration).
+  int CalibrationGeneration() const;
+  // Whether the last light step used fresh dark data, and whether the lamp was on for it.
+  bool LastCalibrationHadDark() const;
   // Auto alignment results the scanner reaches.
   void SetAlignmentResults(std::array<uint8_t, 5> leftRight, std::array<uint8_t, 5> frontBack);
 
@@ -227,7 +246,13 @@ class SimScanner {
     bool fail = false;
     bool active = false;
     bool stopped = false;
+    int64_t startMs = 0;
+    int64_t durationMs = -1;  // -1: ends by polls
+    bool endless = false;
+    bool finished = false;
   };
+  int64_t ServiceNowLocked() const;
+  void FinishJobLocked();
 
   Result Dispatch(const uint8_t* cdb, int cdbLength, passthru::Direction direction,
                   uint8_t* data, uint32_t dataLength, uint32_t timeLimitMs,
@@ -293,6 +318,12 @@ class SimScanner {
   std::array<uint8_t, 5> alignFB_{128, 128, 128, 128, 128};
   bool normalisedDark_ = false;
   bool normalisedLight_ = false;
+  std::map<uint8_t, std::pair<int64_t, bool>> diagDurations_;
+  std::map<uint8_t, uint8_t> diagEndStatus_;
+  orb::Clock* serviceClock_ = nullptr;
+  bool freshDark_ = false;        // a dark step completed since the last un-normalise
+  int calibrationGeneration_ = 1;
+  bool lastCalibrationDark_ = false;
 
   SimWindow window_;
   std::map<int, std::vector<uint8_t>> params_;

@@ -50,9 +50,19 @@ class FakeScanHost final : public ScanHost {
     questions.push_back(std::to_string(id) + ":" + std::string(prefix));
     return answerYes;
   }
-  void ShowMessage(int id, MessageIcon, const std::vector<MessageArg>&) override {
+  bool AskOkCancel(int id) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    questions.push_back("ok:" + std::to_string(id));
+    return answerYes;
+  }
+  void ShowMessage(int id, MessageIcon icon, const std::vector<MessageArg>&) override {
     std::lock_guard<std::mutex> lock(mutex);
     messages.push_back(id);
+    icons.push_back(icon);
+  }
+  void ProgressText(int id) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    progressTexts.push_back(id);
   }
   void ShowText(std::string_view text, std::string_view, MessageIcon) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -68,7 +78,10 @@ class FakeScanHost final : public ScanHost {
   void PumpMessages() override {
     const int n = ++pumps;
     if (escAtPump > 0 && n >= escAtPump) CancelFlag.store(1);
+    if (onPump) onPump(n);
   }
+  // Runs at every pump (the pump's number, from 1).
+  std::function<void(int)> onPump;
   IDisplaySink* Display() override { return &display; }
   Clock& GetClock() override { return clock; }
   bool HasFreeSpace(const std::string& path, int64_t bytes) override {
@@ -90,6 +103,8 @@ class FakeScanHost final : public ScanHost {
   std::vector<Msg> msgs;
   std::vector<std::string> questions;
   std::vector<int> messages;
+  std::vector<MessageIcon> icons;
+  std::vector<int> progressTexts;
   std::vector<std::string> texts;
   std::vector<int> progressCaptions;
   std::atomic<int> progressSteps{0};
