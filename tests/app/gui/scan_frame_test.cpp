@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <wx/docview.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
 
 #include <atomic>
 #include <cstring>
@@ -190,12 +193,14 @@ TEST_F(ScsiFrameScan, TheFrameIdentifiesTheSimulatedScanner) {
   sim().RemovePaper();
   EXPECT_FALSE(frame_->IsPaperPresentScsi());
   sim().InsertPaper();
-  // Routines of this family that are not in this version say so and do nothing.
-  EXPECT_EQ(frame_->AlignScannerScsi(), 0);
-  EXPECT_EQ(frame_->CalibrateScsi(), 0);
-  EXPECT_EQ(frame_->ShowDiagnosticsScsi(), 0);
+  // The service routines of this family ask first; Cancel leaves the scanner alone.
+  sim().ClearLog();
+  wxTEST_DIALOG(EXPECT_EQ(frame_->CalibrateScsi(), 0), wxExpectModal<wxMessageDialog>(wxID_CANCEL));
+  wxTEST_DIALOG(EXPECT_EQ(frame_->AlignScannerScsi(), 0), wxExpectModal<wxMessageDialog>(wxID_CANCEL));
+  wxTEST_DIALOG(EXPECT_EQ(frame_->ShowDiagnosticsScsi(), 0), wxExpectModal<wxMessageDialog>(wxID_CANCEL));
   ASSERT_TRUE(frame_->ScsiFamily());
-  EXPECT_EQ(frame_->ScsiFamily()->Calibrate(), 0);
+  wxTEST_DIALOG(EXPECT_EQ(frame_->ScsiFamily()->Calibrate(), 0), wxExpectModal<wxMessageDialog>(wxID_CANCEL));
+  EXPECT_TRUE(sim().LogOf(0x1D).empty()) << "no service step was started";
 }
 
 TEST_F(ScsiFrameScan, AScanIntoANewDocumentCompletesWithTheScannersPixels) {
