@@ -535,3 +535,44 @@ INSTANTIATE_TEST_SUITE_P(
                     Road{"gen2_tcp_ru", 2, "KelvaneRu Scanner", 33, Road::Tcp},
                     Road{"gen2_tcp_pvk", 2, "KelvanePVk Scanner", 30, Road::Tcp}),
     [](const testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
+
+TEST(KelvaneErrors, ShortAndBusyAnswersAreFailuresWithTheirNumber) {
+  struct Case { const char* name; int generation; KelvaneFault fault; int32_t escape; };
+  const Case cases[] = {
+      {"short status, generation 1", 1, KelvaneFault::ShortAnswer, 133},
+      {"busy status, generation 1", 1, KelvaneFault::Busy, 133},
+      {"short device flags, generation 2", 2, KelvaneFault::ShortAnswer, 126},
+      {"short read state, generation 2", 2, KelvaneFault::ShortAnswer, 113},
+      {"busy read state, generation 2", 2, KelvaneFault::Busy, 113},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto s = c.generation == 1 ? Scanner(1, "Kelvane Bn Scanner", 3) : Scanner(2, "KelvaneRu Scanner", 20);
+    ScopedKelvaneWia wia(s);
+    NetworkSettings settings(false);
+    CKelvaneScanner k;
+    ASSERT_TRUE(k.Connect());
+    s->InjectFault(c.escape, c.fault);
+    int32_t a = 7, b = 7, d = 7, e = 7;
+    EXPECT_FALSE(k.GetStatus(&a, &b, &d, &e));
+    EXPECT_EQ(k.GetLastError(), kv::kErrGetStatus);
+    EXPECT_EQ(b, 0);
+    EXPECT_TRUE(k.GetStatus(&a, &b, &d, &e));  // the next answer is whole again
+  }
+}
+
+TEST(KelvaneErrors, AShortReadIsDataNotAnError) {
+  auto s = Scanner(1, "Kelvane Bn Scanner", 3);
+  ScopedKelvaneWia wia(s);
+  NetworkSettings settings(false);
+  CKelvaneScanner k;
+  ASSERT_TRUE(k.Connect());
+  ASSERT_TRUE(k.SetWindow(1000, 1000, 200, 1));
+  ASSERT_TRUE(k.StartScan());
+  s->InjectFault(150, KelvaneFault::ShortAnswer);
+  std::vector<uint8_t> block(4000);
+  uint32_t got = 0;
+  EXPECT_TRUE(k.ReadData(block.data(), 4000, &got));
+  EXPECT_EQ(got, 2000u);
+  EXPECT_EQ(block[1999], SimKelvane::SheetByte(1, 999));
+}
