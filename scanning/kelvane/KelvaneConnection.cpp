@@ -11,7 +11,7 @@ namespace orb::kelvane {
 
 std::string FirmwareText(int32_t firmware) {
   const int32_t n = std::clamp<int32_t>(firmware, 0, 999999);
-  char text[16];
+  char text[40];  // room for any int the compiler assumes; the clamp keeps it to nine
   std::snprintf(text, sizeof text, "v%02d.%02d.%02d", n / 10000, (n / 100) % 100, n % 100);
   return text;
 }
