@@ -70,4 +70,65 @@ DrawPlacement PlaceDisplayBitmap(int32_t bitmapWidth, int32_t bitmapHeight, int3
 inline int32_t SaveButtonLeft(int32_t clientWidth) { return clientWidth / 3 - 64; }
 inline int32_t DiscardButtonLeft(int32_t clientWidth) { return 2 * (clientWidth / 3) - 64; }
 
+// ----- magnifier --------------------------------------------------------------------------
+// The lens is a circle of diameter D (client pixels) showing image pixels enlarged Z times
+// (1, 2 or 4), so it is always D pixels across.
+
+inline constexpr int32_t kLensDefaultDiameter = 300;
+inline constexpr int32_t kLensDefaultZoom = 1;
+// A lens smaller than this has no room for its rim; one larger covers any screen.
+inline constexpr int32_t kLensMinDiameter = 32;
+inline constexpr int32_t kLensMaxDiameter = 2048;
+
+struct LensSettings {
+  int32_t diameter = kLensDefaultDiameter;
+  int32_t zoom = kLensDefaultZoom;
+};
+// The stored diameter and zoom as the lens uses them: a value a damaged settings file left
+// (a diameter out of range, a zoom other than 1, 2 or 4) falls back to its default.
+LensSettings SanitizedLens(int32_t diameter, int32_t zoom);
+// The source rectangle (image pixels) of a lens of diameter D at zoom Z centred on the
+// image point `centre`: D / Z pixels across, starting D / (2Z) before the centre.
+PixelRect LensSource(Point centre, int32_t diameter, int32_t zoom);
+// The zoom after a right click: 1 -> 2 -> 4 -> 1 (anything else becomes 1).
+int32_t NextLensZoom(int32_t zoom);
+// The zoom cursor (257, 258, 259) of a zoom.
+uint16_t LensZoomCursor(int32_t zoom);
+// The diameter after a rim drag to `distance` client pixels from the centre, a multiple
+// of 4, kept within the limits.
+int32_t ResizedLensDiameter(double distance);
+
+// Whether a point lies on the lens's rim (within 10 pixels of the circle point in its
+// direction) and the sizing cursor to show there.
+struct RimHit {
+  bool onRim = false;
+  uint16_t cursor = 0;
+};
+// `box`: the lens's square in the same coordinates as `p`.
+RimHit LensRimTest(const Rect& box, Point p);
+// Whether `p` lies inside the lens's circle (rim included).
+bool InsideLens(const Rect& box, Point p);
+// The lens's square around a centre.
+Rect LensBox(Point centre, int32_t diameter);
+
+// ----- navigator --------------------------------------------------------------------------
+// The navigator shows the whole image reduced into its client area (the thumbnail
+// rectangle T, centred along the axis with room) and a frame around the part the view
+// shows.
+
+// T for a display bitmap of `bitmapWidth` x `bitmapHeight` in a client area.
+Rect NavigatorThumbRect(int32_t bitmapWidth, int32_t bitmapHeight, int32_t clientWidth, int32_t clientHeight);
+// The frame of `region` (image of `imageWidth` x `imageHeight`) in T. Rounding shows at
+// the left and top edges.
+Rect NavigatorFrame(const PixelRect& region, int32_t imageWidth, int32_t imageHeight, const Rect& thumb);
+// The region a frame in T stands for, kept inside the image.
+PixelRect NavigatorRegion(const Rect& frame, const Rect& thumb, int32_t imageWidth, int32_t imageHeight);
+// A frame moved by (dx, dy) and kept inside T (the pointer is confined so the frame cannot
+// leave it).
+Rect MoveNavigatorFrame(const Rect& frame, int32_t dx, int32_t dy, const Rect& thumb);
+// A navigator rubber band counts only when it spans more than 2 pixels both ways.
+inline bool NavigatorBandCounts(Point anchor, Point last) {
+  return (anchor.x - last.x > 2 || last.x - anchor.x > 2) && (anchor.y - last.y > 2 || last.y - anchor.y > 2);
+}
+
 }  // namespace orb

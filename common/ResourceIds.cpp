@@ -31,6 +31,11 @@ const std::vector<Required>& RequiredResources() {
       {Kind::String, IDS_BATCH_SCAN_UNAVAILABLE}, {Kind::String, IDS_SCAN_NOT_WRITTEN},
       {Kind::String, IDS_BROWSE_OUTPUT_TITLE}, {Kind::String, IDS_PROFILE_TITLE},
       {Kind::String, IDS_OPEN_TITLE},       {Kind::String, IDS_SAVE_AS_TITLE},
+      {Kind::Object, IDR_VIEW_MENU_FIRST}, {Kind::Object, 136}, {Kind::Object, 137}, {Kind::Object, 138},
+      {Kind::Object, 140}, {Kind::Object, 141}, {Kind::Object, 142}, {Kind::Object, IDR_VIEW_MENU_LAST},
+      {Kind::Image, IDB_THUMB_ZOOM_IN},     {Kind::Image, IDB_THUMB_ZOOM_OUT},
+      {Kind::Image, IDB_THUMB_WHOLE_IMAGE}, {Kind::Image, IDB_THUMB_ACTUAL_SIZE},
+      {Kind::Image, IDB_THUMB_MAGNIFIER},   {Kind::Image, IDB_THUMB_DRAG_SCROLL},
   };
   return kAll;
 }

@@ -79,6 +79,16 @@ constexpr int WxCommandId(int command) { return command >= 0x7FFF ? command - 0x
 constexpr int CommandFromWx(int id) { return id >= 0x5FFF && id <= 0x7FFE ? id + 0x2000 : id; }
 static_assert(WxCommandId(40039) < 0x7FFF && CommandFromWx(WxCommandId(32793)) == 32793);
 
+// The image view's context menus (135 to 143) and the thumbnail dialog's button pictures.
+inline constexpr int IDR_VIEW_MENU_FIRST = 135;
+inline constexpr int IDR_VIEW_MENU_LAST = 143;
+inline constexpr int IDB_THUMB_ZOOM_IN = 173;
+inline constexpr int IDB_THUMB_ZOOM_OUT = 174;
+inline constexpr int IDB_THUMB_WHOLE_IMAGE = 175;
+inline constexpr int IDB_THUMB_ACTUAL_SIZE = 176;
+inline constexpr int IDB_THUMB_MAGNIFIER = 256;
+inline constexpr int IDB_THUMB_DRAG_SCROLL = 260;
+
 enum class Kind { String, Object, Image };
 struct Required {
   Kind kind;

@@ -6,24 +6,33 @@
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/frame.h>
+#include <wx/menu.h>
+#include <wx/statusbr.h>
+#include <wx/xrc/xmlres.h>
 #include <wx/msgdlg.h>
 #include <wx/print.h>
 #include <wx/utils.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "common/AppGlobals.h"
 #include "app/DisplaySink.h"
 #include "common/LanguageModule.h"
 #include "app/MessageText.h"
 #include "common/Messages.h"
+#include "common/ResourceIds.h"
 #include "app/SaveFormats.h"
 #include "app/gui/ChildFrame.h"
 #include "app/gui/FileOpen.h"
 #include "common/gui/Resources.h"
 #include "app/gui/OutputOptionDlgs.h"
 #include "app/gui/ProgressDlg.h"
+#include "app/gui/ViewThumbDlg.h"
+#include "engine/ToolSettings.h"
 #include "engine/EngineHost.h"
 #include "engine/Settings.h"
 
@@ -363,59 +372,88 @@ void COrbalonCanvas::OnPaint(wxPaintEvent&) {
 
 void COrbalonCanvas::Paint(wxDC& dc) {
   const wxSize cs = GetClientSize();
-  dc.SetBackground(wxBrush(wxColour(orb::kViewBackground[0], orb::kViewBackground[1], orb::kViewBackground[2])));
-  dc.Clear();
+  if (cs.x <= 0 || cs.y <= 0) return;
+  m_painted = Compose(cs.x, cs.y);
+  dc.DrawBitmap(wxBitmap(m_painted), 0, 0);
+}
+
+namespace {
+
+// Copies a display picture's rows into `frame` at (left, top), scaled to `width` x
+// `height` by nearest pixels, clipped to the frame.
+void PastePicture(wxImage& frame, const orb::DisplayImage& picture, int32_t left, int32_t top, int32_t width,
+                  int32_t height) {
+  if (picture.width <= 0 || picture.height <= 0 || width <= 0 || height <= 0) return;
+  const int fw = frame.GetWidth(), fh = frame.GetHeight();
+  std::vector<uint8_t> row(static_cast<size_t>(picture.width) * 3);
+  std::vector<int32_t> column(static_cast<size_t>(width));
+  for (int32_t x = 0; x < width; ++x) column[static_cast<size_t>(x)] = static_cast<int32_t>(static_cast<int64_t>(x) * picture.width / width);
+  int32_t lastSource = -1;
+  std::lock_guard<std::mutex> lock(picture.lock);
+  for (int32_t y = 0; y < height; ++y) {
+    const int32_t fy = top + y;
+    if (fy < 0 || fy >= fh) continue;
+    const int32_t sy = static_cast<int32_t>(static_cast<int64_t>(y) * picture.height / height);
+    if (sy != lastSource) {
+      picture.PictureRowRgb(sy, row.data());
+      lastSource = sy;
+    }
+    uint8_t* out = frame.GetData() + (static_cast<size_t>(fy) * fw) * 3;
+    for (int32_t x = 0; x < width; ++x) {
+      const int32_t fx = left + x;
+      if (fx < 0 || fx >= fw) continue;
+      std::memcpy(out + static_cast<size_t>(fx) * 3, row.data() + static_cast<size_t>(column[static_cast<size_t>(x)]) * 3, 3);
+    }
+  }
+}
+
+}  // namespace
+
+wxImage COrbalonCanvas::Compose(int width, int height) {
+  wxImage frame(width, height, false);
+  {
+    uint8_t* d = frame.GetData();
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i, d += 3) {
+      d[0] = orb::kViewBackground[0];
+      d[1] = orb::kViewBackground[1];
+      d[2] = orb::kViewBackground[2];
+    }
+  }
   COrbalonDoc* doc = m_view ? m_view->GetDocument() : nullptr;
   ImageState* image = doc ? doc->WorkingImage() : nullptr;
-  if (!image) return;
-  orb::DisplayImagePtr source;
-  int32_t left = 0, top = 0;
+  if (!image) return frame;
   orb::DisplayImagePtr full = orb::FullSizeImage();
   if (orb::HasStatus(orb::StatusBit::FullSizeDisplay) && full) {
-    source = full;
-  } else {
-    orb::DisplayImage* display = orb::AsDisplayImage(image->bitmaps[2]);
-    if (!display) return;  // nothing drawn yet: the window stays empty
-    source = std::static_pointer_cast<orb::DisplayImage>(image->bitmaps[2]);
-    image->fitScale = ComputeFitScale(image->region.right - image->region.left,
-                                      image->region.bottom - image->region.top, cs.x, cs.y);
-    const orb::DrawPlacement place = orb::PlaceDisplayBitmap(display->width, display->height, cs.x, cs.y);
-    if (place.scale <= 0) return;
-    image->displayScale = place.scale;
-    image->clientRect = PixelRect{place.target.left, place.target.top, place.target.right, place.target.bottom};
-    left = place.target.left;
-    top = place.target.top;
-    wxImage picture(display->width, display->height, false);
-    {
-      std::lock_guard<std::mutex> lock(display->lock);
-      for (int32_t y = 0; y < display->height; ++y) {
-        display->PictureRowRgb(y, picture.GetData() + static_cast<size_t>(y) * display->width * 3);
-      }
-    }
-    if (place.width != display->width || place.height != display->height) {
-      picture.Rescale(place.width, place.height, wxIMAGE_QUALITY_NEAREST);
-    }
-    dc.DrawBitmap(wxBitmap(picture), left, top);
-    return;
+    PastePicture(frame, *full, 0, 0, full->width, full->height);
+    return frame;
   }
-  wxImage picture(source->width, source->height, false);
-  {
-    std::lock_guard<std::mutex> lock(source->lock);
-    for (int32_t y = 0; y < source->height; ++y) {
-      source->PictureRowRgb(y, picture.GetData() + static_cast<size_t>(y) * source->width * 3);
-    }
+  orb::DisplayImage* display = orb::AsDisplayImage(image->bitmaps[2]);
+  if (!display) return frame;  // nothing drawn yet: the window stays empty
+  image->fitScale = ComputeFitScale(image->region.right - image->region.left, image->region.bottom - image->region.top,
+                                    width, height);
+  const orb::DrawPlacement place = orb::PlaceDisplayBitmap(display->width, display->height, width, height);
+  if (place.scale <= 0) return frame;
+  image->displayScale = place.scale;
+  image->clientRect = PixelRect{place.target.left, place.target.top, place.target.right, place.target.bottom};
+  if (!m_view->PagePaintsPicture()) {
+    PastePicture(frame, *display, place.target.left, place.target.top, place.width, place.height);
   }
-  dc.DrawBitmap(wxBitmap(picture), 0, 0);
+  orb::ViewCanvas canvas(frame.GetData(), width, height, static_cast<size_t>(width) * 3);
+  m_view->PaintOverlays(canvas);
+  return frame;
+}
+
+ColourBytes COrbalonCanvas::PaintedPixel(orb::Point p) const {
+  if (!m_painted.IsOk() || p.x < 0 || p.y < 0 || p.x >= m_painted.GetWidth() || p.y >= m_painted.GetHeight()) {
+    return ColourBytes{255, 255, 255};
+  }
+  const uint8_t* d = m_painted.GetData() + (static_cast<size_t>(p.y) * m_painted.GetWidth() + p.x) * 3;
+  return ColourBytes{d[0], d[1], d[2]};
 }
 
 wxImage COrbalonCanvas::Snapshot() {
   const wxSize cs = GetClientSize();
-  wxBitmap bmp(std::max(cs.x, 1), std::max(cs.y, 1), 24);
-  {
-    wxMemoryDC mdc(bmp);
-    Paint(mdc);
-  }
-  return bmp.ConvertToImage();
+  return Compose(std::max(cs.x, 1), std::max(cs.y, 1));
 }
 
 // ----- view --------------------------------------------------------------------------------
@@ -444,6 +482,12 @@ bool COrbalonView::OnCreate(wxDocument* doc, long flags) {
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnDiscardAndNext(); }, kIdDiscardAndNext);
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnZoomInAt(); }, kIdZoomInAt);
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnZoomOut(); }, kIdZoomOut);
+  // The lens is made with the view, hidden; it magnifies the working image.
+  m_pLupe = std::make_unique<CLupeView>([this] {
+    if (m_canvas) m_canvas->Refresh(false);
+  });
+  if (auto* d = wxDynamicCast(doc, COrbalonDoc)) m_pLupe->SetImage(d->WorkingImage());
+  BindMouse();
   return true;
 }
 
@@ -471,9 +515,30 @@ void COrbalonView::UpdateView(int hint) {
     FinishImageDisplay(&display);
   }
   UpdateScrollBars();
-  if (hint != orb::kHintRepaint) orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REDRAW_VIEW);
+  if (hint != orb::kHintRepaint) RefreshNavigator();
+  const orb::ViewContext view = Context();
+  if (w->state == VS_JOIN_CANVAS) {
+    if (orb::IToolViewHooks* join = orb::ShowingViewTool(orb::ViewToolRole::Join, view)) join->OnViewUpdated(view);
+  }
   orb::ClearStatus(orb::StatusBit::ViewRefresh);
   m_canvas->Refresh(false);
+  // The lens shows the new picture where it stands.
+  if (m_pLupe && MiscSettings.MagnifierShown) {
+    m_pLupe->SetImage(w);
+    m_pLupe->Show(true);
+    ViewDragMode = orb::drag::Magnifier;
+    m_pLupe->MoveTo(true, m_pLupe->GetCentre().x, m_pLupe->GetCentre().y);
+    ViewDragMode = orb::drag::None;
+  }
+}
+
+void COrbalonView::RefreshNavigator() {
+  if (auto* map = static_cast<wxEvtHandler*>(g_hMapImage.load())) {
+    if (auto* window = wxDynamicCast(map, wxWindow)) {
+      window->Refresh(true);
+      window->Update();
+    }
+  }
 }
 
 void COrbalonView::ZoomRegion(int percent) {
@@ -578,6 +643,414 @@ void COrbalonView::OnZoomInAt() {
 }
 
 void COrbalonView::OnZoomOut() { UpdateView(orb::kHintZoomOut); }
+
+// ----- mouse -------------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kCmdPickColors = 144;
+constexpr int kStrPixelLabel = orb::res::IDS_INDICATOR_2;
+constexpr int kStrPositionLabel = orb::res::IDS_INDICATOR_1;
+// Commands of the context menus that a tool page carries out.
+constexpr int kPageCommands[] = {139, 149, 157, 158, 159, 160, 161, 162, 40017, 40018, 40019, 40020};
+
+orb::Point PointOf(const wxMouseEvent& e) { return orb::Point{e.GetX(), e.GetY()}; }
+
+bool MouseBlocked() { return orb::ViewMouseBlocked(AppStatus.load()); }
+
+wxCursor CursorFor(uint16_t id) {
+  switch (id) {
+    case orb::cursor::View: return wxCursor(wxCURSOR_CROSS);
+    case orb::cursor::DragScroll: return wxCursor(wxCURSOR_HAND);
+    case orb::cursor::JoinItem: return wxCursor(wxCURSOR_SIZING);
+    case orb::cursor::JoinSelected: return wxCursor(wxCURSOR_HAND);
+    case orb::cursor::MagnifierZoom1:
+    case orb::cursor::MagnifierZoom2:
+    case orb::cursor::MagnifierZoom4: return wxCursor(wxCURSOR_MAGNIFIER);
+    case orb::cursor::SizeNWSE: return wxCursor(wxCURSOR_SIZENWSE);
+    case orb::cursor::SizeNESW: return wxCursor(wxCURSOR_SIZENESW);
+    case orb::cursor::SizeWE: return wxCursor(wxCURSOR_SIZEWE);
+    case orb::cursor::SizeNS: return wxCursor(wxCURSOR_SIZENS);
+    case orb::cursor::SizeAll: return wxCursor(wxCURSOR_SIZING);
+    case orb::cursor::Cross: return wxCursor(wxCURSOR_CROSS);
+    default: return wxCursor(wxCURSOR_ARROW);
+  }
+}
+
+wxStatusBar* MainStatusBar() {
+  auto* frame = wxDynamicCast(wxTheApp ? wxTheApp->GetTopWindow() : nullptr, wxFrame);
+  return frame ? frame->GetStatusBar() : nullptr;
+}
+
+}  // namespace
+
+orb::ViewContext COrbalonView::Context() const {
+  COrbalonDoc* doc = GetDocument();
+  return orb::ViewContext{doc ? doc->WorkingImage() : nullptr};
+}
+
+void COrbalonView::BindMouse() {
+  m_canvas->Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent& e) {
+    m_canvas->SetFocus();
+    OnLButtonDown(PointOf(e));
+  });
+  m_canvas->Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& e) { OnLButtonUp(PointOf(e)); });
+  m_canvas->Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent& e) { OnRButtonDown(PointOf(e)); });
+  m_canvas->Bind(wxEVT_RIGHT_UP, [this](wxMouseEvent& e) { OnRButtonUp(PointOf(e)); });
+  m_canvas->Bind(wxEVT_MOTION, [this](wxMouseEvent& e) { OnMouseMove(PointOf(e), e.LeftIsDown()); });
+  m_canvas->Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { OnCaptureLost(); });
+  // The popup menus' commands come back to the canvas.
+  m_canvas->Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnPickColors(); }, kCmdPickColors);
+  m_canvas->Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnZoomInAt(); }, kIdZoomInAt);
+  m_canvas->Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnZoomOut(); }, kIdZoomOut);
+  for (int id : kPageCommands) {
+    m_canvas->Bind(wxEVT_MENU, [this](wxCommandEvent& e) {
+      const orb::ViewContext view = Context();
+      for (int r = 0; r < static_cast<int>(orb::ViewToolRole::Count); ++r) {
+        orb::IToolViewHooks* page = orb::RegisteredViewTool(static_cast<orb::ViewToolRole>(r));
+        if (page && page->OnViewCommand(view, e.GetId())) break;
+      }
+      if (m_canvas) m_canvas->Refresh(false);
+    }, id);
+  }
+  Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnPickColors(); }, kCmdPickColors);
+  m_messages.Attach(this);
+  m_messages.On(WM_SHOW_MAGNIFIER, [this](uintptr_t, intptr_t) {
+    OnShowMagnifier();
+    return intptr_t{0};
+  });
+}
+
+void COrbalonView::Capture() {
+  if (m_canvas && !m_canvas->HasCapture()) m_canvas->CaptureMouse();
+}
+
+void COrbalonView::Release() {
+  if (m_canvas && m_canvas->HasCapture()) m_canvas->ReleaseMouse();
+}
+
+void COrbalonView::OnCaptureLost() {
+  // Another window took the mouse: the drag ends where it is.
+  m_bandShown = false;
+  m_lensCaptured = false;
+  m_dragOwner = nullptr;
+  ViewDragMode = orb::drag::None;
+  if (m_canvas) m_canvas->Refresh(false);
+}
+
+void COrbalonView::ShowCursor(uint16_t id) {
+  if (m_canvas && id != orb::cursor::None) m_canvas->SetCursor(CursorFor(id));
+}
+
+bool COrbalonView::RouteToLens(orb::Point p) const {
+  if (!m_pLupe || !m_pLupe->IsShown()) return false;
+  const uint16_t mode = ViewDragMode.load();
+  if (m_lensCaptured || mode == orb::drag::MagnifierRim) return true;
+  return mode == orb::drag::None && m_pLupe->Hit(p);
+}
+
+void COrbalonView::OnLButtonDown(orb::Point p) {
+  if (MouseBlocked()) return;
+  ViewDragMode = orb::drag::None;
+  if (RouteToLens(p)) {
+    m_lensCaptured = true;
+    m_pLupe->OnLButtonDown(p);
+    Capture();
+    return;
+  }
+  const orb::ViewContext view = Context();
+  if (!view.image) return;
+  const orb::ToolPress press = orb::PressTools(orb::ShowingTools::For(view), view, p);
+  ViewDragMode = press.mode;
+  m_dragOwner = press.owner;
+  if (press.mode == orb::drag::None) {
+    p = orb::ClampIntoRect(p, view.Drawing());
+    m_ptStart = m_ptCurrent = p;
+    m_rcDrag = m_rcLast = orb::Rect{p.x, p.y, p.x, p.y};
+    ViewDragMode = orb::drag::RubberBand;
+    m_bandShown = MiscSettings.DragScroll == 0;
+    if (MiscSettings.DragScroll) {
+      m_pressPoint = p;
+      m_scrolled = false;
+    }
+  }
+  Capture();
+  m_canvas->Refresh(false);
+}
+
+void COrbalonView::OnMouseMove(orb::Point p, bool leftHeld) {
+  if (MouseBlocked()) return;
+  if (RouteToLens(p)) {
+    ShowCursor(m_pLupe->OnMouseMove(p, leftHeld && m_lensCaptured));
+    return;
+  }
+  const orb::ViewContext view = Context();
+  if (!view.image) return;
+  const bool dragScroll = MiscSettings.DragScroll != 0;
+  m_nCursorId = orb::MoveCursor(orb::ShowingTools::For(view), view, p, dragScroll);
+  const uint16_t mode = ViewDragMode.load();
+  switch (mode) {
+    case orb::drag::RubberBand:
+      if (dragScroll) {
+        DragToScroll(p);
+      } else {
+        m_ptCurrent = orb::ClampIntoRect(p, view.Drawing());
+        m_rcLast = m_rcDrag;
+        m_rcDrag = orb::NormalisedRect(m_ptStart, m_ptCurrent);
+        m_canvas->Refresh(false);
+      }
+      break;
+    case orb::drag::Resize:
+    case orb::drag::Move:
+    case orb::drag::JoinItem:
+    case orb::drag::JoinEdge:
+    case orb::drag::JoinPoint:
+      // The page that took the press drags; a page hidden meanwhile does nothing.
+      if (m_dragOwner && m_dragOwner->IsShowing(view)) {
+        m_dragOwner->OnDrag(view, mode, p);
+        m_canvas->Refresh(false);
+      }
+      break;
+    case orb::drag::None:
+    case orb::drag::Magnifier: {
+      const orb::CursorChoice choice = orb::ChooseCursor(AppStatus.load(), m_nCursorId);
+      orb::IToolViewHooks* cc = orb::RegisteredViewTool(orb::ViewToolRole::ColourClass);
+      orb::IColourPicking* picking = cc ? cc->ColourPicking() : nullptr;
+      if (choice.kind == orb::CursorChoice::Kind::ControlPick) {
+        if (picking) picking->SetCursorToSelectCurrentColor();
+      } else if (choice.kind == orb::CursorChoice::Kind::ControlMerge) {
+        if (picking) picking->SetCursorToAreaMerge();
+      } else {
+        ShowCursor(choice.id);
+      }
+      ShowReadouts(p);
+      if (mode == orb::drag::None && m_pLupe && m_pLupe->IsShown()) {
+        ViewDragMode = orb::drag::Magnifier;
+        m_pLupe->MoveTo(false, p.x, p.y);
+        ViewDragMode = orb::drag::None;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void COrbalonView::ShowReadouts(orb::Point p) {
+  wxStatusBar* bar = MainStatusBar();
+  if (!bar || bar->GetFieldsCount() < 3 || !m_canvas) return;
+  const orb::ViewContext view = Context();
+  bar->SetStatusText(wxString::FromUTF8(orb::PixelReadout(orb::LoadString(kStrPixelLabel), m_canvas->PaintedPixel(p))), 2);
+  bar->SetStatusText(wxString::FromUTF8(orb::PositionReadout(orb::LoadString(kStrPositionLabel), view.ToImage(p))), 1);
+}
+
+void COrbalonView::DragToScroll(orb::Point p) {
+  COrbalonDoc* doc = GetDocument();
+  ImageState* w = doc ? doc->WorkingImage() : nullptr;
+  if (!w) return;
+  m_ptCurrent = p;
+  const orb::Point shift = orb::ScrollShift(m_ptStart, p, w->fitScale);
+  m_ptClick = shift;
+  if (shift.x != 0 || shift.y != 0) {
+    w->region = orb::ShiftRegion(w->region, shift, w->width, w->height);
+    m_scrolled = true;
+    UpdateView(orb::kHintRedraw);
+    m_canvas->Update();
+    // Only the whole pixels moved: the rest of the way counts toward the next move.
+    const int64_t zoom = std::max(w->fitScale, 1);
+    m_ptStart.x -= static_cast<int32_t>(shift.x * 10000 / zoom);
+    m_ptStart.y -= static_cast<int32_t>(shift.y * 10000 / zoom);
+  }
+  m_rcDrag = orb::Rect{0, 0, 1, 1};
+}
+
+void COrbalonView::ClickAt(orb::Point p) {
+  COrbalonDoc* doc = GetDocument();
+  ImageState* w = doc ? doc->WorkingImage() : nullptr;
+  if (!w) return;
+  if (orb::HasStatus(orb::StatusBit::ColourPickRequested)) {
+    // The class under the cursor becomes the control's current colour; no zoom.
+    orb::IToolViewHooks* cc = orb::RegisteredViewTool(orb::ViewToolRole::ColourClass);
+    orb::IColourPicking* picking = cc ? cc->ColourPicking() : nullptr;
+    if (!picking) return;
+    if (const std::optional<uint8_t> cls = orb::PickColourClass(w, Context().ToImage(p))) picking->SetCurrentColor(*cls);
+    return;
+  }
+  m_ptClick = p;
+  OnZoomInAt();
+}
+
+void COrbalonView::EndRubberBand(orb::Point p) {
+  const orb::ViewContext view = Context();
+  m_bandShown = false;
+  if (!view.image) return;
+  p = orb::ClampIntoRect(p, view.Drawing());
+  m_rcDrag = orb::NormalisedRect(m_ptStart, p);
+  const PixelRect r = orb::BandToImageRect(m_rcDrag, view);
+  switch (orb::ClassifyBand(r)) {
+    case orb::BandResult::ZoomToRect:
+      view.image->region = r;
+      UpdateView(orb::kHintRedraw);
+      break;
+    case orb::BandResult::Click:
+      ClickAt(p);
+      break;
+    case orb::BandResult::Nothing:
+      break;
+  }
+}
+
+void COrbalonView::OnLButtonUp(orb::Point p) {
+  if (m_lensCaptured || (ViewDragMode.load() == orb::drag::MagnifierRim && m_pLupe)) {
+    m_lensCaptured = false;
+    Release();
+    m_pLupe->OnLButtonUp(p);
+    return;
+  }
+  if (MouseBlocked()) {
+    Release();
+    return;
+  }
+  const uint16_t mode = ViewDragMode.load();
+  Release();
+  if (mode == orb::drag::RubberBand) {
+    if (MiscSettings.DragScroll) {
+      if (!m_scrolled && p == m_pressPoint) ClickAt(p);
+    } else {
+      EndRubberBand(p);
+    }
+  } else if (m_dragOwner && mode != orb::drag::None) {
+    const orb::ViewContext view = Context();
+    if (m_dragOwner->IsShowing(view)) m_dragOwner->OnButtonUp(view, mode, p);
+  }
+  m_bandShown = false;
+  m_dragOwner = nullptr;
+  if (m_canvas) m_canvas->Refresh(false);
+  ViewDragMode = orb::drag::None;
+}
+
+void COrbalonView::OnRButtonDown(orb::Point p) {
+  if (MouseBlocked()) return;
+  if (RouteToLens(p)) {
+    ShowCursor(m_pLupe->OnRButtonDown(p));
+    return;
+  }
+  const orb::ViewContext view = Context();
+  if (!view.image || !orb::ShowingViewTool(orb::ViewToolRole::Despeckle, view)) return;
+  if (ViewDragMode.load() != orb::drag::None) return;
+  p = orb::ClampIntoRect(p, view.Drawing());
+  m_ptStart = m_ptCurrent = p;
+  m_rcDrag = m_rcLast = orb::Rect{p.x, p.y, p.x, p.y};
+  ViewDragMode = orb::drag::RubberBand;
+  m_bandShown = true;
+  Capture();
+}
+
+void COrbalonView::EndRightBand(orb::Point p) {
+  const orb::ViewContext view = Context();
+  m_bandShown = false;
+  Release();
+  if (view.image) {
+    m_rcDrag = orb::NormalisedRect(m_ptStart, orb::ClampIntoRect(p, view.Drawing()));
+    if (const std::optional<int32_t> speck = orb::SpeckSizeOfBand(orb::BandToImageRect(m_rcDrag, view))) {
+      DespeckleSettings.SpeckWidth = *speck;
+      if (orb::IToolViewHooks* page = orb::RegisteredViewTool(orb::ViewToolRole::Despeckle)) page->UpdateControls();
+    }
+  }
+  ViewDragMode = orb::drag::None;
+  if (m_canvas) m_canvas->Refresh(false);
+}
+
+void COrbalonView::OnRButtonUp(orb::Point p) {
+  if (MouseBlocked()) return;
+  if (m_pLupe && m_pLupe->IsShown() && ViewDragMode.load() == orb::drag::None && m_pLupe->Hit(p)) return;
+  const orb::ViewContext view = Context();
+  if (!view.image) return;
+  orb::RightReleaseInput in;
+  in.joinCanvas = view.image->state == VS_JOIN_CANVAS;
+  in.cursorId = m_nCursorId;
+  in.joinMode = JoinImagesSettings.mode;
+  in.colourClassShown = orb::ShowingViewTool(orb::ViewToolRole::ColourClass, view) != nullptr;
+  in.areaMergeRequested = orb::HasStatus(orb::StatusBit::AreaMergeRequested);
+  in.dragMode = ViewDragMode.load();
+  const orb::RightRelease what = orb::RightButtonRelease(in);
+  switch (what.kind) {
+    case orb::RightRelease::Kind::Menu:
+      m_ptClick = p;
+      ShowContextMenu(what.menu, p);
+      break;
+    case orb::RightRelease::Kind::DespeckleBand:
+      EndRightBand(p);
+      break;
+    case orb::RightRelease::Kind::ZoomOut:
+      UpdateView(orb::kHintZoomOut);
+      break;
+  }
+}
+
+void COrbalonView::ShowContextMenu(int menu, orb::Point p) {
+  if (!m_canvas) return;
+  std::unique_ptr<wxMenu> popup(wxXmlResource::Get()->LoadMenu(wxString::Format("%d", menu)));
+  if (!popup) return;  // a module without the menu: nothing to offer
+  m_canvas->SetCursor(wxCursor(wxCURSOR_ARROW));
+  m_canvas->PopupMenu(popup.get(), p.x, p.y);
+}
+
+void COrbalonView::OnPickColors() {
+  static bool running = false;  // one collection at a time: the pump may deliver the command again
+  if (running) return;
+  COrbalonDoc* doc = GetDocument();
+  ImageState* w = doc ? doc->WorkingImage() : nullptr;
+  orb::IToolViewHooks* cc = orb::RegisteredViewTool(orb::ViewToolRole::ColourClass);
+  orb::IColourPicking* picking = cc ? cc->ColourPicking() : nullptr;
+  if (!w || !picking) return;
+  running = true;
+  CancelFlag.store(0);
+  const auto flags = orb::CollectColourClasses(w, picking->CurrentArea(), [] {
+    orb::PumpMessages();
+    return !orb::IsCancelled();
+  });
+  running = false;
+  if (flags) picking->MergeAreaToCurrentColor(*flags);
+}
+
+void COrbalonView::OnShowMagnifier() {
+  if (!m_pLupe) return;
+  if (!MiscSettings.MagnifierShown) {
+    m_pLupe->Show(false);
+    if (m_canvas) m_canvas->Refresh(false);
+    return;
+  }
+  COrbalonDoc* doc = GetDocument();
+  if (doc) m_pLupe->SetImage(doc->WorkingImage());
+  if (m_pLupe->GetCentre() == orb::Point{} && m_canvas) {
+    const wxSize cs = m_canvas->GetClientSize();
+    m_pLupe->SetCentre(cs.x / 2, cs.y / 2);
+  }
+  m_pLupe->Show(true);
+  UpdateView(orb::kHintRedraw);
+}
+
+bool COrbalonView::PagePaintsPicture() {
+  const orb::ViewContext view = Context();
+  orb::IToolViewHooks* join = orb::ShowingViewTool(orb::ViewToolRole::Join, view);
+  return join && join->PaintsPicture(view);
+}
+
+void COrbalonView::PaintOverlays(orb::ViewCanvas& canvas) {
+  const orb::ViewContext view = Context();
+  if (view.image) {
+    const orb::ShowingTools tools = orb::ShowingTools::For(view);
+    for (orb::IToolViewHooks* page : {tools.join, tools.crop, tools.deskew, tools.split, tools.colourClass}) {
+      if (page) page->Paint(view, canvas);
+    }
+  }
+  if (m_bandShown && ViewDragMode.load() == orb::drag::RubberBand) {
+    const orb::Rect band = m_rcDrag;
+    canvas.InvertFrame(orb::Rect{band.left, band.top, band.right + 1, band.bottom + 1}, m_sizeDrag.x);
+  }
+  if (m_pLupe) m_pLupe->Paint(canvas);
+}
 
 bool COrbalonView::OnClose(bool deleteWindow) {
   COrbalonDoc* doc = GetDocument();

@@ -12,11 +12,15 @@
 #include <wx/window.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "app/Display.h"
 #include "app/Document.h"
+#include "app/LupeView.h"
 #include "app/ViewGeometry.h"
+#include "app/ViewInteraction.h"
+#include "common/gui/AppMessage.h"
 
 class COrbalonView;
 
@@ -95,12 +99,18 @@ class COrbalonCanvas : public wxWindow, public orb::DisplaySurface {
   void Invalidate(bool erase) override;
   // The picture as last painted (for tests and screenshots).
   wxImage Snapshot();
+  // The colour of the client pixel `p` as last painted (white outside).
+  ColourBytes PaintedPixel(orb::Point p) const;
 
  private:
   void OnPaint(wxPaintEvent& e);
   void OnSize(wxSizeEvent& e);
   void RefreshSoon();
   void Paint(wxDC& dc);
+  // The client-size picture: the display, the tool overlays, the rubber band and the lens.
+  wxImage Compose(int width, int height);
+
+  wxImage m_painted;  // the last composed picture, for the pixel readout
 
   COrbalonView* m_view;
   std::atomic<int> m_width{0};
@@ -138,12 +148,56 @@ class COrbalonView : public wxView {
   // The last clicked client point (zoom target).
   void SetClickPoint(orb::Point p) { m_ptClick = p; }
 
+  // Mouse handling (client points); wx mouse events arrive through the canvas.
+  void OnLButtonDown(orb::Point p);
+  void OnMouseMove(orb::Point p, bool leftHeld);
+  void OnLButtonUp(orb::Point p);
+  void OnRButtonDown(orb::Point p);
+  void OnRButtonUp(orb::Point p);
+  // Command 144: the colours of the classification page's area become one colour.
+  void OnPickColors();
+  // WM_SHOW_MAGNIFIER: shows or hides the lens as the settings say.
+  void OnShowMagnifier();
+  // Draws the tool pages' overlays, the rubber band and the lens over the picture; true
+  // when a page drew the picture itself (the join canvas).
+  bool PagePaintsPicture();
+  void PaintOverlays(orb::ViewCanvas& canvas);
+
+  CLupeView* Lupe() const { return m_pLupe.get(); }
+  uint16_t CursorId() const { return m_nCursorId; }
+  orb::ViewContext Context() const;
+
  private:
   void OnKeyDown(wxKeyEvent& e);
   void OnScrollEvent(wxScrollWinEvent& e);
+  void BindMouse();
+  void OnCaptureLost();
+  void ShowCursor(uint16_t id);
+  void ShowReadouts(orb::Point p);
+  void DragToScroll(orb::Point p);
+  void EndRubberBand(orb::Point p);
+  void EndRightBand(orb::Point p);
+  void ClickAt(orb::Point p);
+  void ShowContextMenu(int menu, orb::Point p);
+  void Capture();
+  void Release();
+  bool RouteToLens(orb::Point p) const;
+  void RefreshNavigator();
 
   COrbalonCanvas* m_canvas = nullptr;
   orb::Point m_ptClick;
+  // Drag state between events.
+  orb::Rect m_rcDrag, m_rcLast;
+  orb::Point m_sizeDrag{1, 1};
+  orb::Point m_ptStart, m_ptCurrent;
+  orb::Point m_pressPoint;           // where the left button went down with drag-to-scroll
+  bool m_scrolled = false;           // drag-to-scroll moved the picture since the press
+  bool m_bandShown = false;          // a rubber band is drawn
+  bool m_lensCaptured = false;       // the lens took the left button
+  orb::IToolViewHooks* m_dragOwner = nullptr;
+  uint16_t m_nCursorId = orb::cursor::View;
+  std::unique_ptr<CLupeView> m_pLupe;
+  orb::gui::MessageMap m_messages;
   wxDECLARE_DYNAMIC_CLASS(COrbalonView);
 };
 
