@@ -34,7 +34,12 @@ class PipeReader final : public wxEventLoopSourceHandler {
     char buf[64];
     bool any = false;
     while (::read(g_pipe[0], buf, sizeof buf) > 0) any = true;
-    if (any && m_onSignal) m_onSignal();
+    if (!any || !m_onSignal) return;
+    m_onSignal();
+    // Closing the frame leaves its deletion (and the end of the loop) to idle time, and a
+    // descriptor's callback is no event that brings idle time: without a wake-up an idle
+    // window would end only at the next mouse movement.
+    wxWakeUpIdle();
   }
   void OnWriteWaiting() override {}
   void OnExceptionWaiting() override {}

@@ -2,6 +2,7 @@
 // a second start raises the first and ends without touching the settings; a program folder
 // without the English module ends with the fixed message and writes nothing.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -269,6 +270,47 @@ TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
   EXPECT_NE(err.find("Unable to load the English language resource Lang9.xrs"), std::string::npos) << err;
   for (const char* f : {"ScanData.dat", "MiscData.dat", "ScanLogTots.dat"})
     EXPECT_FALSE(fs::exists(env.DataFolder() / f)) << f;
+}
+
+// The first start as a user meets it: the About box, answered with Enter, then an idle
+// window. The toolkit has nothing to say about the window's controls (a control sized
+// smaller than its frame makes it warn), and an end signal to the idle window ends it at
+// once, without waiting for the next mouse movement.
+TEST(StartupProcess, FirstStartWarnsOfNothingAndEndsAtOnceAfterTheAboutBox) {
+  orbtest::TempDir root;
+  Env env(root.path());
+  const fs::path errPath = root.path() / "stderr.txt";
+  const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(errFd, 0);
+  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, errFd);
+  ::close(errFd);
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitUp(env, pid));
+  bool aboutShown = false;
+  for (int i = 0; i < 500 && !aboutShown; ++i) {
+    aboutShown = VisibleDialogs() >= 1;
+    if (!aboutShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(aboutShown) << "no About box at the first start";
+  ASSERT_EQ(std::system("xdotool key Return"), 0);
+  bool aboutGone = false;
+  for (int i = 0; i < 500 && !aboutGone; ++i) {
+    aboutGone = VisibleDialogs() == 0;
+    if (!aboutGone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(aboutGone) << "Enter did not close the About box";
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const auto sent = std::chrono::steady_clock::now();
+  kill(pid, SIGTERM);
+  const int code = WaitExit(pid, std::chrono::seconds(8));
+  const auto took = std::chrono::steady_clock::now() - sent;
+  if (code == -1) Stop(pid);
+  EXPECT_EQ(code, 0);
+  EXPECT_LT(took, std::chrono::seconds(3));
+  ExpectSettingsWritten(env);
+  const std::string err = orbtest::ReadFile(errPath);
+  EXPECT_EQ(err.find("Negative content width"), std::string::npos) << err;
+  EXPECT_EQ(err.find("Negative content height"), std::string::npos) << err;
 }
 
 }  // namespace
