@@ -9,6 +9,7 @@
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
 #include <wx/toolbar.h>
+#include <wx/uiaction.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -323,6 +324,149 @@ TEST_F(FrameUpdate, TheWindowTitleFollowsTheActiveDocument) {
   Close(first);
   orbtest::PumpUntil([] { return false; }, 20);
   EXPECT_EQ(frame_->GetTitle(), "Orbalon");
+}
+
+// The menu bar as the user opens it: the toolkit asks the frame for every item of a menu
+// before it shows it. The item's own state is what the user sees.
+bool MenuItemEnabled(wxFrame* frame, int wxId) {
+  wxMenuBar* bar = frame->GetMenuBar();
+  if (!bar) return false;
+  wxMenu* menu = nullptr;
+  wxMenuItem* item = bar->FindItem(wxId, &menu);
+  if (!item || !menu) {
+    ADD_FAILURE() << "no menu item " << wxId;
+    return false;
+  }
+  menu->UpdateUI();
+  return item->IsEnabled();
+}
+
+// Answers the quit question and remembers that it was asked.
+class AnswerQuit : public wxExpectModalBase<wxMessageDialog, AnswerQuit> {
+ public:
+  AnswerQuit(bool* asked, int answer) : m_asked(asked), m_answer(answer) {}
+
+ protected:
+  int OnInvoked(wxMessageDialog* dlg) const override {
+    *m_asked = true;
+    EXPECT_NE(dlg->GetMessage().Find("Accept"), wxNOT_FOUND) << dlg->GetMessage();
+    return m_answer;
+  }
+  wxString GetDefaultDescription() const override { return "quit question"; }
+
+ private:
+  bool* m_asked;
+  int m_answer;
+};
+
+TEST_F(FrameUpdate, TheScanMenuOffersStopAcceptAndRejectOnlyInTheirStateAsTheUserOpensIt) {
+  Make();
+  const int stop = res::WxCommandId(kPressStop), accept = res::WxCommandId(kPressAccept),
+            reject = res::WxCommandId(kPressReject);
+  const struct {
+    const char* name;
+    uint32_t status;
+    bool stop, decide;
+  } cases[] = {
+      {"idle", 0, false, false},
+      {"scanning", orb::Bits(orb::ScanState::Scanning), true, false},
+      {"decision pending", orb::Bits(orb::ScanState::DecisionPending), false, true},
+      {"idle again", 0, false, false},
+  };
+  for (const auto& c : cases) {
+    AppStatus = c.status;
+    EXPECT_EQ(MenuItemEnabled(frame_, stop), c.stop) << c.name;
+    EXPECT_EQ(MenuItemEnabled(frame_, accept), c.decide) << c.name;
+    EXPECT_EQ(MenuItemEnabled(frame_, reject), c.decide) << c.name;
+  }
+  AppStatus = 0;
+}
+
+TEST_F(FrameUpdate, TheEditMenuOffersUndoForAnUndoableVersionOfTheActiveImage) {
+  Make();
+  const int undo = res::WxCommandId(kUndo);
+  EXPECT_FALSE(MenuItemEnabled(frame_, undo));
+  COrbalonDoc* doc = Open(Doc::Opened);
+  EXPECT_FALSE(MenuItemEnabled(frame_, undo));
+  ImageState* inverted = PushImageState(doc->WorkingImage());
+  inverted->operationCode = 2;
+  doc->Image().SetWorking(inverted);
+  EXPECT_TRUE(MenuItemEnabled(frame_, undo));
+  EXPECT_EQ(std::string(frame_->GetMenuBar()->GetLabel(undo).utf8_str()), orb::LoadString(33029));
+  // The command undoes it: the older version is the working one again and Undo goes off.
+  Command(kUndo);
+  EXPECT_NE(doc->WorkingImage(), inverted);
+  EXPECT_FALSE(MenuItemEnabled(frame_, undo));
+}
+
+TEST_F(FrameUpdate, CtrlQWhileAScanWaitsForTheDecisionAsksBeforeQuitting) {
+  Make();
+  Open(Doc::Scan);
+  orb::SetScanState(orb::ScanState::DecisionPending);
+  // The keys go where the pointer is (no window manager gives the focus).
+  wxUIActionSimulator sim;
+  const wxRect r = frame_->GetScreenRect();
+  sim.MouseMove(r.GetLeft() + r.GetWidth() / 2, r.GetTop() + r.GetHeight() / 2);
+  frame_->Raise();
+  frame_->SetFocus();
+  orbtest::PumpUntil([] { return false; }, 30);
+  bool asked = false;
+  wxTEST_DIALOG(
+      {
+        sim.Char('q', wxMOD_CONTROL);
+        orbtest::PumpUntil([&] { return asked; }, 1000);
+      },
+      AnswerQuit(&asked, wxID_NO));
+  EXPECT_TRUE(asked);
+  // No keeps the program, the scan and its document.
+  EXPECT_FALSE(frame_->IsBeingDeleted());
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  EXPECT_EQ(orb::CurrentScanState(), orb::ScanState::DecisionPending);
+  AppStatus = 0;
+}
+
+TEST_F(FrameUpdate, YesToTheQuitQuestionQuitsAndThrowsTheScanAway) {
+  Make();
+  // The document a scan made, as the scan leaves it: the user cannot close it by itself.
+  COrbalonDoc* scan = Open(Doc::Scan);
+  ASSERT_TRUE(scan);
+  scan->SetScanDocument(true);
+  scan->SetDiscardChanges(false);
+  scan->Modify(true);
+  orb::SetScanState(orb::ScanState::DecisionPending);
+  bool asked = false, closed = false;
+  wxTEST_DIALOG(closed = frame_->Close(false), AnswerQuit(&asked, wxID_YES));
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(manager_->GetDocumentsVector().empty());
+  if (closed) {
+    orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
+    EXPECT_EQ(g_hMainFrame.load(), nullptr);
+    frame_ = nullptr;
+  }
+  AppStatus = 0;
+}
+
+TEST_F(FrameUpdate, AfterFileCloseOfTheActiveImageTheTitleNamesTheOtherOne) {
+  Make();
+  auto make = [this](const char* name) {
+    const std::string path = (files_.path() / name).string();
+    EXPECT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
+    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    orbtest::PumpUntil([] { return false; }, 20);
+    return doc;
+  };
+  ASSERT_TRUE(make("left.tif"));
+  ASSERT_TRUE(make("right.tif"));
+  EXPECT_NE(frame_->GetTitle().Find("right.tif"), wxNOT_FOUND) << frame_->GetTitle();
+  // File, Close, as the user chooses it.
+  wxCommandEvent close(wxEVT_MENU, wxID_CLOSE);
+  close.SetEventObject(frame_);
+  frame_->ProcessWindowEvent(close);
+  orbtest::PumpUntil([this] { return frame_->GetTitle().Find("left.tif") != wxNOT_FOUND; }, 300);
+  EXPECT_EQ(manager_->GetDocumentsVector().size(), 1u);
+  EXPECT_NE(frame_->GetTitle().Find("left.tif"), wxNOT_FOUND) << frame_->GetTitle();
+  EXPECT_EQ(frame_->GetTitle().Find("right.tif"), wxNOT_FOUND) << frame_->GetTitle();
 }
 
 TEST_F(FrameUpdate, MailStaysOffWithoutTheDesktopHandOver) {
