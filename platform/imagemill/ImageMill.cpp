@@ -128,6 +128,7 @@ WriteSettings TakeWriteSettings() {
 }
 
 std::unique_ptr<ImageWriter> MakeWriter(uint32_t format, const WriteSettings& s, int* error) {
+  KeepFreedMemory();
   const uint32_t container = format & 0xFFFF;
   const uint32_t compression = format >> 16;
   *error = IM_OK;
@@ -163,11 +164,15 @@ using mill::ImageDesc;
 
 extern "C" {
 
-IM_EXPORT int IM_Init(void) { return IM_OK; }
+IM_EXPORT int IM_Init(void) {
+  mill::KeepFreedMemory();
+  return IM_OK;
+}
 
 IM_EXPORT int IM_ReadByCallback(int fd, IM_LINESCALLBACK lines, IM_HEADERCALLBACK header,
                                 void* user) {
   if (fd < 0 || !lines) return IM_ERR_PARAM;
+  mill::KeepFreedMemory();
   try {
     mill::CallbackSink sink(lines, header, user);
     int rc = IM_ERR_FORMAT;

@@ -91,6 +91,10 @@ bool WriteAt(int fd, uint64_t offset, const void* buf, size_t n);
 bool WriteAll(int fd, const void* buf, size_t n);
 int64_t FileSize(int fd);
 
+// Once per process: lets the allocator keep freed working memory for the next tile or strip
+// instead of handing it back to the system (see MillUtil.cpp).
+void KeepFreedMemory();
+
 // A stdio stream on a duplicate of fd, positioned at `offset`; closing it leaves fd open.
 FILE* DupStream(int fd, const char* mode, uint64_t offset);
 
