@@ -36,6 +36,19 @@ const std::vector<Required>& RequiredResources() {
       {Kind::Image, IDB_THUMB_ZOOM_IN},     {Kind::Image, IDB_THUMB_ZOOM_OUT},
       {Kind::Image, IDB_THUMB_WHOLE_IMAGE}, {Kind::Image, IDB_THUMB_ACTUAL_SIZE},
       {Kind::Image, IDB_THUMB_MAGNIFIER},   {Kind::Image, IDB_THUMB_DRAG_SCROLL},
+      {Kind::Object, IDD_PRESET},
+      {Kind::String, IDS_PRESET_EXISTS},    {Kind::String, IDS_PRESET_COLOUR_ON_GREY},
+      {Kind::String, IDS_PRESET_DELETE_ASK}, {Kind::String, IDS_PRESET_FACTORY_DELETE},
+      {Kind::String, IDS_FOLDER_CREATE_ASK}, {Kind::String, IDS_FOLDER_NOT_CREATED},
+      {Kind::String, IDS_FOLDER_NOT_PLAIN}, {Kind::String, IDS_LANGUAGE_NEXT_START},
+      {Kind::String, IDS_LANGUAGE_NAME},    {Kind::String, IDS_PRESET_NOT_SAVED},
+      {Kind::String, IDS_PRESET_NAME_BAD},  {Kind::String, IDS_PRESET_NAME_LONG},
+      {Kind::String, IDS_PRESET_FACTORY_REPLACE}, {Kind::String, IDS_PRESET_SCAN_DAMAGED},
+      {Kind::String, IDS_FOLDER_TOO_LONG},  {Kind::String, IDS_ADDRESS_BAD},
+      {Kind::String, IDS_PORT_BAD},         {Kind::String, IDS_CONNECTION_NOT_SAVED},
+      {Kind::String, IDS_PRESET_NO_HEADER}, {Kind::String, IDS_PRESET_FACTORY_TEXT},
+      {Kind::String, IDS_PRESET_BROWSE_TITLE},
+      {Kind::String, IDS_PRESET_TOOLS_UNREAD}, {Kind::String, IDS_PRESET_NO_FAMILY},
   };
   return kAll;
 }

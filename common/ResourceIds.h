@@ -28,6 +28,7 @@ inline constexpr int IDD_QUALITY = 249;          // compression quality
 inline constexpr int IDD_TIFF_OPTIONS = 279;
 inline constexpr int IDD_FILE_NAMING = 159;
 inline constexpr int IDD_PROGRESS = 240;
+inline constexpr int IDD_PRESET = 233;           // preset name and description
 
 // Controls and commands.
 inline constexpr int IDC_LAYOUT_BUTTON = 1349;  // dialog bar button running the layout command
@@ -71,6 +72,30 @@ inline constexpr int IDS_BROWSE_OUTPUT_TITLE = 35123;  // titles of file dialogs
 inline constexpr int IDS_PROFILE_TITLE = 35124;
 inline constexpr int IDS_OPEN_TITLE = 35125;
 inline constexpr int IDS_SAVE_AS_TITLE = 35126;
+// Presets and the presets, general settings and connection pages.
+inline constexpr int IDS_PRESET_EXISTS = 33013;
+inline constexpr int IDS_PRESET_COLOUR_ON_GREY = 33077;
+inline constexpr int IDS_PRESET_DELETE_ASK = 33084;
+inline constexpr int IDS_PRESET_FACTORY_DELETE = 33085;
+inline constexpr int IDS_FOLDER_CREATE_ASK = 33023;
+inline constexpr int IDS_FOLDER_NOT_CREATED = 33024;
+inline constexpr int IDS_FOLDER_NOT_PLAIN = 33025;
+inline constexpr int IDS_LANGUAGE_NEXT_START = 33064;
+inline constexpr int IDS_LANGUAGE_NAME = 33076;
+inline constexpr int IDS_PRESET_NOT_SAVED = 35400;     // "%s": why
+inline constexpr int IDS_PRESET_NAME_BAD = 35401;
+inline constexpr int IDS_PRESET_NAME_LONG = 35402;
+inline constexpr int IDS_PRESET_FACTORY_REPLACE = 35403;
+inline constexpr int IDS_PRESET_SCAN_DAMAGED = 35404;  // "%s": the preset
+inline constexpr int IDS_FOLDER_TOO_LONG = 35405;
+inline constexpr int IDS_ADDRESS_BAD = 35406;
+inline constexpr int IDS_PORT_BAD = 35407;
+inline constexpr int IDS_CONNECTION_NOT_SAVED = 35408; // "%s": the file
+inline constexpr int IDS_PRESET_NO_HEADER = 35409;     // "%s": the preset
+inline constexpr int IDS_PRESET_FACTORY_TEXT = 35410;
+inline constexpr int IDS_PRESET_BROWSE_TITLE = 35411;
+inline constexpr int IDS_PRESET_TOOLS_UNREAD = 35413;  // "%s": the preset, "%s": the tools
+inline constexpr int IDS_PRESET_NO_FAMILY = 35414;
 
 // Ids of 0x7FFF and above do not fit the toolkit's ids of menu items, tools and windows
 // (0 to 0x7FFE). They are carried moved down by 0x2000, into 0x5FFF..0x7FFE, a range no

@@ -27,6 +27,7 @@
 #include "app/gui/BatchUnavailable.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
+#include "app/gui/PresetDlg.h"
 #include "engine/EngineHost.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
@@ -230,6 +231,10 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case WM_SCANNER_DIAGNOSTICS: e.SetResult(workflow.ShowDiagnostics()); break;
       case WM_APPLY_PAPER_STAGING: workflow.OnApplyPaperStaging(); break;
       case WM_APPLY_PAPER_TRANSPORT: workflow.OnApplyPaperTransport(); break;
+      case WM_LOAD_PRESET:
+        LoadCurrentPreset(frame);
+        e.SetResult(0);
+        break;
       default: e.Skip(); return;
     }
   }
@@ -268,6 +273,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case kDragScroll: MiscSettings.DragScroll = MiscSettings.DragScroll ? 0 : 1; break;
       case kRgbStatistics: OnRgbStatistics(); break;
       case kUndo: OnUndo(); break;
+      case kSavePreset: SavePresetCommand(frame); break;
       case kSendMail: OnSendMail(); break;
       case kSaveAs:
         if (auto* doc = dynamic_cast<COrbalonDoc*>(Docs()->GetCurrentDocument())) doc->ShowSaveAsDialog();

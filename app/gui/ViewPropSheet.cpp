@@ -2,6 +2,9 @@
 
 #include <wx/sizer.h>
 
+#include "app/gui/ViewConnectPage.h"
+#include "app/gui/ViewPresetPage.h"
+#include "app/gui/ViewSetPage.h"
 #include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
 #include "engine/Settings.h"
@@ -39,6 +42,7 @@ CViewPropSheet::CViewPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
                            orb::kPageOtherTools, orb::kPageSettings};
   for (int index : makeOrder) {
     wxWindow* page = Factories()[index] ? Factories()[index](m_tabs) : nullptr;
+    if (!page) page = MakeOwnPage(index);
     if (!page) page = orb::gui::LoadPanel(m_tabs, kPages[index].templ);
     if (!page) page = new wxPanel(m_tabs);  // a module without the template: an empty page
     m_pages[index] = page;
@@ -66,6 +70,15 @@ CViewPropSheet::CViewPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
 
 CViewPropSheet::~CViewPropSheet() = default;
 
+wxWindow* CViewPropSheet::MakeOwnPage(int index) {
+  switch (index) {
+    case orb::kPagePresets: return new CViewPresetPropPage(m_tabs);
+    case orb::kPageSettings: return new CViewSetPropPage(m_tabs);
+    case orb::kPageConnection: return new CViewConnectPropPage(m_tabs);
+    default: return nullptr;
+  }
+}
+
 wxWindow* CViewPropSheet::GetPage(int index) const {
   return index >= 0 && index < orb::kViewPageCount ? m_pages[index] : nullptr;
 }
@@ -81,6 +94,7 @@ void CViewPropSheet::OnPageChanged(wxBookCtrlEvent& e) {
   int index = e.GetSelection();
   // Every page but the connection page records itself as the page to reopen.
   if (index >= 0 && index != orb::kPageConnection) MiscSettings.ActiveViewPage = index;
+  if (auto* page = dynamic_cast<CSheetPage*>(GetPage(index))) page->OnSetActive();
   // Placed after the toolkit has finished showing the new page.
   if (!m_creating) orb::PostAppMessage(orb::gui::HandleOf(this), WM_RESIZE_PAGE);
   e.Skip();

@@ -12,6 +12,13 @@
 #include "app/FrameRules.h"
 #include "common/gui/AppMessage.h"
 
+// A page that shows its settings again each time it becomes the active page.
+class CSheetPage {
+ public:
+  virtual ~CSheetPage() = default;
+  virtual bool OnSetActive() = 0;
+};
+
 class CViewPropSheet : public wxPanel {
  public:
   // Makes a page's window; the pages' own issues install theirs. Without a factory the
@@ -33,6 +40,8 @@ class CViewPropSheet : public wxPanel {
   int SheetWidth() const { return m_width; }
 
  private:
+  // The presets, general settings and connection pages made here when no factory is set.
+  wxWindow* MakeOwnPage(int index);
   void OnPageChanged(wxBookCtrlEvent& e);
   void OnResizePage();
 
