@@ -12,5 +12,5 @@ for kind in ${ORB_BUILDS:-plain sanitize}; do
   cmake -S . -B "$dir" -G Ninja -DORB_WERROR=ON -DORB_SANITIZE=$san -DORB_BUILD_BENCH=$([ "$kind" = plain ] && echo ON || echo OFF)
   cmake --build "$dir" -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 --repeat until-pass:2
 done
