@@ -115,7 +115,7 @@ class StreamSink final : public ScanLineSink {
   bool Close(int32_t lines) override {
     if (closed_) return !failed_;
     closed_ = true;
-    if (CloseWriteStream(w_.get()) != 0 && lines >= planned_) failed_ = true;
+    if (CloseWriteStream(w_.get()) != 0) failed_ = true;
     if (lines <= 0 && !finalPath_.empty()) failed_ = true;  // no image to keep
     const int fd = image_->fileHandle;
     if (fd >= 0) {
@@ -123,9 +123,8 @@ class StreamSink final : public ScanLineSink {
       ::close(fd);
     }
     image_->fileHandle = kNoFile;
-    // A file cut short still declares the planned height: make the header tell the truth.
-    if (!failed_ && lines < planned_ && !RewriteTiffHeight(filePath_, lines, lineBytes_))
-      failed_ = true;
+    // A file cut short was closed by the library at the lines it got: its length and strip
+    // table say so.
     if (!finalPath_.empty()) {
       if (!failed_ && ::rename(filePath_.c_str(), finalPath_.c_str()) != 0) failed_ = true;
       if (failed_) ::unlink(filePath_.c_str());
@@ -186,60 +185,6 @@ uint8_t LightestIndex(const ImageState& image, int entries) {
 }
 
 }  // namespace
-
-bool RewriteTiffHeight(const std::string& path, int32_t lines, int32_t lineBytes) {
-  const int fd = ::open(path.c_str(), O_RDWR);
-  if (fd < 0) return false;
-  auto readAt = [&](uint64_t off, void* p, size_t n) {
-    return ReadAt(fd, p, n, off) == static_cast<int64_t>(n);
-  };
-  auto writeAt = [&](uint64_t off, const void* p, size_t n) { return WriteAt(fd, p, n, off); };
-  bool ok = false;
-  uint8_t head[16];
-  if (readAt(0, head, 8) && head[0] == 'I' && head[1] == 'I') {
-    const uint16_t magic = GetU16LE(head + 2);
-    const bool big = magic == 43;
-    uint64_t ifd = 0;
-    if (!big && magic == 42) {
-      ifd = GetU32LE(head + 4);
-    } else if (big && readAt(0, head, 16)) {
-      ifd = GetU64LE(head + 8);
-    }
-    const size_t entrySize = big ? 20 : 12;
-    const size_t countSize = big ? 8 : 2;
-    uint8_t cnt[8];
-    if (ifd != 0 && readAt(ifd, cnt, countSize)) {
-      const uint64_t n = big ? GetU64LE(cnt) : GetU16LE(cnt);
-      ok = n > 0 && n < 4096;
-      for (uint64_t i = 0; ok && i < n; ++i) {
-        const uint64_t at = ifd + countSize + i * entrySize;
-        uint8_t e[20];
-        if (!readAt(at, e, entrySize)) {
-          ok = false;
-          break;
-        }
-        const uint16_t tag = GetU16LE(e);
-        const uint16_t type = GetU16LE(e + 2);
-        const uint64_t count = big ? GetU64LE(e + 4) : GetU32LE(e + 4);
-        const uint64_t valueAt = at + (big ? 12 : 8);
-        uint64_t value = 0;
-        if (tag == 257 || tag == 278) value = static_cast<uint64_t>(std::max(lines, 0));
-        else if (tag == 279 && count == 1) value = uint64_t(std::max(lines, 0)) * uint64_t(std::max(lineBytes, 0));
-        else continue;
-        uint8_t v[8] = {};
-        size_t width = 0;
-        if (type == 3) { PutU16LE(v, static_cast<uint16_t>(std::min<uint64_t>(value, 0xFFFF))); width = 2; }
-        else if (type == 4) { PutU32LE(v, static_cast<uint32_t>(value)); width = 4; }
-        else if (type == 16) { PutU64LE(v, value); width = 8; }
-        else continue;
-        if (!writeAt(valueAt, v, width)) ok = false;
-      }
-    }
-  }
-  if (ok) ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
 
 ScsiScanControl::ScsiScanControl(CTrennic& scanner, ScanHost& host)
     : scanner_(scanner), host_(host), mover_(scanner, host) {}
@@ -473,6 +418,9 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   if (p.outputByLibrary) {
     auto own = WriterRecord(*image);
     auto w = std::make_unique<LineWriter>(own.get());
+    // A scan may end before its window does (a stop, the end of the paper, a cut): the
+    // file is finished at the lines that came, whatever the format.
+    w->openLength = true;
     if (OpenScanOutput(w.get()) != 0) {
       scanner_.StopScan();
       host_.WaitCursor(false);

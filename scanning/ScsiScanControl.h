@@ -105,8 +105,4 @@ class ScsiFamilyOps final : public ScannerFamilyOps {
   ScsiScanControl& c_;
 };
 
-// Rewrites the height of an uncompressed TIFF whose lines stop early: its image length, rows
-// per strip and the byte count of its single strip. False when the file is not such a TIFF.
-bool RewriteTiffHeight(const std::string& path, int32_t lines, int32_t lineBytes);
-
 }  // namespace orb

@@ -63,6 +63,10 @@ struct LineWriter {
   bool writerFinished = false;  // the writer thread is done
   int32_t bandCapacity = 0;     // lines the band buffer holds
   int libraryResult = IM_OK;    // what the library's write returned
+  // Set before OpenScanOutput when the lines may stop before the image's height (a scan):
+  // the file is finished at the lines handed over, in every format, and the cancel flag
+  // (which a cut scan raises) does not drop a band already handed over.
+  bool openLength = false;
   bool scanOpen = false;
   std::string tempPath;  // the file written beside the target until it is complete
   // The waits for the next band or a free band buffer look at CancelFlag this often.

@@ -1,6 +1,7 @@
 #include "engine/ReadWrite/ScanOutput.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,12 +79,14 @@ std::vector<uint8_t> BuildBitmapInfo(const ImageState& image) {
 // Lines callback of the library's pull: line `lineCount` of the band into `dest`.
 int ScanLinesCallback(void* user, uint8_t* dest, int /*row*/, int bytes) {
   auto* w = static_cast<LineWriter*>(user);
-  if (CancelFlag.load() != 0) return IM_STOPPED;
+  // An open-length output ends when it is released; a cut scan raises the cancel flag first.
+  auto cancelled = [w] { return !w->openLength && CancelFlag.load() != 0; };
+  if (cancelled()) return IM_STOPPED;
   std::unique_lock<std::mutex> lock(w->bandMutex);
   while (!w->bandFull) {
     if (w->released || w->stopRequested.load()) return IM_STOPPED;
     w->bandChanged.wait_for(lock, w->pollInterval);
-    if (CancelFlag.load() != 0) return IM_STOPPED;
+    if (cancelled()) return IM_STOPPED;
   }
   const ImageState& image = *w->image;
   const size_t slw = static_cast<size_t>(image.storedLineWidth);
@@ -150,8 +153,8 @@ void FinishWriter(LineWriter* w, int result) {
 }
 
 void LibraryWriterMain(LineWriter* w) {
-  int result = IM_WriteByCallback(w->outputHandle, w->outputFormat, ScanLinesCallback,
-                                  ScanHeaderCallback, w);
+  const uint32_t format = w->outputFormat | (w->openLength ? IM_OPEN_LENGTH : 0u);
+  int result = IM_WriteByCallback(w->outputHandle, format, ScanLinesCallback, ScanHeaderCallback, w);
   FinishWriter(w, result);
 }
 
@@ -317,6 +320,13 @@ int CloseScanOutput(LineWriter* writer) {
   if (w.thread.joinable()) w.thread.join();
 
   bool ok = (w.libraryResult == IM_OK || w.libraryResult == IM_STOPPED);
+  // An open-length output stopped before its first line (the scan was cancelled, or nothing
+  // came) holds no image: nothing replaces the target, and nothing failed.
+  bool empty = false;
+  if (ok && w.openLength && w.outputHandle >= 0) {
+    struct stat st {};
+    empty = ::fstat(w.outputHandle, &st) == 0 && st.st_size == 0;
+  }
   auto closeFd = [&](int* fd) {
     if (*fd < 0) return;
     if (::close(*fd) != 0 && ok) {
@@ -327,7 +337,9 @@ int CloseScanOutput(LineWriter* writer) {
   };
   closeFd(&image.fileHandle);
   closeFd(&w.outputHandle);
-  if (ok) {
+  if (ok && empty) {
+    ::unlink(w.tempPath.c_str());
+  } else if (ok) {
     if (!orb::rw::CommitBeside(w.tempPath, image.sourcePath)) {
       ok = false;
       w.lastError = "cannot replace " + image.sourcePath + ": " + orb::rw::ErrnoText(errno);

@@ -169,6 +169,20 @@ IM_EXPORT int IM_Init(void) {
   return IM_OK;
 }
 
+IM_EXPORT int IM_DetectFormat(int fd) {
+  if (fd < 0) return 0;
+  switch (mill::Detect(fd)) {
+    case mill::FileType::Tiff: return 1;
+    case mill::FileType::Jpeg: return 2;
+    case mill::FileType::Png: return 3;
+    case mill::FileType::Pdf: return 4;
+    case mill::FileType::Jp2: return 5;
+    case mill::FileType::Bmp: return 6;
+    case mill::FileType::Unknown: break;
+  }
+  return 0;
+}
+
 IM_EXPORT int IM_ReadByCallback(int fd, IM_LINESCALLBACK lines, IM_HEADERCALLBACK header,
                                 void* user) {
   if (fd < 0 || !lines) return IM_ERR_PARAM;
@@ -217,7 +231,10 @@ IM_EXPORT int IM_WriteByCallback(int fd, uint32_t format, IM_LINESCALLBACK lines
     if (int rc = mill::CheckDesc(d); rc != IM_OK) return rc;
 
     int err = IM_OK;
-    auto writer = mill::MakeWriter(format, settings, &err);
+    const bool open = (format & IM_OPEN_LENGTH) != 0;
+    format &= ~IM_OPEN_LENGTH;
+    auto writer = open ? mill::MakeOpenLengthWriter(format, settings, &err)
+                       : mill::MakeWriter(format, settings, &err);
     if (!writer) return err;
     if (int rc = writer->Begin(fd, d); rc != IM_OK) {
       writer->Finish(false);
@@ -229,8 +246,9 @@ IM_EXPORT int IM_WriteByCallback(int fd, uint32_t format, IM_LINESCALLBACK lines
     for (int32_t y = 0; y < d.height; ++y) {
       std::fill(ask.begin(), ask.end(), 0);
       if (lines(user, ask.data(), y, static_cast<int>(rowBytes)) < 0) {
-        writer->Finish(false);
-        return IM_STOPPED;
+        // A writer that finishes the rows it has (open length) may still fail doing so.
+        const int rc = writer->Finish(false);
+        return open && rc != IM_OK && rc != IM_STOPPED ? rc : IM_STOPPED;
       }
       const uint8_t* row = ask.data();
       if (int rc = writer->Row(row); rc != IM_OK) {

@@ -66,6 +66,10 @@ class ImageWriter {
 
 std::unique_ptr<ImageWriter> MakeWriter(uint32_t format, const WriteSettings& settings,
                                         int* error);
+// A writer of an image whose rows may stop before its height (IM_OPEN_LENGTH): the file is
+// the rows that came, in `format`.
+std::unique_ptr<ImageWriter> MakeOpenLengthWriter(uint32_t format, const WriteSettings& settings,
+                                                  int* error);
 
 // Readers: each decodes the file open on fd (from offset 0) into the sink.
 int ReadTiff(int fd, ReadSink& sink);
@@ -84,6 +88,10 @@ std::unique_ptr<ImageWriter> MakePdfWriter(uint32_t compression, const WriteSett
 std::unique_ptr<ImageWriter> MakeBmpWriter(const WriteSettings& s);
 
 // ---- helpers ----
+
+// After a TIFF write closed with fewer rows than planned: the strip table lists only the
+// strips that hold `rows`. False when the directory is not as written.
+bool TrimTiffStripTable(int fd, uint32_t rows, uint32_t rowsPerStrip);
 
 // Whole-buffer positional I/O; false on error or short transfer.
 bool ReadAt(int fd, uint64_t offset, void* buf, size_t n);

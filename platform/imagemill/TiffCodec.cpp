@@ -586,6 +586,7 @@ class TiffWriter : public ImageWriter {
 
   int Begin(int fd, const ImageDesc& d) override {
     d_ = d;
+    fd_ = fd;
     const bool bilevelOnly = compression_ == 2 || compression_ == 3;
     if (bilevelOnly && d.bitsPerPixel != 1) return IM_ERR_UNSUPPORTED;
     if (compression_ == 4 && !(d.bitsPerPixel == 24 || (d.bitsPerPixel == 8 && d.grey)))
@@ -689,6 +690,7 @@ class TiffWriter : public ImageWriter {
     }
     rps = std::min<uint32_t>(rps, static_cast<uint32_t>(d.height));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+    stripRows_ = rps;
     if (comp == COMPRESSION_JPEG) {
       // libjpeg takes the rows one by one; a strip of 128 rows is never held whole.
       scratch_.resize(static_cast<size_t>(std::max<tmsize_t>(TIFFScanlineSize(tif), static_cast<tmsize_t>(d.RowBytes()))));
@@ -723,10 +725,11 @@ class TiffWriter : public ImageWriter {
     const int flushed = file_->tif() ? FlushStrip() : IM_ERR_IO;
     // An image ended early keeps the rows written and says so in its length, so that
     // the file stays a valid, shorter image.
-    if (!complete && file_->tif() && row_ > 0 && row_ < static_cast<uint32_t>(d_.height))
-      TIFFSetField(file_->tif(), TIFFTAG_IMAGELENGTH, row_);
-    const bool ok = file_->tif() && file_->Close();
+    const bool shorter = !complete && file_->tif() && row_ > 0 && row_ < static_cast<uint32_t>(d_.height);
+    if (shorter) TIFFSetField(file_->tif(), TIFFTAG_IMAGELENGTH, row_);
+    bool ok = file_->tif() && file_->Close();
     file_.reset();
+    if (ok && shorter) ok = TrimTiffStripTable(fd_, row_, stripRows_);
     return ok && flushed == IM_OK ? IM_OK : IM_ERR_IO;
   }
 
@@ -752,6 +755,8 @@ class TiffWriter : public ImageWriter {
   std::vector<uint8_t> scratch_;  // TIFF with JPEG: one row
   std::vector<uint8_t> strip_;    // other compressions: one strip of rows
   uint32_t rowsPerStrip_ = 0;
+  uint32_t stripRows_ = 0;  // the file's rows per strip, whatever the compression
+  int fd_ = -1;
   uint32_t inStrip_ = 0;
   uint32_t row_ = 0;
 };

@@ -117,12 +117,24 @@ IM_EXPORT int IM_Init(void);
 IM_EXPORT int IM_ReadByCallback(int fd, IM_LINESCALLBACK lines, IM_HEADERCALLBACK header,
                                 void* user);
 
+/* The format of the file open on `fd`, by its content (its name plays no part): the
+ * container of an OutputFormat code (1 TIFF, 2 JPEG, 3 PNG, 4 PDF, 5 JPEG 2000, 6 BMP), or
+ * 0 when it is none of those. Reads only the file's first kilobyte. */
+IM_EXPORT int IM_DetectFormat(int fd);
+
 /* Writes one image in `format` (an OutputFormat code) to the empty file open on `fd`,
  * pulling the description from the header callback and the rows from the lines callback.
  * Returns IM_OK, IM_STOPPED when a callback stopped it (the file holds what was written),
  * or a negative IM_ERR_* code. */
 IM_EXPORT int IM_WriteByCallback(int fd, uint32_t format, IM_LINESCALLBACK lines,
                                  IM_HEADERCALLBACK header, void* user);
+
+/* Added to the format code of IM_WriteByCallback: the image's length is open. The header's
+ * height is then the most rows the image may have, and when the lines callback stops, the
+ * file is finished as a complete image of the rows written so far, in any format (the call
+ * still returns IM_STOPPED; with no row written the file stays empty). The rows wait in a
+ * temporary file (in TMPDIR) until their number is known. */
+#define IM_OPEN_LENGTH 0x80000000u
 
 /* Push interface for an uncompressed TIFF: IM_WriteStart, then IM_WriteNext(ctx, row, 0)
  * once per row from the top, IM_WriteNext(ctx, NULL, IM_STOPPED) to end the data, and

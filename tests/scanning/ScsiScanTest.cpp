@@ -19,12 +19,14 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "engine/ImageState.h"
 #include "engine/PaletteFile.h"
 #include "platform/imagemill/imagemill.h"
 #include "scanner_library/trennic.h"
+#include "scanning/ScanOutputPageModel.h"
 #include "tests/scanning/FakeScanHost.h"
 #include "tests/scanning/ScanTestSupport.h"
 
@@ -1347,6 +1349,205 @@ TEST_F(ScsiScanFrameThread, ImageRecordChangesOnlyOnTheFrameThread) {
     EXPECT_EQ(frame_.Queued(), 0u);
   }
 }
+
+}  // namespace
+}  // namespace orb
+
+// Every output format of every image-kind group, ended in every way a scan ends: each file is
+// read back by the program's own reader and by an outside reader at the height the image
+// record (and so the document's title) gives, with the rows that came and, where the image
+// is cut, no band of filler after them.
+namespace orb {
+namespace {
+
+enum class EndBy { Full, Stop, PaperEnd, AutomaticWidth };
+
+const char* EndName(EndBy e) {
+  switch (e) {
+    case EndBy::Full: return "full";
+    case EndBy::Stop: return "stop";
+    case EndBy::PaperEnd: return "paper-end";
+    case EndBy::AutomaticWidth: return "automatic-width";
+  }
+  return "?";
+}
+
+int RunShell(const std::string& cmd, std::string* out) {
+  FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  out->clear();
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
+  const int st = ::pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// What an outside reader says of the file: "width height", or its complaint.
+std::string OutsideSize(const std::string& path, uint32_t format, const std::string& dir) {
+  std::string out;
+  const std::string q = "'" + path + "'";
+  switch (format & 0xFFFF) {
+    case 1: {  // libtiff's own tools first: any warning is a fault of the file
+      if (RunShell("tiffinfo -D " + q, &out) != 0 || out.find("Warning") != std::string::npos ||
+          out.find("rror") != std::string::npos)
+        return "tiffinfo: " + out;
+      std::string dump;
+      if (RunShell("tiffdump " + q, &dump) != 0 || dump.find("rror") != std::string::npos)
+        return "tiffdump: " + dump;
+      break;
+    }
+    case 4: {  // pdfimages lists the page's image
+      if (RunShell("pdfimages -list " + q, &out) != 0 || out.find("rror") != std::string::npos)
+        return "pdfimages: " + out;
+      std::istringstream lines(out);
+      std::string line;
+      std::getline(lines, line);
+      std::getline(lines, line);
+      if (!std::getline(lines, line)) return "pdfimages: no image: " + out;
+      std::istringstream f(line);
+      std::string page, num, type, w, h;
+      f >> page >> num >> type >> w >> h;
+      return w + " " + h;
+    }
+    case 5: {  // OpenJPEG decodes it to a plain picture that ImageMagick then measures
+      const std::string pnm = dir + "/decoded.pnm";
+      std::filesystem::remove(pnm);
+      if (RunShell("opj_decompress -i " + q + " -o '" + pnm + "'", &out) != 0 ||
+          out.find("rror") != std::string::npos)
+        return "opj_decompress: " + out;
+      if (RunShell("identify -format '%w %h' '" + pnm + "'", &out) != 0) return "identify: " + out;
+      return out;
+    }
+    default:
+      break;
+  }
+  if (RunShell("identify -format '%w %h' " + q, &out) != 0) return "identify: " + out;
+  return out;
+}
+
+struct FormatEnd {
+  int mode;
+  uint32_t format;
+  EndBy end;
+};
+
+class ScsiScanFormatEnds : public ScsiScan, public ::testing::WithParamInterface<FormatEnd> {};
+
+TEST_P(ScsiScanFormatEnds, FileClosedAtTheScannedLength) {
+  const FormatEnd c = GetParam();
+  if (c.end == EndBy::PaperEnd) {
+    sim::SimScannerConfig cfg;
+    cfg.sheet.paperTop = 0;
+    cfg.sheet.paperLeft = 1200;
+    cfg.sheet.paperLength = 600;  // half an inch: 50 lines at 100 dpi
+    StartScanner(cfg);
+  } else if (c.end == EndBy::AutomaticWidth) {
+    sim::SimScannerConfig cfg;
+    cfg.sheet.paperTop = 0;
+    cfg.sheet.paperLeft = 1200;
+    cfg.sheet.paperWidth = 2400;   // two inches
+    cfg.sheet.paperLength = 4200;  // three and a half inches: the edges are measured first
+    StartScanner(cfg);
+    ScanSettings.SizeMode = 0;
+  }
+  SetTextField(ScanSettings.Palette16File, MakePalette(16));
+  SetTextField(ScanSettings.Palette256File, MakePalette(64));
+  Output(c.mode, c.format);
+  // The flags the scan output page sets for the chosen format.
+  const std::string name = ChosenFormatName(ScanSettings, c.mode);
+  ScanSettings.OutputIsPlainTiff = name == "tif-uncompressed" ? 1 : 0;
+  ScanSettings.NoPadOutput = FormatNeedsNoPad(c.mode, name) ? 1 : 0;
+  const bool cut = ScanSettings.OutputIsPlainTiff || ScanSettings.NoPadOutput;
+  if (c.end == EndBy::Stop) {
+    control_->trace = [this](const char* what) {
+      if (std::string(what) == "output" && host_.display.lines >= 40) control_->StopScan();
+    };
+  }
+  ASSERT_TRUE(Scan());
+  const ScanResult r = control_->LastResult();
+  const int planned = control_->LastPlan().heightPx;
+  const int received = r.linesReceived;
+  switch (c.end) {
+    case EndBy::Full:
+      EXPECT_EQ(r.end, ScanEnd::Complete);
+      EXPECT_EQ(received, 100);
+      break;
+    case EndBy::Stop:
+      EXPECT_EQ(r.end, ScanEnd::Stopped);
+      EXPECT_GE(received, 40);
+      EXPECT_LT(received, 100);
+      break;
+    case EndBy::PaperEnd:
+      EXPECT_EQ(r.end, ScanEnd::EndOfMedium);
+      EXPECT_EQ(received, 50);
+      break;
+    case EndBy::AutomaticWidth:
+      EXPECT_EQ(received, 350);
+      break;
+  }
+  // A cut image is the lines that came; otherwise white lines complete it to its window.
+  const int height = cut ? received : planned;
+  EXPECT_EQ(r.finalHeight, height);
+  EXPECT_EQ(image_->height, height);
+  ASSERT_TRUE(std::filesystem::exists(out_));
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+
+  const Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK) << out_;
+  const int width = control_->LastPlan().widthPx;
+  ASSERT_EQ(d.width, width);
+  ASSERT_EQ(d.height, height);
+  const std::string outside = OutsideSize(out_, c.format, dir_);
+  EXPECT_EQ(outside, std::to_string(width) + " " + std::to_string(height));
+
+  // The rows that came are there, up to the last one.
+  for (int y : {0, received / 2, received - 1}) {
+    const std::vector<uint8_t> want = Expected(y);
+    if (Lossy(c.format))
+      EXPECT_LT(MeanDifference(Luma(d.rows[y], c.mode), Luma(want, c.mode)), 8.0) << y;
+    else
+      EXPECT_EQ(d.rows[y], want) << y;
+  }
+  // The completion, where there is one, is white (the palette's lightest entry).
+  if (height > received) {
+    EXPECT_TRUE(r.whiteFilled);
+    // A lossy coder blurs the first white lines into the block of the last scanned one:
+    // there, lines a whole block row further on are looked at.
+    const int firstWhite = Lossy(c.format) ? std::min(height - 1, (received / 16 + 2) * 16) : received;
+    for (int y : {firstWhite, height - 1}) {
+      const std::vector<uint8_t>& row = d.rows[y];
+      ASSERT_FALSE(row.empty());
+      if (c.mode == 1 || c.mode == 2) {
+        EXPECT_EQ(std::count(row.begin(), row.end(), row[0]), static_cast<long>(row.size())) << y;
+      } else if (Lossy(c.format)) {
+        EXPECT_LT(MeanDifference(row, std::vector<uint8_t>(row.size(), 255)), 4.0) << y;
+      } else {
+        EXPECT_EQ(*std::min_element(row.begin(), row.end()), 255) << y;
+      }
+    }
+  }
+}
+
+std::vector<FormatEnd> AllFormatEnds() {
+  std::vector<FormatEnd> v;
+  for (int mode : {0, 1, 2, 3, 4})
+    for (uint32_t f : OutputFormatList(mode))
+      for (EndBy e : {EndBy::Full, EndBy::Stop, EndBy::PaperEnd, EndBy::AutomaticWidth})
+        v.push_back({mode, f, e});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ScsiScanFormatEnds, ::testing::ValuesIn(AllFormatEnds()),
+                         [](const auto& info) {
+                           char hex[16];
+                           std::snprintf(hex, sizeof hex, "%x", info.param.format);
+                           std::string n = "mode" + std::to_string(info.param.mode) + "_" + hex + "_" +
+                                           EndName(info.param.end);
+                           std::replace(n.begin(), n.end(), '-', '_');
+                           return n;
+                         });
 
 }  // namespace
 }  // namespace orb
