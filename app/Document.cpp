@@ -586,6 +586,14 @@ int OpenImageFileForReading(const std::string& path, int flags, bool report) {
   return fd;
 }
 
+uint32_t ImageFormatByContent(const std::string& path) {
+  const int fd = OpenImageFileForReading(path, O_RDONLY, false);
+  if (fd < 0) return 0;
+  const int format = IM_DetectFormat(fd);
+  ::close(fd);
+  return format > 0 ? static_cast<uint32_t>(format) : 0;
+}
+
 OpenResult OpenImageIntoDocument(ImageState* w, const std::string& path, const std::function<void()>& updateTitle) {
   LineReader reader(w);
   w->sourcePath = path;

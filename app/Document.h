@@ -166,5 +166,9 @@ OpenResult OpenImageIntoDocument(ImageState* working, const std::string& path,
 // regular file (a pipe, device, socket or folder) is refused. When `report`, a refusal is
 // told in a message naming the file. -1 when refused.
 int OpenImageFileForReading(const std::string& path, int flags, bool report);
+// The image format of the file at `path` by its content, whatever its name says: the
+// container of an output format code (1 TIFF, 2 JPEG, 3 PNG, 4 PDF, 5 JPEG 2000, 6 BMP), or 0
+// when it is none of them or cannot be read (nothing is said; never blocks).
+uint32_t ImageFormatByContent(const std::string& path);
 
 }  // namespace orb

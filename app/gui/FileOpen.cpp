@@ -1,5 +1,6 @@
 #include "app/gui/FileOpen.h"
 
+#include <wx/dnd.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 
@@ -7,6 +8,20 @@
 #include "engine/Settings.h"
 
 namespace orb::gui {
+namespace {
+
+class ImageFileDropTarget final : public wxFileDropTarget {
+ public:
+  explicit ImageFileDropTarget(wxDocManager* manager) : manager_(manager) {}
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths) override {
+    return OpenDroppedFiles(manager_, paths);
+  }
+
+ private:
+  wxDocManager* manager_;
+};
+
+}  // namespace
 
 // The filter list without its closing "||", which the toolkit does not use.
 const char* const kOpenImageFilter =
@@ -35,6 +50,14 @@ void OnFileOpen(wxDocManager* manager, wxWindow* parent) {
   const wxString remembered = paths.size() > 1 ? wxFileName(paths[0]).GetPath() : (paths.empty() ? wxString() : paths[0]);
   orb::SetTextField(MiscSettings.OpenFolder, std::string(remembered.utf8_str()));
   OpenImageFiles(manager, paths);
+}
+
+bool OpenDroppedFiles(wxDocManager* manager, const wxArrayString& paths) {
+  return !OpenImageFiles(manager, paths).empty();
+}
+
+void AcceptDroppedFiles(wxWindow* target, wxDocManager* manager) {
+  if (target && manager) target->SetDropTarget(new ImageFileDropTarget(manager));
 }
 
 }  // namespace orb::gui

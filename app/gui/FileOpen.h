@@ -18,5 +18,9 @@ inline constexpr int kStrOpenTitle = orb::res::IDS_OPEN_TITLE;
 std::vector<wxDocument*> OpenImageFiles(wxDocManager* manager, const wxArrayString& paths);
 // The File > Open command: the dialog starts in the folder the last one ended in.
 void OnFileOpen(wxDocManager* manager, wxWindow* parent);
+// Files dropped on `target` (the main frame) open as File > Open opens them.
+void AcceptDroppedFiles(wxWindow* target, wxDocManager* manager);
+// What a drop on the frame does: opens each file; true when any was opened.
+bool OpenDroppedFiles(wxDocManager* manager, const wxArrayString& paths);
 
 }  // namespace orb::gui

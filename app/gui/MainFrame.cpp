@@ -13,6 +13,7 @@
 #include "common/LanguageModule.h"
 #include "common/ResourceIds.h"
 #include "scanning/ScannerEntryPoints.h"
+#include "app/gui/FileOpen.h"
 #include "app/gui/MainFrameCommands.h"
 #include "common/gui/FolderChooserDlg.h"
 #include "common/gui/Resources.h"
@@ -98,6 +99,7 @@ bool CMainFrame::Build() {
   // The folder chooser of the settings pages opens over this window.
   orb::gui::InstallFolderChooser(this);
   commands->Attach();
+  orb::gui::AcceptDroppedFiles(this, GetDocumentManager());
   return true;
 }
 

@@ -89,10 +89,30 @@ COrbalonDocManager::COrbalonDocManager() {
 
 wxDocument* COrbalonDocManager::CreateDocument(const wxString& path, long flags) {
   wxDocument* doc = wxDocManager::CreateDocument(path, flags);
+  // The toolkit lists only files whose names match the template; every opened file is
+  // listed, since it reopens by its content.
+  if (doc && !(flags & wxDOC_NEW) && !path.empty()) AddFileToHistory(path);
   // A document refused while opening was closed by the program itself.
   orb::ClearStatus(orb::StatusBit::ProgramClose);
   RefreshToolPages();
   return doc;
+}
+
+wxDocTemplate* COrbalonDocManager::FindTemplateForPath(const wxString& path) {
+  wxDocTemplate* image = nullptr;
+  for (wxDocTemplate* t : GetTemplatesVector()) {
+    if (t->GetDocClassInfo() && t->GetDocClassInfo()->IsKindOf(CLASSINFO(COrbalonDoc))) {
+      image = t;
+      break;
+    }
+  }
+  if (!image) return wxDocManager::FindTemplateForPath(path);
+  // An image file by its content is the image template's whatever its name. Anything else
+  // goes there too: opening it says, naming the file, why it cannot be read (missing, not a
+  // file, not an image), where the toolkit would only say the format is unknown.
+  if (orb::ImageFormatByContent(Utf8(path)) != 0) return image;
+  wxDocTemplate* byName = wxDocManager::FindTemplateForPath(path);
+  return byName ? byName : image;
 }
 
 // ----- document ----------------------------------------------------------------------------

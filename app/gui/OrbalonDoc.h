@@ -26,12 +26,18 @@ class COrbalonView;
 
 // The document manager, keeping four recent files. It opens several files from File >
 // Open and installs the progressive display into the engine.
+//
+// A file goes to the image template by what it holds, not by its name: the toolkit would
+// match the name's extension against the template's filter and refuse a BMP, or a JPEG
+// named ".tif", with "format couldn't be determined". Every road to a document (File >
+// Open, the command line, recent files, dropped files) asks here.
 class COrbalonDocManager : public wxDocManager {
  public:
   static constexpr int kRecentFiles = 4;
   COrbalonDocManager();
   wxFileHistory* OnCreateFileHistory() override { return new wxFileHistory(kRecentFiles); }
   wxDocument* CreateDocument(const wxString& path, long flags = 0) override;
+  wxDocTemplate* FindTemplateForPath(const wxString& path) override;
 };
 
 class COrbalonDoc : public wxDocument {
