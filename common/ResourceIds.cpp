@@ -49,6 +49,23 @@ const std::vector<Required>& RequiredResources() {
       {Kind::String, IDS_PRESET_NO_HEADER}, {Kind::String, IDS_PRESET_FACTORY_TEXT},
       {Kind::String, IDS_PRESET_BROWSE_TITLE},
       {Kind::String, IDS_PRESET_TOOLS_UNREAD}, {Kind::String, IDS_PRESET_NO_FAMILY},
+      // The tool pages: captions of the applies, their failures, labels, the toggle and
+      // reset pictures.
+      {Kind::String, 33019}, {Kind::String, 33028}, {Kind::String, 33031}, {Kind::String, 33032},
+      {Kind::String, 33034}, {Kind::String, 33036}, {Kind::String, 33038},
+      {Kind::String, 35300}, {Kind::String, 35301}, {Kind::String, 35302}, {Kind::String, 35303},
+      {Kind::String, 35304}, {Kind::String, 35305}, {Kind::String, 35306}, {Kind::String, 35307},
+      {Kind::String, 35308}, {Kind::String, 35309}, {Kind::String, 35310}, {Kind::String, 35311},
+      {Kind::String, 35312}, {Kind::String, 35313}, {Kind::String, 35314}, {Kind::String, 35315},
+      {Kind::String, 35316}, {Kind::String, 35317}, {Kind::String, 35318}, {Kind::String, 35319},
+      {Kind::String, 35320}, {Kind::String, 35321}, {Kind::String, 35323}, {Kind::String, 35324},
+      {Kind::String, 35325}, {Kind::String, 35326}, {Kind::String, 35327}, {Kind::String, 35328},
+      {Kind::String, 35330}, {Kind::String, 35331}, {Kind::String, 35332}, {Kind::String, 35333},
+      {Kind::String, 35334}, {Kind::String, 35335}, {Kind::String, 35336}, {Kind::String, 35337},
+      {Kind::String, 35338}, {Kind::String, 35339}, {Kind::String, 35340}, {Kind::String, 35341},
+      {Kind::String, 35342}, {Kind::String, 35343}, {Kind::String, 35350}, {Kind::String, 35351},
+      {Kind::String, 35352}, {Kind::String, 35353}, {Kind::String, 35354},
+      {Kind::Image, 218}, {Kind::Image, 219}, {Kind::Image, 243},
   };
   return kAll;
 }

@@ -1,0 +1,302 @@
+#include "tools/ApplyPipeline.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/EngineHost.h"
+#include "engine/SharedRoutines.h"
+#include "engine/ToolSettings.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/ReadWrite/LineWriter.h"
+#include "platform/Files.h"
+#include "tools/ToolTable.h"
+
+namespace orb::tools {
+namespace {
+
+constexpr size_t kStripBytes = size_t{1} << 20;
+constexpr int32_t kMaxStripLines = 256;
+
+constexpr int kCaptionMirror = 33019;
+constexpr int kCaptionInvert = 33028;
+constexpr int kCaptionSharpen = 33032;
+constexpr int kCaptionBlur = 33034;
+constexpr int kCaptionNoise = 33036;
+constexpr int kCaptionDespeckle = 33038;
+
+bool IsBilevelKind(int kind) { return kind == IK_BW || kind == IK_BW_FROM_GREEN; }
+
+// The internal code of an uncompressed TIFF this program wrote, by kind.
+uint32_t ToolResultFormat(int kind) {
+  switch (kind) {
+    case IK_RGB: return OF_RAW_RGB_LE;
+    case IK_PALETTE256: return OF_RAW_PAL256_LE;
+    case IK_PALETTE16: return OF_RAW_PAL16_LE;
+    case IK_BW:
+    case IK_BW_FROM_GREEN: return OF_RAW_BW_LE;
+    default: return OF_RAW_GREY_LE;
+  }
+}
+
+Photometric ToolResultPhotometric(int kind) {
+  switch (kind) {
+    case IK_RGB: return PM_RGB;
+    case IK_PALETTE256:
+    case IK_PALETTE16: return PM_PALETTE;
+    // The write stream packs a white pixel as a set bit.
+    default: return PM_BLACK_IS_ZERO;
+  }
+}
+
+// A black and white version of a scan that the program thresholds itself stays grey (kind
+// 10) and is thresholded on its way out; any other becomes plain black and white.
+bool KeepsGreyForThreshold(const ImageState& n) {
+  return n.state == VS_NORMAL &&
+         (BWThresholdSettings.SoftwareThreshold != 0 || BWThresholdSettings.ThresholdingType == 2);
+}
+
+// Sets the new version's kind and tells whether its lines are to be thresholded first.
+bool ApplyKindRule(const ApplySpec& spec, const ImageState& source, ImageState& n) {
+  const bool bilevelSource = IsBilevelKind(source.kind) || source.kind == IK_BW_SAVED_AS_4;
+  if (spec.kindRule == KindRule::Keep) return false;
+  if (spec.kindRule == KindRule::Bilevel && !IsBilevelKind(source.kind)) return false;
+  if (spec.kindRule == KindRule::Despeckle && !bilevelSource) return false;
+  const bool grey = KeepsGreyForThreshold(n);
+  n.kind = grey ? IK_BW_SAVED_AS_4 : IK_BW;
+  if (grey) n.edited = 1;
+  return grey && spec.kindRule == KindRule::Despeckle;
+}
+
+// The new version: the source's pixels' shape, a file of its own, nothing drawn yet.
+void PrepareNewVersion(const ImageState& source, ImageState& n, const std::string& path) {
+  n.width = source.width;
+  n.height = source.height;
+  n.state = source.state;
+  n.kind = source.kind;
+  n.region = PixelRect{0, 0, source.width, source.height};
+  n.sourceForm = SF_OWN_TIFF;
+  n.sourcePath = path;
+  n.rawPath.clear();
+  n.rawFile.reset();
+  n.fileHandle = kNoFile;
+  n.bitmaps[0].reset();
+  n.bitmaps[2].reset();
+  n.rowOrder = 0;
+  n.operationCode = 0;
+}
+
+void FinishFormat(ImageState& n) {
+  n.storedLineWidth = StoredLineWidthFor(n.kind, n.width);
+  n.linesOneBytePerPixel = 0;
+  n.thresholdDuringScan = 0;
+  n.outputFormat = ToolResultFormat(n.kind);
+  n.photometric = ToolResultPhotometric(n.kind);
+  if (n.kind != IK_RGB) n.bitsPerSample = 8;
+  if (n.kind == IK_RGB) {
+    n.bitsPerSample = 8;
+    n.samplesPerPixel = 3;
+    n.bitsPerPixel = 24;
+  } else {
+    n.samplesPerPixel = 1;
+    n.bitsPerPixel = 8;
+  }
+}
+
+class NullProgress final : public IApplyProgress {
+ public:
+  void Step(int) override {}
+};
+
+// One run: owns what it opens and undoes it unless it is kept.
+class ApplyRun {
+ public:
+  ApplyRun(ImageState* source, const ApplySpec& spec, const FilterSettings& settings)
+      : source_(source), spec_(spec), settings_(settings) {}
+  ~ApplyRun() { Discard(); }
+
+  ApplyOutcome Run(const ApplyProgressFactory& progress);
+
+ private:
+  ApplyResult Prepare();
+  ApplyResult Stream(IApplyProgress& progress);
+  ApplyResult WriteOut(const uint8_t* lines, int32_t count, IApplyProgress& progress);
+  void CloseStreams();
+  void Discard();
+  ApplyResult Fail(int msg, const std::string& arg) {
+    Notify(msg, MessageIcon::Error, {MessageArg{arg}});
+    return ApplyResult::Failed;
+  }
+
+  ImageState* source_;
+  ApplySpec spec_;
+  FilterSettings settings_;
+  ImageState* new_ = nullptr;
+  std::string path_;
+  std::unique_ptr<LineReader> reader_;
+  std::unique_ptr<LineWriter> writer_;
+  bool thresholdFirst_ = false;
+  bool readerOpen_ = false;
+  bool writerOpen_ = false;
+  bool kept_ = false;
+  PixelRect savedRegion_{};
+  int64_t written_ = 0;
+};
+
+ApplyResult ApplyRun::Prepare() {
+  if (!MakeTempTiffName(TempFilesFolder(), path_)) return Fail(kMsgApplyWriteFailed, TempFilesFolder());
+  new_ = PushImageState(source_);
+  if (!new_) return ApplyResult::NoImage;
+  PrepareNewVersion(*source_, *new_, path_);
+  thresholdFirst_ = ApplyKindRule(spec_, *source_, *new_);
+  FinishFormat(*new_);
+  const uint64_t needed = static_cast<uint64_t>(new_->storedLineWidth) * static_cast<uint64_t>(new_->height);
+  if (!HasFreeDiskSpace(path_, needed)) {
+    Notify(kMsgApplyNoRoom, MessageIcon::Error);
+    CancelFlag = 1;
+    return ApplyResult::NoRoom;
+  }
+  new_->fileHandle = OpenSharedFile(path_, O_RDWR | O_CREAT | O_TRUNC);
+  if (new_->fileHandle < 0) return Fail(kMsgApplyWriteFailed, path_);
+  return ApplyResult::Applied;
+}
+
+ApplyOutcome ApplyRun::Run(const ApplyProgressFactory& progress) {
+  ApplyResult r = Prepare();
+  if (r != ApplyResult::Applied) return {r, source_};
+  // The stream delivers the source's region: the whole image for the duration.
+  savedRegion_ = source_->region;
+  source_->region = PixelRect{0, 0, source_->width, source_->height};
+  std::unique_ptr<IApplyProgress> p = progress ? progress(spec_.captionId, new_->height) : nullptr;
+  NullProgress none;
+  r = Stream(p ? *p : none);
+  CloseStreams();
+  source_->region = savedRegion_;
+  if (r == ApplyResult::Applied && written_ != new_->height) r = Fail(kMsgApplyWriteFailed, path_);
+  if (r != ApplyResult::Applied) return {r, source_};
+  new_->operationCode = spec_.lastOperation;
+  kept_ = true;
+  return {ApplyResult::Applied, new_};
+}
+
+ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
+  const size_t lineBytes = static_cast<size_t>(new_->storedLineWidth);
+  const int32_t strip = StripLines(lineBytes);
+  FilterSet on{spec_.filter};
+  if (thresholdFirst_) on.Add(FilterKind::Threshold);
+  FilterTarget target{new_->kind, lineBytes, new_->palette.data(), lineBytes * static_cast<size_t>(strip)};
+  FilterChain chain = BuildFilterChain(ChainPurpose::Tool, on, settings_, target);
+  if (new_->kind == IK_PALETTE256 || new_->kind == IK_PALETTE16) chain.ApplyToPalette();
+
+  reader_ = std::make_unique<LineReader>(source_);
+  if (OpenReadStream(reader_.get(), kReadSequential) != kReadOpenOk) return Fail(kMsgApplyReadFailed, source_->sourcePath);
+  readerOpen_ = true;
+  writer_ = std::make_unique<LineWriter>(new_);
+  if (StartImageOutput(writer_.get()) != 0 || OpenWriteStream(writer_.get()) != 0) {
+    return Fail(kMsgApplyWriteFailed, path_);
+  }
+  writerOpen_ = true;
+
+  std::vector<uint8_t> band;
+  try {
+    band.resize(lineBytes * static_cast<size_t>(strip));
+  } catch (const std::bad_alloc&) {
+    return Fail(kMsgApplyWriteFailed, path_);
+  }
+  const int delay = chain.Delay();
+  int64_t read = 0;
+  while (read < new_->height) {
+    PumpMessages();
+    if (IsCancelled()) return ApplyResult::Cancelled;
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(strip, new_->height - read));
+    for (int32_t i = 0; i < n; ++i) {
+      if (ReadLines(reader_.get(), band.data() + static_cast<size_t>(i) * lineBytes, kReadSequential, 0) != 1) {
+        return Fail(kMsgApplyReadFailed, source_->sourcePath);
+      }
+    }
+    chain.Process(band.data(), static_cast<size_t>(n) * lineBytes);
+    // Band line j carries stream line read + j - delay: the first `delay` lines of the
+    // stream bring nothing out yet.
+    const int64_t skip = std::clamp<int64_t>(delay - read, 0, n);
+    read += n;
+    ApplyResult w = WriteOut(band.data() + skip * lineBytes, static_cast<int32_t>(n - skip), progress);
+    if (w != ApplyResult::Applied) return w;
+  }
+  if (delay > 0) {
+    std::vector<uint8_t> rest(static_cast<size_t>(delay) * lineBytes);
+    const int64_t got = chain.Flush(rest.data(), rest.size());
+    if (got < 0) return Fail(kMsgApplyWriteFailed, path_);
+    return WriteOut(rest.data(), static_cast<int32_t>(got), progress);
+  }
+  return ApplyResult::Applied;
+}
+
+ApplyResult ApplyRun::WriteOut(const uint8_t* lines, int32_t count, IApplyProgress& progress) {
+  if (count <= 0) return ApplyResult::Applied;
+  // Never more lines than the image has (a filter handing out extra lines would make a
+  // taller file than its header says).
+  count = static_cast<int32_t>(std::min<int64_t>(count, new_->height - written_));
+  const int64_t bytes = static_cast<int64_t>(count) * new_->storedLineWidth;
+  if (WriteLines(writer_.get(), lines, bytes) != 0) return Fail(kMsgApplyWriteFailed, path_);
+  written_ += count;
+  progress.Step(count);
+  return ApplyResult::Applied;
+}
+
+void ApplyRun::CloseStreams() {
+  if (writerOpen_) {
+    if (CloseWriteStream(writer_.get()) != 0 && written_ == new_->height) {
+      written_ = -1;  // the last strips did not reach the file
+    }
+    writerOpen_ = false;
+  }
+  if (readerOpen_) {
+    CloseReadStream(reader_.get());
+    readerOpen_ = false;
+  }
+  if (new_ && new_->fileHandle >= 0) {
+    ::close(new_->fileHandle);
+    new_->fileHandle = kNoFile;
+  }
+  writer_.reset();
+  reader_.reset();
+}
+
+void ApplyRun::Discard() {
+  CloseStreams();
+  if (kept_) return;
+  if (!path_.empty()) ::unlink(path_.c_str());
+  if (new_) FreeImageState(new_);
+  new_ = nullptr;
+}
+
+}  // namespace
+
+int32_t StripLines(size_t lineBytes) {
+  if (lineBytes == 0) return 1;
+  return static_cast<int32_t>(std::clamp<size_t>(kStripBytes / lineBytes, 1, kMaxStripLines));
+}
+
+ApplySpec InvertApply() { return {FilterKind::Invert, kCaptionInvert, kOpInvert, KindRule::Bilevel}; }
+ApplySpec MirrorApply() { return {FilterKind::Mirror, kCaptionMirror, kOpMirror, KindRule::Bilevel}; }
+ApplySpec NoiseRemovalApply() { return {FilterKind::NoiseRemoval, kCaptionNoise, kOpNoiseRemoval, KindRule::Keep}; }
+ApplySpec SharpenApply(int32_t level) {
+  return level > 0 ? ApplySpec{FilterKind::Sharpen, kCaptionSharpen, kOpSharpen, KindRule::Keep}
+                   : ApplySpec{FilterKind::Sharpen, kCaptionBlur, kOpBlur, KindRule::Keep};
+}
+ApplySpec DespeckleApply() {
+  return {FilterKind::Despeckle, kCaptionDespeckle, kOpDespeckle, KindRule::Despeckle};
+}
+
+ApplyOutcome RunApplyPipeline(ImageState* working, const ApplySpec& spec, const FilterSettings& settings,
+                              const ApplyProgressFactory& progress) {
+  if (!working || working->width <= 0 || working->height <= 0) return {ApplyResult::NoImage, working};
+  CancelFlag = 0;
+  ApplyRun run(working, spec, settings);
+  return run.Run(progress);
+}
+
+}  // namespace orb::tools
