@@ -93,7 +93,7 @@ long PeakRssKb() {
 
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-void Apply(benchmark::State& state, orb::tools::ApplySpec spec, bool bilevel) {
+void Apply(benchmark::State& state, orb::tools::ApplyPlan plan, bool bilevel) {
   IM_Init();
   const auto lines = static_cast<int32_t>(state.range(0));
   const std::string in = Page(lines, bilevel);
@@ -116,7 +116,7 @@ void Apply(benchmark::State& state, orb::tools::ApplySpec spec, bool bilevel) {
     image->region = PixelRect{0, 0, image->width, image->height};
     ResetPeak();
     const long before = PeakRssKb();
-    orb::tools::ApplyOutcome r = orb::tools::RunApplyPipeline(image, spec, fs);
+    orb::tools::ApplyOutcome r = orb::tools::RunApplyPipeline(image, plan, fs);
     peakGrowth = std::max(peakGrowth, PeakRssKb() - before);
     if (r.result != orb::tools::ApplyResult::Applied) state.SkipWithError("apply failed");
     if (r.working != image) ::unlink(r.working->sourcePath.c_str());

@@ -60,15 +60,15 @@ bool KeepsGreyForThreshold(const ImageState& n) {
 }
 
 // Sets the new version's kind and tells whether its lines are to be thresholded first.
-bool ApplyKindRule(const ApplySpec& spec, const ImageState& source, ImageState& n) {
+bool ApplyKindRule(const ApplyPlan& plan, const ImageState& source, ImageState& n) {
   const bool bilevelSource = IsBilevelKind(source.kind) || source.kind == IK_BW_SAVED_AS_4;
-  if (spec.kindRule == KindRule::Keep) return false;
-  if (spec.kindRule == KindRule::Bilevel && !IsBilevelKind(source.kind)) return false;
-  if (spec.kindRule == KindRule::Despeckle && !bilevelSource) return false;
+  if (plan.kindRule == KindRule::Keep) return false;
+  if (plan.kindRule == KindRule::Bilevel && !IsBilevelKind(source.kind)) return false;
+  if (plan.kindRule == KindRule::Despeckle && !bilevelSource) return false;
   const bool grey = KeepsGreyForThreshold(n);
   n.kind = grey ? IK_BW_SAVED_AS_4 : IK_BW;
   if (grey) n.edited = 1;
-  return grey && spec.kindRule == KindRule::Despeckle;
+  return grey && plan.kindRule == KindRule::Despeckle;
 }
 
 // The new version: the source's pixels' shape, a file of its own, nothing drawn yet.
@@ -114,8 +114,8 @@ class NullProgress final : public IApplyProgress {
 // One run: owns what it opens and undoes it unless it is kept.
 class ApplyRun {
  public:
-  ApplyRun(ImageState* source, const ApplySpec& spec, const FilterSettings& settings)
-      : source_(source), spec_(spec), settings_(settings) {}
+  ApplyRun(ImageState* source, const ApplyPlan& plan, const FilterSettings& settings)
+      : source_(source), plan_(plan), settings_(settings) {}
   ~ApplyRun() { Discard(); }
 
   ApplyOutcome Run(const ApplyProgressFactory& progress);
@@ -132,7 +132,7 @@ class ApplyRun {
   }
 
   ImageState* source_;
-  ApplySpec spec_;
+  ApplyPlan plan_;
   FilterSettings settings_;
   ImageState* new_ = nullptr;
   std::string path_;
@@ -151,7 +151,7 @@ ApplyResult ApplyRun::Prepare() {
   new_ = PushImageState(source_);
   if (!new_) return ApplyResult::NoImage;
   PrepareNewVersion(*source_, *new_, path_);
-  thresholdFirst_ = ApplyKindRule(spec_, *source_, *new_);
+  thresholdFirst_ = ApplyKindRule(plan_, *source_, *new_);
   FinishFormat(*new_);
   const uint64_t needed = static_cast<uint64_t>(new_->storedLineWidth) * static_cast<uint64_t>(new_->height);
   if (!HasFreeDiskSpace(path_, needed)) {
@@ -170,14 +170,14 @@ ApplyOutcome ApplyRun::Run(const ApplyProgressFactory& progress) {
   // The stream delivers the source's region: the whole image for the duration.
   savedRegion_ = source_->region;
   source_->region = PixelRect{0, 0, source_->width, source_->height};
-  std::unique_ptr<IApplyProgress> p = progress ? progress(spec_.captionId, new_->height) : nullptr;
+  std::unique_ptr<IApplyProgress> p = progress ? progress(plan_.captionId, new_->height) : nullptr;
   NullProgress none;
   r = Stream(p ? *p : none);
   CloseStreams();
   source_->region = savedRegion_;
   if (r == ApplyResult::Applied && written_ != new_->height) r = Fail(kMsgApplyWriteFailed, path_);
   if (r != ApplyResult::Applied) return {r, source_};
-  new_->operationCode = spec_.lastOperation;
+  new_->operationCode = plan_.lastOperation;
   kept_ = true;
   return {ApplyResult::Applied, new_};
 }
@@ -185,7 +185,7 @@ ApplyOutcome ApplyRun::Run(const ApplyProgressFactory& progress) {
 ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
   const size_t lineBytes = static_cast<size_t>(new_->storedLineWidth);
   const int32_t strip = StripLines(lineBytes);
-  FilterSet on{spec_.filter};
+  FilterSet on{plan_.filter};
   if (thresholdFirst_) on.Add(FilterKind::Threshold);
   FilterTarget target{new_->kind, lineBytes, new_->palette.data(), lineBytes * static_cast<size_t>(strip)};
   FilterChain chain = BuildFilterChain(ChainPurpose::Tool, on, settings_, target);
@@ -280,22 +280,22 @@ int32_t StripLines(size_t lineBytes) {
   return static_cast<int32_t>(std::clamp<size_t>(kStripBytes / lineBytes, 1, kMaxStripLines));
 }
 
-ApplySpec InvertApply() { return {FilterKind::Invert, kCaptionInvert, kOpInvert, KindRule::Bilevel}; }
-ApplySpec MirrorApply() { return {FilterKind::Mirror, kCaptionMirror, kOpMirror, KindRule::Bilevel}; }
-ApplySpec NoiseRemovalApply() { return {FilterKind::NoiseRemoval, kCaptionNoise, kOpNoiseRemoval, KindRule::Keep}; }
-ApplySpec SharpenApply(int32_t level) {
-  return level > 0 ? ApplySpec{FilterKind::Sharpen, kCaptionSharpen, kOpSharpen, KindRule::Keep}
-                   : ApplySpec{FilterKind::Sharpen, kCaptionBlur, kOpBlur, KindRule::Keep};
+ApplyPlan InvertApply() { return {FilterKind::Invert, kCaptionInvert, kOpInvert, KindRule::Bilevel}; }
+ApplyPlan MirrorApply() { return {FilterKind::Mirror, kCaptionMirror, kOpMirror, KindRule::Bilevel}; }
+ApplyPlan NoiseRemovalApply() { return {FilterKind::NoiseRemoval, kCaptionNoise, kOpNoiseRemoval, KindRule::Keep}; }
+ApplyPlan SharpenApply(int32_t level) {
+  return level > 0 ? ApplyPlan{FilterKind::Sharpen, kCaptionSharpen, kOpSharpen, KindRule::Keep}
+                   : ApplyPlan{FilterKind::Sharpen, kCaptionBlur, kOpBlur, KindRule::Keep};
 }
-ApplySpec DespeckleApply() {
+ApplyPlan DespeckleApply() {
   return {FilterKind::Despeckle, kCaptionDespeckle, kOpDespeckle, KindRule::Despeckle};
 }
 
-ApplyOutcome RunApplyPipeline(ImageState* working, const ApplySpec& spec, const FilterSettings& settings,
+ApplyOutcome RunApplyPipeline(ImageState* working, const ApplyPlan& plan, const FilterSettings& settings,
                               const ApplyProgressFactory& progress) {
   if (!working || working->width <= 0 || working->height <= 0) return {ApplyResult::NoImage, working};
   CancelFlag = 0;
-  ApplyRun run(working, spec, settings);
+  ApplyRun run(working, plan, settings);
   return run.Run(progress);
 }
 

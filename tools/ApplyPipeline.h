@@ -38,19 +38,19 @@ enum class KindRule {
   Despeckle,  // as Bilevel, and a grey source kept for thresholding is thresholded first
 };
 
-struct ApplySpec {
+struct ApplyPlan {
   FilterKind filter = FilterKind::Invert;
   int captionId = 0;                 // caption of the progress
   uint32_t lastOperation = 0;        // code the new version records
   KindRule kindRule = KindRule::Keep;
 };
 
-// The specs of the pipeline tools (sharpen's caption and code follow the level's sign).
-ApplySpec InvertApply();
-ApplySpec MirrorApply();
-ApplySpec NoiseRemovalApply();
-ApplySpec SharpenApply(int32_t level);
-ApplySpec DespeckleApply();
+// The plans of the pipeline tools (sharpen's caption and code follow the level's sign).
+ApplyPlan InvertApply();
+ApplyPlan MirrorApply();
+ApplyPlan NoiseRemovalApply();
+ApplyPlan SharpenApply(int32_t level);
+ApplyPlan DespeckleApply();
 
 enum class ApplyResult {
   Applied,    // the new version is the working one
@@ -67,7 +67,7 @@ struct ApplyOutcome {
 
 // Runs one tool over `working` (the last version of its chain). `settings` are the records
 // the filter is made from (FilterSettings::Current() in the program).
-ApplyOutcome RunApplyPipeline(ImageState* working, const ApplySpec& spec, const FilterSettings& settings,
+ApplyOutcome RunApplyPipeline(ImageState* working, const ApplyPlan& plan, const FilterSettings& settings,
                               const ApplyProgressFactory& progress = {});
 
 // Lines of one strip for a line of `lineBytes` bytes (about 1 MB a strip, 1 to 256 lines).

@@ -11,13 +11,13 @@ void SetToolDocumentHost(ToolDocumentHost* host) { g_host = host; }
 ToolDocumentHost* GetToolDocumentHost() { return g_host; }
 ImageState* ActiveToolImage() { return g_host ? g_host->ActiveImage() : nullptr; }
 
-int ApplyToolToActiveImage(const ApplySpec& spec) {
+int ApplyToolToActiveImage(const ApplyPlan& plan) {
   ToolDocumentHost* host = g_host;
   ImageState* source = host ? host->ActiveImage() : nullptr;
   if (!source) return -1;
   const PixelRect region = source->region;
   ApplyProgressFactory progress = [host](int caption, int lines) { return host->MakeProgress(caption, lines); };
-  ApplyOutcome out = RunApplyPipeline(source, spec, FilterSettings::Current(), progress);
+  ApplyOutcome out = RunApplyPipeline(source, plan, FilterSettings::Current(), progress);
   if (out.result == ApplyResult::NoImage || out.result == ApplyResult::NoRoom) return -1;
   if (out.result == ApplyResult::Applied) host->SetWorkingImage(out.working);
   host->ImageChanged();

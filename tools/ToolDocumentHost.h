@@ -45,7 +45,7 @@ inline constexpr int kViewHintWholeImage = 6;
 // Applies a pipeline tool to the active image: -1 without an image or when the disk is
 // short (nothing changed), else 0 (applied, or cancelled or failed with nothing changed).
 // The view, title and thumbnail follow in every case that ran.
-int ApplyToolToActiveImage(const ApplySpec& spec);
+int ApplyToolToActiveImage(const ApplyPlan& plan);
 
 // Which pending flag a preview tool sets on the working version.
 enum class PendingFilter { BrightCont, BWPoint, ToneCurve, Threshold };

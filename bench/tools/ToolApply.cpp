@@ -18,19 +18,19 @@
 
 namespace {
 
-bool SpecFor(const std::string& op, orb::tools::ApplySpec* spec, orb::FilterSettings* fs) {
+bool PlanFor(const std::string& op, orb::tools::ApplyPlan* plan, orb::FilterSettings* fs) {
   using namespace orb::tools;
   fs->brightCont.Brightness = 20;
   fs->brightCont.Contrast = 30;
   fs->sharpen.Level = op == "blur" ? -5 : 5;
   fs->noise.Level = 1;
   fs->despeckle.SpeckWidth = 5;
-  if (op == "brightness-contrast") *spec = {orb::FilterKind::BrightCont, 0, 0, KindRule::Keep};
-  else if (op == "sharpen" || op == "blur") *spec = SharpenApply(fs->sharpen.Level);
-  else if (op == "noise") *spec = NoiseRemovalApply();
-  else if (op == "despeckle") *spec = DespeckleApply();
-  else if (op == "invert") *spec = InvertApply();
-  else if (op == "mirror") *spec = MirrorApply();
+  if (op == "brightness-contrast") *plan = {orb::FilterKind::BrightCont, 0, 0, KindRule::Keep};
+  else if (op == "sharpen" || op == "blur") *plan = SharpenApply(fs->sharpen.Level);
+  else if (op == "noise") *plan = NoiseRemovalApply();
+  else if (op == "despeckle") *plan = DespeckleApply();
+  else if (op == "invert") *plan = InvertApply();
+  else if (op == "mirror") *plan = MirrorApply();
   else return false;
   return true;
 }
@@ -42,9 +42,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tool_apply OPERATION IN.tif OUT.tif\n");
     return 2;
   }
-  orb::tools::ApplySpec spec;
+  orb::tools::ApplyPlan plan;
   orb::FilterSettings fs = orb::FilterSettings::Current();
-  if (!SpecFor(argv[1], &spec, &fs)) {
+  if (!PlanFor(argv[1], &plan, &fs)) {
     std::fprintf(stderr, "unknown operation %s\n", argv[1]);
     return 2;
   }
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     }
   }
   image->region = PixelRect{0, 0, image->width, image->height};
-  orb::tools::ApplyOutcome r = orb::tools::RunApplyPipeline(image, spec, fs);
+  orb::tools::ApplyOutcome r = orb::tools::RunApplyPipeline(image, plan, fs);
   if (r.result != orb::tools::ApplyResult::Applied) {
     std::fprintf(stderr, "the apply failed\n");
     orb::FreeImageChain(image);

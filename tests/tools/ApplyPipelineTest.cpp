@@ -59,11 +59,11 @@ class ApplyPipeline : public ::testing::Test {
     CancelFlag = 0;
     fs::remove_all(dir_);
   }
-  std::string Make(const std::string& name, const std::string& spec) {
+  std::string Make(const std::string& name, const std::string& plan) {
     const std::string path = (dir_ / name).string();
     // 8 bits a sample (black and white: 1), as scans are.
-    const std::string depth = spec.find("-monochrome") != std::string::npos ? " -depth 1" : " -depth 8";
-    EXPECT_EQ(std::system(("convert " + spec + depth + " -compress none '" + path + "'").c_str()), 0);
+    const std::string depth = plan.find("-monochrome") != std::string::npos ? " -depth 1" : " -depth 8";
+    EXPECT_EQ(std::system(("convert " + plan + depth + " -compress none '" + path + "'").c_str()), 0);
     return path;
   }
   // The working version of a newly opened file, in a chain of its own.
@@ -102,9 +102,9 @@ class ApplyPipeline : public ::testing::Test {
 TEST_F(ApplyPipeline, InvertAndMirrorMatchImageMagick) {
   struct Case {
     const char* what;
-    const char* spec;
+    const char* plan;
     const char* map;
-    ApplySpec (*apply)();
+    ApplyPlan (*apply)();
     const char* op;
     uint32_t code;
   };
@@ -118,7 +118,7 @@ TEST_F(ApplyPipeline, InvertAndMirrorMatchImageMagick) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string in = Make("in" + std::to_string(c.code) + c.map + ".tif", c.spec);
+    const std::string in = Make("in" + std::to_string(c.code) + c.map + ".tif", c.plan);
     ImageState* w = Open(in);
     ApplyOutcome out = RunApplyPipeline(w, c.apply(), orb::FilterSettings::Current());
     ASSERT_EQ(out.result, ApplyResult::Applied);
@@ -156,7 +156,7 @@ TEST_F(ApplyPipeline, DelayedFiltersGiveEveryLineOnce) {
   struct Case {
     const char* what;
     const char* size;
-    ApplySpec spec;
+    ApplyPlan plan;
     int level;
   };
   const Case cases[] = {
@@ -175,13 +175,13 @@ TEST_F(ApplyPipeline, DelayedFiltersGiveEveryLineOnce) {
     orb::FilterSettings fs = orb::FilterSettings::Current();
     fs.noise.Level = c.level;
     fs.sharpen.Level = c.level;
-    ApplyOutcome out = RunApplyPipeline(w, c.spec, fs);
+    ApplyOutcome out = RunApplyPipeline(w, c.plan, fs);
     ASSERT_EQ(out.result, ApplyResult::Applied);
-    EXPECT_EQ(out.working->operationCode, c.spec.lastOperation);
+    EXPECT_EQ(out.working->operationCode, c.plan.lastOperation);
     // The reference: the same filter over the image held whole in memory.
     std::string pixels = Samples(in, "gray");
     ASSERT_EQ(pixels.size(), static_cast<size_t>(w->width) * w->height);
-    orb::FilterChain whole = orb::BuildFilterChain(orb::ChainPurpose::Tool, orb::FilterSet{c.spec.filter}, fs,
+    orb::FilterChain whole = orb::BuildFilterChain(orb::ChainPurpose::Tool, orb::FilterSet{c.plan.filter}, fs,
                                                    {IK_GREY, static_cast<size_t>(w->width)});
     whole.ProcessImage(reinterpret_cast<uint8_t*>(pixels.data()), static_cast<size_t>(w->width),
                        static_cast<size_t>(w->height));
@@ -289,7 +289,7 @@ TEST_F(ApplyPipeline, BilevelResultsFollowTheThresholdRecord) {
     uint32_t state;
     uint8_t software;
     int32_t type;
-    ApplySpec (*apply)();
+    ApplyPlan (*apply)();
     uint16_t kind;
     uint32_t format;
   };

@@ -98,11 +98,11 @@ class ToolPagesGui : public ::testing::Test {
     orb::SetTempFilesFolder("");
     fs::remove_all(dir_);
   }
-  ImageState* Open(const std::string& name, const std::string& spec, uint32_t state = VS_OPENED) {
+  ImageState* Open(const std::string& name, const std::string& plan, uint32_t state = VS_OPENED) {
     const std::string path = (dir_ / name).string();
     // 8 bits a sample (black and white: 1), as scans are.
-    const std::string depth = spec.find("-monochrome") != std::string::npos ? " -depth 1" : " -depth 8";
-    EXPECT_EQ(std::system(("convert " + spec + depth + " -compress none '" + path + "'").c_str()), 0);
+    const std::string depth = plan.find("-monochrome") != std::string::npos ? " -depth 1" : " -depth 8";
+    EXPECT_EQ(std::system(("convert " + plan + depth + " -compress none '" + path + "'").c_str()), 0);
     ImageState* s = orb::NewImageState();
     s->sourcePath = path;
     LineReader probe(s);
@@ -145,7 +145,7 @@ TEST_F(ToolPagesGui, ToolsPageOffersTheButtonsOfTheImageKind) {
   auto* page = new CViewToolsPropPage(frame_);
   struct Row {
     const char* what;
-    const char* spec;
+    const char* plan;
     std::vector<int> shown, hidden;
   };
   const Row rows[] = {
@@ -155,7 +155,7 @@ TEST_F(ToolPagesGui, ToolsPageOffersTheButtonsOfTheImageKind) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
-    Open("k.tif", r.spec);
+    Open("k.tif", r.plan);
     page->OnToolButton(kToolSharpen);
     page->AttachActiveImage();
     page->UpdateButtons();
