@@ -3,6 +3,8 @@
 // version whose pixels are ImageMagick's negative, Undo brings the old pixels back, and
 // the image written from the document holds the new ones.
 #include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/docmdi.h>
 #include <wx/slider.h>
 #include <wx/tglbtn.h>
@@ -144,6 +146,31 @@ TEST_F(ToolTabs, PreviewApplyUndoAndSaveOnAnOpenedImage) {
   ASSERT_TRUE(COrbalonDoc::WriteImageFile(OF_TIFF, doc, copy));
   EXPECT_EQ(Samples(copy), Samples(path, "-negate"));
   EXPECT_NE(Shell("tiffinfo '" + copy + "' 2>&1").find("Image Width: 120"), std::string::npos);
+}
+
+// The tools tab shows the chosen tool's page beside the image. With ORB_TOOLS_SHOT set the
+// screen is saved there as a PNG (to look at the tab).
+TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
+  const std::string path = (files_.path() / "shot.tif").string();
+  ASSERT_EQ(std::system(("convert -size 600x400 -seed 8 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  frame_->ViewSheet()->SetActivePage(1);
+  CViewToolsPropPage* tab = ToolsTab();
+  tab->OnToolButton(kToolBrightCont);
+  orbtest::PumpUntil([] { return false; }, 50);
+  EXPECT_TRUE(tab->IsShownOnScreen());
+  EXPECT_TRUE(tab->Page(kToolBrightCont)->IsShownOnScreen());
+  EXPECT_TRUE(tab->FindWindow(1021)->IsShownOnScreen());
+  if (const char* shot = std::getenv("ORB_TOOLS_SHOT")) {
+    wxScreenDC screen;
+    const wxSize size = wxGetDisplaySize();
+    wxBitmap bmp(size);
+    wxMemoryDC mem(bmp);
+    mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+    mem.SelectObject(wxNullBitmap);
+    EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
+  }
 }
 
 }  // namespace
