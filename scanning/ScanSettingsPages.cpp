@@ -456,6 +456,8 @@ void MediaPageModel::OnSetActive() {
   for (int id : {kMediaHandling0, kMediaHandling1, kMediaHandling2, kLeftEdge0, kLeftEdge1, kSpeed})
     controls_[id].enabled = idle;
   for (int id : {kVendorOption, kUnload, kLeftEdge1Alt, kStaging, kRunOn}) controls_[id].shown = false;
+  // The labels of the two lengths go with their edits.
+  controls_[kTemplate1365].shown = controls_[kTemplate1366].shown = false;
 
   const int32_t model = s_.ModelCode;
   const bool altEdge = Kelvane() && model >= 60 && model <= 65;

@@ -314,8 +314,8 @@ class SimScanner {
   std::map<uint8_t, std::pair<int, bool>> diagOutcomes_;
   Job job_;
   int sensorMode_ = 0;
-  std::array<uint8_t, 5> alignLR_{128, 128, 128, 128, 128};
-  std::array<uint8_t, 5> alignFB_{128, 128, 128, 128, 128};
+  std::array<uint8_t, 5> alignLR_{96, 101, 99, 103, 100};  // within the stitch range 0..200
+  std::array<uint8_t, 5> alignFB_{6, 8, 7, 7, 9};  // within the front/back range 0..14
   bool normalisedDark_ = false;
   bool normalisedLight_ = false;
   std::map<uint8_t, std::pair<int64_t, bool>> diagDurations_;
