@@ -13,10 +13,14 @@ CLupeView::CLupeView(std::function<void()> repaint) : m_repaint(std::move(repain
   m_box = orb::Rect{0, 0, lens.diameter, lens.diameter};
 }
 
-CLupeView::~CLupeView() {
-  if (m_image && m_image->magnifierWindow == static_cast<orb::DisplaySurface*>(this)) {
-    m_image->magnifierWindow = nullptr;
-  }
+CLupeView::~CLupeView() { Release(); }
+
+// Lets go of the record: it no longer names this lens as its magnifier nor tells it when it goes.
+void CLupeView::Release() {
+  if (!m_image) return;
+  if (m_image->magnifierWindow == static_cast<orb::DisplaySurface*>(this)) m_image->magnifierWindow = nullptr;
+  m_image->magnifierWatch.Clear(this);
+  m_image = nullptr;
 }
 
 orb::LensSettings CLupeView::Settings() const {
@@ -28,11 +32,13 @@ orb::LensSettings CLupeView::Settings() const {
 }
 
 void CLupeView::SetImage(ImageState* image) {
-  if (m_image && m_image != image && m_image->magnifierWindow == static_cast<orb::DisplaySurface*>(this)) {
-    m_image->magnifierWindow = nullptr;
-  }
+  if (m_image != image) Release();
   m_image = image;
-  if (m_image) m_image->magnifierWindow = static_cast<orb::DisplaySurface*>(this);
+  if (m_image) {
+    m_image->magnifierWindow = static_cast<orb::DisplaySurface*>(this);
+    // A save or an undo may free the record before the view hands over the next one.
+    m_image->magnifierWatch.Set(this, [this] { m_image = nullptr; });
+  }
   m_content.reset();
 }
 

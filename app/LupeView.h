@@ -59,6 +59,7 @@ class CLupeView : public orb::DisplaySurface {
 
  private:
   orb::LensSettings Settings() const;
+  void Release();
   ImageState* m_image = nullptr;
   orb::Point m_centre;    // where the lens stands (and is put back after an update)
   orb::Rect m_box;        // its square in the view

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -177,6 +178,32 @@ class ChainMembership {
   friend class ImageChain;
   ImageChain* chain_ = nullptr;
 };
+// A holder outside the chain that keeps a pointer to one record (the magnifier) and must
+// drop it when the record is freed, whichever road frees it: the record calls it as it
+// goes. A copied record starts unwatched.
+class RecordWatch {
+ public:
+  RecordWatch() = default;
+  RecordWatch(const RecordWatch&) {}
+  RecordWatch& operator=(const RecordWatch&) { return *this; }
+  ~RecordWatch() {
+    if (gone_) gone_();
+  }
+  void Set(const void* holder, std::function<void()> gone) {
+    holder_ = holder;
+    gone_ = std::move(gone);
+  }
+  // Only the holder that set the watch can end it.
+  void Clear(const void* holder) {
+    if (holder_ != holder) return;
+    holder_ = nullptr;
+    gone_ = nullptr;
+  }
+
+ private:
+  const void* holder_ = nullptr;
+  std::function<void()> gone_;
+};
 }  // namespace orb
 
 struct ImageState {
@@ -236,6 +263,7 @@ struct ImageState {
   void* view = nullptr;        // the view object that shows the image
   void* viewWindow = nullptr;  // its window
   void* magnifierWindow = nullptr;
+  orb::RecordWatch magnifierWatch;  // the magnifier holding this record, told when it goes
   // Display bitmaps, first to fifth. The third is the display bitmap the view draws from,
   // the fourth the one the colour pick reads, the fifth the view's off-screen bitmap.
   std::array<orb::DisplayBitmapPtr, 5> bitmaps;
