@@ -616,8 +616,11 @@ struct RowSource {
       reader = own.get();
       open = OpenReadStream(reader, kReadByNumber) == kReadOpenOk;
     }
+    // The callers index the row by pixel, up to three bytes each: a record whose stored
+    // width says less (not yet set, or damaged) still gets a row they cannot read past.
+    const size_t byPixel = static_cast<size_t>(std::max(pd->image->width, 0)) * 3;
     try {
-      line.assign(static_cast<size_t>(std::max(pd->image->storedLineWidth, 1)), 255);
+      line.assign(std::max({static_cast<size_t>(std::max(pd->image->storedLineWidth, 1)), byPixel, size_t{1}}), 255);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -1001,7 +1004,6 @@ RebuildOutcome RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImag
   if (!rows.Open(pd)) return RebuildOutcome::OutOfMemory;
   const int32_t zoom = std::clamp(MiscSettings.MagnifierZoom, 1, 4);
   const PixelRect src = image.magnifierSource;
-  const size_t bpp = colour ? 3 : 1;
   int32_t by = 0;
   for (int32_t y = src.top; y < src.bottom && by < side; ++y) {
     for (int32_t rep = 0; rep < zoom && by < side; ++rep, ++by) {
@@ -1028,7 +1030,6 @@ RebuildOutcome RenderMagnifier(ProgressiveDisplay* pd, int32_t side, DisplayImag
           }
         }
       }
-      (void)bpp;
     }
   }
   if (!previews.Empty() && (colour || !paletteKind)) {

@@ -489,6 +489,29 @@ TEST_F(DocRebuild, MagnifierOverTheTopLeftCorner) {
   orb::FreeImageChain(s);
 }
 
+// A record whose stored line width is not set yet (a document between versions) still
+// gets whole rows: the lens reads by pixel, never past the row it was given (the address
+// sanitizer build sees any such read).
+TEST_F(DocRebuild, MagnifierOfARecordWithoutItsStoredWidthStaysInsideTheRow) {
+  const std::string path = (dir.path() / "w.tif").string();
+  ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {40, 10, 24, false, [](int32_t x, int32_t, int) {
+                                      return static_cast<uint8_t>(x);
+                                    }}));
+  FakeSurface view(10, 10);
+  ImageState* s = Open(path, &view);
+  s->storedLineWidth = 0;
+  const int32_t savedZoom = MiscSettings.MagnifierZoom;
+  MiscSettings.MagnifierZoom = 1;
+  s->magnifierSource = PixelRect{20, 0, 40, 10};
+  ProgressiveDisplay pd(s);
+  orb::DisplayImagePtr lens;
+  ASSERT_EQ(RenderMagnifierRgb(&pd, 20, &lens), RebuildOutcome::Rebuilt);
+  ASSERT_TRUE(lens);
+  EXPECT_EQ(lens->width, 20);
+  MiscSettings.MagnifierZoom = savedZoom;
+  orb::FreeImageChain(s);
+}
+
 TEST_F(DocRebuild, PrintRendersTheRegionFittedToThePage) {
   const std::string path = (dir.path() / "p.tif").string();
   ASSERT_TRUE(doctest::WritePattern(path, OF_TIFF, {100, 50, 24, false, [](int32_t x, int32_t, int c) {
