@@ -252,9 +252,9 @@ void AttachEnvironmentKelvaneScanners() {
       const std::string model = sti ? name.substr(0, name.size() - 4) : name;
       std::shared_ptr<SimKelvane> scanner;
       if (model == "kelvane1")
-        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(1, "Kelvane Bn Scanner", 3));
+        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(1, "Kelvane Bn Scanner", 4));
       else if (model == "kelvane2")
-        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(2, "KelvaneRu Scanner", 20));
+        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(2, "KelvaneRu Scanner", 21));
       if (!scanner) continue;
       std::lock_guard lock(env.mutex);
       env.scanners.push_back(scanner);

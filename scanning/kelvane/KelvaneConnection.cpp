@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AppGlobals.h"
 #include "engine/Settings.h"
+#include "scanning/ResolutionList.h"
+#include "scanning/ScanHost.h"
+#include "scanning/kelvane/KelvaneModels.h"
 #include "scanning/kelvane/EventCallback.h"
 #include "scanning/kelvane/KelvaneScanner.h"
 
@@ -16,6 +20,22 @@ std::string FirmwareText(int32_t firmware) {
   return text;
 }
 
+namespace {
+
+// Tells the user of a connected scanner this program does not know; the frame goes on to the
+// other family.
+void ReportUnknownModel(int32_t code, const std::string& device) {
+  const std::string text = "The scanner \"" + device + "\" reports the model code " +
+                           std::to_string(code) +
+                           ", which this program does not know. It is not used.";
+  if (ScanHost* host = CurrentScanHost())
+    host->ShowText(text, "", MessageIcon::Exclamation);
+  else
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace
+
 bool ConnectForFrame(CKelvaneScanner& scanner, CEventCallback& callback, orb::WindowHandle frame,
                      IdentifiedScanner* out) {
   if (!scanner.Connect()) return false;
@@ -23,15 +43,36 @@ bool ConnectForFrame(CKelvaneScanner& scanner, CEventCallback& callback, orb::Wi
   callback.Unregister();
   if (scanner.GetDeviceHandle())
     callback.Register(scanner.GetModelName(), scanner.GetDeviceHandle(), frame);
-  ScanSettings.ScannerType = kScannerTypeKelvane;
   KelvaneInfoType info;
   const bool haveInfo = scanner.GetInfo(info);
+  const KelvaneModel* model = haveInfo ? FindKelvaneModel(info.ModelCode) : nullptr;
+  if (!model) {
+    // Settings for a model nobody knows would be guesses: nothing is written, the scanner
+    // is let go (its button included) and the user is told.
+    const int32_t code = haveInfo ? info.ModelCode : scanner.GetModelCode();
+    const std::string device = scanner.GetModelName();
+    callback.Unregister();
+    scanner.Disconnect();
+    ReportUnknownModel(code, device);
+    return false;
+  }
+  ScanSettingsRecord& s = ScanSettings;
+  ApplyFamilyDefaults(s);
+  ApplyModel(*model, s, ResolutionList(), g_scanFamilyTag);
+  bool changed = false;
+  if (ScannerChanged(s)) {
+    changed = true;
+    ResetForChangedScanner(s);
+    std::string error;
+    if (!WriteFactoryDefaultsPreset(g_scanFamilyTag, &error))
+      std::fprintf(stderr, "factory-defaults preset not written: %s\n", error.c_str());
+  }
   if (out) {
     *out = IdentifiedScanner{};
     out->vendor = kVendorText;
-    out->model = scanner.GetModelName();
-    if (out->model.empty()) out->model = "Kelvane scanner code " + std::to_string(scanner.GetModelCode());
-    out->firmware = haveInfo ? FirmwareText(info.Firmware) : std::string();
+    out->model = model->name;
+    out->firmware = FirmwareText(info.Firmware);
+    out->changed = changed;
   }
   return true;
 }

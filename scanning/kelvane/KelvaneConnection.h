@@ -1,9 +1,7 @@
 // The main frame's side of a Kelvane-family connection while it is built: connect the
 // frame's connection object, start the status poll of a network scanner, register the scan
-// button of an image-acquisition scanner, and read what the frame shows of the scanner.
-// The model table and the scan settings each model sets come with the family's scan run;
-// until then a connected scanner is shown by its device name and makes the settings name
-// the family, whose scan the program reports as not available.
+// button of an image-acquisition scanner, read the scanner's model and firmware and write
+// the model's capabilities into the scan settings (KelvaneModels.h).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +22,9 @@ inline constexpr int32_t kScannerTypeKelvane = 80;
 // Numbers outside 0..999999 are clamped, so the text always has nine characters.
 std::string FirmwareText(int32_t firmware);
 
-// Connects and fills *out; false (nothing written) when no transport could be opened.
+// Connects, identifies and fills *out; false (nothing written) when no transport could be
+// opened or the scanner's model is not in the table (the scanner is then let go again,
+// with a message).
 bool ConnectForFrame(CKelvaneScanner& scanner, CEventCallback& callback, orb::WindowHandle frame,
                      IdentifiedScanner* out);
 

@@ -72,7 +72,7 @@ TEST_F(KelvaneFrame, IdentifiesAnImageAcquisitionScannerAndHearsItsButton) {
   EXPECT_EQ(g_bScannerPresent.load(), 1);
   EXPECT_EQ(ScanSettings.ScannerType, 80);
   EXPECT_EQ(frame_->Vendor(), "TESSIVAN");
-  EXPECT_EQ(frame_->Model(), "Kelvane Bn Scanner");
+  EXPECT_EQ(frame_->Model(), "QRD BN53c");  // scanner code 4
   EXPECT_EQ(frame_->Firmware(), "v01.02.03");  // firmware number 10203
   EXPECT_EQ(frame_->Kelvane().GetModelCode(), 4);
   EXPECT_FALSE(frame_->Kelvane().WatchRunning());  // local: the button comes as an event
@@ -88,7 +88,7 @@ TEST_F(KelvaneFrame, IdentifiesAStillImageScanner) {
   orb::sim::ScopedKelvaneSti sti(s);
   ASSERT_TRUE(Make());
   EXPECT_EQ(g_bScannerPresent.load(), 1);
-  EXPECT_EQ(frame_->Model(), "KelvanePVk Scanner");
+  EXPECT_EQ(frame_->Model(), "QRD PVK78m");  // scanner code 26
   EXPECT_EQ(frame_->Firmware(), "v01.02.00");  // generation 2: version 1.2
   EXPECT_EQ(frame_->Kelvane().GetGeneration(), 2);
 }
@@ -102,7 +102,7 @@ TEST_F(KelvaneFrame, ANetworkScannersButtonComesThroughTheStatusPoll) {
   std::strcpy(ScanSettings.ScannerAddress, "127.0.0.1");
   ScanSettings.NetworkPort1 = server.Port();
   ASSERT_TRUE(Make());
-  EXPECT_EQ(frame_->Model(), "KelvaneRu Scanner");
+  EXPECT_EQ(frame_->Model(), "QRD Ru37c");  // scanner code 33
   EXPECT_EQ(frame_->Kelvane().GetConnectionKind(), orb::kelvane::ConnectionKind::Network);
   ASSERT_TRUE(frame_->Kelvane().WatchRunning());
   s->PressButton();
