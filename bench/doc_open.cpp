@@ -26,6 +26,7 @@
 // when the program ends.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchDrawing.h"
 #include "bench/BenchUtil.h"
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -53,40 +54,9 @@ constexpr int32_t kWidth = 23622;
 std::string WorkFolder() { return orb::bench::WorkFolder("docopen"); }
 using orb::bench::ResidentBytes;
 
-struct Generator {
-  int32_t height;
-};
-int GenHeader(void* user, IM_BITMAPINFOHEADER* h, IM_RGBQUAD*, int*) {
-  h->biSize = 40;
-  h->biWidth = kWidth;
-  h->biHeight = static_cast<Generator*>(user)->height;
-  h->biPlanes = 1;
-  h->biBitCount = 24;
-  h->biXPelsPerMeter = h->biYPelsPerMeter = 23622;
-  return IM_OK;
-}
-int GenLines(void*, uint8_t* line, int row, int bytes) {
-  // A drawing: white paper with a dark line every 100 pixels and a light gradient.
-  for (int i = 0; i < bytes; i += 3) {
-    const int x = i / 3;
-    const bool ink = x % 100 < 2 || row % 100 < 2;
-    const uint8_t v = ink ? 20 : static_cast<uint8_t>(255 - (x + row) % 32);
-    line[i] = v;
-    line[i + 1] = v;
-    line[i + 2] = ink ? 120 : v;
-  }
-  return IM_OK;
-}
-
 std::string MakeFile(uint32_t format, int32_t height) {
   const std::string path = WorkFolder() + "/scan-" + std::to_string(format) + "-" + std::to_string(height) + ".tif";
-  if (std::filesystem::exists(path)) return path;
-  IM_Init();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  Generator g{height};
-  const int rc = fd >= 0 ? IM_WriteByCallback(fd, format, GenLines, GenHeader, &g) : -1;
-  if (fd >= 0) ::close(fd);
-  return rc == IM_OK ? path : std::string();
+  return orb::bench::WriteDrawing(path, format, kWidth, height) ? path : std::string();
 }
 
 // The window the image is drawn into: counts the rows shown and samples the memory.

@@ -1,5 +1,6 @@
 #include "app/gui/OrbalonDoc.h"
 
+#include <algorithm>
 #include <wx/app.h>
 #include <wx/dcbuffer.h>
 #include <wx/dcmemory.h>
@@ -321,8 +322,17 @@ void COrbalonDoc::UpdateTitle() {
 
 // ----- canvas ------------------------------------------------------------------------------
 
+namespace {
+// The canvas starts as large as the child frame's client area: at the default size of a few
+// pixels its two scroll bars would be laid out with less than nothing (GTK complains).
+wxSize CanvasStartSize(wxWindow* parent) {
+  const wxSize s = parent ? parent->GetClientSize() : wxSize();
+  return wxSize(std::max(s.x, 100), std::max(s.y, 100));
+}
+}  // namespace
+
 COrbalonCanvas::COrbalonCanvas(wxWindow* parent, COrbalonView* view)
-    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+    : wxWindow(parent, wxID_ANY, wxDefaultPosition, CanvasStartSize(parent),
                wxHSCROLL | wxVSCROLL | wxWANTS_CHARS | wxFULL_REPAINT_ON_RESIZE),
       m_view(view) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);

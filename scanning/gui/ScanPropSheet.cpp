@@ -1,5 +1,6 @@
 #include "scanning/gui/ScanPropSheet.h"
 
+#include <wx/settings.h>
 #include <wx/sizer.h>
 
 #include "common/ResourceIds.h"
@@ -22,7 +23,7 @@ void CScanPropSheet::SetPageFactory(int index, PageFactory factory) {
   if (index >= 0 && index < kPageCount) Factories()[index] = std::move(factory);
 }
 
-CScanPropSheet::CScanPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
+CScanPropSheet::CScanPropSheet(wxWindow* parent) : wxScrolled<wxPanel>(parent, wxID_ANY) {
   m_tabs = new wxNotebook(this, wxID_ANY);
   for (int i = 0; i < kPageCount; ++i) {
     wxWindow* page = Factories()[i] ? Factories()[i](m_tabs) : nullptr;
@@ -34,6 +35,14 @@ CScanPropSheet::CScanPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(m_tabs, 1, wxEXPAND);
   SetSizer(sizer);
+  SetScrollRate(10, 0);
+  // The scrolled area follows the pages' needs; the sheet itself may be given less.
+  FitInside();
+}
+
+wxSize CScanPropSheet::DoGetBestSize() const {
+  const wxSize pages = m_tabs->GetBestSize();
+  return wxSize(pages.x, pages.y + wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this));
 }
 
 wxWindow* CScanPropSheet::GetPage(int index) const {

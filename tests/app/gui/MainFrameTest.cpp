@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/image.h>
+#include <wx/notebook.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 
@@ -262,6 +263,43 @@ TEST_F(MainFrameTest, TheFrameCanBePostedToWhileTheScannerIsIdentified) {
   EXPECT_TRUE(published);
   orbtest::PumpUntil([&] { return messages_[WM_SCANNER_BUSY] > 0; });
   EXPECT_EQ(messages_[WM_SCANNER_BUSY], 1);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const std::string& l : lines) s += l + "\n";
+  return s;
+}
+
+// Every control of the frame gets at least the room it needs, on every tab of both sheets:
+// a control given less makes GTK complain at each layout and shows clipped.
+TEST_F(MainFrameTest, NoControlGetsLessRoomThanItNeeds) {
+  ASSERT_TRUE(Make());
+  frame_->Show();
+  orbtest::PumpUntil([] { return false; }, 50);
+  std::vector<std::string> squeezed;
+  auto visit = [&](wxNotebook* tabs, const char* sheet) {
+    ASSERT_TRUE(tabs) << sheet;
+    for (size_t i = 0; i < tabs->GetPageCount(); ++i) {
+      tabs->SetSelection(i);
+      orbtest::PumpUntil([] { return false; }, 20);
+      for (const std::string& s : orbtest::SqueezedControls(frame_))
+        squeezed.push_back(std::string(sheet) + " tab " + std::to_string(i) + ": " + s);
+    }
+  };
+  // The sheets show their pages whole in height (the scan sheet may scroll sideways only).
+  for (wxWindow* sheet : {static_cast<wxWindow*>(frame_->ScanSheet()), static_cast<wxWindow*>(frame_->ViewSheet())}) {
+    wxNotebook* tabs = frame_ == nullptr ? nullptr : dynamic_cast<wxNotebook*>(sheet->GetChildren().GetFirst()->GetData());
+    ASSERT_TRUE(tabs);
+    EXPECT_GE(sheet->GetClientSize().y, tabs->GetBestSize().y) << sheet->GetClassInfo()->GetClassName();
+  }
+  visit(frame_->ScanSheet()->GetTabControl(), "scan sheet");
+  visit(frame_->ViewSheet()->GetTabControl(), "view sheet");
+  EXPECT_TRUE(squeezed.empty()) << Joined(squeezed);
 }
 
 }  // namespace

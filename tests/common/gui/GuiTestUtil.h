@@ -4,8 +4,15 @@
 #include <wx/evtloop.h>
 #include <wx/window.h>
 
+#include <wx/control.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/textctrl.h>
+
 #include <chrono>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace orbtest {
 
@@ -21,6 +28,34 @@ inline bool PumpUntil(const std::function<bool()>& done, int rounds = 2000) {
     wxMilliSleep(1);
   }
   return done();
+}
+
+// The shown controls under `top` that were given less room than they need: GTK warns of
+// each such control ("Negative content width", "gtk_box_gadget_distribute") whenever it
+// is laid out. Each entry names the control's class, id and label, its size and its need.
+inline void CollectSqueezed(wxWindow* w, std::vector<std::string>* out) {
+  if (!w->IsShown()) return;
+  if (auto* c = wxDynamicCast(w, wxControl)) {
+    const wxSize has = c->GetSize(), needs = c->GetBestSize();
+    // An entry field or a drop-down may be narrower than its default width (it scrolls or
+    // ellipsises its text, and forms size them so); it must still have its height. Buttons,
+    // check boxes and labels are what GTK cannot shrink.
+    const bool entry = wxDynamicCast(w, wxTextCtrl) != nullptr || wxDynamicCast(w, wxChoice) != nullptr ||
+                       wxDynamicCast(w, wxComboBox) != nullptr;
+    if ((!entry && has.x < needs.x) || has.y < needs.y) {
+      const wxString parent = w->GetParent() ? w->GetParent()->GetClassInfo()->GetClassName() : L"-";
+      out->push_back(wxString(c->GetClassInfo()->GetClassName()).ToStdString() + " " + std::to_string(c->GetId()) +
+                     " '" + c->GetLabel().ToStdString() + "' " + std::to_string(has.x) + "x" +
+                     std::to_string(has.y) + " < " + std::to_string(needs.x) + "x" + std::to_string(needs.y) +
+                     " in " + parent.ToStdString());
+    }
+  }
+  for (wxWindow* child : w->GetChildren()) CollectSqueezed(child, out);
+}
+inline std::vector<std::string> SqueezedControls(wxWindow* top) {
+  std::vector<std::string> out;
+  if (top) CollectSqueezed(top, &out);
+  return out;
 }
 
 }  // namespace orbtest
