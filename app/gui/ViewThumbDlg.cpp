@@ -83,6 +83,10 @@ CMapImage::CMapImage(wxWindow* parent, wxWindowID id)
   Bind(wxEVT_LEFT_DOWN, &CMapImage::OnLeftDown, this);
   Bind(wxEVT_LEFT_UP, &CMapImage::OnLeftUp, this);
   Bind(wxEVT_RIGHT_DOWN, &CMapImage::OnRightDown, this);
+  // A press soon after the last one at the same place comes as a double click: on the
+  // navigator it starts a drag all the same (a quick second drag was lost).
+  Bind(wxEVT_LEFT_DCLICK, &CMapImage::OnLeftDown, this);
+  Bind(wxEVT_RIGHT_DCLICK, &CMapImage::OnRightDown, this);
   Bind(wxEVT_RIGHT_UP, &CMapImage::OnRightUp, this);
   Bind(wxEVT_MOTION, &CMapImage::OnMotion, this);
   Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) {

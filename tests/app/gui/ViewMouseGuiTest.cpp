@@ -91,18 +91,42 @@ class ViewMouse : public ::testing::Test {
     }
   }
   // Drags with the simulated pointer from a to b (client points of `w`) in steps.
+  // Drags from a to b in six steps. Each press, move and release is waited for until the
+  // window has seen it: on a loaded machine the X server delivers late.
   static void Drag(wxWindow* w, wxPoint a, wxPoint b, int button = wxMOUSE_BTN_LEFT) {
+    int downs = 0, ups = 0, moves = 0;
+    // A press soon after the last one at the same place comes as a double click.
+    const auto down = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DOWN : wxEVT_LEFT_DOWN;
+    const auto twice = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DCLICK : wxEVT_LEFT_DCLICK;
+    const auto up = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_UP : wxEVT_LEFT_UP;
+    auto count = [&](int* n) {
+      return [n](wxMouseEvent& e) {
+        ++*n;
+        e.Skip();
+      };
+    };
+    auto onDown = count(&downs), onUp = count(&ups), onMove = count(&moves);
+    w->Bind(down, onDown);
+    w->Bind(twice, onDown);
+    w->Bind(up, onUp);
+    w->Bind(wxEVT_MOTION, onMove);
     wxUIActionSimulator sim;
     sim.MouseMove(w->ClientToScreen(a));
-    orbtest::PumpUntil([] { return false; }, 20);
+    orbtest::PumpUntil([&] { return moves > 0; }, 500);
     sim.MouseDown(button);
-    orbtest::PumpUntil([] { return false; }, 20);
+    orbtest::PumpUntil([&] { return downs > 0; }, 2000);
     for (int s = 1; s <= 6; ++s) {
+      const int seen = moves;
       sim.MouseMove(w->ClientToScreen(a + (b - a) * s / 6));
-      orbtest::PumpUntil([] { return false; }, 10);
+      orbtest::PumpUntil([&] { return moves > seen; }, 500);
     }
     sim.MouseUp(button);
-    orbtest::PumpUntil([] { return false; }, 30);
+    orbtest::PumpUntil([&] { return ups > 0; }, 2000);
+    orbtest::PumpUntil([] { return false; }, 10);
+    w->Unbind(down, onDown);
+    w->Unbind(twice, onDown);
+    w->Unbind(up, onUp);
+    w->Unbind(wxEVT_MOTION, onMove);
   }
 
   orbtest::TempDir data_, files_;
