@@ -172,6 +172,13 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     return format != 0 && COrbalonDoc::WriteImageFile(format, AsDoc(d), path);
   }
   void UpdateTitle(DocHandle d) override { AsDoc(d)->UpdateTitle(); }
+  // After a scan the lens stands in the middle of the view, where the new picture is.
+  void CentreMagnifier(DocHandle d) override {
+    COrbalonView* view = AsDoc(d)->View();
+    if (!view || !view->Lupe() || !view->Canvas()) return;
+    const wxSize client = view->Canvas()->GetClientSize();
+    view->Lupe()->SetCentre(client.x / 2, client.y / 2);
+  }
   void ShowScanNotWritten(DocHandle d) override {
     // The document keeps what arrived, unsaved, and the status bar says why.
     AsDoc(d)->Modify(true);
