@@ -127,7 +127,7 @@ COrbalonDoc::~COrbalonDoc() {
 
 void COrbalonDoc::RefreshMainWindowTitle() {
   wxDocManager* manager = wxDocManager::GetDocumentManager();
-  if (auto* doc = manager ? wxDynamicCast(manager->GetCurrentDocument(), COrbalonDoc) : nullptr) {
+  if (auto* doc = manager ? dynamic_cast<COrbalonDoc*>(manager->GetCurrentDocument()) : nullptr) {
     doc->UpdateTitle();
     return;
   }
@@ -136,7 +136,7 @@ void COrbalonDoc::RefreshMainWindowTitle() {
   }
 }
 
-COrbalonView* COrbalonDoc::View() const { return wxDynamicCast(GetFirstView(), COrbalonView); }
+COrbalonView* COrbalonDoc::View() const { return dynamic_cast<COrbalonView*>(GetFirstView()); }
 
 wxWindow* COrbalonDoc::DialogParent() const {
   if (COrbalonView* v = View()) {
@@ -149,7 +149,7 @@ COrbalonDoc* COrbalonDoc::FindByImage(const ImageState* image) {
   wxDocManager* manager = wxDocManager::GetDocumentManager();
   if (!manager || !image) return nullptr;
   for (wxDocument* d : manager->GetDocumentsVector()) {
-    auto* doc = wxDynamicCast(d, COrbalonDoc);
+    auto* doc = dynamic_cast<COrbalonDoc*>(d);
     if (doc && doc->WorkingImage() == image) return doc;
   }
   return nullptr;
@@ -495,7 +495,7 @@ bool COrbalonView::OnCreate(wxDocument* doc, long flags) {
   SetFrame(frame);
   frame->Show(true);
   // The working image knows the window that shows it.
-  if (auto* d = wxDynamicCast(doc, COrbalonDoc)) {
+  if (auto* d = dynamic_cast<COrbalonDoc*>(doc)) {
     d->WorkingImage()->view = this;
     d->WorkingImage()->viewWindow = static_cast<orb::DisplaySurface*>(m_canvas);
   }
@@ -516,7 +516,7 @@ bool COrbalonView::OnCreate(wxDocument* doc, long flags) {
   m_pLupe = std::make_unique<CLupeView>([this] {
     if (m_canvas) m_canvas->Refresh(false);
   });
-  if (auto* d = wxDynamicCast(doc, COrbalonDoc)) m_pLupe->SetImage(d->WorkingImage());
+  if (auto* d = dynamic_cast<COrbalonDoc*>(doc)) m_pLupe->SetImage(d->WorkingImage());
   BindMouse();
   return true;
 }
@@ -524,7 +524,7 @@ bool COrbalonView::OnCreate(wxDocument* doc, long flags) {
 void COrbalonView::OnDraw(wxDC*) {}
 
 void COrbalonView::OnUpdate(wxView*, wxObject* hint) {
-  auto* h = wxDynamicCast(hint, COrbalonViewHint);
+  auto* h = dynamic_cast<COrbalonViewHint*>(hint);
   UpdateView(h ? h->hint() : orb::kHintNone);
 }
 
@@ -564,7 +564,7 @@ void COrbalonView::UpdateView(int hint) {
 
 void COrbalonView::RefreshNavigator() {
   if (auto* map = static_cast<wxEvtHandler*>(g_hMapImage.load())) {
-    if (auto* window = wxDynamicCast(map, wxWindow)) {
+    if (auto* window = dynamic_cast<wxWindow*>(map)) {
       window->Refresh(true);
       window->Update();
     }
@@ -708,7 +708,7 @@ wxCursor CursorFor(uint16_t id) {
 }
 
 wxStatusBar* MainStatusBar() {
-  auto* frame = wxDynamicCast(wxTheApp ? wxTheApp->GetTopWindow() : nullptr, wxFrame);
+  auto* frame = dynamic_cast<wxFrame*>(wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
   return frame ? frame->GetStatusBar() : nullptr;
 }
 

@@ -223,7 +223,7 @@ constexpr ButtonPicture kButtons[] = {
 };
 
 void SetChecked(wxWindow* w, bool on) {
-  if (auto* t = wxDynamicCast(w, wxBitmapToggleButton)) t->SetValue(on);
+  if (auto* t = dynamic_cast<wxBitmapToggleButton*>(w)) t->SetValue(on);
 }
 
 }  // namespace
@@ -268,7 +268,7 @@ void CViewThumbDlg::BuildControls(wxWindow* content) {
     content->SetSizer(v);
   }
   for (const ButtonPicture& b : kButtons) {
-    auto* button = wxDynamicCast(content->FindWindow(b.control), wxAnyButton);
+    auto* button = dynamic_cast<wxAnyButton*>(content->FindWindow(b.control));
     if (!button) continue;
     const wxBitmap picture = orb::gui::ModuleBitmap(b.image);
     if (picture.IsOk()) button->SetBitmap(picture);
@@ -294,7 +294,7 @@ void CViewThumbDlg::CheckToggles() {
 
 COrbalonView* CViewThumbDlg::ActiveView() {
   wxDocManager* manager = wxDocManager::GetDocumentManager();
-  return manager ? wxDynamicCast(manager->GetCurrentView(), COrbalonView) : nullptr;
+  return manager ? dynamic_cast<COrbalonView*>(manager->GetCurrentView()) : nullptr;
 }
 
 void CViewThumbDlg::OnZoomIn() {

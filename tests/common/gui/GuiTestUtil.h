@@ -35,13 +35,13 @@ inline bool PumpUntil(const std::function<bool()>& done, int rounds = 2000) {
 // is laid out. Each entry names the control's class, id and label, its size and its need.
 inline void CollectSqueezed(wxWindow* w, std::vector<std::string>* out) {
   if (!w->IsShown()) return;
-  if (auto* c = wxDynamicCast(w, wxControl)) {
+  if (auto* c = dynamic_cast<wxControl*>(w)) {
     const wxSize has = c->GetSize(), needs = c->GetBestSize();
     // An entry field or a drop-down may be narrower than its default width (it scrolls or
     // ellipsises its text, and forms size them so); it must still have its height. Buttons,
     // check boxes and labels are what GTK cannot shrink.
-    const bool entry = wxDynamicCast(w, wxTextCtrl) != nullptr || wxDynamicCast(w, wxChoice) != nullptr ||
-                       wxDynamicCast(w, wxComboBox) != nullptr;
+    const bool entry = dynamic_cast<wxTextCtrl*>(w) != nullptr || dynamic_cast<wxChoice*>(w) != nullptr ||
+                       dynamic_cast<wxComboBox*>(w) != nullptr;
     if ((!entry && has.x < needs.x) || has.y < needs.y) {
       const wxString parent = w->GetParent() ? w->GetParent()->GetClassInfo()->GetClassName() : L"-";
       out->push_back(wxString(c->GetClassInfo()->GetClassName()).ToStdString() + " " + std::to_string(c->GetId()) +
