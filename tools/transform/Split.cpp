@@ -1,0 +1,293 @@
+#include "tools/transform/Split.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "engine/EngineHost.h"
+#include "engine/Settings.h"
+#include "engine/SharedRoutines.h"
+#include "engine/ReadWrite/ScanOutput.h"
+#include "engine/filters/FilterChain.h"
+#include "tools/FileNaming.h"
+
+namespace orb::tools {
+namespace {
+
+constexpr int kCaptionSplit = 33030;
+
+int32_t DownTo8(int32_t v) { return v >= 8 ? v / 8 * 8 : v; }
+
+// One page being written through the scan output writer.
+struct PageOut {
+  std::unique_ptr<ImageState> image;
+  std::unique_ptr<LineWriter> writer;
+  bool open = false;
+};
+
+std::unique_ptr<ImageState> PageRecord(const ImageState& src, const std::string& path, int32_t w, int32_t h) {
+  auto n = std::make_unique<ImageState>(src);
+  n->next = n->prev = nullptr;
+  for (auto& b : n->bitmaps) b.reset();
+  n->rawPath.clear();
+  n->rawFile.reset();
+  n->fileHandle = kNoFile;
+  n->sourcePath = path;
+  n->sourceForm = SF_OWN_TIFF;
+  if (n->kind == IK_BW_SAVED_AS_4) n->kind = IK_BW;
+  n->width = w;
+  n->height = h;
+  n->storedLineWidth = StoredLineWidthFor(n->kind, w);
+  n->region = PixelRect{0, 0, w - 1, h - 1};
+  n->rowOrder = 0;
+  if (IsInternalFormat(n->outputFormat) || n->outputFormat == 0) n->outputFormat = OF_TIFF;
+  return n;
+}
+
+class SplitRun {
+ public:
+  SplitRun(ImageState* src, const SplitPages& pages) : src_(src), pages_(pages) {}
+  ~SplitRun();
+  SplitResult Run(int orientation, const ApplyProgressFactory& factory);
+
+ private:
+  SplitResult Fail(const std::string& what) {
+    Notify(kMsgSplitFailed, MessageIcon::Error, {MessageArg{what}});
+    return SplitResult::Failed;
+  }
+  bool Open(PageOut& p, const std::string& path, int32_t w, int32_t h);
+  SplitResult Stream(int orientation, RunProgress& progress);
+  bool CloseAll();
+
+  ImageState* src_;
+  SplitPages pages_;
+  std::string original_, parked_, name1_, name2_;
+  PageOut p1_, p2_;
+  bool renamed_ = false;
+  bool done_ = false;
+};
+
+bool SplitRun::Open(PageOut& p, const std::string& path, int32_t w, int32_t h) {
+  ::unlink(path.c_str());
+  p.image = PageRecord(*src_, path, w, h);
+  p.writer = std::make_unique<LineWriter>(p.image.get());
+  if (OpenScanOutput(p.writer.get()) != 0) return false;
+  p.open = true;
+  return true;
+}
+
+bool SplitRun::CloseAll() {
+  bool ok = true;
+  for (PageOut* p : {&p1_, &p2_}) {
+    if (!p->open) continue;
+    if (!done_) ReleaseScanOutput(p->writer.get());
+    if (CloseScanOutput(p->writer.get()) != 0) ok = false;
+    p->open = false;
+  }
+  return ok;
+}
+
+SplitRun::~SplitRun() {
+  CloseAll();
+  if (done_) return;
+  // Nothing half-done stays: the pages go and the scan gets its name back.
+  if (!name1_.empty()) ::unlink(name1_.c_str());
+  if (!name2_.empty()) ::unlink(name2_.c_str());
+  if (renamed_ && std::rename(parked_.c_str(), original_.c_str()) == 0) src_->sourcePath = original_;
+}
+
+SplitResult SplitRun::Stream(int orientation, RunProgress& progress) {
+  const size_t lineBytes = static_cast<size_t>(std::max(src_->storedLineWidth, 1));
+  const int32_t px = StreamPixelBytes(src_->kind);
+  FilterSet on = PendingPointFilters(*src_);
+  if (src_->thresholdPending || src_->kind == IK_BW_SAVED_AS_4) on.Add(FilterKind::Threshold);
+  FilterChain filters =
+      BuildFilterChain(ChainPurpose::Save, on, FilterSettings::Current(), FilterTarget{src_->kind, lineBytes, nullptr, 0});
+  const int lag = filters.PrimingLines();
+  std::vector<uint8_t> line;
+  if (!TryAllocate(line, lineBytes + 8, 255)) return Fail(name1_);
+  SourceLines in(src_);
+  if (!in.Open()) return Fail(src_->sourcePath);
+  const int32_t h = src_->height;
+  for (int i = 0; i < lag && in.Read() < h; ++i) {
+    if (!in.Next(line.data())) return Fail(src_->sourcePath);
+    filters.Process(line.data(), lineBytes);
+  }
+  for (int32_t y = 0; y < h; ++y) {
+    if (PumpAndCheckCancel()) return SplitResult::Cancelled;
+    if (in.Read() < h && !in.Next(line.data())) return Fail(src_->sourcePath);
+    filters.Process(line.data(), lineBytes);
+    int rc = 0;
+    if (orientation == kSplitVertical) {
+      rc = WriteScanLines(p1_.writer.get(), line.data() + static_cast<size_t>(pages_.x1) * px,
+                          p1_.image->storedLineWidth);
+      if (rc == 0) {
+        rc = WriteScanLines(p2_.writer.get(), line.data() + static_cast<size_t>(pages_.x2) * px,
+                            p2_.image->storedLineWidth);
+      }
+    } else if (y < pages_.position) {
+      rc = WriteScanLines(p1_.writer.get(), line.data(), p1_.image->storedLineWidth);
+    } else if (y > pages_.position) {
+      rc = WriteScanLines(p2_.writer.get(), line.data(), p2_.image->storedLineWidth);
+    }
+    if (rc != 0) return IsCancelled() ? SplitResult::Cancelled : Fail(name1_);
+    progress.Step();
+  }
+  return SplitResult::Split;
+}
+
+SplitResult SplitRun::Run(int orientation, const ApplyProgressFactory& factory) {
+  original_ = src_->sourcePath;
+  MakeSplitPageNames(original_, &name1_, &name2_);
+  const uint64_t b1 = static_cast<uint64_t>(StoredLineWidthFor(src_->kind, pages_.width1)) * pages_.height1;
+  const uint64_t b2 = static_cast<uint64_t>(StoredLineWidthFor(src_->kind, pages_.width2)) * pages_.height2;
+  // Both pages on one disk need room for both.
+  const bool sameFolder = SplitFileName(name1_).folder == SplitFileName(name2_).folder;
+  if (!HasFreeDiskSpace(name1_, sameFolder ? b1 + b2 : b1) || !HasFreeDiskSpace(name2_, b2)) {
+    Notify(kMsgSplitNoRoom, MessageIcon::Error);
+    CancelFlag = 1;
+    name1_.clear();
+    name2_.clear();
+    return SplitResult::NoRoom;
+  }
+  SplitName parked = SplitFileName(original_);
+  parked.name = "SplitSource";
+  parked_ = parked.Join();
+  if (parked_ != original_) {
+    ::unlink(parked_.c_str());
+    if (std::rename(original_.c_str(), parked_.c_str()) != 0) {
+      const std::string what = original_;
+      name1_.clear();
+      name2_.clear();
+      return Fail(what);
+    }
+    renamed_ = true;
+    src_->sourcePath = parked_;
+  }
+  if (!Open(p1_, name1_, pages_.width1, pages_.height1)) return Fail(name1_);
+  if (!Open(p2_, name2_, pages_.width2, pages_.height2)) return Fail(name2_);
+  RunProgress progress(factory, kCaptionSplit, src_->height);
+  const SplitResult r = Stream(orientation, progress);
+  if (r != SplitResult::Split) return r;
+  done_ = true;
+  if (!CloseAll()) {
+    done_ = false;
+    return Fail(name1_);
+  }
+  if (renamed_) ::unlink(parked_.c_str());
+  return SplitResult::Split;
+}
+
+}  // namespace
+
+int32_t ClampSplitPosition(int32_t position, int32_t size) {
+  if (size < 3) return 0;
+  return std::clamp(position, 1, size - 2);
+}
+
+SplitPages SplitLayout(int32_t width, int32_t height, int orientation, int32_t position) {
+  SplitPages s;
+  if (orientation == kSplitVertical) {
+    if (width < 3 || height < 1) return s;
+    const int32_t p = ClampSplitPosition(position, width);
+    s.position = p;
+    s.width1 = DownTo8(p);
+    s.width2 = DownTo8(width - p - 1);
+    s.height1 = s.height2 = height;
+    s.x2 = p + 1;
+  } else {
+    if (height < 3 || width < 1) return s;
+    const int32_t p = ClampSplitPosition(position, height);
+    s.position = p;
+    s.height1 = p;
+    s.height2 = height - p - 1;
+    s.width1 = s.width2 = width;
+    s.y2 = p + 1;
+  }
+  return s;
+}
+
+void MakeSplitPageNames(const std::string& path, std::string* page1, std::string* page2) {
+  CSetupFilenameDlg naming(path);
+  if (naming.MakeNextFileName() && naming.GetFileName() != path) {
+    *page1 = path;
+    *page2 = naming.GetFileName();
+    return;
+  }
+  SplitName n = SplitFileName(path);
+  const std::string base = n.name;
+  n.name = base + "-Page1";
+  *page1 = n.Join();
+  n.name = base + "-Page2";
+  *page2 = n.Join();
+}
+
+bool SplitApplies(const ImageState* image, bool enabled) {
+  return enabled && image && image->state == VS_NORMAL && ScanSettings.PaperEndDetection == 1;
+}
+
+SplitResult SplitScan(ImageState* working, int orientation, int32_t position, const ApplyProgressFactory& progress) {
+  if (!working || working->sourcePath.empty()) return SplitResult::NoImage;
+  const SplitPages pages = SplitLayout(working->width, working->height, orientation, position);
+  if (!pages.Valid()) return SplitResult::NoImage;
+  CancelFlag = 0;
+  SplitRun run(working, pages);
+  return run.Run(orientation, progress);
+}
+
+// ----- hooks
+
+void SplitHooks::CenterSplitLine(const ImageState& image) {
+  position_ = orientation_ == kSplitHorizontal ? image.height / 2 : image.width / 2;
+}
+
+bool SplitHooks::IsShowing(const ViewContext& view) const { return SplitApplies(view.image, enabled_); }
+
+bool SplitHooks::OnLine(const ViewContext& view, Point p) const {
+  const Point i = view.ToImage(p);
+  const int32_t w = static_cast<int32_t>(static_cast<int64_t>(view.Zoom()) * 8 / 10000);
+  const int32_t iw = view.image->width, ih = view.image->height;
+  if (orientation_ == kSplitVertical) {
+    return i.x >= position_ - w / 2 - 2 && i.x <= position_ + w + 2 && i.y >= -2 && i.y <= ih + 2;
+  }
+  return i.x >= -2 && i.x <= iw + 2 && i.y >= position_ - w / 2 - 2 && i.y <= position_ + w + 2;
+}
+
+uint16_t SplitHooks::HitTest(const ViewContext& view, Point p) {
+  if (!view.image || !OnLine(view, p)) return cursor::None;
+  return orientation_ == kSplitVertical ? cursor::SizeWE : cursor::SizeNS;
+}
+
+uint16_t SplitHooks::OnButtonDown(const ViewContext& view, Point p) {
+  if (!view.image || !OnLine(view, p)) return drag::None;
+  const Point i = view.ToImage(p);
+  lastDrag_ = orientation_ == kSplitVertical ? i.x : i.y;
+  return drag::Move;
+}
+
+void SplitHooks::OnDrag(const ViewContext& view, uint16_t mode, Point p) {
+  if (!view.image || mode != drag::Move) return;
+  const Point i = view.ToImage(p);
+  const int32_t now = orientation_ == kSplitVertical ? i.x : i.y;
+  const int32_t size = orientation_ == kSplitVertical ? view.image->width : view.image->height;
+  // The line stays inside the image, so that both pages keep pixels.
+  position_ = ClampSplitPosition(position_ + now - lastDrag_, size);
+  lastDrag_ = now;
+}
+
+void SplitHooks::Paint(const ViewContext& view, ViewCanvas& canvas) {
+  if (!view.image) return;
+  const Rect d = view.Drawing();
+  const Point at = view.ToClient(Point{position_, position_});
+  // Dashed: every other run of four pixels.
+  if (orientation_ == kSplitVertical) {
+    for (int32_t y = d.top; y < d.bottom; y += 8) canvas.InvertRect(Rect{at.x, y, at.x + 1, std::min(y + 4, d.bottom)});
+  } else {
+    for (int32_t x = d.left; x < d.right; x += 8) canvas.InvertRect(Rect{x, at.y, std::min(x + 4, d.right), at.y + 1});
+  }
+}
+
+}  // namespace orb::tools
