@@ -16,6 +16,7 @@
 #include "tools/gui/GammaTools.h"
 #include "tools/gui/ThresholdPages.h"
 #include "tools/gui/ToolStrings.h"
+#include "tools/gui/transform/TransformPages.h"
 
 using namespace orb::tools;
 
@@ -147,19 +148,19 @@ void CToolHostPage::ShowButton(int toolId, bool show) {
 CViewToolsPropPage::CViewToolsPropPage(wxWindow* parent) : CToolHostPage(parent, kToolsFrameId) {
   // In the order the pages are made; the button labels follow the same order.
   int label = kStrToolButtonBase;
-  AddTool(kToolDeskew, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
+  AddTool(kToolDeskew, Made<CDeskewTools>(m_frame), label++);
   AddTool(kToolDespeckle, Made<CDespeckleTools>(m_frame), label++);
-  AddTool(kToolCrop, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
+  AddTool(kToolCrop, Made<CCropTools>(m_frame), label++);
   AddTool(kToolBrightCont, Made<CBrightContTools>(m_frame), label++);
   AddTool(kToolBWPoint, Made<CBWPointTools>(m_frame), label++);
-  AddTool(kToolPalette, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
+  AddTool(kToolPalette, Made<CPaletteTools>(m_frame), label++);
   AddTool(kToolSharpen, Made<CSharpenTools>(m_frame), label++);
   AddTool(kToolGamma, Made<CGammaTools>(m_frame), label++);
   AddTool(kToolDescreen, Made<CDescreenTools>(m_frame), label++);
-  AddTool(kToolRotate90, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
+  AddTool(kToolRotate90, Made<CRotate90Tools>(m_frame), label++);
   AddTool(kToolMirror, Made<CMirrorTools>(m_frame), label++);
   AddTool(kToolInvert, Made<CInvertTools>(m_frame), label++);
-  AddTool(kToolReduceRes, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
+  AddTool(kToolReduceRes, Made<CReduceResTools>(m_frame), label++);
   AddTool(kToolThreshold, Made<CBWThreshTools>(m_frame), label++);
   Finish();
   g_hToolsPage = orb::gui::HandleOf(this);
@@ -197,9 +198,10 @@ void CViewToolsPropPage::EnableTools() {
 
 COtherToolsPropPage::COtherToolsPropPage(wxWindow* parent) : CToolHostPage(parent, kOtherToolsFrameId) {
   int label = kStrOtherToolButtonBase;
-  for (int id : {kToolEditor, kToolIndex, kToolColorClass, kToolJoin, kToolSplit}) {
+  for (int id : {kToolEditor, kToolIndex, kToolColorClass, kToolJoin}) {
     AddTool(id, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
   }
+  AddTool(kToolSplit, Made<CAcceptAs2ImagesTools>(m_frame), label++);
   Finish();
   g_hOtherToolsPage = orb::gui::HandleOf(this);
   AttachActiveImage();

@@ -70,6 +70,11 @@ ApplyOutcome CropImage(ImageState* working, const CropRect& r, const ApplyProgre
   return {ApplyResult::Applied, out.Image()};
 }
 
+int CropActiveImage(const CropRect& r) {
+  return ApplyTransformToActive(
+      [r](ImageState* s, const ApplyProgressFactory& p) { return CropImage(s, r, p); }, nullptr);
+}
+
 // ----- hooks
 
 CropRect CropHooks::Current(const ImageState& image) {

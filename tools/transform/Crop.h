@@ -30,6 +30,9 @@ CropRect CropTaken(const CropRect& r, int32_t width, int32_t height);
 // NoImage and changes nothing.
 ApplyOutcome CropImage(ImageState* working, const CropRect& r, const ApplyProgressFactory& progress = {});
 
+// The tool's apply on the active image.
+int CropActiveImage(const CropRect& r);
+
 // The rectangle on the view: hit tests, the handles' drags and its overlay.
 class CropHooks : public IToolViewHooks {
  public:

@@ -312,4 +312,46 @@ int DeskewActiveImage(const DeskewAngle& angle) {
       nullptr);
 }
 
+// ----- the reference line
+
+void DeskewHooks::ResetLine(const PixelRect& r) {
+  const int32_t w = r.right - r.left, h = r.bottom - r.top;
+  a_ = {r.left + w / 4, r.top + h / 2};
+  b_ = {r.right - w / 4, r.top + h / 2};
+  angle_ = DeskewAngle{};
+}
+
+int DeskewHooks::EndAt(const ViewContext& view, Point p) const {
+  const Point i = view.ToImage(p);
+  const int32_t h = static_cast<int32_t>(static_cast<int64_t>(view.Zoom()) * 8 / 10000);
+  auto near = [&](LinePoint e) { return i.x >= e.x - 2 && i.x <= e.x + h + 2 && i.y >= e.y - 2 && i.y <= e.y + h + 2; };
+  if (near(b_)) return 2;
+  return near(a_) ? 1 : 0;
+}
+
+uint16_t DeskewHooks::HitTest(const ViewContext& view, Point p) {
+  return view.image && EndAt(view, p) ? cursor::SizeAll : cursor::None;
+}
+
+uint16_t DeskewHooks::OnButtonDown(const ViewContext& view, Point p) {
+  picked_ = view.image ? EndAt(view, p) : 0;
+  return picked_ ? drag::Move : drag::None;
+}
+
+void DeskewHooks::OnDrag(const ViewContext& view, uint16_t mode, Point p) {
+  if (!view.image || mode != drag::Move || !picked_) return;
+  const Point i = view.ToImage(p);
+  (picked_ == 1 ? a_ : b_) = LinePoint{i.x, i.y};
+  angle_ = AngleFromLine(a_, b_, angle_);
+  if (onChange_) onChange_();
+}
+
+void DeskewHooks::Paint(const ViewContext& view, ViewCanvas& canvas) {
+  if (!view.image) return;
+  const Point a = view.ToClient(Point{a_.x, a_.y}), b = view.ToClient(Point{b_.x, b_.y});
+  canvas.InvertRect(Rect{a.x, a.y, a.x + 12, a.y + 12});
+  canvas.InvertRect(Rect{b.x, b.y, b.x + 12, b.y + 12});
+  canvas.InvertLine(Point{a.x + 4, a.y + 4}, Point{b.x + 4, b.y + 4});
+}
+
 }  // namespace orb::tools

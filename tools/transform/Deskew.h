@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "tools/ToolViewHooks.h"
 #include "tools/transform/TransformRun.h"
 
 namespace orb::tools {
@@ -51,5 +52,35 @@ bool MeasureSkew(ImageState* working, double maxDegrees, DeskewAngle* out);
 
 // The tool's apply on the active image.
 int DeskewActiveImage(const DeskewAngle& angle);
+
+// The reference line on the view: two ends the user drags; each drag measures the angle.
+class DeskewHooks : public IToolViewHooks {
+ public:
+  void SetShowing(bool on) { showing_ = on; }
+  const DeskewAngle& Angle() const { return angle_; }
+  void SetAngle(const DeskewAngle& a) { angle_ = a; }
+  LinePoint A() const { return a_; }
+  LinePoint B() const { return b_; }
+  void SetLine(LinePoint a, LinePoint b) { a_ = a, b_ = b; }
+  // A and B a quarter of the region in from its sides, at its middle height; angle 0.
+  void ResetLine(const PixelRect& region);
+  // Called after each drag moved an end (the page shows the angle).
+  void SetOnChange(std::function<void()> f) { onChange_ = std::move(f); }
+
+  bool IsShowing(const ViewContext& view) const override { return showing_ && view.image; }
+  uint16_t HitTest(const ViewContext& view, Point p) override;
+  uint16_t OnButtonDown(const ViewContext& view, Point p) override;
+  void OnDrag(const ViewContext& view, uint16_t mode, Point p) override;
+  void Paint(const ViewContext& view, ViewCanvas& canvas) override;
+
+ private:
+  int EndAt(const ViewContext& view, Point p) const;  // 0 none, 1 A, 2 B (B wins)
+
+  LinePoint a_, b_;
+  DeskewAngle angle_;
+  int picked_ = 0;
+  bool showing_ = false;
+  std::function<void()> onChange_;
+};
 
 }  // namespace orb::tools

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "engine/EngineHost.h"
@@ -187,6 +188,32 @@ int ReduceActiveImage(int32_t target) {
         auto sy = [&](int32_t v) { return static_cast<int32_t>(static_cast<int64_t>(v) * target / y); };
         return PixelRect{sx(r.left), sy(r.top), sx(r.right), sy(r.bottom)};
       });
+}
+
+int32_t LoadReduceResSetting(const std::string& folder) {
+  if (folder.empty()) return kReduceResDefault;
+  std::ifstream in(folder + "/" + kReduceResFile, std::ios::binary);
+  uint8_t b[4];
+  if (!in.read(reinterpret_cast<char*>(b), 4)) return kReduceResDefault;
+  const auto v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                                      static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+  return v >= 1 ? v : kReduceResDefault;
+}
+
+bool SaveReduceResSetting(const std::string& folder, int32_t value) {
+  if (folder.empty()) return false;
+  const std::string path = folder + "/" + kReduceResFile, temp = path + ".tmp";
+  const auto u = static_cast<uint32_t>(value);
+  const char b[4] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8 & 0xFF), static_cast<char>(u >> 16 & 0xFF),
+                     static_cast<char>(u >> 24 & 0xFF)};
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out.write(b, 4) || !out.flush()) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace orb::tools

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tools/transform/TransformRun.h"
 
@@ -39,6 +40,12 @@ ApplyOutcome ReduceResolution(ImageState* working, int32_t target, const ApplyPr
 
 // The tool's apply on the active image.
 int ReduceActiveImage(int32_t target);
+
+// The tool's setting: the target resolution, 4 bytes little-endian in "ReduceRes.flt" in
+// the data folder; 400 when the file is missing, short or holds a value below 1.
+inline constexpr const char* kReduceResFile = "ReduceRes.flt";
+int32_t LoadReduceResSetting(const std::string& folder);
+bool SaveReduceResSetting(const std::string& folder, int32_t value);
 
 // Message ids of the refusals.
 inline constexpr int kMsgReduceNoResolution = 35700;

@@ -238,13 +238,24 @@ SplitResult SplitScan(ImageState* working, int orientation, int32_t position, co
   return run.Run(orientation, progress);
 }
 
+int SplitActiveScan(bool enabled, int orientation, int32_t position) {
+  ToolDocumentHost* host = GetToolDocumentHost();
+  ImageState* image = host ? host->ActiveImage() : nullptr;
+  if (!SplitApplies(image, enabled)) return -1;
+  ApplyProgressFactory progress = [host](int caption, int lines) { return host->MakeProgress(caption, lines); };
+  const SplitResult r = SplitScan(image, orientation, position, progress);
+  if (r == SplitResult::NoImage || r == SplitResult::NoRoom) return -1;
+  host->ImageChanged();
+  return 0;
+}
+
 // ----- hooks
 
 void SplitHooks::CenterSplitLine(const ImageState& image) {
   position_ = orientation_ == kSplitHorizontal ? image.height / 2 : image.width / 2;
 }
 
-bool SplitHooks::IsShowing(const ViewContext& view) const { return SplitApplies(view.image, enabled_); }
+bool SplitHooks::IsShowing(const ViewContext& view) const { return SplitApplies(view.image, Enabled()); }
 
 bool SplitHooks::OnLine(const ViewContext& view, Point p) const {
   const Point i = view.ToImage(p);

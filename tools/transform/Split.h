@@ -45,6 +45,10 @@ enum class SplitResult { Split, Cancelled, NoImage, NoRoom, Failed };
 SplitResult SplitScan(ImageState* working, int orientation, int32_t position,
                       const ApplyProgressFactory& progress = {});
 
+// The split of the active document's scan from the accept path: 0 when it ran (also when
+// cancelled), -1 without a document, without room or when the tool does not take part.
+int SplitActiveScan(bool enabled, int orientation, int32_t position);
+
 // Message ids.
 inline constexpr int kMsgSplitNoRoom = 33018;
 inline constexpr int kMsgSplitFailed = 35702;  // "%s": the file that could not be written or renamed
@@ -53,7 +57,9 @@ inline constexpr int kMsgSplitFailed = 35702;  // "%s": the file that could not 
 class SplitHooks : public IToolViewHooks {
  public:
   void SetEnabled(bool on) { enabled_ = on; }
-  bool Enabled() const { return enabled_; }
+  // Follows a setting's enabled byte instead (the page's record).
+  void SetEnabledSource(const uint8_t* byte) { enabledByte_ = byte; }
+  bool Enabled() const { return enabledByte_ ? *enabledByte_ != 0 : enabled_; }
   int Orientation() const { return orientation_; }
   void SetOrientation(int o) { orientation_ = o == kSplitVertical ? kSplitVertical : kSplitHorizontal; }
   int32_t Position() const { return position_; }
@@ -71,6 +77,7 @@ class SplitHooks : public IToolViewHooks {
   bool OnLine(const ViewContext& view, Point p) const;
 
   bool enabled_ = false;
+  const uint8_t* enabledByte_ = nullptr;
   int orientation_ = kSplitHorizontal;
   int32_t position_ = 0;
   int32_t lastDrag_ = 0;

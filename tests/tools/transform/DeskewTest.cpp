@@ -191,3 +191,42 @@ TEST_F(Deskew, ABlankPageHasNothingToMeasure) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace orb::tools;
+
+TEST(DeskewHooks, DraggingAnEndMeasuresTheLine) {
+  ImageState image;
+  image.width = 1200;
+  image.height = 1000;
+  image.region = PixelRect{0, 0, 1200, 1000};
+  image.clientRect = PixelRect{0, 0, 1200, 1000};
+  image.fitScale = 10000;
+  const orb::ViewContext view{&image};
+  DeskewHooks hooks;
+  hooks.SetShowing(true);
+  int changes = 0;
+  hooks.SetOnChange([&] { ++changes; });
+  hooks.ResetLine(image.region);
+  EXPECT_EQ(hooks.A().x, 300);
+  EXPECT_EQ(hooks.A().y, 500);
+  EXPECT_EQ(hooks.B().x, 900);
+  EXPECT_EQ(hooks.Angle().angle, 0);
+  EXPECT_EQ(hooks.HitTest(view, {903, 503}), orb::cursor::SizeAll);
+  EXPECT_EQ(hooks.HitTest(view, {600, 500}), orb::cursor::None);
+  ASSERT_EQ(hooks.OnButtonDown(view, {902, 502}), orb::drag::Move);
+  hooks.OnDrag(view, orb::drag::Move, {1300, 483});
+  EXPECT_EQ(changes, 1);
+  EXPECT_NEAR(hooks.Angle().angle, std::atan2(17.0, 1000.0) * 180 / M_PI, 0.01);
+  EXPECT_EQ(hooks.Angle().flag, 0);
+  // The line is drawn by inverting: painting twice restores the picture.
+  std::vector<uint8_t> rgb(1200 * 1000 * 3, 40), before = rgb;
+  orb::ViewCanvas canvas(rgb.data(), 1200, 1000, 3600);
+  hooks.Paint(view, canvas);
+  EXPECT_NE(rgb, before);
+  hooks.Paint(view, canvas);
+  EXPECT_EQ(rgb, before);
+}
+
+}  // namespace

@@ -117,3 +117,21 @@ TEST_F(ReduceRes, EscKeepsTheImage) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace orb::tools;
+using namespace transform_test;
+
+TEST_F(ReduceRes, TheSettingFileHoldsFourBytes) {
+  const std::string folder = dir_.string();
+  EXPECT_EQ(LoadReduceResSetting(folder), 400);  // missing
+  ASSERT_TRUE(SaveReduceResSetting(folder, 300));
+  EXPECT_EQ(fs::file_size(dir_ / "ReduceRes.flt"), 4u);
+  EXPECT_EQ(Shell("od -An -tx1 '" + (dir_ / "ReduceRes.flt").string() + "'"), " 2c 01 00 00\n");
+  EXPECT_EQ(LoadReduceResSetting(folder), 300);
+  fs::resize_file(dir_ / "ReduceRes.flt", 2);
+  EXPECT_EQ(LoadReduceResSetting(folder), 400);  // short
+}
+
+}  // namespace
