@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     const double d = std::atof(argv[2]);
     r = DeskewImage(image, DeskewAngle{d < 0 ? -d : d, static_cast<uint8_t>(d > 0 ? 1 : 0)});
   } else if (op == "reduce") {
-    if (image->xDpi <= 0) image->xDpi = image->yDpi = 600;
+    // A file that names no resolution (the reader then reports 0 or 1) counts as 600 dpi.
+    if (image->xDpi <= 1 || image->yDpi <= 1) image->xDpi = image->yDpi = 600;
     r = ReduceResolution(image, std::atoi(argv[2]));
   } else {
     orb::FreeImageChain(image);

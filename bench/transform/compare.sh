@@ -49,6 +49,6 @@ run "convert -deskew 40%" env MAGICK_AREA_LIMIT=16GP MAGICK_MEMORY_LIMIT=8GiB MA
   convert "$work/tilted.tif" -deskew 40% -compress none "$work/m.tif"
 run "ours deskew rotation" "$driver" deskew -0.7 "$work/tilted.tif" "$work/o.tif"
 run "vips rotate" vips rotate "$work/tilted.tif" "$work/v.tif" -0.7
-run "ours reduce to half colour" "$driver" reduce 300 "$work/rgb.tif" "$work/o.tif"
+run "ours reduce to half colour" "$driver" reduce "$(( $(tiffinfo "$work/rgb.tif" | awk -F"[ ,]+" "/Resolution/ {print int(\$3)}") / 2 ))" "$work/rgb.tif" "$work/o.tif"
 run "vips resize 0.5 colour" vips resize "$work/rgb.tif" "$work/v.tif" 0.5
 rm -f "$work/o.tif" "$work/v.tif" "$work/m.tif" "$work/time.txt"
