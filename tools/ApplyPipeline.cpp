@@ -152,6 +152,7 @@ ApplyResult ApplyRun::Prepare() {
   if (!new_) return ApplyResult::NoImage;
   PrepareNewVersion(*source_, *new_, path_);
   thresholdFirst_ = ApplyKindRule(plan_, *source_, *new_);
+  if (plan_.resultKind >= 0) new_->kind = static_cast<ImageKind>(plan_.resultKind);
   FinishFormat(*new_);
   const uint64_t needed = static_cast<uint64_t>(new_->storedLineWidth) * static_cast<uint64_t>(new_->height);
   if (!HasFreeDiskSpace(path_, needed)) {
@@ -185,9 +186,10 @@ ApplyOutcome ApplyRun::Run(const ApplyProgressFactory& progress) {
 ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
   const size_t lineBytes = static_cast<size_t>(new_->storedLineWidth);
   const int32_t strip = StripLines(lineBytes);
-  FilterSet on{plan_.filter};
+  FilterSet on = plan_.filters.Empty() ? FilterSet{plan_.filter} : plan_.filters;
   if (thresholdFirst_) on.Add(FilterKind::Threshold);
-  FilterTarget target{new_->kind, lineBytes, new_->palette.data(), lineBytes * static_cast<size_t>(strip)};
+  const int32_t filterKind = plan_.resultKind >= 0 ? source_->kind : new_->kind;
+  FilterTarget target{filterKind, lineBytes, new_->palette.data(), lineBytes * static_cast<size_t>(strip)};
   FilterChain chain = BuildFilterChain(ChainPurpose::Tool, on, settings_, target);
   if (new_->kind == IK_PALETTE256 || new_->kind == IK_PALETTE16) chain.ApplyToPalette();
 

@@ -43,6 +43,12 @@ struct ApplyPlan {
   int captionId = 0;                 // caption of the progress
   uint32_t lastOperation = 0;        // code the new version records
   KindRule kindRule = KindRule::Keep;
+  // Several filters in one pass, in the chain's order (the batch engine); when empty,
+  // `filter` alone.
+  FilterSet filters{};
+  // The new version's kind when not negative (a grey image thresholded in the pass becomes
+  // black and white); the filters then work on the source's kind.
+  int32_t resultKind = -1;
 };
 
 // The plans of the pipeline tools (sharpen's caption and code follow the level's sign).

@@ -15,6 +15,7 @@
 #include "scanning/ScannerEntryPoints.h"
 #include "app/gui/FileOpen.h"
 #include "app/gui/MainFrameCommands.h"
+#include "app/gui/batch/BatchCommands.h"
 #include "common/gui/FolderChooserDlg.h"
 #include "common/gui/Resources.h"
 #include "app/gui/ScanHostGui.h"
@@ -59,6 +60,7 @@ bool CMainFrame::Build() {
   InitScsi();
   InitKelvane();
   orb::gui::MainFrameCommands* commands = orb::gui::InstallMainFrameCommands(this);
+  orb::gui::InstallBatchCommands(this, GetDocumentManager());
   if (wxMenuBar* menus = wxXmlResource::Get()->LoadMenuBar(this, orb::gui::ResName(res::IDR_MAINFRAME)))
     SetMenuBar(menus);
 
@@ -104,6 +106,7 @@ bool CMainFrame::Build() {
 }
 
 CMainFrame::~CMainFrame() {
+  orb::gui::RemoveBatchCommands();
   ShutdownKelvane();
   orb::gui::RemoveFolderChooser();
   ShutdownScsi();

@@ -24,7 +24,7 @@
 #include "app/ScanDecision.h"
 #include "app/ViewGeometry.h"
 #include "common/gui/AppMessage.h"
-#include "app/gui/BatchUnavailable.h"
+#include "app/gui/batch/BatchDialogs.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/PresetDlg.h"
@@ -208,8 +208,8 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
     PostAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
   }
   BatchWaitResult RunBatchWaitDialog() override {
-    // The wait dialog comes with the batch tools; until then batch scanning goes off.
-    return DeclineBatchScan(frame);
+    CDlgBatchModeWait wait(frame, [this] { return workflow.IsPaperPresent(); });
+    return wait.Run();
   }
   std::string NextFileName(const std::string& name) override {
     CSetupFilenameDlg naming(name);

@@ -16,7 +16,6 @@
 #include "common/LanguageModule.h"
 #include "common/ResourceIds.h"
 #include "app/gui/AboutDlg.h"
-#include "app/gui/BatchUnavailable.h"
 #include "common/gui/AppMessage.h"
 #include "app/gui/EngineHostGui.h"
 #include "app/gui/MainFrame.h"
@@ -184,10 +183,8 @@ bool COrbalonApp::OnInit() {
   bool about = MiscSettings.ShowAboutBox != 0 && m_cmdInfo.m_bShowSplash;
   const std::string name = m_cmdInfo.m_strFileName;
   bool open = !name.empty() && !g_bBatchMode;
-  const bool batch = g_bBatchMode != 0;
-  CallAfter([this, about, open, batch, name] {
+  CallAfter([this, about, open, name] {
     if (about) OnAppAbout();
-    if (batch) orb::gui::DeclineBatchRun(m_frame, name);
     if (!open) return;
     if (!orb::IsValidUtf8(name)) {
       orb::Notify(kMsgFileNameNotText, orb::MessageIcon::Error, {orb::MessageArg{orb::PrintableFileName(name)}});

@@ -1,4 +1,5 @@
 #include "app/gui/OrbalonDoc.h"
+#include "tools/outside/OutsideTools.h"
 
 #include <algorithm>
 #include <wx/app.h>
@@ -290,6 +291,10 @@ bool COrbalonDoc::OnSaveModified() {
 }
 
 bool COrbalonDoc::OnCloseDocument() {
+  // The outside programs get the image unless the program itself closes the document.
+  if (!orb::HasStatus(orb::StatusBit::ProgramClose) && WorkingImage()) {
+    orb::tools::RunOutsideToolsOnClose(WorkingImage()->sourcePath);
+  }
   orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_CLEAR);
   const bool closed = wxDocument::OnCloseDocument();
   if (wxTheApp) wxTheApp->CallAfter([] { RefreshToolPages(); });

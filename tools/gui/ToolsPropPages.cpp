@@ -14,6 +14,7 @@
 #include "tools/ToolTable.h"
 #include "tools/gui/FilterPages.h"
 #include "tools/gui/GammaTools.h"
+#include "tools/gui/OutsideToolPages.h"
 #include "tools/gui/ThresholdPages.h"
 #include "tools/gui/ToolStrings.h"
 #include "tools/gui/transform/TransformPages.h"
@@ -198,7 +199,9 @@ void CViewToolsPropPage::EnableTools() {
 
 COtherToolsPropPage::COtherToolsPropPage(wxWindow* parent) : CToolHostPage(parent, kOtherToolsFrameId) {
   int label = kStrOtherToolButtonBase;
-  for (int id : {kToolEditor, kToolIndex, kToolColorClass, kToolJoin}) {
+  AddTool(kToolEditor, Made<CEditorTools>(m_frame), label++);
+  AddTool(kToolIndex, Made<CIndexTools>(m_frame), label++);
+  for (int id : {kToolColorClass, kToolJoin}) {
     AddTool(id, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
   }
   AddTool(kToolSplit, Made<CAcceptAs2ImagesTools>(m_frame), label++);

@@ -1,0 +1,83 @@
+// The batch commands of the main frame and the application: the batch-run message (one
+// file per message), process files, new and open batch file, start the scheduler and the
+// step to the next batch file, which also ends a scheduled run. Thin over app/batch/.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/batch/BatchEngine.h"
+#include "app/batch/BatchRun.h"
+
+class wxFrame;
+class wxDocManager;
+
+namespace orb::gui {
+
+// Command numbers (menu ids through res::WxCommandId).
+inline constexpr int kCmdProcessFiles = 40005;
+inline constexpr int kCmdNewBatchFile = 40007;
+inline constexpr int kCmdOpenBatchFile = 40009;
+inline constexpr int kCmdStartScheduler = 40010;
+inline constexpr int kCmdBatchNext = 32872;
+
+// Strings of the batch commands.
+inline constexpr int kStrHoldQuestion = 33091;
+inline constexpr int kStrProcessFilesTitle = 36400;
+inline constexpr int kStrProcessFilesFilter = 36401;
+inline constexpr int kStrOpenBatchTitle = 36402;
+inline constexpr int kStrBatchFilter = 36403;
+inline constexpr int kStrProcessingFile = 36404;  // "%s"
+inline constexpr int kStrHoldSave = 36405;
+inline constexpr int kStrHoldDiscard = 36406;
+inline constexpr int kStrHoldCaption = 36407;
+inline constexpr int kStrProcessFilesFailed = 36408;
+
+class BatchCommands {
+ public:
+  BatchCommands(wxFrame* frame, wxDocManager* docs);
+  ~BatchCommands();
+  BatchCommands(const BatchCommands&) = delete;
+  BatchCommands& operator=(const BatchCommands&) = delete;
+
+  // The handler of WM_RUN_BATCH_FILE: the next file of the running batch file.
+  void OnRunBatchFile();
+  // The step to the next batch file of the list (or the end of the run).
+  void BatchNext();
+  // The process-files command after its dialog and question.
+  void ProcessFiles(const std::vector<std::string>& chosen, bool hold);
+  // Starts the scheduler program beside this one, without waiting; nothing is said when it
+  // is missing.
+  void StartScheduler();
+
+  // Hold mode: the inspected document's two answers.
+  void SaveHeld();
+  void DiscardHeld();
+  bool Holding() const { return held_ != nullptr; }
+
+  const batch::BatchRun& Run() const { return run_; }
+
+ private:
+  void OnCommand(int command);
+  void ProcessFilesCommand();
+  void OpenBatchFileCommand();
+  void PostNext();
+  void Hold(const std::string& source);
+  void CloseHeld(bool save);
+  void RefreshScanPage();
+
+  wxFrame* frame_;
+  wxDocManager* docs_;
+  batch::BatchRun run_;
+  bool scheduled_ = false;
+  class HoldBar;
+  HoldBar* bar_ = nullptr;
+  void* held_ = nullptr;  // the held document
+};
+
+// The frame's batch commands (null before the frame installs them).
+BatchCommands* InstallBatchCommands(wxFrame* frame, wxDocManager* docs);
+void RemoveBatchCommands();
+BatchCommands* GetBatchCommands();
+
+}  // namespace orb::gui
