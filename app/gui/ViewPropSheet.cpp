@@ -1,13 +1,20 @@
 #include "app/gui/ViewPropSheet.h"
 
+#include <wx/app.h>
 #include <wx/sizer.h>
 
 #include "app/gui/ViewConnectPage.h"
 #include "app/gui/ViewPresetPage.h"
 #include "app/gui/ViewSetPage.h"
+#include "app/gui/ChildFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "app/gui/ProgressDlg.h"
 #include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
 #include "engine/Settings.h"
+#include "tools/ToolDocumentHost.h"
+#include "tools/gui/ToolPage.h"
+#include "tools/gui/ToolsPropPages.h"
 
 namespace {
 
@@ -29,6 +36,79 @@ constexpr PageRes kPages[orb::kViewPageCount] = {
     {orb::res::IDD_PAGE_CONNECTION, orb::res::IDS_PAGE_CONNECTION},
 };
 
+// ----- the tool tabs ---------------------------------------------------------------------
+
+// The tools reach the active view's document through this.
+class ToolDocumentHostGui final : public orb::tools::ToolDocumentHost {
+ public:
+  ImageState* ActiveImage() override {
+    COrbalonDoc* d = Doc();
+    return d ? d->WorkingImage() : nullptr;
+  }
+  void SetWorkingImage(ImageState* image) override {
+    if (COrbalonDoc* d = Doc()) d->Image().SetWorking(image);
+  }
+  void UpdateView(int hint) override {
+    COrbalonDoc* d = Doc();
+    COrbalonView* v = d ? d->View() : nullptr;
+    if (!v) return;
+    v->UpdateView(hint);
+    if (v->Canvas()) v->Canvas()->Update();
+  }
+  void ImageChanged() override {
+    if (COrbalonDoc* d = Doc()) d->UpdateTitle();
+    orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);
+    if (CToolPage::s_refreshHosts) CToolPage::s_refreshHosts();
+  }
+  std::unique_ptr<orb::tools::IApplyProgress> MakeProgress(int captionId, int lines) override {
+    class Progress final : public orb::tools::IApplyProgress {
+     public:
+      explicit Progress(std::unique_ptr<orb::ProgressReporter> r) : r_(std::move(r)) {}
+      void Step(int lines) override {
+        for (int i = 0; i < lines && r_; ++i) r_->Step();
+      }
+
+     private:
+      std::unique_ptr<orb::ProgressReporter> r_;
+    };
+    wxWindow* parent = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+    return std::make_unique<Progress>(orb::gui::DocumentProgressFactory(parent)(captionId, lines));
+  }
+
+ private:
+  static COrbalonDoc* Doc() {
+    wxDocManager* m = wxDocManager::GetDocumentManager();
+    return m ? dynamic_cast<COrbalonDoc*>(m->GetCurrentDocument()) : nullptr;
+  }
+};
+
+// The tools and other tools tabs, with the hooks that keep them on the active image.
+wxWindow* MakeToolTab(wxWindow* parent, int index) {
+  static ToolDocumentHostGui host;
+  orb::tools::SetToolDocumentHost(&host);
+  CToolHostPage* page = nullptr;
+  if (index == orb::kPageTools) page = new CViewToolsPropPage(parent);
+  if (index == orb::kPageOtherTools) page = new COtherToolsPropPage(parent);
+  auto follow = [](void* handle) {
+    return [handle](wxDocument*) {
+      auto* p = static_cast<CToolHostPage*>(static_cast<wxEvtHandler*>(handle));
+      p->AttachActiveImage();
+      p->UpdateButtons();
+    };
+  };
+  if (index == orb::kPageTools) CChildFrame::s_toolsPageActivate = follow(orb::gui::HandleOf(page));
+  if (index == orb::kPageOtherTools) CChildFrame::s_otherToolsPageActivate = follow(orb::gui::HandleOf(page));
+  CToolPage::s_refreshHosts = [] {
+    for (orb::WindowHandle h : {g_hToolsPage.load(), g_hOtherToolsPage.load()}) {
+      if (auto* p = dynamic_cast<CToolHostPage*>(static_cast<wxEvtHandler*>(h))) {
+        p->AttachActiveImage();
+        p->UpdateButtons();
+      }
+    }
+  };
+  return page;
+}
+
 }  // namespace
 
 void CViewPropSheet::SetPageFactory(int index, PageFactory factory) {
@@ -43,6 +123,7 @@ CViewPropSheet::CViewPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
   for (int index : makeOrder) {
     wxWindow* page = Factories()[index] ? Factories()[index](m_tabs) : nullptr;
     if (!page) page = MakeOwnPage(index);
+    if (!page && (index == orb::kPageTools || index == orb::kPageOtherTools)) page = MakeToolTab(m_tabs, index);
     if (!page) page = orb::gui::LoadPanel(m_tabs, kPages[index].templ);
     if (!page) page = new wxPanel(m_tabs);  // a module without the template: an empty page
     m_pages[index] = page;
@@ -68,7 +149,13 @@ CViewPropSheet::CViewPropSheet(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
   m_creating = false;
 }
 
-CViewPropSheet::~CViewPropSheet() = default;
+CViewPropSheet::~CViewPropSheet() {
+  // The tool pages go with the sheet: nothing may reach them afterwards.
+  CChildFrame::s_toolsPageActivate = nullptr;
+  CChildFrame::s_otherToolsPageActivate = nullptr;
+  CToolPage::s_refreshHosts = nullptr;
+  orb::tools::SetToolDocumentHost(nullptr);
+}
 
 wxWindow* CViewPropSheet::MakeOwnPage(int index) {
   switch (index) {
@@ -95,6 +182,9 @@ void CViewPropSheet::OnPageChanged(wxBookCtrlEvent& e) {
   // Every page but the connection page records itself as the page to reopen.
   if (index >= 0 && index != orb::kPageConnection) MiscSettings.ActiveViewPage = index;
   if (auto* page = dynamic_cast<CSheetPage*>(GetPage(index))) page->OnSetActive();
+  if (index == orb::kPageOtherTools) {
+    if (auto* other = dynamic_cast<COtherToolsPropPage*>(m_pages[index])) other->OnSetActive();
+  }
   // Placed after the toolkit has finished showing the new page.
   if (!m_creating) orb::PostAppMessage(orb::gui::HandleOf(this), WM_RESIZE_PAGE);
   e.Skip();

@@ -28,9 +28,7 @@ bool CToolPage::Create(wxWindow* parent) {
   Hide();
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   BuildControls(sizer);
-  // Sized to its controls at once: a page laid out smaller than them would squeeze the
-  // toolkit's buttons below their own minimum.
-  SetSizerAndFit(sizer);
+  SetSizer(sizer);
   Bind(wxEVT_SCROLL_TOP, &CToolPage::OnSliderEvent, this);
   Bind(wxEVT_SCROLL_BOTTOM, &CToolPage::OnSliderEvent, this);
   Bind(wxEVT_SCROLL_LINEUP, &CToolPage::OnSliderEvent, this);
@@ -109,7 +107,6 @@ wxBitmapToggleButton* CToolPage::AddToggle(wxSizer* sizer) {
   wxBitmap off = orb::gui::ModuleBitmap(IDB_TOGGLE_OFF);
   if (!off.IsOk()) off = wxBitmap(16, 16);
   m_toggle = new wxBitmapToggleButton(this, IDC_TOOL_ENABLE, off);
-  m_toggle->SetMinSize(m_toggle->GetBestSize());
   m_toggle->Bind(wxEVT_TOGGLEBUTTON, [this](wxCommandEvent&) { OnEnable(); });
   auto* row = new wxBoxSizer(wxHORIZONTAL);
   row->Add(m_toggle, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);

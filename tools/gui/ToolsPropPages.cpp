@@ -69,7 +69,6 @@ void CToolHostPage::Finish() {
   auto* buttons = new wxWrapSizer(wxHORIZONTAL);
   for (const Tool& t : m_tools) {
     auto* b = new wxToggleButton(this, t.id, ToolStr(t.labelId), wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
-    b->SetMinSize(b->GetBestSize());
     b->Bind(wxEVT_TOGGLEBUTTON, [this, id = t.id](wxCommandEvent&) { OnToolButton(id); });
     buttons->Add(b, 0, wxALL, 2);
     // The toggle states the pages reported while they were made.
@@ -79,9 +78,7 @@ void CToolHostPage::Finish() {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(buttons, 0, wxALL | wxEXPAND, 4);
   sizer->Add(m_frame, 1, wxALL | wxEXPAND, 4);
-  SetSizerAndFit(sizer);
-  // Never laid out smaller than the bank of buttons and a tool page.
-  SetMinSize(wxSize(GetBestSize().x, std::max(GetBestSize().y, 420)));
+  SetSizer(sizer);
   m_nActiveTool = 0;
   ShowActiveTool();
   RefreshToolTips();

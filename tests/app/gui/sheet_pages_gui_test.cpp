@@ -9,6 +9,7 @@
 #include "app/gui/ViewPropSheet.h"
 #include "common/LanguageModule.h"
 #include "scanning/gui/ScanPropSheet.h"
+#include "tools/gui/ToolsPropPages.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ TEST(SheetPages, PagesNotBuiltYetSayWhatTheyWillHold) {
   } cases[] = {
       {view->GetPage(1), "Tools"},
       {view->GetPage(2), "Other tools"},
+      {view->GetPage(0), "Presets"},
+      {view->GetPage(3), "language"},
+      {view->GetPage(4), "network"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
@@ -42,6 +46,9 @@ TEST(SheetPages, PagesNotBuiltYetSayWhatTheyWillHold) {
     EXPECT_TRUE(text.Contains(c.words)) << text;
     EXPECT_TRUE(text.Contains("Not available yet")) << text;
   }
+  // The tools and other tools tabs hold their tool buttons now.
+  EXPECT_NE(dynamic_cast<CViewToolsPropPage*>(view->GetPage(1)), nullptr);
+  EXPECT_NE(dynamic_cast<COtherToolsPropPage*>(view->GetPage(2)), nullptr);
   // Tab order and captions: output, general (32777), media handling (32782), extended (32778).
   const auto* module = orb::CurrentLanguage();
   EXPECT_EQ(scan->GetTabCaption(CScanPropSheet::kGeneral), wxString::FromUTF8(module->String(32777)));

@@ -1,0 +1,176 @@
+// The tools tab in the program's main frame: an opened image previews a brightness change
+// in its view without touching the file, an invert applied from the tab makes a new
+// version whose pixels are ImageMagick's negative, Undo brings the old pixels back, and
+// the image written from the document holds the new ones.
+#include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/docmdi.h>
+#include <wx/slider.h>
+#include <wx/tglbtn.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/FrameCommands.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/OrbalonDoc.h"
+#include "app/gui/ViewPropSheet.h"
+#include "common/AppGlobals.h"
+#include "common/Messages.h"
+#include "common/ResourceIds.h"
+#include "engine/ImageState.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
+#include "scanning/ScannerEntryPoints.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
+#include "tools/ToolTable.h"
+#include "tools/gui/FilterPages.h"
+#include "tools/gui/ToolsPropPages.h"
+
+namespace {
+
+using namespace orb::tools;
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+std::string Samples(const std::string& path, const std::string& op = "") {
+  return Shell("convert '" + path + "' " + op + " -depth 8 rgb:- 2>/dev/null");
+}
+
+class ToolTabs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_szDataFolder = data_.path().string();
+    g_szProgramFolder = orbtest::ProgramFolder().string();
+    ScanSettings = orb::ScanSettingsRecord();
+    MiscSettings = orb::MiscSettingsRecord();
+    BrightContSettings = orb::BrightContRecord();
+    g_bBatchMode = 0;
+    AppStatus = 0;
+    CancelFlag = 0;
+    orb::SetScanningEntryPoints({});
+    orb::SetTempFilesFolder(files_.path().string());
+    manager_ = new COrbalonDocManager;
+    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
+                      CLASSINFO(COrbalonView));
+    frame_ = CMainFrame::Create(manager_, "Orbalon");
+    ASSERT_TRUE(frame_);
+    wxTheApp->SetTopWindow(frame_);
+    frame_->Show();
+    orbtest::PumpUntil([] { return false; }, 10);
+  }
+  void TearDown() override {
+    for (wxDocument* d : manager_->GetDocumentsVector()) {
+      if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
+    }
+    manager_->CloseDocuments(true);
+    orbtest::PumpUntil([] { return false; }, 10);
+    frame_->Destroy();
+    orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
+    delete manager_;
+    orb::SetTempFilesFolder("");
+  }
+  CViewToolsPropPage* ToolsTab() { return dynamic_cast<CViewToolsPropPage*>(frame_->ViewSheet()->GetPage(1)); }
+
+  orbtest::TempDir data_, files_;
+  COrbalonDocManager* manager_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+};
+
+TEST_F(ToolTabs, PreviewApplyUndoAndSaveOnAnOpenedImage) {
+  const std::string path = (files_.path() / "page.tif").string();
+  ASSERT_EQ(std::system(("convert -size 120x80 -seed 5 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
+  const std::string original = Samples(path);
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  orbtest::PumpUntil([] { return false; }, 20);
+  CViewToolsPropPage* tab = ToolsTab();
+  ASSERT_TRUE(tab);
+  EXPECT_EQ(tab->AttachedImage(), doc->WorkingImage());
+  EXPECT_TRUE(tab->Button(kToolInvert)->IsShown());
+
+  // Brightness: the view changes, the file does not.
+  COrbalonCanvas* canvas = doc->View()->Canvas();
+  const wxImage before = canvas->Snapshot();
+  tab->OnToolButton(kToolBrightCont);
+  auto* bc = dynamic_cast<CBrightContTools*>(tab->Page(kToolBrightCont));
+  ASSERT_TRUE(bc);
+  auto* slider = dynamic_cast<wxSlider*>(bc->FindWindow(1021));
+  slider->SetValue(180);
+  bc->OnHScroll(4, 180, 1021);
+  orbtest::PumpUntil([] { return false; }, 10);
+  EXPECT_EQ(BrightContSettings.Brightness, 80);
+  EXPECT_EQ(doc->WorkingImage()->brightnessPending, 1);
+  const wxImage after = canvas->Snapshot();
+  ASSERT_TRUE(before.IsOk() && after.IsOk());
+  const int cx = after.GetWidth() / 2, cy = after.GetHeight() / 2;
+  EXPECT_GT(after.GetRed(cx, cy) + after.GetGreen(cx, cy), before.GetRed(cx, cy) + before.GetGreen(cx, cy));
+  EXPECT_EQ(Samples(path), original);
+  bc->OnReset();  // back to 0: the pending filter changes nothing any more
+
+  // Invert from the tab: a new version with ImageMagick's negative.
+  tab->OnToolButton(kToolInvert);
+  ImageState* old = doc->WorkingImage();
+  tab->Page(kToolInvert)->OnOK();
+  orbtest::PumpUntil([] { return false; }, 10);
+  ImageState* inverted = doc->WorkingImage();
+  ASSERT_NE(inverted, old);
+  EXPECT_EQ(inverted->prev, old);
+  EXPECT_EQ(Samples(inverted->sourcePath), Samples(path, "-negate"));
+
+  // Undo: the opened pixels are what the document holds again.
+  wxCommandEvent undo(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kUndo));
+  undo.SetEventObject(frame_);
+  frame_->ProcessWindowEvent(undo);
+  EXPECT_EQ(doc->WorkingImage(), old);
+  EXPECT_EQ(Samples(path), original);
+
+  // Apply again.
+  tab->OnToolButton(kToolInvert);
+  tab->Page(kToolInvert)->OnOK();
+  ASSERT_NE(doc->WorkingImage(), old);
+  // The image written from the document holds the negative.
+  const std::string copy = (files_.path() / "copy.tif").string();
+  ASSERT_TRUE(COrbalonDoc::WriteImageFile(OF_TIFF, doc, copy));
+  EXPECT_EQ(Samples(copy), Samples(path, "-negate"));
+  EXPECT_NE(Shell("tiffinfo '" + copy + "' 2>&1").find("Image Width: 120"), std::string::npos);
+}
+
+// The tools tab shows the chosen tool's page beside the image. With ORB_TOOLS_SHOT set the
+// screen is saved there as a PNG (to look at the tab).
+TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
+  const std::string path = (files_.path() / "shot.tif").string();
+  ASSERT_EQ(std::system(("convert -size 600x400 -seed 8 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  frame_->ViewSheet()->SetActivePage(1);
+  CViewToolsPropPage* tab = ToolsTab();
+  tab->OnToolButton(kToolBrightCont);
+  orbtest::PumpUntil([] { return false; }, 50);
+  EXPECT_TRUE(tab->IsShownOnScreen());
+  EXPECT_TRUE(tab->Page(kToolBrightCont)->IsShownOnScreen());
+  EXPECT_TRUE(tab->FindWindow(1021)->IsShownOnScreen());
+  if (const char* shot = std::getenv("ORB_TOOLS_SHOT")) {
+    wxScreenDC screen;
+    const wxSize size = wxGetDisplaySize();
+    wxBitmap bmp(size);
+    wxMemoryDC mem(bmp);
+    mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+    mem.SelectObject(wxNullBitmap);
+    EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
+  }
+}
+
+}  // namespace
