@@ -13,6 +13,8 @@
 #include "engine/SettingsRanges.h"
 #include "engine/ToolSettings.h"
 #include "platform/Files.h"
+#include "tools/ToolRecords.h"
+#include "tools/ToolTable.h"
 
 namespace orb::presets {
 namespace fs = std::filesystem;
@@ -52,32 +54,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
-}
-
-template <class R>
-PresetTool MakeTool(const char* name, const char* ext, R& record) {
-  PresetTool t;
-  t.name = name;
-  t.ext = ext;
-  t.size = R::kSize;
-  t.save = [&record] {
-    RecordBytes<R> b = EncodeRecord(record);
-    return std::vector<uint8_t>(b.begin(), b.end());
-  };
-  t.load = [&record](const uint8_t* data, size_t n) { DecodeRecordPrefix(record, data, n); };
-  return t;
-}
-
-// The factory bytes of each tool, in the order of PresetTools().
-std::vector<std::vector<uint8_t>> FactoryToolBytes() {
-  auto bytes = [](const auto& r) {
-    auto b = EncodeRecord(r);
-    return std::vector<uint8_t>(b.begin(), b.end());
-  };
-  return {bytes(BWThresholdRecord{}), bytes(MirrorRecord{}),   bytes(InvertRecord{}),   bytes(BWPointRecord{}),
-          bytes(BrightContRecord{}),  bytes(ToneCurveDefaults), bytes(SharpenRecord{}),  bytes(DescreenRecord{}),
-          bytes(DespeckleRecord{}),   bytes(Rotate90Record{}),  bytes(PaletteRecord{}),  bytes(EditorRecord{}),
-          bytes(IndexRecord{}),       bytes(ColorClassRecord{}), bytes(AcceptAs2ImagesRecord{})};
 }
 
 // Byte ranges of ScanSettings that a preset never changes.
@@ -140,23 +116,23 @@ NameProblem CheckName(std::string_view name) {
 }
 
 std::vector<PresetTool>& PresetTools() {
-  static std::vector<PresetTool> tools = {
-      MakeTool("threshold", BWThresholdRecord::kPresetExt, BWThresholdSettings),
-      MakeTool("mirror", kMirrorPresetExt, MirrorSettings),
-      MakeTool("invert", kInvertPresetExt, InvertSettings),
-      MakeTool("black and white point", BWPointRecord::kPresetExt, BWPointSettings),
-      MakeTool("brightness and contrast", BrightContRecord::kPresetExt, BrightContSettings),
-      MakeTool("tone curves", GammaRecord::kPresetExt, GammaSettings),
-      MakeTool("sharpen", SharpenRecord::kPresetExt, SharpenSettings),
-      MakeTool("noise removal", DescreenRecord::kPresetExt, DescreenSettings),
-      MakeTool("despeckle", DespeckleRecord::kPresetExt, DespeckleSettings),
-      MakeTool("rotate", Rotate90Record::kPresetExt, Rotate90Settings),
-      MakeTool("palette", PaletteRecord::kPresetExt, PaletteSettings),
-      MakeTool("editor", EditorRecord::kPresetExt, EditorSettings),
-      MakeTool("indexer", IndexRecord::kPresetExt, IndexSettings),
-      MakeTool("colour classification", ColorClassRecord::kPresetExt, ColorClassSettings),
-      MakeTool("accept as two images", AcceptAs2ImagesRecord::kPresetExt, AcceptAs2ImagesSettings),
-  };
+  // The tool table tells which tools take part, their extensions and record sizes; the
+  // tools' own code reads and writes their records, keeping loaded values in range.
+  static std::vector<PresetTool> tools = [] {
+    std::vector<PresetTool> out;
+    for (const tools::FramePresetTool& entry : tools::FramePresetTools()) {
+      const tools::ToolPageInfo* info = tools::FindTool(entry.toolId);
+      if (!info || !info->presetExt) continue;
+      PresetTool t;
+      t.name = entry.name;
+      t.ext = info->presetExt;
+      t.size = info->recordBytes;
+      t.save = [id = entry.toolId] { return tools::ToolRecordBytes(id); };
+      t.load = [id = entry.toolId](const uint8_t* data, size_t n) { tools::SetToolRecordBytes(id, data, n); };
+      out.push_back(std::move(t));
+    }
+    return out;
+  }();
   return tools;
 }
 
@@ -371,11 +347,11 @@ void PresetStore::EnsureFactoryPreset(const std::string& description) const {
     const HeaderBytes h = EncodeHeader(f);
     writer_(FilePath(kFactoryDefaults, kHeaderExt), std::vector<uint8_t>(h.begin(), h.end()), nullptr);
   }
-  const auto factory = FactoryToolBytes();
-  const auto& tools = PresetTools();
-  for (size_t i = 0; i < tools.size() && i < factory.size(); ++i) {
-    const std::string path = FilePath(kFactoryDefaults, tools[i].ext);
-    if (!FileExists(path)) writer_(path, factory[i], nullptr);
+  for (const tools::FramePresetTool& entry : tools::FramePresetTools()) {
+    const tools::ToolPageInfo* info = tools::FindTool(entry.toolId);
+    if (!info || !info->presetExt) continue;
+    const std::string path = FilePath(kFactoryDefaults, info->presetExt);
+    if (!FileExists(path)) writer_(path, tools::FactoryToolRecordBytes(entry.toolId), nullptr);
   }
 }
 

@@ -31,8 +31,9 @@ int ActiveToolAfter(const ToolButtonPlan& plan, int active);
 
 // ----- sliders -------------------------------------------------------------------------
 
-// Scroll codes of a slider (the platform's numbering): 5 while the thumb is dragged, 8 at
-// the end of tracking.
+// Scroll codes of a slider (the platform's numbering): 4 when the thumb is let go, 5 while
+// it is dragged, 8 at the end of tracking.
+inline constexpr int kScrollThumbPosition = 4;
 inline constexpr int kScrollThumbTrack = 5;
 inline constexpr int kScrollEndScroll = 8;
 // A code after which the value is taken (not while the thumb is dragged, not at the end).

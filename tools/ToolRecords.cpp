@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <type_traits>
 
 #include "common/AppGlobals.h"
 #include "engine/Settings.h"
@@ -120,6 +121,34 @@ bool SaveToolPreset(int toolId, const std::string& presetName) {
 
 bool LoadToolPreset(int toolId, const std::string& presetName) {
   return LoadInto(toolId, ToolPresetPath(toolId, presetName));
+}
+
+std::vector<uint8_t> ToolRecordBytes(int toolId) {
+  std::vector<uint8_t> out;
+  WithRecord(toolId, [&](const auto& record) {
+    const auto b = EncodeRecord(record);
+    out.assign(b.begin(), b.end());
+  });
+  return out;
+}
+
+std::vector<uint8_t> FactoryToolRecordBytes(int toolId) {
+  std::vector<uint8_t> out;
+  WithRecord(toolId, [&](const auto& record) {
+    using R = std::decay_t<decltype(record)>;
+    R factory{};
+    if constexpr (std::is_same_v<R, GammaRecord>) factory = ToneCurveDefaults;
+    const auto b = EncodeRecord(factory);
+    out.assign(b.begin(), b.end());
+  });
+  return out;
+}
+
+bool SetToolRecordBytes(int toolId, const uint8_t* data, size_t n) {
+  return WithRecord(toolId, [&](auto& record) {
+    DecodeRecordPrefix(record, data, n);
+    RangeOf(record);
+  });
 }
 
 std::vector<std::string> KeepInRange(BrightContRecord& r) {

@@ -7,6 +7,8 @@
 // record behind.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,14 @@ bool SaveToolSettings(int toolId);
 // preset that does not exist leaves the record as it is (the file is created empty).
 bool SaveToolPreset(int toolId, const std::string& presetName);
 bool LoadToolPreset(int toolId, const std::string& presetName);
+
+// The bytes of a tool's process-wide record, and of its factory record; empty for a tool
+// without a record.
+std::vector<uint8_t> ToolRecordBytes(int toolId);
+std::vector<uint8_t> FactoryToolRecordBytes(int toolId);
+// Lays bytes over the tool's record (fewer bytes replace a prefix, more are not read) and
+// brings its values into their ranges. False for a tool without a record.
+bool SetToolRecordBytes(int toolId, const uint8_t* data, size_t n);
 
 // Brings every ranged value of a record into its range; returns the names of the fields
 // that were changed (empty when the record was sound).

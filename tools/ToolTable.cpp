@@ -30,7 +30,29 @@ constexpr ToolPageInfo kPages[] = {
     {"CAcceptAs2ImagesTools", 276, kToolSplit, H::OtherTools, 2, "AcceptAs2Images.flt", "a2i", nullptr, O::OwnRule},
 };
 
+// Reduce resolution and join keep preset files of their own, but a preset of the main
+// frame leaves them out.
+constexpr FramePresetTool kFramePresets[] = {
+    {kToolThreshold, "threshold"},
+    {kToolMirror, "mirror"},
+    {kToolInvert, "invert"},
+    {kToolBWPoint, "black and white point"},
+    {kToolBrightCont, "brightness and contrast"},
+    {kToolGamma, "tone curves"},
+    {kToolSharpen, "sharpen"},
+    {kToolDescreen, "noise removal"},
+    {kToolDespeckle, "despeckle"},
+    {kToolRotate90, "rotate"},
+    {kToolPalette, "palette"},
+    {kToolEditor, "editor"},
+    {kToolIndex, "indexer"},
+    {kToolColorClass, "colour classification"},
+    {kToolSplit, "accept as two images"},
+};
+
 }  // namespace
+
+std::span<const FramePresetTool> FramePresetTools() { return kFramePresets; }
 
 std::span<const ToolPageInfo> ToolPages() { return kPages; }
 

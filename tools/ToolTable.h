@@ -89,6 +89,14 @@ std::span<const ToolPageInfo> ToolPages();
 // The entry of a tool id; null for an unknown id.
 const ToolPageInfo* FindTool(int toolId);
 
+// The tools whose records the main frame's preset save and load carry, in the fixed order
+// of their files, with the name a message gives each.
+struct FramePresetTool {
+  int toolId;
+  const char* name;
+};
+std::span<const FramePresetTool> FramePresetTools();
+
 // Tools whose toggle is shown by an own picture on the tools page while enabled.
 bool ShowsEnabledPicture(int toolId);
 

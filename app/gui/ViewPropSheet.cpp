@@ -12,7 +12,9 @@
 #include "common/ResourceIds.h"
 #include "common/gui/Resources.h"
 #include "engine/Settings.h"
+#include "app/Presets.h"
 #include "tools/ToolDocumentHost.h"
+#include "tools/ToolTable.h"
 #include "tools/gui/ToolPage.h"
 #include "tools/gui/ToolsPropPages.h"
 
@@ -82,6 +84,31 @@ class ToolDocumentHostGui final : public orb::tools::ToolDocumentHost {
   }
 };
 
+// A loaded preset shows in the tool's page at once, and in the view for the tools that
+// preview there.
+void RefreshToolPage(int toolId) {
+  for (orb::WindowHandle h : {g_hToolsPage.load(), g_hOtherToolsPage.load()}) {
+    auto* host = dynamic_cast<CToolHostPage*>(static_cast<wxEvtHandler*>(h));
+    CToolPage* page = host ? host->Page(toolId) : nullptr;
+    if (!page) continue;
+    page->UpdateControls();
+    const orb::tools::ToolPageInfo* info = orb::tools::FindTool(toolId);
+    orb::tools::ToolDocumentHost* doc = orb::tools::GetToolDocumentHost();
+    if (info && info->ok == orb::tools::OkAction::PostApply && doc && doc->ActiveImage())
+      doc->UpdateView(orb::tools::kViewHintRedraw);
+  }
+}
+
+void SetPresetRefreshes(bool on) {
+  for (const orb::tools::FramePresetTool& entry : orb::tools::FramePresetTools()) {
+    const orb::tools::ToolPageInfo* info = orb::tools::FindTool(entry.toolId);
+    if (!info || !info->presetExt) continue;
+    std::function<void()> refresh;
+    if (on) refresh = [id = entry.toolId] { RefreshToolPage(id); };
+    orb::presets::SetToolRefresh(info->presetExt, std::move(refresh));
+  }
+}
+
 // The tools and other tools tabs, with the hooks that keep them on the active image.
 wxWindow* MakeToolTab(wxWindow* parent, int index) {
   static ToolDocumentHostGui host;
@@ -106,6 +133,7 @@ wxWindow* MakeToolTab(wxWindow* parent, int index) {
       }
     }
   };
+  SetPresetRefreshes(true);
   return page;
 }
 
@@ -154,6 +182,7 @@ CViewPropSheet::~CViewPropSheet() {
   CChildFrame::s_toolsPageActivate = nullptr;
   CChildFrame::s_otherToolsPageActivate = nullptr;
   CToolPage::s_refreshHosts = nullptr;
+  SetPresetRefreshes(false);
   orb::tools::SetToolDocumentHost(nullptr);
 }
 

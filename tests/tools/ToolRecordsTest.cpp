@@ -229,4 +229,45 @@ TEST_F(ToolRecords, ToolTableNamesTheFilesAndExtensions) {
   EXPECT_TRUE(ToolSettingsPath(kToolCrop).empty());
 }
 
+// The main frame's presets carry fifteen tools in a fixed order, the extensions of the
+// tool table; reduce resolution and join keep preset files of their own outside them.
+TEST_F(ToolRecords, FramePresetsListFifteenToolsInTheirFileOrder) {
+  const char* exts[] = {"thr", "mir", "inv", "bwp", "brc", "gma", "sha", "des",
+                        "dsp", "r90", "plt", "edt", "idx", "cls", "a2i"};
+  const auto list = FramePresetTools();
+  ASSERT_EQ(list.size(), std::size(exts));
+  for (size_t i = 0; i < list.size(); ++i) {
+    const ToolPageInfo* t = FindTool(list[i].toolId);
+    ASSERT_NE(t, nullptr) << i;
+    EXPECT_STREQ(t->presetExt, exts[i]) << i;
+    EXPECT_EQ(ToolRecordBytes(list[i].toolId).size(), t->recordBytes) << exts[i];
+    EXPECT_EQ(FactoryToolRecordBytes(list[i].toolId).size(), t->recordBytes) << exts[i];
+  }
+  for (const auto& entry : list) EXPECT_NE(entry.toolId, kToolReduceRes);
+  for (const auto& entry : list) EXPECT_NE(entry.toolId, kToolJoin);
+}
+
+// Bytes laid over a record through the tool's id (as a preset load does) are kept in range
+// as a settings file's are; short ones replace a prefix.
+TEST_F(ToolRecords, RecordBytesFromAPresetAreKeptInRange) {
+  const auto bytes = Cat({Le32(500), Le32(-7), {1, 0, 0, 0}});
+  ASSERT_TRUE(SetToolRecordBytes(kToolBrightCont, bytes.data(), bytes.size()));
+  EXPECT_EQ(BrightContSettings.Brightness, 100);
+  EXPECT_EQ(BrightContSettings.Contrast, -7);
+  EXPECT_EQ(BrightContSettings.enabled, 1);
+  EXPECT_EQ(ToolRecordBytes(kToolBrightCont), Cat({Le32(100), Le32(-7), {1, 0, 0, 0}}));
+  const auto shortBytes = Le32(-30);
+  ASSERT_TRUE(SetToolRecordBytes(kToolBrightCont, shortBytes.data(), shortBytes.size()));
+  EXPECT_EQ(BrightContSettings.Brightness, -30);
+  EXPECT_EQ(BrightContSettings.Contrast, -7);
+  const auto speck = Cat({Le32(0), Le32(9999)});
+  ASSERT_TRUE(SetToolRecordBytes(kToolDespeckle, speck.data(), speck.size()));
+  EXPECT_TRUE(KeepInRange(DespeckleSettings).empty());
+  EXPECT_FALSE(SetToolRecordBytes(kToolCrop, bytes.data(), bytes.size()));
+  // The tone curves' factory record is the factory curves, not zeros.
+  const auto gamma = FactoryToolRecordBytes(kToolGamma);
+  const auto defaults = orb::EncodeRecord(orb::MakeToneCurveDefaults());
+  EXPECT_TRUE(std::equal(gamma.begin(), gamma.end(), defaults.begin(), defaults.end()));
+}
+
 }  // namespace

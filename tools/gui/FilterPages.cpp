@@ -24,17 +24,6 @@ constexpr int kSharpenSlider = 1179, kSharpenText = 1180;
 constexpr int kNoiseSlider = 1082;
 constexpr int kSpeckSlider = 1183, kSpeckText = 1182;
 
-wxSlider* SliderOf(wxWindow* page, int id) { return dynamic_cast<wxSlider*>(page->FindWindow(id)); }
-
-void SetSlider(wxWindow* page, int id, int position) {
-  if (wxSlider* s = SliderOf(page, id)) s->SetValue(position);
-}
-
-int SliderValue(wxWindow* page, int id) {
-  wxSlider* s = SliderOf(page, id);
-  return s ? s->GetValue() : 0;
-}
-
 // Draws the view through the pending filter while the page's guard is held.
 void Preview(bool& guard, PendingFilter which) {
   guard = true;
@@ -54,17 +43,12 @@ void CBrightContTools::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
   AddSlider(sizer, kBrightSlider, 0, 200, kStrBrightness, kBrightText, nullptr);
   AddSlider(sizer, kContrastSlider, 0, 200, kStrContrast, kContrastText, nullptr);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  AddReset(row);
-  AddApply(row);
-  sizer->Add(row);
+  AddResetAndApply(sizer);
 }
 
 void CBrightContTools::UpdateControls() {
-  SetSlider(this, kBrightSlider, BrightContPosition(BrightContSettings.Brightness));
-  SetSlider(this, kContrastSlider, BrightContPosition(BrightContSettings.Contrast));
-  ShowValue(kBrightText, BrightContSettings.Brightness);
-  ShowValue(kContrastText, BrightContSettings.Contrast);
+  ShowSlider(kBrightSlider, BrightContPosition(BrightContSettings.Brightness), kBrightText, BrightContSettings.Brightness);
+  ShowSlider(kContrastSlider, BrightContPosition(BrightContSettings.Contrast), kContrastText, BrightContSettings.Contrast);
   SetToggle(BrightContSettings.enabled != 0);
   OnEnable();
 }
@@ -73,11 +57,11 @@ void CBrightContTools::OnHScroll(int code, int position, int sliderId) {
   if (sliderId != kBrightSlider && sliderId != kContrastSlider) return;
   int32_t& value = sliderId == kBrightSlider ? BrightContSettings.Brightness : BrightContSettings.Contrast;
   if (m_guard) {
-    SetSlider(this, sliderId, BrightContPosition(value));
+    SetSliderPosition(sliderId, BrightContPosition(value));
     return;
   }
   if (code >= kScrollEndScroll) return;
-  const int v = BrightContValue(SliderValue(this, sliderId));
+  const int v = BrightContValue(SliderPosition(sliderId));
   if (position != -1 && v == value) return;
   value = v;
   ShowValue(sliderId == kBrightSlider ? kBrightText : kContrastText, v);
@@ -87,8 +71,7 @@ void CBrightContTools::OnHScroll(int code, int position, int sliderId) {
 void CBrightContTools::OnReset() {
   BrightContSettings.Brightness = 0;
   BrightContSettings.Contrast = 0;
-  UpdateControls();
-  OnHScroll(4, -1, kBrightSlider);
+  AfterReset(kBrightSlider);
 }
 
 // ----- white and black point ----------------------------------------------------------
@@ -101,17 +84,12 @@ void CBWPointTools::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
   AddSlider(sizer, kWhiteSlider, 0, 255, kStrWhitePoint, kWhiteText, nullptr);
   AddSlider(sizer, kBlackSlider, 0, 255, kStrBlackPoint, kBlackText, nullptr);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  AddReset(row);
-  AddApply(row);
-  sizer->Add(row);
+  AddResetAndApply(sizer);
 }
 
 void CBWPointTools::UpdateControls() {
-  SetSlider(this, kWhiteSlider, BWPointSettings.White);
-  SetSlider(this, kBlackSlider, BWPointSettings.Black);
-  ShowValue(kWhiteText, BWPointSettings.White);
-  ShowValue(kBlackText, BWPointSettings.Black);
+  ShowSlider(kWhiteSlider, BWPointSettings.White, kWhiteText, BWPointSettings.White);
+  ShowSlider(kBlackSlider, BWPointSettings.Black, kBlackText, BWPointSettings.Black);
   SetToggle(BWPointSettings.enabled != 0);
   OnEnable();
 }
@@ -119,17 +97,17 @@ void CBWPointTools::UpdateControls() {
 void CBWPointTools::OnHScroll(int code, int position, int sliderId) {
   if (sliderId != kWhiteSlider && sliderId != kBlackSlider) return;
   const bool white = sliderId == kWhiteSlider;
-  if (auto back = BWPointOrderRule(white, SliderValue(this, kWhiteSlider), SliderValue(this, kBlackSlider))) {
-    SetSlider(this, sliderId, *back);
+  if (auto back = BWPointOrderRule(white, SliderPosition(kWhiteSlider), SliderPosition(kBlackSlider))) {
+    SetSliderPosition(sliderId, *back);
     return;
   }
   int32_t& value = white ? BWPointSettings.White : BWPointSettings.Black;
   if (m_guard) {
-    SetSlider(this, sliderId, value);
+    SetSliderPosition(sliderId, value);
     return;
   }
   if (code >= kScrollEndScroll) return;
-  const int v = SliderValue(this, sliderId);
+  const int v = SliderPosition(sliderId);
   if (position != -1 && v == value) return;
   value = v;
   ShowValue(white ? kWhiteText : kBlackText, v);
@@ -139,8 +117,7 @@ void CBWPointTools::OnHScroll(int code, int position, int sliderId) {
 void CBWPointTools::OnReset() {
   BWPointSettings.White = 255;
   BWPointSettings.Black = 0;
-  UpdateControls();
-  OnHScroll(4, -1, kWhiteSlider);
+  AfterReset(kWhiteSlider);
 }
 
 // ----- the preview at actual size ------------------------------------------------------
@@ -170,6 +147,11 @@ void CPreviewToolPage::ClearPreviewCheck() {
   if (m_preview) m_preview->SetValue(false);
 }
 
+void CPreviewToolPage::RedrawPreview() {
+  if (!PreviewByte()) return;
+  if (ToolDocumentHost* host = GetToolDocumentHost(); host && host->ActiveImage()) host->UpdateView(kViewHintActualSize);
+}
+
 void CPreviewToolPage::OnShow(wxShowEvent& e) {
   e.Skip();
   if (!e.IsShown() && PreviewByte() == 1) {
@@ -189,32 +171,25 @@ void CSharpenTools::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
   AddSlider(sizer, kSharpenSlider, 0, 20, kStrSharpenLevel, kSharpenText, nullptr);
   AddPreviewCheck(sizer);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  AddReset(row);
-  AddApply(row);
-  sizer->Add(row);
+  AddResetAndApply(sizer);
 }
 
 void CSharpenTools::UpdateControls() {
-  SetSlider(this, kSharpenSlider, SharpenPosition(SharpenSettings.Level));
-  ShowValue(kSharpenText, SharpenSettings.Level);
+  ShowSlider(kSharpenSlider, SharpenPosition(SharpenSettings.Level), kSharpenText, SharpenSettings.Level);
   SetToggle(SharpenSettings.enabled != 0);
   OnEnable();
 }
 
 void CSharpenTools::OnHScroll(int code, int, int sliderId) {
   if (sliderId != kSharpenSlider || !TakesValue(code)) return;
-  SharpenSettings.Level = SharpenLevel(SliderValue(this, kSharpenSlider));
+  SharpenSettings.Level = SharpenLevel(SliderPosition(kSharpenSlider));
   ShowValue(kSharpenText, SharpenSettings.Level);
-  if (SharpenSettings.preview) {
-    if (ToolDocumentHost* host = GetToolDocumentHost(); host && host->ActiveImage()) host->UpdateView(kViewHintActualSize);
-  }
+  RedrawPreview();
 }
 
 void CSharpenTools::OnReset() {
   SharpenSettings.Level = 0;
-  UpdateControls();
-  OnHScroll(4, -1, kSharpenSlider);
+  AfterReset(kSharpenSlider);
 }
 
 void CSharpenTools::OnOK() {
@@ -234,30 +209,24 @@ void CDescreenTools::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
   AddSlider(sizer, kNoiseSlider, 1, 3, kStrNoiseWindow, 0, nullptr);
   AddPreviewCheck(sizer);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  AddReset(row);
-  AddApply(row);
-  sizer->Add(row);
+  AddResetAndApply(sizer);
 }
 
 void CDescreenTools::UpdateControls() {
-  SetSlider(this, kNoiseSlider, DescreenSettings.Level);
+  ShowSlider(kNoiseSlider, DescreenSettings.Level, 0, 0);
   SetToggle(DescreenSettings.enabled != 0);
   OnEnable();
 }
 
 void CDescreenTools::OnHScroll(int code, int, int sliderId) {
   if (sliderId != kNoiseSlider || !TakesValue(code)) return;
-  DescreenSettings.Level = SliderValue(this, kNoiseSlider);
-  if (DescreenSettings.preview) {
-    if (ToolDocumentHost* host = GetToolDocumentHost(); host && host->ActiveImage()) host->UpdateView(kViewHintActualSize);
-  }
+  DescreenSettings.Level = SliderPosition(kNoiseSlider);
+  RedrawPreview();
 }
 
 void CDescreenTools::OnReset() {
   DescreenSettings.Level = 1;
-  UpdateControls();
-  OnHScroll(4, -1, kNoiseSlider);
+  AfterReset(kNoiseSlider);
 }
 
 void CDescreenTools::OnOK() {
@@ -275,64 +244,46 @@ void CDespeckleTools::BuildControls(wxSizer* sizer) {
   // The toggle changes only through the settings file and presets.
   AddToggle(sizer)->GetContainingSizer()->ShowItems(false);
   AddSlider(sizer, kSpeckSlider, 1, 100, kStrSpeckSize, kSpeckText, nullptr);
-  auto* row = new wxBoxSizer(wxHORIZONTAL);
-  AddReset(row);
-  AddApply(row);
-  sizer->Add(row);
+  AddResetAndApply(sizer);
 }
 
 void CDespeckleTools::UpdateControls() {
   DespeckleSettings.SpeckWidth = DespeckleShownWidth(DespeckleSettings.SpeckWidth);
-  SetSlider(this, kSpeckSlider, DespeckleSettings.SpeckWidth);
-  ShowValue(kSpeckText, DespeckleSettings.SpeckWidth);
+  ShowSlider(kSpeckSlider, DespeckleSettings.SpeckWidth, kSpeckText, DespeckleSettings.SpeckWidth);
   SetToggle(DespeckleSettings.enabled != 0);
   OnEnable();
 }
 
 void CDespeckleTools::OnHScroll(int code, int, int sliderId) {
   if (sliderId != kSpeckSlider || code >= kScrollEndScroll) return;
-  DespeckleSettings.SpeckWidth = SliderValue(this, kSpeckSlider);
+  DespeckleSettings.SpeckWidth = SliderPosition(kSpeckSlider);
   ShowValue(kSpeckText, DespeckleSettings.SpeckWidth);
 }
 
 void CDespeckleTools::OnReset() {
   DespeckleSettings.SpeckWidth = 5;
-  UpdateControls();
-  OnHScroll(4, -1, kSpeckSlider);
+  AfterReset(kSpeckSlider);
 }
 
 void CDespeckleTools::OnOK() { ApplyToolToActiveImage(DespeckleApply()); }
 
 // ----- invert and mirror ----------------------------------------------------------------
 
-CInvertTools::CInvertTools() : CToolPage(kToolInvert) {}
+CApplyOnlyTools::CApplyOnlyTools(int toolId, uint8_t& enabled, Plan plan)
+    : CToolPage(toolId), m_enabled(enabled), m_plan(plan) {}
 
-uint8_t* CInvertTools::EnabledByte() { return &InvertSettings.enabled; }
-
-void CInvertTools::BuildControls(wxSizer* sizer) {
+void CApplyOnlyTools::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
   AddApply(sizer);
 }
 
-void CInvertTools::UpdateControls() {
-  SetToggle(InvertSettings.enabled != 0);
+void CApplyOnlyTools::UpdateControls() {
+  SetToggle(m_enabled != 0);
   OnEnable();
 }
 
-void CInvertTools::OnOK() { ApplyToolToActiveImage(InvertApply()); }
+void CApplyOnlyTools::OnOK() { ApplyToolToActiveImage(m_plan()); }
 
-CMirrorTools::CMirrorTools() : CToolPage(kToolMirror) {}
+CInvertTools::CInvertTools() : CApplyOnlyTools(kToolInvert, InvertSettings.enabled, InvertApply) {}
 
-uint8_t* CMirrorTools::EnabledByte() { return &MirrorSettings.enabled; }
-
-void CMirrorTools::BuildControls(wxSizer* sizer) {
-  AddToggle(sizer);
-  AddApply(sizer);
-}
-
-void CMirrorTools::UpdateControls() {
-  SetToggle(MirrorSettings.enabled != 0);
-  OnEnable();
-}
-
-void CMirrorTools::OnOK() { ApplyToolToActiveImage(MirrorApply()); }
+CMirrorTools::CMirrorTools() : CApplyOnlyTools(kToolMirror, MirrorSettings.enabled, MirrorApply) {}

@@ -6,6 +6,9 @@
 #include "tools/gui/ToolPage.h"
 
 class wxCheckBox;
+namespace orb::tools {
+struct ApplyPlan;
+}
 
 class CBrightContTools : public CToolPage {
  public:
@@ -48,6 +51,8 @@ class CPreviewToolPage : public CToolPage {
   virtual uint8_t& PreviewByte() = 0;
   void AddPreviewCheck(wxSizer* sizer);
   void ClearPreviewCheck();
+  // Draws the view at actual size again while the preview is on.
+  void RedrawPreview();
   wxCheckBox* m_preview = nullptr;
 
  private:
@@ -98,26 +103,31 @@ class CDespeckleTools : public CToolPage {
   uint8_t* EnabledByte() override;
 };
 
-class CInvertTools : public CToolPage {
+// A page with the enable toggle and an apply button only (invert, mirror).
+class CApplyOnlyTools : public CToolPage {
+ public:
+  using Plan = orb::tools::ApplyPlan (*)();
+  CApplyOnlyTools(int toolId, uint8_t& enabled, Plan plan);
+  void UpdateControls() override;
+  void OnOK() override;
+
+ protected:
+  void BuildControls(wxSizer* sizer) override;
+  uint8_t* EnabledByte() override { return &m_enabled; }
+
+ private:
+  uint8_t& m_enabled;
+  Plan m_plan;
+};
+
+class CInvertTools : public CApplyOnlyTools {
  public:
   static constexpr int kTemplate = 221;
   CInvertTools();
-  void UpdateControls() override;
-  void OnOK() override;
-
- protected:
-  void BuildControls(wxSizer* sizer) override;
-  uint8_t* EnabledByte() override;
 };
 
-class CMirrorTools : public CToolPage {
+class CMirrorTools : public CApplyOnlyTools {
  public:
   static constexpr int kTemplate = 220;
   CMirrorTools();
-  void UpdateControls() override;
-  void OnOK() override;
-
- protected:
-  void BuildControls(wxSizer* sizer) override;
-  uint8_t* EnabledByte() override;
 };

@@ -11,6 +11,7 @@
 #include "common/gui/AppMessage.h"
 #include "common/gui/Resources.h"
 #include "engine/Settings.h"
+#include "tools/ToolPageModels.h"
 #include "tools/ToolRecords.h"
 #include "tools/ToolTable.h"
 #include "tools/gui/ToolStrings.h"
@@ -148,6 +149,32 @@ wxSlider* CToolPage::AddSlider(wxSizer* sizer, int id, int low, int high, int ca
   auto* s = new wxSlider(this, id, low, low, high, wxDefaultPosition, wxSize(170, -1));
   sizer->Add(s, 0, wxLEFT | wxRIGHT | wxEXPAND, 4);
   return s;
+}
+
+void CToolPage::AddResetAndApply(wxSizer* sizer) {
+  auto* row = new wxBoxSizer(wxHORIZONTAL);
+  AddReset(row);
+  AddApply(row);
+  sizer->Add(row);
+}
+
+int CToolPage::SliderPosition(int sliderId) const {
+  auto* s = dynamic_cast<wxSlider*>(FindWindow(sliderId));
+  return s ? s->GetValue() : 0;
+}
+
+void CToolPage::SetSliderPosition(int sliderId, int position) {
+  if (auto* s = dynamic_cast<wxSlider*>(FindWindow(sliderId))) s->SetValue(position);
+}
+
+void CToolPage::ShowSlider(int sliderId, int position, int textId, int value) {
+  SetSliderPosition(sliderId, position);
+  if (textId) ShowValue(textId, value);
+}
+
+void CToolPage::AfterReset(int sliderId) {
+  UpdateControls();
+  OnHScroll(orb::tools::kScrollThumbPosition, -1, sliderId);
 }
 
 void CToolPage::SetToggle(bool on) {

@@ -67,9 +67,19 @@ class CToolPage : public CWndWithToolTip {
   wxCheckBox* AddPreview(wxSizer* sizer);
   // A slider with its caption (string `captionId`) and a text showing the value.
   wxSlider* AddSlider(wxSizer* sizer, int id, int low, int high, int captionId, int textId, wxStaticText** text);
+  // The reset and apply buttons side by side.
+  void AddResetAndApply(wxSizer* sizer);
   void SetToggle(bool on);
   bool ToggleOn() const;
   void ShowValue(int textId, int value);
+  // A slider's position (0 when the page has no such slider).
+  int SliderPosition(int sliderId) const;
+  void SetSliderPosition(int sliderId, int position);
+  // The slider at `position` and its text (0: none) showing `value`.
+  void ShowSlider(int sliderId, int position, int textId, int value);
+  // What a reset ends with: the controls show the record and the slider's handler takes
+  // its value again.
+  void AfterReset(int sliderId);
 
   bool m_guard = false;  // a preview is being drawn
 

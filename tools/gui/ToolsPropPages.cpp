@@ -60,6 +60,28 @@ CToolHostPage::CToolHostPage(wxWindow* parent, int frameId) : CWndWithToolTip(pa
 
 CToolHostPage::~CToolHostPage() = default;
 
+// Controls are laid out at no less than their own minimum: what does not fit the page is
+// cut off at its edge, never squeezed. The sheet makes its pages at the toolkit's default
+// size long before the frame gives them theirs, and the toolkit hands the controls the
+// sizes of that first layout when the frame first shows, before the page lays them out
+// again; a button squeezed to a few pixels there makes the toolkit complain.
+bool CToolHostPage::Layout() {
+  wxSizer* sizer = GetSizer();
+  if (!sizer) return CWndWithToolTip::Layout();
+  const wxSize client = GetClientSize();
+  wxSize size = client;
+  size.IncTo(sizer->GetMinSize());
+  sizer->SetDimension(wxPoint(0, 0), size);
+  // The bank of buttons wraps by the width it was given: its height follows it.
+  const wxSize min = sizer->GetMinSize();
+  if (min.x > size.x || min.y > size.y) {
+    size = client;
+    size.IncTo(min);
+    sizer->SetDimension(wxPoint(0, 0), size);
+  }
+  return true;
+}
+
 void CToolHostPage::AddTool(int id, CToolPage* page, int labelId) {
   m_tools.push_back(Tool{id, page, labelId});
   if (page) m_frame->GetSizer()->Add(page, 1, wxEXPAND);

@@ -20,6 +20,7 @@ class CToolHostPage : public CWndWithToolTip {
  public:
   CToolHostPage(wxWindow* parent, int frameId);
   ~CToolHostPage() override;
+  bool Layout() override;
 
   int ActiveTool() const { return m_nActiveTool; }
   ImageState* AttachedImage() const { return m_pImage; }

@@ -168,6 +168,34 @@ TEST_F(ToolPagesGui, ToolsPageOffersTheButtonsOfTheImageKind) {
   }
 }
 
+// A host laid out smaller than its controls (as the sheet lays its pages out before the
+// frame sizes them) cuts them off at its edge and never squeezes them below their own
+// minimum: the toolkit refuses a button of a few pixels.
+TEST_F(ToolPagesGui, HostsNeverSqueezeTheirControlsBelowTheirMinimum) {
+  auto* tools = new CViewToolsPropPage(frame_);
+  auto* other = new COtherToolsPropPage(frame_);
+  tools->OnToolButton(kToolBrightCont);
+  for (CToolHostPage* host : {static_cast<CToolHostPage*>(tools), static_cast<CToolHostPage*>(other)}) {
+    for (const wxSize size : {wxSize(20, 20), wxSize(0, 0), wxSize(150, 60), wxSize(400, 650)}) {
+      SCOPED_TRACE(testing::Message() << size.x << "x" << size.y);
+      host->SetSize(size);
+      host->Layout();
+      std::vector<wxWindow*> controls(host->GetChildren().begin(), host->GetChildren().end());
+      if (CToolPage* open = host->Page(host->ActiveTool()))
+        controls.insert(controls.end(), open->GetChildren().begin(), open->GetChildren().end());
+      int checked = 0;
+      for (wxWindow* c : controls) {
+        if (!c->IsShown() || dynamic_cast<wxPanel*>(c)) continue;
+        const wxSize min = c->GetEffectiveMinSize();
+        EXPECT_GE(c->GetSize().x, min.x) << c->GetId();
+        EXPECT_GE(c->GetSize().y, min.y) << c->GetId();
+        ++checked;
+      }
+      EXPECT_GE(checked, 3);
+    }
+  }
+}
+
 TEST_F(ToolPagesGui, ToolButtonsOpenAndCloseAndTheMessagesReachTheHost) {
   auto* page = new CViewToolsPropPage(frame_);
   frame_->Show();

@@ -7,13 +7,17 @@
 #include <wx/dcscreen.h>
 #include <wx/docmdi.h>
 #include <wx/slider.h>
+#include <wx/stattext.h>
 #include <wx/tglbtn.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <utility>
 #include <string>
 
 #include "app/FrameCommands.h"
+#include "app/Presets.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/ViewPropSheet.h"
@@ -146,6 +150,42 @@ TEST_F(ToolTabs, PreviewApplyUndoAndSaveOnAnOpenedImage) {
   ASSERT_TRUE(COrbalonDoc::WriteImageFile(OF_TIFF, doc, copy));
   EXPECT_EQ(Samples(copy), Samples(path, "-negate"));
   EXPECT_NE(Shell("tiffinfo '" + copy + "' 2>&1").find("Image Width: 120"), std::string::npos);
+}
+
+// A preset loaded while the tabs exist shows in the tool pages at once; a damaged value in
+// its file comes back into its range.
+TEST_F(ToolTabs, ALoadedPresetShowsInTheToolPages) {
+  const std::filesystem::path folder = data_.path() / "presets" / "Fam";
+  std::filesystem::create_directories(folder);
+  auto le32 = [](std::string& out, int32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(static_cast<uint32_t>(v) >> (8 * i)));
+  };
+  std::string brc, sha;
+  le32(brc, 40);
+  le32(brc, 900);  // contrast beyond 100
+  brc.append("\1\0\0\0", 4);
+  le32(sha, -3);
+  le32(sha, 0);
+  for (auto [ext, bytes] : {std::pair{"brc", brc}, std::pair{"sha", sha}})
+    std::ofstream(folder / (std::string("P.") + ext), std::ios::binary) << bytes;
+  CViewToolsPropPage* tab = ToolsTab();
+  ASSERT_TRUE(tab);
+  orb::presets::PresetStore store(data_.path().string(), "Fam");
+  const auto result = store.Load("P");
+  EXPECT_EQ(result.toolsLoaded, 2);
+  EXPECT_EQ(BrightContSettings.Brightness, 40);
+  EXPECT_EQ(BrightContSettings.Contrast, 100);
+  auto* bright = tab->Page(kToolBrightCont);
+  EXPECT_EQ(dynamic_cast<wxSlider*>(bright->FindWindow(1021))->GetValue(), 140);
+  EXPECT_EQ(dynamic_cast<wxSlider*>(bright->FindWindow(1078))->GetValue(), 200);
+  EXPECT_EQ(dynamic_cast<wxStaticText*>(bright->FindWindow(1026))->GetLabel(), "100");
+  EXPECT_EQ(SharpenSettings.Level, -3);
+  EXPECT_EQ(dynamic_cast<wxStaticText*>(tab->Page(kToolSharpen)->FindWindow(1180))->GetLabel(), "-3");
+  // The toggle of the loaded record reaches the button.
+  orbtest::PumpUntil([&] { return tab->ShowsEnabled(kToolBrightCont); }, 200);
+  EXPECT_TRUE(tab->ShowsEnabled(kToolBrightCont));
+  BrightContSettings = orb::BrightContRecord();
+  SharpenSettings = orb::SharpenRecord();
 }
 
 // The tools tab shows the chosen tool's page beside the image. With ORB_TOOLS_SHOT set the
