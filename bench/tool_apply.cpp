@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "engine/ImageState.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ReadWrite/LineWriter.h"
@@ -30,15 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int32_t kWidth = 23622;
 
-fs::path Folder() {
-  static fs::path dir = [] {
-    const char* t = std::getenv("ORB_BENCH_TMP");
-    fs::path d = fs::path(t ? t : fs::temp_directory_path().string()) / ("tool_apply." + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
+// A private folder, removed with everything in it when the program ends.
+fs::path Folder() { return orb::bench::WorkFolder("toolapply"); }
 
 // A document-like grey page (paper noise, ruled lines, strokes and specks) written once per
 // length through the program's own write stream.
@@ -143,12 +137,5 @@ void BM_ApplyDespeckle(benchmark::State& s) { Apply(s, orb::tools::DespeckleAppl
 BENCHMARK(BM_ApplyBrightContrast)->Apply(Lengths);
 BENCHMARK(BM_ApplySharpen)->Apply(Lengths);
 BENCHMARK(BM_ApplyDespeckle)->Apply(Lengths);
-
-struct Cleanup {
-  ~Cleanup() {
-    std::error_code ec;
-    fs::remove_all(Folder(), ec);
-  }
-} g_cleanup;
 
 }  // namespace
