@@ -114,8 +114,9 @@ class NullProgress final : public IApplyProgress {
 // One run: owns what it opens and undoes it unless it is kept.
 class ApplyRun {
  public:
-  ApplyRun(ImageState* source, const ApplyPlan& plan, const FilterSettings& settings)
-      : source_(source), plan_(plan), settings_(settings) {}
+  ApplyRun(ImageState* source, const ApplyPlan& plan, const FilterSettings& settings,
+           const LineTransform* transform = nullptr)
+      : source_(source), plan_(plan), settings_(settings), transform_(transform) {}
   ~ApplyRun() { Discard(); }
 
   ApplyOutcome Run(const ApplyProgressFactory& progress);
@@ -123,6 +124,8 @@ class ApplyRun {
  private:
   ApplyResult Prepare();
   ApplyResult Stream(IApplyProgress& progress);
+  ApplyResult StreamTransform(IApplyProgress& progress);
+  bool OpenStreams();
   ApplyResult WriteOut(const uint8_t* lines, int32_t count, IApplyProgress& progress);
   void CloseStreams();
   void Discard();
@@ -134,6 +137,7 @@ class ApplyRun {
   ImageState* source_;
   ApplyPlan plan_;
   FilterSettings settings_;
+  const LineTransform* transform_;
   ImageState* new_ = nullptr;
   std::string path_;
   std::unique_ptr<LineReader> reader_;
@@ -151,8 +155,12 @@ ApplyResult ApplyRun::Prepare() {
   new_ = PushImageState(source_);
   if (!new_) return ApplyResult::NoImage;
   PrepareNewVersion(*source_, *new_, path_);
-  thresholdFirst_ = ApplyKindRule(plan_, *source_, *new_);
-  if (plan_.resultKind >= 0) new_->kind = static_cast<ImageKind>(plan_.resultKind);
+  if (transform_) {
+    transform_->prepare(*source_, *new_);
+  } else {
+    thresholdFirst_ = ApplyKindRule(plan_, *source_, *new_);
+    if (plan_.resultKind >= 0) new_->kind = static_cast<ImageKind>(plan_.resultKind);
+  }
   FinishFormat(*new_);
   const uint64_t needed = static_cast<uint64_t>(new_->storedLineWidth) * static_cast<uint64_t>(new_->height);
   if (!HasFreeDiskSpace(path_, needed)) {
@@ -173,7 +181,7 @@ ApplyOutcome ApplyRun::Run(const ApplyProgressFactory& progress) {
   source_->region = PixelRect{0, 0, source_->width, source_->height};
   std::unique_ptr<IApplyProgress> p = progress ? progress(plan_.captionId, new_->height) : nullptr;
   NullProgress none;
-  r = Stream(p ? *p : none);
+  r = transform_ ? StreamTransform(p ? *p : none) : Stream(p ? *p : none);
   CloseStreams();
   source_->region = savedRegion_;
   if (r == ApplyResult::Applied && written_ != new_->height) r = Fail(kMsgApplyWriteFailed, path_);
@@ -232,6 +240,51 @@ ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
     const int64_t got = chain.Flush(rest.data(), rest.size());
     if (got < 0) return Fail(kMsgApplyWriteFailed, path_);
     return WriteOut(rest.data(), static_cast<int32_t>(got), progress);
+  }
+  return ApplyResult::Applied;
+}
+
+bool ApplyRun::OpenStreams() {
+  reader_ = std::make_unique<LineReader>(source_);
+  if (OpenReadStream(reader_.get(), kReadSequential) != kReadOpenOk) {
+    Fail(kMsgApplyReadFailed, source_->sourcePath);
+    return false;
+  }
+  readerOpen_ = true;
+  writer_ = std::make_unique<LineWriter>(new_);
+  if (StartImageOutput(writer_.get()) != 0 || OpenWriteStream(writer_.get()) != 0) {
+    Fail(kMsgApplyWriteFailed, path_);
+    return false;
+  }
+  writerOpen_ = true;
+  return true;
+}
+
+ApplyResult ApplyRun::StreamTransform(IApplyProgress& progress) {
+  const size_t inBytes = static_cast<size_t>(std::max(source_->storedLineWidth, 1));
+  const size_t outBytes = static_cast<size_t>(new_->storedLineWidth);
+  const int32_t strip = StripLines(std::max(inBytes, outBytes));
+  if (!OpenStreams()) return ApplyResult::Failed;
+  std::vector<uint8_t> in, out;
+  try {
+    in.resize(inBytes * static_cast<size_t>(strip));
+    out.resize(outBytes * static_cast<size_t>(strip));
+  } catch (const std::bad_alloc&) {
+    return Fail(kMsgApplyWriteFailed, path_);
+  }
+  for (int64_t done = 0; done < new_->height;) {
+    PumpMessages();
+    if (IsCancelled()) return ApplyResult::Cancelled;
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(strip, new_->height - done));
+    for (int32_t i = 0; i < n; ++i) {
+      if (ReadLines(reader_.get(), in.data() + static_cast<size_t>(i) * inBytes, kReadSequential, 0) != 1) {
+        return Fail(kMsgApplyReadFailed, source_->sourcePath);
+      }
+    }
+    transform_->convert(in.data(), n, out.data());
+    done += n;
+    const ApplyResult w = WriteOut(out.data(), n, progress);
+    if (w != ApplyResult::Applied) return w;
   }
   return ApplyResult::Applied;
 }
@@ -298,6 +351,14 @@ ApplyOutcome RunApplyPipeline(ImageState* working, const ApplyPlan& plan, const 
   if (!working || working->width <= 0 || working->height <= 0) return {ApplyResult::NoImage, working};
   CancelFlag = 0;
   ApplyRun run(working, plan, settings);
+  return run.Run(progress);
+}
+
+ApplyOutcome RunLineTransform(ImageState* working, const ApplyPlan& plan, const LineTransform& transform,
+                              const ApplyProgressFactory& progress) {
+  if (!working || working->width <= 0 || working->height <= 0) return {ApplyResult::NoImage, working};
+  CancelFlag = 0;
+  ApplyRun run(working, plan, FilterSettings::Current(), &transform);
   return run.Run(progress);
 }
 

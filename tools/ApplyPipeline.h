@@ -76,6 +76,20 @@ struct ApplyOutcome {
 ApplyOutcome RunApplyPipeline(ImageState* working, const ApplyPlan& plan, const FilterSettings& settings,
                               const ApplyProgressFactory& progress = {});
 
+// A tool's own work on each line (the palette conversion) in place of a filter chain.
+// `prepare` gives the new version its kind and palette (it starts as a copy of the working
+// one); `convert` turns `count` source lines (the working version's stored lines, one
+// after the other) into as many lines of the new version.
+struct LineTransform {
+  std::function<void(const ImageState& source, ImageState& made)> prepare;
+  std::function<void(const uint8_t* in, int32_t count, uint8_t* out)> convert;
+};
+// Runs a line transform over `working` as RunApplyPipeline runs a filter: strip by strip,
+// Esc and failures leaving the working version as it was. `plan` gives the progress
+// caption and the code the new version records.
+ApplyOutcome RunLineTransform(ImageState* working, const ApplyPlan& plan, const LineTransform& transform,
+                              const ApplyProgressFactory& progress = {});
+
 // Lines of one strip for a line of `lineBytes` bytes (about 1 MB a strip, 1 to 256 lines).
 int32_t StripLines(size_t lineBytes);
 

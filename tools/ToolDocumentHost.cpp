@@ -11,13 +11,13 @@ void SetToolDocumentHost(ToolDocumentHost* host) { g_host = host; }
 ToolDocumentHost* GetToolDocumentHost() { return g_host; }
 ImageState* ActiveToolImage() { return g_host ? g_host->ActiveImage() : nullptr; }
 
-int ApplyToolToActiveImage(const ApplyPlan& plan) {
+int ApplyToActiveImage(const std::function<ApplyOutcome(ImageState*, const ApplyProgressFactory&)>& run) {
   ToolDocumentHost* host = g_host;
   ImageState* source = host ? host->ActiveImage() : nullptr;
   if (!source) return -1;
   const PixelRect region = source->region;
   ApplyProgressFactory progress = [host](int caption, int lines) { return host->MakeProgress(caption, lines); };
-  ApplyOutcome out = RunApplyPipeline(source, plan, FilterSettings::Current(), progress);
+  ApplyOutcome out = run(source, progress);
   if (out.result == ApplyResult::NoImage || out.result == ApplyResult::NoRoom) return -1;
   if (out.result == ApplyResult::Applied) host->SetWorkingImage(out.working);
   host->ImageChanged();
@@ -27,6 +27,12 @@ int ApplyToolToActiveImage(const ApplyPlan& plan) {
   out.working->region = region;
   host->UpdateView(kViewHintRedraw);
   return 0;
+}
+
+int ApplyToolToActiveImage(const ApplyPlan& plan) {
+  return ApplyToActiveImage([&plan](ImageState* source, const ApplyProgressFactory& progress) {
+    return RunApplyPipeline(source, plan, FilterSettings::Current(), progress);
+  });
 }
 
 bool PreviewPendingFilter(PendingFilter which) {

@@ -8,6 +8,7 @@
 // of the tools that only mark their filter pending on the working version.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "engine/ImageState.h"
@@ -46,6 +47,8 @@ inline constexpr int kViewHintWholeImage = 6;
 // short (nothing changed), else 0 (applied, or cancelled or failed with nothing changed).
 // The view, title and thumbnail follow in every case that ran.
 int ApplyToolToActiveImage(const ApplyPlan& plan);
+// The same for a tool's own run over the active image (the palette conversion).
+int ApplyToActiveImage(const std::function<ApplyOutcome(ImageState*, const ApplyProgressFactory&)>& run);
 
 // Which pending flag a preview tool sets on the working version.
 enum class PendingFilter { BrightCont, BWPoint, ToneCurve, Threshold };

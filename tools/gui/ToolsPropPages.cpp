@@ -12,6 +12,7 @@
 #include "tools/ToolDocumentHost.h"
 #include "tools/ToolPageModels.h"
 #include "tools/ToolTable.h"
+#include "tools/gui/ColorClassTools.h"
 #include "tools/gui/FilterPages.h"
 #include "tools/gui/GammaTools.h"
 #include "tools/gui/OutsideToolPages.h"
@@ -220,7 +221,16 @@ COtherToolsPropPage::COtherToolsPropPage(wxWindow* parent) : CToolHostPage(paren
   int label = kStrOtherToolButtonBase;
   AddTool(kToolEditor, Made<CEditorTools>(m_frame), label++);
   AddTool(kToolIndex, Made<CIndexTools>(m_frame), label++);
-  for (int id : {kToolColorClass, kToolJoin}) {
+  {
+    // Without the classification control the page goes and the rest works without it.
+    CToolPage* page = Made<CColorClassTools>(m_frame);
+    if (page && !static_cast<CColorClassTools*>(page)->HasControl()) {
+      page->Destroy();
+      page = nullptr;
+    }
+    AddTool(kToolColorClass, page, label++);
+  }
+  for (int id : {kToolJoin}) {
     AddTool(id, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
   }
   AddTool(kToolSplit, Made<CAcceptAs2ImagesTools>(m_frame), label++);

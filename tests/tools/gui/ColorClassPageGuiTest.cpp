@@ -1,0 +1,236 @@
+// The colour-classification page with the real classification control (libtintwell.so
+// from the program folder) on an opened image: classify, see the image through the
+// palette, OK saves the ".apt", the palette converts the image and separates it by colour;
+// every file written is read back with ImageMagick or tiffinfo.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/frame.h>
+#include <wx/stattext.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "common/AppGlobals.h"
+#include "engine/AppStatus.h"
+#include "engine/ReadWrite/LineReader.h"
+#include "engine/ReadWrite/TiffHeader.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
+#include "tests/common/TestUtil.h"
+#include "tests/common/gui/GuiTestUtil.h"
+#include "tools/ColorClassModel.h"
+#include "tools/ToolDocumentHost.h"
+#include "tools/gui/ColorClassTools.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orb::tools;
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+class Host : public ToolDocumentHost {
+ public:
+  ImageState* ActiveImage() override { return image; }
+  void SetWorkingImage(ImageState* i) override { image = i; }
+  void UpdateView(int hint) override { hints.push_back(hint); }
+  void ImageChanged() override { ++changed; }
+  std::unique_ptr<IApplyProgress> MakeProgress(int, int) override { return nullptr; }
+  ImageState* image = nullptr;
+  std::vector<int> hints;
+  int changed = 0;
+};
+
+// The page with its file dialog answered.
+class Page : public CColorClassTools {
+ public:
+  std::string savePath;
+  int saveAsked = 0;
+
+ protected:
+  std::optional<std::string> ChooseSavePath(const std::string&) override {
+    ++saveAsked;
+    if (savePath.empty()) return std::nullopt;
+    return savePath;
+  }
+};
+
+wxWindow* ClassificationDialog() {
+  for (wxWindow* w : wxTopLevelWindows) {
+    if (w->GetLabel() == "Color Classification" && !w->IsBeingDeleted() && w->IsShown()) return w;
+  }
+  return nullptr;
+}
+
+class ColorClassPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("ccpage." + std::to_string(::getpid()) + "." +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "work");
+    savedData_ = g_szDataFolder;
+    g_szDataFolder = dir_.string();
+    g_szProgramFolder = orbtest::ProgramFolder().string();
+    orb::SetTempFilesFolder((dir_ / "work").string());
+    ColorClassSettings = {};
+    ColorClassSettings.NumColors = 4;
+    AppStatus = 0;
+    SetToolDocumentHost(&host_);
+    frame_ = new wxFrame(nullptr, wxID_ANY, "tools", wxDefaultPosition, wxSize(420, 700));
+    auto* frameCtl = new wxPanel(frame_);
+    page_ = new Page();
+    ASSERT_TRUE(page_->Create(frameCtl));
+    frameCtl->SetSize(400, 650);
+    page_->SetSize(400, 650);
+    page_->Show();
+    frame_->Show();
+  }
+  void TearDown() override {
+    frame_->Destroy();
+    orbtest::PumpUntil([] { return false; }, 20);
+    SetToolDocumentHost(nullptr);
+    if (chain_) orb::FreeImageChain(chain_);
+    AppStatus = 0;
+    g_szDataFolder = savedData_;
+    orb::SetTempFilesFolder("");
+    fs::remove_all(dir_);
+  }
+  // A map of four colour bands (red, green, blue, white), 10 columns each, 8 lines.
+  ImageState* OpenMap() {
+    const std::string path = (dir_ / "map.tif").string();
+    EXPECT_EQ(std::system(("convert -size 10x8 xc:red xc:lime xc:blue xc:white +append -depth 8 -compress none '" +
+                           path + "'").c_str()),
+              0);
+    ImageState* s = orb::NewImageState();
+    s->sourcePath = path;
+    s->state = VS_OPENED;
+    LineReader probe(s);
+    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
+    s->region = PixelRect{0, 0, s->width, s->height};
+    chain_ = host_.image = s;
+    return s;
+  }
+  bool Enabled(int id) const { return page_->FindWindow(id)->IsEnabled(); }
+
+  Host host_;
+  wxFrame* frame_ = nullptr;
+  Page* page_ = nullptr;
+  fs::path dir_;
+  std::string savedData_;
+  ImageState* chain_ = nullptr;
+};
+
+TEST_F(ColorClassPage, ClassifySeeThroughThePaletteSaveConvertAndSeparate) {
+  ASSERT_TRUE(page_->HasControl()) << "libtintwell.so not loaded from " << g_szProgramFolder;
+  ImageState* image = OpenMap();
+  page_->UpdateControls();
+  EXPECT_TRUE(Enabled(CColorClassTools::kClassify));
+  EXPECT_FALSE(Enabled(CColorClassTools::kApply));  // no palette file yet
+  EXPECT_FALSE(Enabled(CColorClassTools::kEdit));
+
+  // Classify: the dialog opens and the view is drawn through the reported palette.
+  page_->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([&] { return page_->Reported().colours > 0; }, 3000));
+  wxWindow* dialog = ClassificationDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(Enabled(CColorClassTools::kClassify));
+  ASSERT_TRUE(image->lookupTable);
+  const uint8_t red = image->lookupTable[orb::PaletteCell(255, 0, 0)];
+  const uint8_t blue = image->lookupTable[orb::PaletteCell(0, 0, 255)];
+  EXPECT_NE(red, blue);
+  EXPECT_GT(image->classPalette[red].red, 200);
+  EXPECT_LT(image->classPalette[red].blue, 60);
+  EXPECT_GT(image->classPalette[blue].blue, 200);
+  EXPECT_NE(std::find(host_.hints.begin(), host_.hints.end(), kViewHintRepaint), host_.hints.end());
+  ASSERT_TRUE(orbtest::PumpUntil([] { return orb::HasStatus(orb::StatusBit::ClassPreview); }, 3000));
+
+  // OK: the palette is saved as a palette file through the save dialog.
+  page_->savePath = (dir_ / "classes.apt").string();
+  auto* ok = wxDynamicCast(dialog->FindWindow(wxID_OK), wxButton);
+  ASSERT_NE(ok, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+  click.SetEventObject(ok);
+  ok->ProcessWindowEvent(click);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() == nullptr; }, 3000));
+  EXPECT_EQ(page_->saveAsked, 1);
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ClassPreview));
+  EXPECT_EQ(orb::GetPathField(ColorClassSettings.PaletteFile), page_->savePath);
+  auto file = std::make_unique<PaletteFile>();
+  ASSERT_TRUE(LoadPalette(page_->savePath, *file, true));
+  EXPECT_EQ(static_cast<uint32_t>(file->M) + 1, page_->Reported().colours);
+  EXPECT_EQ(file->Lookup[orb::PaletteCell(255, 0, 0)], red);
+  const wxString info = dynamic_cast<wxStaticText*>(page_->FindWindow(CColorClassTools::kInfo))->GetLabel();
+  EXPECT_TRUE(info.Contains(wxString::Format("%u", page_->Reported().colours))) << info;
+  EXPECT_TRUE(Enabled(CColorClassTools::kApply));
+  EXPECT_TRUE(Enabled(CColorClassTools::kEdit));
+
+  // Apply: a palette image in a new version whose colours are the palette's.
+  page_->OnApply();
+  ASSERT_NE(host_.image, image);
+  ImageState* converted = host_.image;
+  EXPECT_TRUE(converted->kind == IK_PALETTE16 || converted->kind == IK_PALETTE256);
+  EXPECT_NE(Shell("identify -format '%w %h %[type]' '" + converted->sourcePath + "'").find("40 8 Palette"),
+            std::string::npos);
+  const std::string rgb = Shell("convert '" + converted->sourcePath + "' -depth 8 rgb:- 2>/dev/null");
+  ASSERT_EQ(rgb.size(), 40u * 8u * 3u);
+  EXPECT_EQ(static_cast<uint8_t>(rgb[0]), file->OutputPalette[3 * red]);
+  EXPECT_EQ(static_cast<uint8_t>(rgb[3 * 25 + 2]), file->OutputPalette[3 * blue + 2]);
+
+  // Separation: one black-and-white image per colour beside the source.
+  host_.image = image;
+  dynamic_cast<wxCheckBox*>(page_->FindWindow(CColorClassTools::kSeparate))->SetValue(true);
+  page_->OnApply();
+  EXPECT_EQ(host_.image, image);
+  const auto targets = SeparationTargets(image->sourcePath, file->M + 1);
+  for (size_t k = 0; k < targets.size(); ++k) {
+    SCOPED_TRACE(targets[k]);
+    ASSERT_TRUE(fs::exists(targets[k]));
+    EXPECT_NE(Shell("tiffinfo '" + targets[k] + "' 2>&1").find("Bits/Sample: 1"), std::string::npos);
+  }
+  const std::string redPlate = Shell("convert '" + targets[red] + "' -depth 8 gray:- 2>/dev/null");
+  ASSERT_EQ(redPlate.size(), 320u);
+  EXPECT_EQ(static_cast<uint8_t>(redPlate[0]), 0);     // red: black on its plate
+  EXPECT_EQ(static_cast<uint8_t>(redPlate[35]), 255);  // white: not on it
+}
+
+TEST_F(ColorClassPage, CancelKeepsThePathAndAnUnreadablePaletteDoesNothing) {
+  ASSERT_TRUE(page_->HasControl());
+  ImageState* image = OpenMap();
+  orb::SetPathField(ColorClassSettings.PaletteFile, (dir_ / "old.apt").string());
+  // The user's palette file is damaged: Edit and Apply say so and change nothing.
+  { std::ofstream((dir_ / "old.apt").string()) << "not a palette"; }
+  page_->UpdateControls();
+  EXPECT_EQ(dynamic_cast<wxStaticText*>(page_->FindWindow(CColorClassTools::kInfo))->GetLabel(), "");
+  page_->OnClassify();
+  EXPECT_EQ(ClassificationDialog(), nullptr);
+  page_->OnApply();
+  EXPECT_EQ(host_.image, image);
+  // Classify, then OK without choosing a file: the old path stays.
+  page_->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([&] { return ClassificationDialog() != nullptr; }, 3000));
+  auto* ok = wxDynamicCast(ClassificationDialog()->FindWindow(wxID_OK), wxButton);
+  ASSERT_NE(ok, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+  click.SetEventObject(ok);
+  ok->ProcessWindowEvent(click);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() == nullptr; }, 3000));
+  EXPECT_EQ(page_->saveAsked, 1);
+  EXPECT_EQ(orb::GetPathField(ColorClassSettings.PaletteFile), (dir_ / "old.apt").string());
+}
+
+}  // namespace
