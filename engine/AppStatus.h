@@ -29,7 +29,9 @@ enum class StatusBit : uint32_t {
   ViewRefresh = 0x200,           // the view rebuilds its display
   Busy = Opening | ViewRefresh,
   ProgramClose = 0x10000,        // the program, not the user, closes a document
+  ClassRgb = 0x100000,           // the image shows in RGB while its colours are classified
   ClassPreview = 0x200000,       // the colour-classification preview is shown
+  ClassField = 0xF00000,         // the classification's display bits (20 to 23)
   ColourPickRequested = 0x1000000,
   AreaMergeRequested = 0x2000000,
   JoinCanvas = 0x10000000,       // the join tool is creating its canvas document

@@ -261,7 +261,7 @@ bool ApplyRun::OpenStreams() {
 }
 
 ApplyResult ApplyRun::StreamTransform(IApplyProgress& progress) {
-  const size_t inBytes = static_cast<size_t>(std::max(source_->storedLineWidth, 1));
+  const size_t inBytes = static_cast<size_t>(SourceLineBytes(*source_));
   const size_t outBytes = static_cast<size_t>(new_->storedLineWidth);
   const int32_t strip = StripLines(std::max(inBytes, outBytes));
   if (!OpenStreams()) return ApplyResult::Failed;
@@ -329,6 +329,11 @@ void ApplyRun::Discard() {
 }
 
 }  // namespace
+
+int32_t SourceLineBytes(const ImageState& image) {
+  // A record whose stored line width was never set still reads whole lines.
+  return std::max({image.storedLineWidth, StoredLineWidthFor(image.kind, image.width), 1});
+}
 
 int32_t StripLines(size_t lineBytes) {
   if (lineBytes == 0) return 1;

@@ -90,6 +90,9 @@ struct LineTransform {
 ApplyOutcome RunLineTransform(ImageState* working, const ApplyPlan& plan, const LineTransform& transform,
                               const ApplyProgressFactory& progress = {});
 
+// Bytes of one line of `image` as its read stream delivers them.
+int32_t SourceLineBytes(const ImageState& image);
+
 // Lines of one strip for a line of `lineBytes` bytes (about 1 MB a strip, 1 to 256 lines).
 int32_t StripLines(size_t lineBytes);
 

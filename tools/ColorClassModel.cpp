@@ -53,7 +53,7 @@ class WholeImageLines {
   explicit WholeImageLines(ImageState* image) : m_image(image), m_saved(image->region), m_reader(image) {
     image->region = PixelRect{0, 0, image->width, image->height};
     m_open = OpenReadStream(&m_reader, kReadSequential) == kReadOpenOk;
-    if (m_open) m_line.resize(static_cast<size_t>(std::max(image->storedLineWidth, 3 * image->width)));
+    if (m_open) m_line.resize(static_cast<size_t>(std::max(SourceLineBytes(*image), 3 * image->width)));
   }
   ~WholeImageLines() {
     if (m_open) CloseReadStream(&m_reader);
@@ -260,7 +260,7 @@ ApplyOutcome ConvertToPaletteImage(ImageState* working, const PaletteFile& file,
   };
   const int32_t width = working->width;
   const int32_t outStride = StoredLineWidthFor(outputs > 16 ? IK_PALETTE256 : IK_PALETTE16, width);
-  const int32_t inStride = working->storedLineWidth;
+  const int32_t inStride = SourceLineBytes(*working);
   PixelColours colours{*working, rgb};
   t.convert = [&file, &colours, width, inStride, outStride](const uint8_t* in, int32_t count, uint8_t* out) {
     for (int32_t y = 0; y < count; ++y) {

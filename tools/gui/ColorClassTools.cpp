@@ -28,8 +28,8 @@ namespace {
 
 // Status bits 20 to 23: 20 shows the image in RGB while classifying, 21 through the
 // classification palette.
-constexpr uint32_t kStatusClassRgb = 0x100000;
-constexpr uint32_t kStatusClassField = 0xF00000;
+constexpr uint32_t kStatusClassRgb = orb::Bits(orb::StatusBit::ClassRgb);
+constexpr uint32_t kStatusClassField = orb::Bits(orb::StatusBit::ClassField);
 // View commands of the areas' context menu.
 constexpr int kCmdRemoveArea = 139;
 constexpr int kCmdRemoveAllAreas = 149;

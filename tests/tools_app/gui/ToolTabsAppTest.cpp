@@ -32,6 +32,7 @@
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tools/ToolTable.h"
+#include "tools/gui/ColorClassTools.h"
 #include "tools/gui/FilterPages.h"
 #include "tools/gui/ToolsPropPages.h"
 
@@ -203,6 +204,36 @@ TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
   EXPECT_TRUE(tab->Page(kToolBrightCont)->IsShownOnScreen());
   EXPECT_TRUE(tab->FindWindow(1021)->IsShownOnScreen());
   if (const char* shot = std::getenv("ORB_TOOLS_SHOT")) {
+    wxScreenDC screen;
+    const wxSize size = wxGetDisplaySize();
+    wxBitmap bmp(size);
+    wxMemoryDC mem(bmp);
+    mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+    mem.SelectObject(wxNullBitmap);
+    EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
+  }
+}
+
+// The other tools tab offers the colours tool on a colour image and shows its page with
+// the classification control. With ORB_TOOLS_SHOT_OTHER set the screen is saved there.
+TEST_F(ToolTabs, OtherToolsTabShowsTheColoursPage) {
+  const std::string path = (files_.path() / "map.tif").string();
+  ASSERT_EQ(std::system(("convert -size 600x400 -seed 3 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  frame_->ViewSheet()->SetActivePage(2);
+  auto* tab = dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(2));
+  ASSERT_TRUE(tab);
+  orbtest::PumpUntil([] { return false; }, 20);
+  ASSERT_TRUE(tab->Button(kToolColorClass)->IsShown());
+  tab->OnToolButton(kToolColorClass);
+  orbtest::PumpUntil([] { return false; }, 50);
+  auto* page = dynamic_cast<CColorClassTools*>(tab->Page(kToolColorClass));
+  ASSERT_TRUE(page) << "the colours page was not made (no classification control?)";
+  EXPECT_TRUE(page->IsShownOnScreen());
+  EXPECT_TRUE(page->FindWindow(CColorClassTools::kClassify)->IsEnabled());
+  EXPECT_FALSE(page->FindWindow(CColorClassTools::kApply)->IsEnabled());
+  if (const char* shot = std::getenv("ORB_TOOLS_SHOT_OTHER")) {
     wxScreenDC screen;
     const wxSize size = wxGetDisplaySize();
     wxBitmap bmp(size);
