@@ -1,4 +1,5 @@
 #include "tools/gui/ToolsPropPages.h"
+#include "tools/gui/join/JoinImagesTools.h"
 
 #include <wx/sizer.h>
 #include <wx/tglbtn.h>
@@ -230,9 +231,7 @@ COtherToolsPropPage::COtherToolsPropPage(wxWindow* parent) : CToolHostPage(paren
     }
     AddTool(kToolColorClass, page, label++);
   }
-  for (int id : {kToolJoin}) {
-    AddTool(id, Made<CDummyTools>(m_frame, kStrNotBuilt), label++);
-  }
+  AddTool(kToolJoin, Made<CJoinImagesTools>(m_frame), label++);
   AddTool(kToolSplit, Made<CAcceptAs2ImagesTools>(m_frame), label++);
   Finish();
   g_hOtherToolsPage = orb::gui::HandleOf(this);
