@@ -72,7 +72,7 @@ class JoinCanvasGui : public ::testing::Test {
   std::string Path(const std::string& name) { return (files_.path() / name).string(); }
   COrbalonView* CanvasView() {
     for (wxDocument* d : manager_->GetDocumentsVector()) {
-      auto* doc = wxDynamicCast(d, COrbalonDoc);
+      auto* doc = dynamic_cast<COrbalonDoc*>(d);
       if (doc && doc->WorkingImage() == page_->CanvasImage()) return doc->View();
     }
     return nullptr;

@@ -202,7 +202,7 @@ void CJoinImagesTools::MakeCanvas() {
   if (!manager) return;
   if (CanvasAlive()) {
     if (wxView* v = m_canvasDoc->GetFirstView()) {
-      if (auto* child = wxDynamicCast(v->GetFrame(), wxMDIChildFrame)) child->Activate();
+      if (auto* child = dynamic_cast<wxMDIChildFrame*>(v->GetFrame())) child->Activate();
     }
   } else {
     ForgetCanvas();
