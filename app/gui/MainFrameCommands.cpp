@@ -264,6 +264,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case kPressLoad:
       case kPressUnload:
       case kScanKey: Press(command); break;
+      case kMenuScan: Press(kScanKey); break;
       case kDiskWritesDuringScan: {
         bool off = !DiskWritesDuringScanOff.load();
         DiskWritesDuringScanOff = off ? 1 : 0;

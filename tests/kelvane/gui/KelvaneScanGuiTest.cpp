@@ -133,7 +133,7 @@ class KelvaneFrameScan : public ::testing::Test {
   std::string size_;
 };
 
-TEST_F(KelvaneFrameScan, TheScanKeyScansAGenerationOneSheetAndAcceptWritesIt) {
+TEST_F(KelvaneFrameScan, F5ScansAGenerationOneSheetAndAcceptWritesIt) {
   auto sim = std::make_shared<SimKelvane>(KelvaneConfigFor(1, "Kelvane Bn Scanner", 4));
   orb::sim::ScopedKelvaneWia wia(sim);
   Make();
@@ -141,7 +141,8 @@ TEST_F(KelvaneFrameScan, TheScanKeyScansAGenerationOneSheetAndAcceptWritesIt) {
   CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
   page->OnSetActive();
-  wxCommandEvent key(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kScanKey));
+  // F5: the File menu's Scan item.
+  wxCommandEvent key(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kMenuScan));
   frame_->ProcessWindowEvent(key);
   ScannedThenAccepted(page, *sim, "kelvane-gen1-decision.png");
   orb::kelvane::test::Decoded d = orb::kelvane::test::Decode(out_);
