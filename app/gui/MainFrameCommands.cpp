@@ -264,7 +264,6 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case kPressLoad:
       case kPressUnload:
       case kScanKey: Press(command); break;
-      case kMenuScan: Press(kScanKey); break;
       case kDiskWritesDuringScan: {
         bool off = !DiskWritesDuringScanOff.load();
         DiskWritesDuringScanOff = off ? 1 : 0;

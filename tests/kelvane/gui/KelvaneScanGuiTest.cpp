@@ -133,7 +133,7 @@ class KelvaneFrameScan : public ::testing::Test {
   std::string size_;
 };
 
-TEST_F(KelvaneFrameScan, F5ScansAGenerationOneSheetAndAcceptWritesIt) {
+TEST_F(KelvaneFrameScan, TheScanKeyScansAGenerationOneSheetAndAcceptWritesIt) {
   auto sim = std::make_shared<SimKelvane>(KelvaneConfigFor(1, "Kelvane Bn Scanner", 4));
   orb::sim::ScopedKelvaneWia wia(sim);
   Make();
@@ -141,8 +141,7 @@ TEST_F(KelvaneFrameScan, F5ScansAGenerationOneSheetAndAcceptWritesIt) {
   CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
   page->OnSetActive();
-  // F5: the File menu's Scan item.
-  wxCommandEvent key(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kMenuScan));
+  wxCommandEvent key(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kScanKey));
   frame_->ProcessWindowEvent(key);
   ScannedThenAccepted(page, *sim, "kelvane-gen1-decision.png");
   orb::kelvane::test::Decoded d = orb::kelvane::test::Decode(out_);
