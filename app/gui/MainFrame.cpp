@@ -25,7 +25,6 @@
 #include "platform/imagemill/imagemill.h"
 #include "scanning/ScsiScanControl.h"
 #include "scanning/kelvane/EventCallback.h"
-#include "scanning/kelvane/KelvaneScanControl.h"
 #include "scanning/kelvane/KelvaneScanner.h"
 #include "scanning/gui/ScanPropSheet.h"
 

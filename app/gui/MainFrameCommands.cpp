@@ -26,7 +26,6 @@
 #include "common/gui/AppMessage.h"
 #include "app/gui/batch/BatchDialogs.h"
 #include "app/gui/MainFrame.h"
-#include "scanning/kelvane/KelvaneScanControl.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/PresetDlg.h"
 #include "engine/EngineHost.h"
@@ -128,7 +127,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   // ---- ScanWorkflowHost
   // The frame's own scanner object, scan control and scan host do the scanning.
   ScannerFamilyOps* ScsiFamily() override { return frame->ScsiFamily(); }
-  ScannerFamilyOps* KelvaneFamily() override { return frame->KelvaneFamily(); }
+  ScannerFamilyOps* KelvaneFamily() override { return nullptr; }
   void ReportAbsent(const std::string& what) override {
     if (!reported.insert(what).second) return;
     wxMessageBox(wxString::FromUTF8("This version of the program has no " + what + "."),
@@ -484,7 +483,6 @@ MainFrameCommands* MainFrameCommands::Current() { return g_commands; }
 
 void MainFrameCommands::WaitForScan() {
   if (d_->frame->ScsiFamily()) d_->frame->ScsiControl().WaitForScan();
-  if (d_->frame->KelvaneFamily()) d_->frame->KelvaneControl().WaitForScan();
 }
 
 MainFrameCommands* InstallMainFrameCommands(CMainFrame* frame) {
