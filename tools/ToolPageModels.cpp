@@ -81,8 +81,13 @@ std::string ThresholdSliderLabel(const std::string& label, int value) {
 
 ControlVisibility ThresholdControls(int type, bool adaptivePart, bool page) {
   ControlVisibility v;
-  auto show = [&](std::initializer_list<int> ids) { v.shown.insert(v.shown.end(), ids); };
-  auto hide = [&](std::initializer_list<int> ids) { v.hidden.insert(v.hidden.end(), ids); };
+  // One id at a time: GCC 12 at -O3 reports a range insert of a short list as an overflow.
+  auto show = [&](std::initializer_list<int> ids) {
+    for (int id : ids) v.shown.push_back(id);
+  };
+  auto hide = [&](std::initializer_list<int> ids) {
+    for (int id : ids) v.hidden.push_back(id);
+  };
   switch (type) {
     case 1:
       if (page) show({IDC_THR_SOFTWARE});
