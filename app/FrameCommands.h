@@ -28,6 +28,8 @@ inline constexpr int kPressUnload = 40032;
 inline constexpr int kForceModelFlag = 40034;
 inline constexpr int kPaperSensorPolling = 40036;
 inline constexpr int kScanKey = 40038;
+// The Scan item of the File menu (its shortcut F5) does what the scan key does.
+inline constexpr int kMenuScan = 24605;
 inline constexpr int kSendMail = 40039;
 inline constexpr int kMagnifier = 1243;
 inline constexpr int kDragScroll = 40029;

@@ -21,10 +21,43 @@ constexpr int kStrReadError = 33089;
 }  // namespace
 
 ScanPipeline::ScanPipeline(ScanPipelineSetup setup) : s_(std::move(setup)) {
-  const size_t blockBytes = static_cast<size_t>(s_.lineBytes) * kLinesPerBlock;
-  a_.buffer.assign(blockBytes, 0);
-  b_.buffer.assign(blockBytes, 0);
-  if (s_.oneBitTransfer) unpack_.assign(static_cast<size_t>(s_.lineBytes / 8) * 8, 0);
+  // A block holds its lines as they arrive (three bytes a pixel before the palette mapping)
+  // and as they are processed.
+  const size_t lines = static_cast<size_t>(BlockLines());
+  const size_t lineBytes = static_cast<size_t>(std::max(s_.lineBytes, ArrivingLineBytes()));
+  a_.buffer.assign(lineBytes * lines, 0);
+  b_.buffer.assign(lineBytes * lines, 0);
+  if (s_.oneBitTransfer) unpack_.assign(static_cast<size_t>(s_.lineBytes / 8) * lines, 0);
+}
+
+int32_t ScanPipeline::BlockLines() const {
+  return s_.linesPerBlock > 0 ? s_.linesPerBlock : kLinesPerBlock;
+}
+
+int32_t ScanPipeline::ArrivingLineBytes() const {
+  if (s_.oneBitTransfer) return s_.lineBytes / 8;
+  if (!s_.paletteLookup.empty()) return 3 * s_.lineBytes;
+  return s_.lineBytes;
+}
+
+void ScanPipeline::StopScanner(ScanEnd why) {
+  if (s_.reader)
+    s_.reader->Stop(why);
+  else
+    s_.scanner->StopScan();
+}
+
+// Colour pixels become palette indices in place: pixel i is written where its red byte was
+// read or before it, so nothing is overwritten before it is read.
+void ScanPipeline::MapToPalette(Block& blk) const {
+  const uint8_t* table = s_.paletteLookup.data();
+  uint8_t* p = blk.buffer.data();
+  const int64_t pixels = blk.returned / 3;
+  for (int64_t i = 0; i < pixels; ++i) {
+    const uint8_t* rgb = p + 3 * i;
+    p[i] = table[((rgb[0] & 0xF8u) << 8) | ((rgb[1] & 0xFCu) << 3) | (rgb[2] >> 3)];
+  }
+  blk.returned = static_cast<int32_t>(pixels);
 }
 
 ScanPipeline::~ScanPipeline() {
@@ -69,6 +102,7 @@ void ScanPipeline::HandOver(Block*& filled) {
     }
     blk.returned = got * 8;
   }
+  if (!s_.paletteLookup.empty()) MapToPalette(blk);
   linesReceived_.fetch_add(blk.returned / s_.lineBytes);
   blockDone_.ResetEvent();
   dataReady_.Set();
@@ -105,7 +139,7 @@ void ScanPipeline::ProcessBlock(Block& block) {
   if (s_.paperEndTest && s_.autoSize && linesReceived_.load() > s_.xDpi) {
     const uint8_t* table = s_.colourTable.empty() ? nullptr : s_.colourTable.data();
     if (s_.autoSize->DetectPaperEnd(data, bytes, s_.widthPx, s_.kind, table))
-      s_.scanner->StopScan();
+      StopScanner(ScanEnd::Stopped);
   }
   s_.toneChain.Process(data, static_cast<size_t>(bytes));
   if (s_.workingCopy) {
@@ -146,7 +180,7 @@ std::optional<ScanEnd> ScanPipeline::AfterRead(ReadCompleteType result, Block* r
     case READ_END_OF_MEDIUM:
       // The medium's last lines come with its end: they belong to the image.
       HandOverWholeLines(rec, progress.lineSize);
-      s_.scanner->StopScan();
+      StopScanner(ScanEnd::EndOfMedium);
       return ScanEnd::EndOfMedium;
     case READ_NO_DATA:
       if (progress.dataCame) {
@@ -159,7 +193,7 @@ std::optional<ScanEnd> ScanPipeline::AfterRead(ReadCompleteType result, Block* r
       s_.host->GetClock().Sleep(std::chrono::milliseconds(20));
       return std::nullopt;
     case READ_MEDIUM_ERROR:
-      s_.scanner->StopScan();
+      StopScanner(ScanEnd::ReadError);
       return ScanEnd::ReadError;
     case READ_FAILED:
     case READ_NOT_WHOLE_LINES:
@@ -174,8 +208,8 @@ void ScanPipeline::ReadThread() {
   linesReceived_.store(0);
   readRecord_ = readyRecord_ = &a_;
   ReadProgress progress;
-  progress.lineSize = s_.oneBitTransfer ? s_.lineBytes / 8 : s_.lineBytes;
-  progress.noDataLimit = std::max(1, s_.yDpi / 100 * 40);
+  progress.lineSize = ArrivingLineBytes();
+  progress.noDataLimit = s_.noDataLimit > 0 ? s_.noDataLimit : std::max(1, s_.yDpi / 100 * 40);
   std::optional<ScanEnd> end;
 
   while (!end && !stopRequested_.load()) {
@@ -185,18 +219,25 @@ void ScanPipeline::ReadThread() {
       break;
     }
     Block* rec = readRecord_;
-    rec->requested = std::min(kLinesPerBlock, remaining) * progress.lineSize;
+    rec->requested = std::min(BlockLines(), remaining) * progress.lineSize;
     rec->returned = 0;
-    DataTransferType transfer{};
-    transfer.RequestedBytes = rec->requested;
-    transfer.Buffer = rec->buffer.data();
-    transfer.ReturnedBytes = 0;
-    const ReadCompleteType result = s_.scanner->ReadData(&transfer);
-    rec->returned = std::clamp(transfer.ReturnedBytes, 0, rec->requested);
+    ReadCompleteType result;
+    int32_t returned = 0;
+    if (s_.reader) {
+      result = s_.reader->Read(rec->buffer.data(), rec->requested, &returned);
+    } else {
+      DataTransferType transfer{};
+      transfer.RequestedBytes = rec->requested;
+      transfer.Buffer = rec->buffer.data();
+      transfer.ReturnedBytes = 0;
+      result = s_.scanner->ReadData(&transfer);
+      returned = transfer.ReturnedBytes;
+    }
+    rec->returned = std::clamp(returned, 0, rec->requested);
     end = AfterRead(result, rec, progress);
   }
   if (!end) end = ScanEnd::Stopped;  // the loop saw the stop request
-  if (*end == ScanEnd::Stopped) s_.scanner->StopScan();
+  if (*end == ScanEnd::Stopped) StopScanner(ScanEnd::Stopped);
   readingDone_.store(true);
 
   // The last block must be processed before anything is closed: wait for it, then end the
@@ -322,6 +363,9 @@ void ScanPipeline::Finish() {
   s_.bilevelChain = {};
 
   if (s_.onFinished) s_.onFinished(result_);
+  // The scanner's last command goes out before the frame hears of the end: a scan started
+  // from the frame's handler of that message is never ended by this one's.
+  if (s_.reader) s_.reader->Finished();
   finished_.store(true);
 
   if (!CancelFlag.load()) {

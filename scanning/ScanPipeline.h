@@ -71,6 +71,20 @@ struct ScanResult {
   bool outputOk = true;
 };
 
+// Where a family whose scanner is not reached through the scanner library reads its blocks.
+// Called on the read thread only.
+class ScanBlockReader {
+ public:
+  virtual ~ScanBlockReader() = default;
+  // Reads up to `requested` bytes into `buffer`; *returned is what came. The result says how
+  // the read ended in the scanner library's terms.
+  virtual ReadCompleteType Read(uint8_t* buffer, int32_t requested, int32_t* returned) = 0;
+  // The reading ends for `why` (a stop, the end of the medium, a failure).
+  virtual void Stop(ScanEnd why) = 0;
+  // The scan is over and the frame was told.
+  virtual void Finished() {}
+};
+
 // Everything a running scan owns, set up by the scan start and handed to the pipeline.
 struct ScanPipelineSetup {
   CTrennic* scanner = nullptr;
@@ -95,6 +109,15 @@ struct ScanPipelineSetup {
   std::unique_ptr<ScanLineSink> workingCopy;  // may be null
   FilterChain bilevelChain;                  // threshold, despeckle
   std::unique_ptr<ScanLineSink> output;
+  // A family's own reader (then `scanner` is not used); null reads through `scanner`.
+  std::unique_ptr<ScanBlockReader> reader;
+  // Lines a block holds; 0 for ScanPipeline::kLinesPerBlock.
+  int32_t linesPerBlock = 0;
+  // Empty reads in a row that end the reading; 0 for the resolution's default.
+  int noDataLimit = 0;
+  // Palette scans whose scanner sends R, G, B: each pixel becomes entry
+  // (R AND 0xF8) x 256 + (G AND 0xFC) x 8 + B / 8 of this 65536-byte table on arrival.
+  std::vector<uint8_t> paletteLookup;
   // Optional: told of each step of a block's processing ("copy", "draw", "output").
   std::function<void(const char*)> trace;
   // Called once at the end on the read thread, after everything above was freed and before the
@@ -152,6 +175,11 @@ class ScanPipeline {
   void HandOverWholeLines(Block* rec, int32_t lineSize);
   void FillWithWhite(bool stopped);
   void Finish();
+  int32_t BlockLines() const;
+  // Bytes of one line as it arrives (before unpacking and palette mapping).
+  int32_t ArrivingLineBytes() const;
+  void StopScanner(ScanEnd why);
+  void MapToPalette(Block& blk) const;
 
   ScanPipelineSetup s_;
   Block a_, b_;

@@ -186,6 +186,62 @@ uint8_t LightestIndex(const ImageState& image, int entries) {
 
 }  // namespace
 
+bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const std::string& outName,
+                   ScanPipelineSetup& setup) {
+  if (p.outputByLibrary) {
+    auto own = WriterRecord(*image);
+    auto w = std::make_unique<LineWriter>(own.get());
+    // A scan may end before its window does (a stop, the end of the paper, a cut): the
+    // file is finished at the lines that came, whatever the format.
+    w->openLength = true;
+    if (OpenScanOutput(w.get()) != 0) {
+      host.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
+      return false;
+    }
+    setup.output = std::make_unique<LibrarySink>(std::move(own), std::move(w));
+  } else {
+    const std::string part = PartName(outName);
+    auto own = WriterRecord(*image);
+    auto w = OpenStream(own.get(), part);
+    if (!w) {
+      host.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
+      return false;
+    }
+    setup.output = std::make_unique<StreamSink>(std::move(own), std::move(w), part, outName,
+                                                p.heightPx, p.lineBytes);
+  }
+
+  // The working copy: the raw image the document works on.
+  if (p.workingCopy) {
+    std::string temp;
+    bool made = MakeTempTiffName(WorkingFolder(), temp);
+    std::unique_ptr<LineWriter> w;
+    auto copy = WriterRecord(*image);
+    if (made) {
+      copy->outputFormat = 1;
+      copy->sourcePath = temp;
+      copy->kind = static_cast<ImageKind>(p.workingCopyKind);
+      w = OpenStream(copy.get(), temp);
+    }
+    if (w) {
+      SetRawImageFile(image, temp);
+      image->sourceForm = SF_RAW_FILE;
+      setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), std::move(w), temp,
+                                                       std::string(), p.heightPx, p.lineBytes);
+    } else {
+      host.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
+    }
+  }
+
+  return true;
+}
+
+FilterSet InScanFilterSet(uint32_t bits) { return FiltersOf(bits); }
+
+uint8_t LightestPaletteIndex(const ImageState& image, int entries) {
+  return LightestIndex(image, entries);
+}
+
 ScsiScanControl::ScsiScanControl(CTrennic& scanner, ScanHost& host)
     : scanner_(scanner), host_(host), mover_(scanner, host) {}
 
@@ -414,54 +470,11 @@ bool ScsiScanControl::StartScan(ImageState* image) {
     d->DrawIncomingBand(IDisplaySink::kStepStart, nullptr, 0);
   }
 
-  // The output.
-  if (p.outputByLibrary) {
-    auto own = WriterRecord(*image);
-    auto w = std::make_unique<LineWriter>(own.get());
-    // A scan may end before its window does (a stop, the end of the paper, a cut): the
-    // file is finished at the lines that came, whatever the format.
-    w->openLength = true;
-    if (OpenScanOutput(w.get()) != 0) {
-      scanner_.StopScan();
-      host_.WaitCursor(false);
-      host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
-      return false;
-    }
-    setup.output = std::make_unique<LibrarySink>(std::move(own), std::move(w));
-  } else {
-    const std::string part = PartName(outName);
-    auto own = WriterRecord(*image);
-    auto w = OpenStream(own.get(), part);
-    if (!w) {
-      scanner_.StopScan();
-      host_.WaitCursor(false);
-      host_.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
-      return false;
-    }
-    setup.output = std::make_unique<StreamSink>(std::move(own), std::move(w), part, outName,
-                                                p.heightPx, p.lineBytes);
-  }
-
-  // The working copy: the raw image the document works on.
-  if (p.workingCopy) {
-    std::string temp;
-    bool made = MakeTempTiffName(WorkingFolder(), temp);
-    std::unique_ptr<LineWriter> w;
-    auto copy = WriterRecord(*image);
-    if (made) {
-      copy->outputFormat = 1;
-      copy->sourcePath = temp;
-      copy->kind = static_cast<ImageKind>(p.workingCopyKind);
-      w = OpenStream(copy.get(), temp);
-    }
-    if (w) {
-      SetRawImageFile(image, temp);
-      image->sourceForm = SF_RAW_FILE;
-      setup.workingCopy = std::make_unique<StreamSink>(std::move(copy), std::move(w), temp,
-                                                       std::string(), p.heightPx, p.lineBytes);
-    } else {
-      host_.ShowText(kTempCopyFailed, "", MessageIcon::Exclamation);
-    }
+  // The output and the working copy.
+  if (!OpenScanSinks(host_, image, p, outName, setup)) {
+    scanner_.StopScan();
+    host_.WaitCursor(false);
+    return false;
   }
 
   // The in-scan filters, in processing order.

@@ -89,6 +89,17 @@ class ScsiScanControl {
   std::vector<std::unique_ptr<ScanPipeline>> retired_;
 };
 
+// Shared by the scan starts of every family.
+// Opens the plan's output into setup.output and, when the plan asks for one, the working copy
+// into setup.workingCopy (a copy that cannot be made is reported and left out). False, with
+// the message shown, when the output cannot be created.
+bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& plan,
+                   const std::string& outName, ScanPipelineSetup& setup);
+// The filters of a plan's InScanFilter bits.
+FilterSet InScanFilterSet(uint32_t bits);
+// The palette entry nearest white: the value of a white pixel in a palette scan.
+uint8_t LightestPaletteIndex(const ImageState& image, int entries);
+
 // The SCSI family's routines as the frame's scan workflow calls them.
 class ScsiFamilyOps final : public ScannerFamilyOps {
  public:

@@ -25,6 +25,7 @@
 #include "platform/imagemill/imagemill.h"
 #include "scanning/ScsiScanControl.h"
 #include "scanning/kelvane/EventCallback.h"
+#include "scanning/kelvane/KelvaneScanControl.h"
 #include "scanning/kelvane/KelvaneScanner.h"
 #include "scanning/gui/ScanPropSheet.h"
 

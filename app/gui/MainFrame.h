@@ -22,6 +22,9 @@ class wxBitmapButton;
 namespace orb {
 class ScsiScanControl;
 class ScannerFamilyOps;
+namespace kelvane {
+class KelvaneScanControl;
+}
 namespace gui {
 class ScanHostGui;
 }
@@ -59,6 +62,9 @@ class CMainFrame : public wxDocMDIParentFrame {
   CTrennic& Scanner() { return m_scanner; }
   // The connection to a Kelvane-family scanner (MainFrameKelvane.cpp).
   CKelvaneScanner& Kelvane() { return *m_kelvane; }
+  // The Kelvane family's scan run and its routines as the scan workflow calls them.
+  orb::kelvane::KelvaneScanControl& KelvaneControl() { return *m_kelvaneScan; }
+  orb::ScannerFamilyOps* KelvaneFamily();
   orb::ScsiScanControl& ScsiControl() { return *m_scsi; }
   // The SCSI family's routines as the scan workflow calls them.
   orb::ScannerFamilyOps* ScsiFamily();
@@ -102,10 +108,14 @@ class CMainFrame : public wxDocMDIParentFrame {
   // status poll and ends the button's registration before the frame goes.
   void InitKelvane();
   void ShutdownKelvane();
+  // Stops a running Kelvane scan and waits for its threads without waiting on the GUI thread.
+  void EndKelvaneScanNow();
 
   orb::gui::MessageMap m_messages;
   std::unique_ptr<CKelvaneScanner> m_kelvane;
   std::unique_ptr<CEventCallback> m_eventCallback;
+  std::unique_ptr<orb::kelvane::KelvaneScanControl> m_kelvaneScan;
+  std::unique_ptr<orb::ScannerFamilyOps> m_kelvaneOps;
   bool m_installedKelvaneIdentification = false;
   uint8_t m_bStopRequested = 0;
   wxString m_strVendor, m_strModel, m_strFirmware;

@@ -26,6 +26,7 @@
 #include "common/gui/AppMessage.h"
 #include "app/gui/batch/BatchDialogs.h"
 #include "app/gui/MainFrame.h"
+#include "scanning/kelvane/KelvaneScanControl.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/PresetDlg.h"
 #include "engine/EngineHost.h"
@@ -127,7 +128,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   // ---- ScanWorkflowHost
   // The frame's own scanner object, scan control and scan host do the scanning.
   ScannerFamilyOps* ScsiFamily() override { return frame->ScsiFamily(); }
-  ScannerFamilyOps* KelvaneFamily() override { return nullptr; }
+  ScannerFamilyOps* KelvaneFamily() override { return frame->KelvaneFamily(); }
   void ReportAbsent(const std::string& what) override {
     if (!reported.insert(what).second) return;
     wxMessageBox(wxString::FromUTF8("This version of the program has no " + what + "."),
@@ -263,6 +264,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
       case kPressLoad:
       case kPressUnload:
       case kScanKey: Press(command); break;
+      case kMenuScan: Press(kScanKey); break;
       case kDiskWritesDuringScan: {
         bool off = !DiskWritesDuringScanOff.load();
         DiskWritesDuringScanOff = off ? 1 : 0;
@@ -483,6 +485,7 @@ MainFrameCommands* MainFrameCommands::Current() { return g_commands; }
 
 void MainFrameCommands::WaitForScan() {
   if (d_->frame->ScsiFamily()) d_->frame->ScsiControl().WaitForScan();
+  if (d_->frame->KelvaneFamily()) d_->frame->KelvaneControl().WaitForScan();
 }
 
 MainFrameCommands* InstallMainFrameCommands(CMainFrame* frame) {

@@ -133,8 +133,17 @@ bool SimKelvane::TakeFault(int32_t code, KelvaneFault* fault) {
 
 SimKelvane::Result SimKelvane::Escape(int32_t code, const uint8_t* in, uint32_t inLength,
                                       uint8_t* out, uint32_t outLength) {
+  int32_t own = 0;
+  Result r = Answer(code, in, inLength, out, outLength, &own);
+  if (config_.afterEscape) config_.afterEscape(own);
+  return r;
+}
+
+SimKelvane::Result SimKelvane::Answer(int32_t code, const uint8_t* in, uint32_t inLength,
+                                      uint8_t* out, uint32_t outLength, int32_t* ownCode) {
   std::lock_guard lock(mutex_);
   const int32_t own = code == orb::net::kEscapeOpen ? code : code - config_.escapeBase;
+  *ownCode = own;
   log_.push_back({own, code, std::vector<uint8_t>(in, in + (in ? inLength : 0))});
   KelvaneFault fault{};
   const bool faulty = TakeFault(own, &fault);
@@ -172,8 +181,15 @@ SimKelvane::Result SimKelvane::Reply(uint8_t* out, uint32_t outLength,
   return r;
 }
 
+int64_t SimKelvane::LinesOnPaper() const {
+  // The sheet ends where the paper does: a window longer than the paper gets the paper's
+  // lines at the window's resolution.
+  const int64_t paper = int64_t{config_.paperLengthPixels} * dpi_ / std::max(config_.opticalDpi, 1);
+  return std::min<int64_t>(length_, paper);
+}
+
 int64_t SimKelvane::RemainingBytes() const {
-  return std::max<int64_t>(0, lineBytes_ * length_ - delivered_);
+  return std::max<int64_t>(0, lineBytes_ * LinesOnPaper() - delivered_);
 }
 
 SimKelvane::Result SimKelvane::Handle(int32_t code, const uint8_t* in, uint32_t inLength,
@@ -287,9 +303,16 @@ SimKelvane::Result SimKelvane::Read(const uint8_t* in, uint32_t inLength, uint8_
     r.status = -1;
     return r;
   }
-  for (int64_t i = 0; i < n; ++i) {
-    const int64_t at = delivered_ + i;
-    out[i] = SheetByte(at / lineBytes_, at % lineBytes_);
+  if (config_.sheet) {
+    for (int64_t i = 0; i < n; ++i) {
+      const int64_t at = delivered_ + i;
+      out[i] = config_.sheet(at / lineBytes_, at % lineBytes_);
+    }
+  } else {
+    for (int64_t i = 0; i < n; ++i) {
+      const int64_t at = delivered_ + i;
+      out[i] = SheetByte(at / lineBytes_, at % lineBytes_);
+    }
   }
   delivered_ += n;
   r.actual = static_cast<uint32_t>(n);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,12 @@ struct SimKelvaneConfig {
   int32_t paperWidthPixels = 600 * 36;       // at the optical resolution
   int32_t paperLengthPixels = 600 * 48;
   uint32_t maxBytesPerRead = 0;              // 0: a read returns all it may
+  // The sheet: the byte at `index` of image line `line` as the scanner sends it (packed bits
+  // in a black-and-white window). Empty: SheetByte.
+  std::function<uint8_t(int64_t line, int64_t index)> sheet;
+  // Called after each escape is answered (outside the device's lock), with its code before
+  // the base: tests act at a given point of a scan.
+  std::function<void(int32_t code)> afterEscape;
 };
 
 // A generation-1 or generation-2 configuration for a device name of the family.
@@ -94,6 +101,8 @@ class SimKelvane {
     KelvaneFault fault;
     int times;
   };
+  Result Answer(int32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
+                uint32_t outLength, int32_t* ownCode);
   Result Handle(int32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
                 uint32_t outLength);
   Result Window(const uint8_t* in, uint32_t inLength);
@@ -101,6 +110,8 @@ class SimKelvane {
   Result Lut(int32_t code, const uint8_t* in, uint32_t inLength);
   Result Reply(uint8_t* out, uint32_t outLength, const std::vector<int32_t>& values);
   int64_t RemainingBytes() const;
+  // Lines of the current window that lie on the paper.
+  int64_t LinesOnPaper() const;
   bool TakeFault(int32_t code, KelvaneFault* fault);
 
   SimKelvaneConfig config_;
