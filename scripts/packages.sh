@@ -5,7 +5,7 @@ set -eu
 PKGS="build-essential cmake ninja-build pkg-config libwxgtk3.2-dev libtiff-dev
 libjpeg62-turbo-dev libpng-dev libopenjp2-7-dev libqpdf-dev libgtest-dev libgmock-dev
 libbenchmark-dev xvfb xauth fonts-dejavu-core ccache zip unzip imagemagick poppler-utils
-libtiff-tools libopenjp2-tools libvips-tools xdotool x11-apps trayer python3"
+libtiff-tools libopenjp2-tools libvips-tools xdotool x11-apps trayer python3 pngquant"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

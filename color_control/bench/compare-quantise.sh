@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Classifies the colours of one generated scan (23622 x 8000, a metre-wide drawing at
-# 600 dpi) to 256 and to 16 colours with the control's palette builder, pngquant and
-# ImageMagick, each PNG -> palette PNG, and prints wall time, peak resident memory and the
+# Classifies the colours of one generated scan (23622 x 8000, a metre-wide colour map at
+# 600 dpi: parcels in a few dozen tints, contours, rivers, roads, labels, antialiased
+# edges and sensor noise; bin/make_map_image) to 256 and to 16 colours with the control's
+# palette builder, pngquant and ImageMagick, each PNG -> palette PNG, and prints wall time, peak resident memory and the
 # PSNR of the mapped image against the original (ImageMagick's compare).
 #
 #   color_control/bench/compare-quantise.sh [--small] [--build DIR] [--work DIR] [--keep]
 #
 #   --small       a tenth of the size each way: a quick check
-#   --build DIR   build tree holding bin/tintwell_quantise and bin/make_test_image
+#   --build DIR   build tree holding bin/tintwell_quantise and bin/make_map_image
 #                 (default build/compare, configured and built when missing)
-#   --work DIR    where the images go (about 2 GB at full size)
+#   --work DIR    where the images go (about 1 GB at full size)
 #
 # Neither competitor dithers here (pngquant --nofs, ImageMagick +dither): the builder does
 # not, so the PSNR compares the palettes and their maps alone. Slow (minutes): never part
@@ -30,16 +31,16 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ "$small" = 1 ]; then W=2362; H=800; else W=23622; H=8000; fi
-for tool in pngquant convert compare vips /usr/bin/time; do
+for tool in pngquant convert compare /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "compare-quantise.sh: $tool is missing" >&2; exit 1; }
 done
 
 driver="$build/bin/tintwell_quantise"
-maker="$build/bin/make_test_image"
+maker="$build/bin/make_map_image"
 if [ ! -x "$driver" ] || [ ! -x "$maker" ]; then
   echo "Building the driver in $build ..." >&2
   cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORB_BUILD_GUI=OFF >/dev/null
-  cmake --build "$build" --target tintwell_quantise make_test_image -j4 >/dev/null
+  cmake --build "$build" --target tintwell_quantise make_map_image -j2 >/dev/null
 fi
 if [ -z "$work" ]; then work=$(mktemp -d "${TMPDIR:-/tmp}/orb-quantise.XXXXXX"); else mkdir -p "$work"; fi
 cleanup() { if [ "$keep" = 0 ]; then rm -rf "$work"; else echo "kept $work" >&2; fi; }
@@ -62,9 +63,7 @@ export MAGICK_CONFIGURE_PATH="$work/magick" MAGICK_TEMPORARY_PATH="$work/magick-
 img="$work/rgb.png"
 if [ ! -f "$img" ]; then
   echo "Generating the ${W} x ${H} image in $work ..." >&2
-  "$maker" "$W" "$H" "$work" >/dev/null
-  vips copy "$work/rgb.tif" "$img"
-  rm -f "$work"/*.tif
+  "$maker" "$W" "$H" "$img"
 fi
 
 run() {  # run NAME CMD... -> "seconds MB" or "failed"
