@@ -214,7 +214,9 @@ struct ColorClassRecord {
   static constexpr const char* kPresetExt = "cls";
   PathField PaletteFile{};
   std::array<uint8_t, 4> reserved1{};
-  int32_t NumColors = 0;  // colours of a new classification, 1..256
+  // Colours of a new classification, 1..256. A first start offers the most: the dialog
+  // re-classifies only downward from the colours a classification made.
+  int32_t NumColors = 256;
   uint8_t notice = 0;     // nonzero: show the notice before saving the palette
   std::array<uint8_t, 3> reserved2{};
   void Encode(uint8_t* out) const;

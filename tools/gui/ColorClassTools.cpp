@@ -3,6 +3,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/spinctrl.h>
@@ -44,6 +45,13 @@ void SetClassStatus(uint32_t bits) {
 }
 
 ImageState* Image() { return ActiveToolImage(); }
+
+// The toolkit may know the chosen folder and name without the whole path.
+std::string ChosenPath(const wxFileDialog& dlg) {
+  wxString path = dlg.GetPath();
+  if (path.empty() && !dlg.GetFilename().empty()) path = wxFileName(dlg.GetDirectory(), dlg.GetFilename()).GetFullPath();
+  return path.utf8_string();
+}
 
 }  // namespace
 
@@ -195,7 +203,9 @@ std::optional<std::string> CColorClassTools::ChooseOpenPath(const std::string& i
   wxFileDialog dlg(this, wxFileSelectorPromptStr, wxString(), wxString::FromUTF8(initial), kPaletteFilter,
                    wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dlg.ShowModal() != wxID_OK) return std::nullopt;
-  return dlg.GetPath().utf8_string();
+  std::string path = ChosenPath(dlg);
+  if (path.empty()) return std::nullopt;
+  return path;
 }
 
 std::optional<std::string> CColorClassTools::ChooseSavePath(const std::string& initial) {
@@ -203,7 +213,8 @@ std::optional<std::string> CColorClassTools::ChooseSavePath(const std::string& i
                    wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   dlg.SetFilterIndex(0);
   if (dlg.ShowModal() != wxID_OK) return std::nullopt;
-  std::string path = dlg.GetPath().utf8_string();
+  std::string path = ChosenPath(dlg);
+  if (path.empty()) return std::nullopt;  // never a bare ".apt" in whatever folder is current
   if (path.size() < 4 || path.compare(path.size() - 4, 4, ".apt") != 0) path += ".apt";
   return path;
 }

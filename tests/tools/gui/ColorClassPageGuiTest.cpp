@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/spinctrl.h>
 #include <wx/frame.h>
 #include <wx/stattext.h>
 
@@ -101,7 +102,7 @@ class ColorClassPage : public ::testing::Test {
     frame_->Show();
   }
   void TearDown() override {
-    frame_->Destroy();
+    if (frame_) frame_->Destroy();
     orbtest::PumpUntil([] { return false; }, 20);
     SetToolDocumentHost(nullptr);
     if (chain_) orb::FreeImageChain(chain_);
@@ -231,6 +232,111 @@ TEST_F(ColorClassPage, CancelKeepsThePathAndAnUnreadablePaletteDoesNothing) {
   ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() == nullptr; }, 3000));
   EXPECT_EQ(page_->saveAsked, 1);
   EXPECT_EQ(orb::GetPathField(ColorClassSettings.PaletteFile), (dir_ / "old.apt").string());
+}
+
+// Forty well separated colours, 5 pixels each, in one 200 x 1 line.
+ImageState* OpenColours(const fs::path& dir) {
+  const std::string path = (dir / "colours.ppm").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6 200 1 255\n";
+    for (int i = 0; i < 40; ++i) {
+      const char px[3] = {static_cast<char>(16 + 32 * (i % 8)), static_cast<char>(20 + 50 * (i / 8)), static_cast<char>(i % 2 ? 40 : 200)};
+      for (int k = 0; k < 5; ++k) out.write(px, 3);
+    }
+  }
+  const std::string tif = (dir / "colours.tif").string();
+  EXPECT_EQ(std::system(("convert '" + path + "' -depth 8 -compress none '" + tif + "'").c_str()), 0);
+  ImageState* s = orb::NewImageState();
+  s->sourcePath = tif;
+  s->state = VS_OPENED;
+  LineReader probe(s);
+  EXPECT_EQ(ProbeImageFile(&probe, false), 0);
+  s->region = PixelRect{0, 0, s->width, s->height};
+  return s;
+}
+
+// A first start (no "ColorClass.flt" yet) offers 256 colours: classifying an image of
+// forty colours gives all forty, where a single colour would leave the dialog nothing to
+// re-classify to.
+TEST_F(ColorClassPage, FirstStartClassifiesToAllTheImagesColours) {
+  // The fixture's page wrote its record on closing: this start has none.
+  frame_->Destroy();
+  frame_ = nullptr;
+  orbtest::PumpUntil([] { return false; }, 20);
+  fs::remove(dir_ / "ColorClass.flt");
+  ColorClassSettings = orb::ColorClassRecord{};
+  frame_ = new wxFrame(nullptr, wxID_ANY, "tools", wxDefaultPosition, wxSize(420, 700));
+  page_ = new Page();
+  ASSERT_TRUE(page_->Create(new wxPanel(frame_)));
+  frame_->Show();
+  ASSERT_TRUE(page_->HasControl());
+  EXPECT_EQ(dynamic_cast<wxSpinCtrl*>(page_->FindWindow(CColorClassTools::kColours))->GetValue(), 256);
+  chain_ = host_.image = OpenColours(dir_);
+  page_->UpdateControls();
+  page_->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([&] { return page_->Reported().colours > 0; }, 3000));
+  EXPECT_EQ(page_->Reported().colours, 40u);
+}
+
+// The page goes (the program closes) while its classification dialog is open: the dialog
+// goes with it, the view's classification bits are cleared, and a new page classifies again.
+TEST_F(ColorClassPage, PageClosedWithTheDialogOpenTakesTheDialogAlong) {
+  ASSERT_TRUE(page_->HasControl());
+  OpenMap();
+  page_->UpdateControls();
+  page_->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() != nullptr; }, 3000));
+  orb::SetStatus(orb::StatusBit::ColourPickRequested);
+  frame_->Destroy();
+  frame_ = nullptr;
+  orbtest::PumpUntil([] { return false; }, 50);
+  for (wxWindow* w : wxTopLevelWindows) EXPECT_NE(w->GetLabel(), "Color Classification");
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ClassPreview));
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ClassRgb));
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ColourPickRequested));
+
+  frame_ = new wxFrame(nullptr, wxID_ANY, "tools", wxDefaultPosition, wxSize(420, 700));
+  page_ = new Page();
+  ASSERT_TRUE(page_->Create(new wxPanel(frame_)));
+  frame_->Show();
+  page_->UpdateControls();
+  page_->OnBuildHistogram();
+  EXPECT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() != nullptr; }, 3000));
+}
+
+// The document goes and the page is hidden while the dialog is open: the classification
+// lives in the control, so the dialog keeps working and OK still saves its palette.
+TEST_F(ColorClassPage, DocumentClosedAndPageHiddenWithTheDialogOpen) {
+  ASSERT_TRUE(page_->HasControl());
+  OpenMap();
+  page_->UpdateControls();
+  page_->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() != nullptr; }, 3000));
+  const uint32_t colours = page_->Reported().colours;
+  ASSERT_GT(colours, 0u);
+  // Before the dialog's refresh reports again.
+  host_.image = nullptr;
+  orb::FreeImageChain(chain_);
+  chain_ = nullptr;
+  page_->Hide();
+  page_->UpdateControls();
+  orbtest::PumpUntil([] { return false; }, 60);  // the refresh (250 ms) reports to a page without an image
+  ASSERT_NE(ClassificationDialog(), nullptr);
+  EXPECT_FALSE(Enabled(CColorClassTools::kClassify));
+
+  page_->savePath = (dir_ / "kept.apt").string();
+  wxWindow* dialog = ClassificationDialog();
+  auto* ok = wxDynamicCast(dialog->FindWindow(wxID_OK), wxButton);
+  ASSERT_NE(ok, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+  click.SetEventObject(ok);
+  ok->ProcessWindowEvent(click);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() == nullptr; }, 3000));
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ClassRgb));
+  auto file = std::make_unique<PaletteFile>();
+  ASSERT_TRUE(LoadPalette(page_->savePath, *file, true));
+  EXPECT_EQ(static_cast<uint32_t>(file->M) + 1, colours);
 }
 
 }  // namespace

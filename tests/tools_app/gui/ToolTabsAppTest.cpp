@@ -9,10 +9,15 @@
 #include <wx/slider.h>
 #include <wx/stattext.h>
 #include <wx/tglbtn.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/filedlg.h>
+#include <wx/testing.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <utility>
 #include <string>
 
@@ -32,6 +37,7 @@
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tools/ToolTable.h"
+#include "tools/ColorClassModel.h"
 #include "tools/gui/ColorClassTools.h"
 #include "tools/gui/FilterPages.h"
 #include "tools/gui/ToolsPropPages.h"
@@ -242,6 +248,146 @@ TEST_F(ToolTabs, OtherToolsTabShowsTheColoursPage) {
     mem.SelectObject(wxNullBitmap);
     EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
   }
+}
+
+// The classification dialog, while it is shown.
+wxWindow* ClassificationDialog() {
+  for (wxWindow* w : wxTopLevelWindows) {
+    if (w->GetLabel() == "Color Classification" && !w->IsBeingDeleted() && w->IsShown()) return w;
+  }
+  return nullptr;
+}
+
+size_t DistinctColours(const wxImage& image) {
+  std::set<uint32_t> seen;
+  const unsigned char* p = image.GetData();
+  for (int i = 0; i < image.GetWidth() * image.GetHeight(); ++i, p += 3) seen.insert(p[0] << 16 | p[1] << 8 | p[2]);
+  return seen.size();
+}
+
+// The save dialog of the palette answered with a path.
+class SavePaletteAnswer : public wxExpectModalBase<wxFileDialog, SavePaletteAnswer> {
+ public:
+  explicit SavePaletteAnswer(const wxString& path) : m_path(path) {}
+
+ protected:
+  int OnInvoked(wxFileDialog* dlg) const override {
+    dlg->SetPath(m_path);
+    return wxID_OK;
+  }
+  wxString GetDefaultDescription() const override { return "palette save dialog"; }
+
+ private:
+  wxString m_path;
+};
+
+class ColoursInTheProgram : public ToolTabs {
+ protected:
+  // Opens a plasma image of many colours and shows the colours page on it.
+  CColorClassTools* OpenWithColoursPage(COrbalonDoc** docOut) {
+    const std::string path = (files_.path() / "map.tif").string();
+    EXPECT_EQ(std::system(("convert -size 160x100 -seed 3 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
+    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    if (!doc) return nullptr;
+    *docOut = doc;
+    frame_->ViewSheet()->SetActivePage(2);
+    auto* tab = dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(2));
+    if (!tab) return nullptr;
+    orbtest::PumpUntil([] { return false; }, 20);
+    tab->OnToolButton(kToolColorClass);
+    orbtest::PumpUntil([] { return false; }, 20);
+    auto* page = dynamic_cast<CColorClassTools*>(tab->Page(kToolColorClass));
+    if (!page) return nullptr;
+    ColorClassSettings.NumColors = 4;
+    page->UpdateControls();
+    return page;
+  }
+  void ClickOk(wxWindow* dialog) {
+    auto* ok = wxDynamicCast(dialog->FindWindow(wxID_OK), wxButton);
+    ASSERT_NE(ok, nullptr);
+    wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+    click.SetEventObject(ok);
+    ok->ProcessWindowEvent(click);
+  }
+};
+
+// In the running program: classify an opened image, the view shows it through the palette,
+// OK saves the ".apt", Apply converts the image into a palette image and the separation
+// writes one black-and-white image per colour; the files are read back with ImageMagick
+// and tiffinfo.
+TEST_F(ColoursInTheProgram, ClassifySeeSaveConvertAndSeparate) {
+  COrbalonDoc* doc = nullptr;
+  CColorClassTools* page = OpenWithColoursPage(&doc);
+  ASSERT_TRUE(page) << "no colours page (classification control not loaded?)";
+  COrbalonCanvas* canvas = doc->View()->Canvas();
+  EXPECT_GT(DistinctColours(canvas->Snapshot()), 500u);
+
+  page->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() != nullptr; }, 3000));
+  ASSERT_TRUE(orbtest::PumpUntil([] { return orb::HasStatus(orb::StatusBit::ClassPreview); }, 3000));
+  orbtest::PumpUntil([] { return false; }, 40);  // the dialog's refresh
+  EXPECT_EQ(page->Reported().colours, 4u);
+  // Four palette colours, plus the view's background around the image.
+  const wxImage through = canvas->Snapshot();
+  EXPECT_LE(DistinctColours(through), 6u);
+  const std::array<uint8_t, 768>& pal = page->Reported().palette;
+  const unsigned char* centre = through.GetData() + 3 * (through.GetHeight() / 2 * through.GetWidth() + through.GetWidth() / 2);
+  bool inPalette = false;
+  for (int i = 0; i < 4; ++i) inPalette |= centre[0] == pal[3 * i] && centre[1] == pal[3 * i + 1] && centre[2] == pal[3 * i + 2];
+  EXPECT_TRUE(inPalette);
+
+  const std::string apt = (files_.path() / "classes.apt").string();
+  SavePaletteAnswer answer(wxString::FromUTF8(apt));
+  wxTEST_DIALOG(ClickOk(ClassificationDialog()), answer);
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() == nullptr; }, 3000));
+  EXPECT_FALSE(orb::HasStatus(orb::StatusBit::ClassPreview));
+  EXPECT_GT(DistinctColours(canvas->Snapshot()), 500u);  // the view shows the image again
+  EXPECT_EQ(orb::GetPathField(ColorClassSettings.PaletteFile), apt);
+  auto file = std::make_unique<PaletteFile>();
+  ASSERT_TRUE(LoadPalette(apt, *file, true));
+  EXPECT_EQ(file->M + 1, 4);
+
+  auto* separate = dynamic_cast<wxCheckBox*>(page->FindWindow(CColorClassTools::kSeparate));
+  separate->SetValue(true);
+  page->OnApply();
+  const auto targets = SeparationTargets((files_.path() / "map.tif").string(), 4);
+  ASSERT_EQ(targets.size(), 4u);
+  size_t black = 0;
+  for (const std::string& t : targets) {
+    SCOPED_TRACE(t);
+    EXPECT_NE(Shell("tiffinfo '" + t + "' 2>&1").find("Bits/Sample: 1"), std::string::npos);
+    const std::string grey = Samples(t, "-colorspace gray");
+    ASSERT_EQ(grey.size(), 160u * 100u * 3u);
+    for (size_t i = 0; i < grey.size(); i += 3) black += grey[i] == 0;
+  }
+  EXPECT_EQ(black, 160u * 100u);  // every pixel is black on exactly one plate
+  separate->SetValue(false);
+
+  ImageState* source = doc->WorkingImage();
+  page->OnApply();
+  ImageState* converted = doc->WorkingImage();
+  ASSERT_NE(converted, source);
+  EXPECT_EQ(converted->kind, IK_PALETTE16);
+  EXPECT_NE(Shell("identify -format '%w %h %[type]' '" + converted->sourcePath + "'").find("160 100 Palette"),
+            std::string::npos);
+}
+
+// The document closes while the dialog is open, then the program closes with it still
+// open: nothing crashes, the dialog works on without the document and goes with the program.
+TEST_F(ColoursInTheProgram, DocumentAndProgramCloseWhileTheDialogIsOpen) {
+  COrbalonDoc* doc = nullptr;
+  CColorClassTools* page = OpenWithColoursPage(&doc);
+  ASSERT_TRUE(page);
+  page->OnBuildHistogram();
+  ASSERT_TRUE(orbtest::PumpUntil([] { return ClassificationDialog() != nullptr; }, 3000));
+  doc->SetDiscardChanges(true);
+  ASSERT_TRUE(manager_->CloseDocuments(true));
+  orbtest::PumpUntil([] { return false; }, 60);
+  ASSERT_NE(ClassificationDialog(), nullptr);
+  // Picking with no image does nothing; the next report finds no view.
+  page->RequestCurrentColor();
+  orbtest::PumpUntil([] { return false; }, 10);
+  // TearDown closes the program with the dialog still open.
 }
 
 }  // namespace
