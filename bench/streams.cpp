@@ -19,6 +19,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,15 @@ bool StreamCopy(ImageState* src, const std::string& dst) {
   LineWriter writer(out);
   ok = ok && OpenReadStream(&reader, kReadSequential) == kReadOpenOk;
   ok = ok && StartImageOutput(&writer) == 0 && OpenWriteStream(&writer) == 0;
-  std::vector<uint8_t> line(static_cast<size_t>(src->storedLineWidth));
-  for (int32_t y = 0; ok && y < src->height; ++y) {
-    ok = ReadLines(&reader, line.data(), kReadSequential, 0) == 1 &&
-         WriteLines(&writer, line.data(), static_cast<int64_t>(line.size())) == 0;
+  // As the apply pipeline moves lines: read straight into the write stream's own buffer,
+  // a strip at a time.
+  const size_t lineBytes = static_cast<size_t>(src->storedLineWidth);
+  for (int32_t y = 0; ok && y < src->height;) {
+    int32_t room = 0;
+    uint8_t* lines = WriteSpace(&writer, &room);
+    const int32_t n = std::min(room, src->height - y);
+    ok = lines && n > 0 && ReadLineRun(&reader, lines, n, lineBytes) == n && CommitLines(&writer, n) == 0;
+    y += n;
   }
   CloseReadStream(&reader);
   if (writer.streamOpen && CloseWriteStream(&writer) != 0) ok = false;

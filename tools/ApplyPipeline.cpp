@@ -127,6 +127,8 @@ class ApplyRun {
   ApplyResult StreamTransform(IApplyProgress& progress);
   bool OpenStreams();
   ApplyResult WriteOut(const uint8_t* lines, int32_t count, IApplyProgress& progress);
+  bool HasWriteSpace();
+  ApplyResult CommitInPlace(uint8_t* lines, int32_t skip, int32_t count, IApplyProgress& progress);
   void CloseStreams();
   void Discard();
   ApplyResult Fail(int msg, const std::string& arg) {
@@ -210,9 +212,12 @@ ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
   }
   writerOpen_ = true;
 
+  // Lines the write stream takes as they are are read, filtered and left in its own buffer;
+  // the others go through one band, made once for the whole run.
+  const bool inPlace = SourceLineBytes(*source_) == static_cast<int32_t>(lineBytes) && HasWriteSpace();
   std::vector<uint8_t> band;
   try {
-    band.resize(lineBytes * static_cast<size_t>(strip));
+    if (!inPlace) band.resize(lineBytes * static_cast<size_t>(strip));
   } catch (const std::bad_alloc&) {
     return Fail(kMsgApplyWriteFailed, path_);
   }
@@ -221,18 +226,18 @@ ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
   while (read < new_->height) {
     PumpMessages();
     if (IsCancelled()) return ApplyResult::Cancelled;
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(strip, new_->height - read));
-    for (int32_t i = 0; i < n; ++i) {
-      if (ReadLines(reader_.get(), band.data() + static_cast<size_t>(i) * lineBytes, kReadSequential, 0) != 1) {
-        return Fail(kMsgApplyReadFailed, source_->sourcePath);
-      }
-    }
-    chain.Process(band.data(), static_cast<size_t>(n) * lineBytes);
+    int32_t room = strip;
+    uint8_t* lines = inPlace ? WriteSpace(writer_.get(), &room) : band.data();
+    if (!lines || room <= 0) return Fail(kMsgApplyWriteFailed, path_);
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>({strip, room, new_->height - read}));
+    if (ReadLineRun(reader_.get(), lines, n, lineBytes) != n) return Fail(kMsgApplyReadFailed, source_->sourcePath);
+    chain.Process(lines, static_cast<size_t>(n) * lineBytes);
     // Band line j carries stream line read + j - delay: the first `delay` lines of the
     // stream bring nothing out yet.
     const int64_t skip = std::clamp<int64_t>(delay - read, 0, n);
     read += n;
-    ApplyResult w = WriteOut(band.data() + skip * lineBytes, static_cast<int32_t>(n - skip), progress);
+    const ApplyResult w = inPlace ? CommitInPlace(lines, static_cast<int32_t>(skip), n, progress)
+                                  : WriteOut(lines + skip * lineBytes, static_cast<int32_t>(n - skip), progress);
     if (w != ApplyResult::Applied) return w;
   }
   if (delay > 0) {
@@ -276,16 +281,32 @@ ApplyResult ApplyRun::StreamTransform(IApplyProgress& progress) {
     PumpMessages();
     if (IsCancelled()) return ApplyResult::Cancelled;
     const int32_t n = static_cast<int32_t>(std::min<int64_t>(strip, new_->height - done));
-    for (int32_t i = 0; i < n; ++i) {
-      if (ReadLines(reader_.get(), in.data() + static_cast<size_t>(i) * inBytes, kReadSequential, 0) != 1) {
-        return Fail(kMsgApplyReadFailed, source_->sourcePath);
-      }
-    }
+    if (ReadLineRun(reader_.get(), in.data(), n, inBytes) != n) return Fail(kMsgApplyReadFailed, source_->sourcePath);
     transform_->convert(in.data(), n, out.data());
     done += n;
     const ApplyResult w = WriteOut(out.data(), n, progress);
     if (w != ApplyResult::Applied) return w;
   }
+  return ApplyResult::Applied;
+}
+
+bool ApplyRun::HasWriteSpace() {
+  int32_t room = 0;
+  return WriteSpace(writer_.get(), &room) != nullptr && room > 0;
+}
+
+// `count` lines filtered in the write stream's buffer at `lines`, of which the first `skip`
+// carry nothing yet (a delayed filter's start): the others move up over them.
+ApplyResult ApplyRun::CommitInPlace(uint8_t* lines, int32_t skip, int32_t count, IApplyProgress& progress) {
+  const size_t lb = static_cast<size_t>(new_->storedLineWidth);
+  int32_t keep = count - skip;
+  if (keep <= 0) return ApplyResult::Applied;
+  if (skip > 0) std::memmove(lines, lines + static_cast<size_t>(skip) * lb, static_cast<size_t>(keep) * lb);
+  // Never more lines than the image has, as WriteOut.
+  keep = static_cast<int32_t>(std::min<int64_t>(keep, new_->height - written_));
+  if (CommitLines(writer_.get(), keep) != 0) return Fail(kMsgApplyWriteFailed, path_);
+  written_ += keep;
+  progress.Step(keep);
   return ApplyResult::Applied;
 }
 

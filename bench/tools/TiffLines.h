@@ -90,6 +90,12 @@ public:
     packed_.resize(lineBytes);
     return true;
   }
+  // Resolution tags, in dots per inch; call after Open, before the first line.
+  void SetResolution(float dpi) {
+    TIFFSetField(tif_, TIFFTAG_XRESOLUTION, dpi);
+    TIFFSetField(tif_, TIFFTAG_YRESOLUTION, dpi);
+    TIFFSetField(tif_, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  }
   bool Write(const uint8_t* line) {
     if (bits_ == 8) return TIFFWriteScanline(tif_, const_cast<uint8_t*>(line), row_++) >= 0;
     std::fill(packed_.begin(), packed_.end(), 0);

@@ -24,7 +24,9 @@ bool PlanFor(const std::string& op, orb::tools::ApplyPlan* plan, orb::FilterSett
   fs->brightCont.Contrast = 30;
   fs->sharpen.Level = op == "blur" ? -5 : 5;
   fs->noise.Level = 1;
-  fs->despeckle.SpeckWidth = 5;
+  // Specks of up to 3 x 3 pixels, as filter_driver's despeckle.
+  fs->despeckle.SpeckWidth = 3;
+  fs->despeckle.SpeckHeight = 3;
   if (op == "brightness-contrast") *plan = {orb::FilterKind::BrightCont, 0, 0, KindRule::Keep};
   else if (op == "sharpen" || op == "blur") *plan = SharpenApply(fs->sharpen.Level);
   else if (op == "noise") *plan = NoiseRemovalApply();

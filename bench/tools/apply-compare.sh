@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Times the tools' apply pipeline (bin/tool_apply: read stream -> filter chain -> write
-# stream, as the program's Apply runs it) against vips doing the same operation between
-# uncompressed TIFF files, on a generated grey page of a metre-wide 600 dpi scan (23622
-# pixels wide). Each command runs as a whole process, in turns (ours, vips, ours, ...);
-# the table gives median wall time and peak resident memory (/usr/bin/time -v) and their
-# ratios ours / vips (below 1: ours is faster or smaller).
+# stream, as the program's Apply runs it) against the filter's own streaming driver
+# (bin/filter_driver: a reader thread, the bare filter, a writer thread, no pipeline) and
+# against vips doing the same operation, all between uncompressed TIFF files, on a
+# generated grey page of a metre-wide 600 dpi scan (23622 pixels wide; it names its
+# resolution, so the program reads it directly as its raw lines). Each command runs as a
+# whole process, in turns (ours, driver, vips, ours, ...); the table gives median wall time
+# and peak resident memory (/usr/bin/time -v), the pipeline's overhead over the driver
+# (ours / driver - 1) and the ratios ours / vips (below 1: ours is faster or smaller).
 #
 #   bench/tools/apply-compare.sh [--lines N] [--turns N] [--build DIR] [--work DIR]
 #
 #   --lines N   image length (default 8000; run 32000 too to see that memory stays flat)
 #   --turns N   turns per operation (default 3)
-#   --build DIR build tree holding bin/tool_apply and bin/make_test_image (default build/plain)
+#   --build DIR build tree holding bin/tool_apply, bin/filter_driver and bin/make_test_image
+#               (default build/plain)
 #   --work DIR  where the images go (default a fresh folder under $TMPDIR or /tmp)
 set -euo pipefail
 
@@ -32,7 +36,7 @@ done
 for tool in vips /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
-for p in tool_apply make_test_image; do
+for p in tool_apply filter_driver make_test_image; do
   [ -x "$build/bin/$p" ] || { echo "missing $build/bin/$p (build the tree first)" >&2; exit 1; }
 done
 if [ -z "$work" ]; then work=$(mktemp -d "${TMPDIR:-/tmp}/apply-compare.XXXXXX"); fi
@@ -49,25 +53,44 @@ run() {
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
-printf '%-20s %8s %6s %8s %6s %7s %7s\n' operation "ours s" MB "vips s" MB "t ratio" "m ratio"
+printf '%-20s %7s %5s %8s %8s %7s %5s %7s %7s\n' operation "ours s" MB "driver s" overhead "vips s" MB "t ratio" "m ratio"
+# compare NAME INPUT VIPS_COMMAND [nodriver]   (IN and OUT stand for the files; "-": no
+# vips column; nodriver: the driver has no such operation)
 compare() {
-  local name=$1 input=$2 vcmd=$3
-  local ot=() om=() vt=() vm=()
+  local name=$1 input=$2 vcmd=$3 driver=${4:-driver}
+  local ot=() om=() dt=() vt=() vm=()
   for _ in $(seq "$turns"); do
     read -r t m <<<"$(run "$build/bin/tool_apply" "$name" "$work/$input" "$work/ours.tif")"
     ot+=("$t"); om+=("$m")
-    read -r t m <<<"$(run $(echo "$vcmd" | sed "s#IN#$work/$input#; s#OUT#$work/vips.tif#"))"
-    vt+=("$t"); vm+=("$m")
-    rm -f "$work/ours.tif" "$work/vips.tif"
+    if [ "$driver" = driver ]; then
+      read -r t m <<<"$(run "$build/bin/filter_driver" "$name" "$work/$input" "$work/driver.tif")"
+      dt+=("$t")
+    fi
+    if [ "$vcmd" != "-" ]; then
+      read -r t m <<<"$(run $(echo "$vcmd" | sed "s#IN#$work/$input#; s#OUT#$work/vips.tif#"))"
+      vt+=("$t"); vm+=("$m")
+    fi
+    rm -f "$work/ours.tif" "$work/driver.tif" "$work/vips.tif"
   done
-  local a b c d
+  local a b d
   a=$(printf '%s\n' "${ot[@]}" | median); b=$(printf '%s\n' "${om[@]}" | median)
-  c=$(printf '%s\n' "${vt[@]}" | median); d=$(printf '%s\n' "${vm[@]}" | median)
-  printf '%-20s %8s %6s %8s %6s %7.2f %7.2f\n' "$name" "$a" "$b" "$c" "$d" \
-    "$(echo "$a / $c" | bc -l)" "$(echo "$b / $d" | bc -l)"
+  local over=- d=-
+  if [ "$driver" = driver ]; then
+    d=$(printf '%s\n' "${dt[@]}" | median)
+    over=$(printf '%+.0f%%' "$(echo "($a / $d - 1) * 100" | bc -l)")
+  fi
+  if [ "$vcmd" = "-" ]; then
+    printf '%-20s %7s %5s %8s %8s %7s %5s %7s %7s\n' "$name" "$a" "$b" "$d" "$over" - - - -
+    return
+  fi
+  local c e
+  c=$(printf '%s\n' "${vt[@]}" | median); e=$(printf '%s\n' "${vm[@]}" | median)
+  printf '%-20s %7s %5s %8s %8s %7s %5s %7.2f %7.2f\n' "$name" "$a" "$b" "$d" "$over" "$c" "$e" \
+    "$(echo "$a / $c" | bc -l)" "$(echo "$b / $e" | bc -l)"
 }
 compare brightness-contrast grey.tif "vips linear --uchar -- IN OUT 1.4286 -3.3"
 compare sharpen grey.tif "vips conv IN OUT $work/sharpen.mat --precision integer"
-compare invert grey.tif "vips invert IN OUT"
-compare mirror grey.tif "vips flip IN OUT horizontal"
-echo "Image 23622 x $lines grey; $(nproc) cores; $turns turns, medians"
+compare despeckle bilevel.tif -
+compare invert grey.tif "vips invert IN OUT" nodriver
+compare mirror grey.tif "vips flip IN OUT horizontal" nodriver
+echo "Image 23622 x $lines; $(nproc) cores; $turns turns, medians; the pipeline's overhead is its time over the driver's"

@@ -480,6 +480,49 @@ int ReadLines(LineReader* reader, uint8_t* dest, int mode, int lineNumber) {
   return 0;
 }
 
+namespace {
+
+// Whether ReadLineRun may read past the block straight into the user's lines: lines stored
+// as delivered (one byte a sample), top-down, one after the other, in a file that no scan
+// is still writing (a growing file needs the block's waits).
+bool CanReadStraight(const LineReader* r, size_t stride) {
+  const ImageState& image = *r->image;
+  return r->storedOpen && r->openMode == kReadSequential && !NeedsUnpacking(image) && !IsBottomUp(image) &&
+         stride == static_cast<size_t>(r->bytesPerLine) && !orb::IsScanning();
+}
+
+}  // namespace
+
+int32_t ReadLineRun(LineReader* reader, uint8_t* dest, int32_t count, size_t stride) {
+  if (!reader || !reader->image || !dest || count <= 0) return 0;
+  LineReader* r = reader;
+  const size_t n = static_cast<size_t>(r->bytesPerLine);
+  // A request smaller than the block goes through it, as single lines do.
+  if (n == 0 || !CanReadStraight(r, stride) || static_cast<size_t>(count) * n < r->block.size()) {
+    for (int32_t i = 0; i < count; ++i) {
+      if (ReadLines(r, dest + static_cast<size_t>(i) * stride, kReadSequential, 0) != 1) return i;
+    }
+    return count;
+  }
+  const size_t want = static_cast<size_t>(count) * n;
+  // What the block holds already comes first, then the rest straight from the file.
+  const size_t held = std::min(want, r->validEnd - r->readPos);
+  std::memcpy(dest, r->block.data() + r->readPos, held);
+  r->readPos += held;
+  if (held == want) return count;
+  const int64_t got = orb::rw::ReadAt(r->image->fileHandle, dest + held, want - held, r->filePos);
+  if (got < 0) {
+    Fail(r, "cannot read " + StoredPath(*r->image) + ": " + orb::rw::ErrnoText(errno));
+    return static_cast<int32_t>(held / n);
+  }
+  r->filePos += static_cast<uint64_t>(got);
+  r->readPos = r->validEnd = 0;
+  // Past the end of a finished file the lines come out white.
+  const size_t have = held + static_cast<size_t>(got);
+  if (have < want) std::memset(dest + have, 255, want - have);
+  return count;
+}
+
 int CloseReadStream(LineReader* reader) {
   if (!reader || !reader->image) return 1;
   if (reader->decodeOpen) {

@@ -103,6 +103,12 @@ int OpenReadStream(LineReader* reader, int mode);
 // a record whose rowOrder says bottom-up is read from the end of its file.
 // 1 delivered; 0 on a read failure, a failed decode, or past the last decoded line.
 int ReadLines(LineReader* reader, uint8_t* dest, int mode, int lineNumber);
+// Up to `count` lines one after the other (kReadSequential), line i at dest + i x stride,
+// exactly as that many ReadLines calls would deliver them. A stream of top-down lines
+// stored as delivered, in a file no scan still writes, reads what its block does not hold
+// straight into `dest` when `stride` is the stored line's size. The lines delivered: fewer
+// than count only on a failure.
+int32_t ReadLineRun(LineReader* reader, uint8_t* dest, int32_t count, size_t stride);
 // Releases what the stream holds; a decoder still running is stopped and joined. An image
 // of source form 1 turns into form 2 only when its raw image file was completed.
 int CloseReadStream(LineReader* reader);

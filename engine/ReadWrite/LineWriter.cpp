@@ -64,6 +64,47 @@ void WriterMain(LineWriter* w) {
   }
 }
 
+
+// The filling buffer is full: it goes to the writer thread once the other one is written,
+// and the other becomes the filling one. False when the writer failed (the full buffer is
+// dropped, never written past).
+bool HandOverFullBuffer(LineWriter& w) {
+  // The previous buffer must be written before the buffers swap. Marking the writer busy
+  // here, before it is woken, means the next swap waits for this buffer too.
+  if (w.writerIdle->Wait() != orb::WaitResult::Signaled || w.writeResult.load() != IM_OK) {
+    w.lineCount = 0;
+    return false;
+  }
+  w.writerIdle->ResetEvent();
+  ++w.buffersCompleted;
+  w.writing = w.filling;
+  w.filling = (w.filling == w.bufferA.data()) ? w.bufferB.data() : w.bufferA.data();
+  w.lineCount = 0;
+  w.blockFull->Set();
+  return true;
+}
+
+// Lines of these kinds are written as the user holds them (one byte a sample, nothing to
+// pack), so the user may fill them in the buffer itself.
+bool WrittenAsHeld(const ImageState& image) {
+  switch (image.kind) {
+    case IK_BW:
+    case IK_BW_FROM_GREEN:
+    case IK_PALETTE16:
+      return false;
+    case IK_RGB:
+    case IK_PALETTE256:
+    case IK_GREY:
+    case IK_GREY_FROM_GREEN:
+    case IK_BW_SEPARATES:
+    case IK_CMYK32:
+    case IK_PALETTE16BIT:
+    case IK_BW_SAVED_AS_4:
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 LineWriter::LineWriter(ImageState* img) : image(img) {}
@@ -185,19 +226,28 @@ int WriteLines(LineWriter* writer, const uint8_t* lines, int64_t byteCount) {
     PackLine(image, lines + static_cast<size_t>(i) * slw,
              w.filling + static_cast<size_t>(w.lineCount) * bpl, bpl);
     if (++w.lineCount < w.linesPerBuffer) continue;
-    // The previous buffer must be written before the buffers swap. Marking the writer busy
-    // here, before it is woken, means the next swap waits for this buffer too.
-    if (w.writerIdle->Wait() != orb::WaitResult::Signaled || w.writeResult.load() != IM_OK) {
-      w.lineCount = 0;  // the full buffer is dropped, never written past
-      return -1;
-    }
-    w.writerIdle->ResetEvent();
-    ++w.buffersCompleted;
-    w.writing = w.filling;
-    w.filling = (w.filling == w.bufferA.data()) ? w.bufferB.data() : w.bufferA.data();
-    w.lineCount = 0;
-    w.blockFull->Set();
+    if (!HandOverFullBuffer(w)) return -1;
   }
+  return w.writeResult.load() == IM_OK ? 0 : -1;
+}
+
+uint8_t* WriteSpace(LineWriter* writer, int32_t* lines) {
+  if (lines) *lines = 0;
+  if (!writer || !writer->streamOpen || !lines || !writer->image) return nullptr;
+  LineWriter& w = *writer;
+  if (!WrittenAsHeld(*w.image) || w.bytesPerWrittenLine != w.image->storedLineWidth) return nullptr;
+  if (w.writeResult.load() != IM_OK) return nullptr;
+  *lines = w.linesPerBuffer - w.lineCount;
+  return w.filling + static_cast<size_t>(w.lineCount) * static_cast<size_t>(w.bytesPerWrittenLine);
+}
+
+int CommitLines(LineWriter* writer, int32_t count) {
+  if (!writer || !writer->streamOpen || count < 0) return -1;
+  LineWriter& w = *writer;
+  if (w.writeResult.load() != IM_OK) return -1;
+  if (count > w.linesPerBuffer - w.lineCount) return -1;
+  w.lineCount += count;
+  if (w.lineCount == w.linesPerBuffer && !HandOverFullBuffer(w)) return -1;
   return w.writeResult.load() == IM_OK ? 0 : -1;
 }
 

@@ -85,6 +85,14 @@ int OpenWriteStream(LineWriter* writer);
 // Takes byteCount / storedLineWidth lines of stored line width bytes each. 0, or -1 once
 // the library failed to write (a full disk, a codec error) or the stream is not open.
 int WriteLines(LineWriter* writer, const uint8_t* lines, int64_t byteCount);
+// Room for lines the user fills in place, for kinds written as held (one byte a sample,
+// nothing to pack): the next free line of the filling buffer, `*lines` set to how many
+// lines fit there. Null (and 0) for black and white and 16-colour streams, a stream that
+// is not open, or after a failure; WriteLines serves those.
+uint8_t* WriteSpace(LineWriter* writer, int32_t* lines);
+// Hands over the first `count` lines at WriteSpace's pointer, as WriteLines would have
+// taken them. 0, or -1 once the library failed, or when count exceeds the room.
+int CommitLines(LineWriter* writer, int32_t count);
 // Writes what is left, ends the library's write (data offset from the library) and
 // releases the stream. 0, or -1 when any write failed.
 int CloseWriteStream(LineWriter* writer);

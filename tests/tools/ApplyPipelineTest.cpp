@@ -204,6 +204,41 @@ TEST_F(ApplyPipeline, ImagesTallerThanAStripKeepEveryLine) {
   EXPECT_EQ(Samples(out.working->sourcePath, "gray"), Samples(in, "gray", "-flop"));
 }
 
+// Lines read and filtered in the write stream's own buffer, over many strips and buffers
+// whose ends do not meet: a delayed filter still gives exactly H lines, each in its place,
+// equal to the filter over the whole image in memory (ImageMagick reads the file).
+TEST_F(ApplyPipeline, DelayedFiltersOverManyStripsGiveEveryLineOnce) {
+  // 2000-byte lines: strips of 256 lines, write buffers of 524.
+  const std::string in = Make("long.tif", "-size 2000x1400 -seed 11 plasma: -colorspace gray -type grayscale");
+  ASSERT_EQ(StripLines(2000), 256);
+  const std::string pixels = Samples(in, "gray");
+  ASSERT_EQ(pixels.size(), size_t{2000} * 1400);
+  struct Case {
+    const char* what;
+    ApplyPlan plan;
+    int level;
+  };
+  const Case cases[] = {{"noise 7x7", NoiseRemovalApply(), 3}, {"sharpen", SharpenApply(6), 6}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ImageState* w = Open(in);
+    orb::FilterSettings fs = orb::FilterSettings::Current();
+    fs.noise.Level = c.level;
+    fs.sharpen.Level = c.level;
+    ApplyOutcome out = RunApplyPipeline(w, c.plan, fs);
+    ASSERT_EQ(out.result, ApplyResult::Applied);
+    std::string expected = pixels;
+    orb::FilterChain whole =
+        orb::BuildFilterChain(orb::ChainPurpose::Tool, orb::FilterSet{c.plan.filter}, fs, {IK_GREY, 2000});
+    ASSERT_GT(whole.Delay(), 0);
+    whole.ProcessImage(reinterpret_cast<uint8_t*>(expected.data()), 2000, 1400);
+    EXPECT_EQ(Shell("identify -format '%w %h' '" + out.working->sourcePath + "'"), "2000 1400");
+    EXPECT_TRUE(Samples(out.working->sourcePath, "gray") == expected);
+    orb::FreeImageChain(w);
+    chainHead_ = nullptr;
+  }
+}
+
 class EscAfter : public orb::IMessagePump {
  public:
   explicit EscAfter(int n) : left_(n) {}
