@@ -272,6 +272,44 @@ TEST_F(ApplyPipeline, EscLeavesTheChainAndRemovesTheTemporaryFile) {
   EXPECT_EQ(Samples(in, "gray"), before);
 }
 
+// Strips of a metre-wide-like image are shared out over threads in parts of whole lines
+// (invert and mirror keep their lines apart): every line still comes out once, in its
+// place, as ImageMagick's own operation gives it; Esc between strips still stops the run.
+TEST_F(ApplyPipeline, StripsSharedOverThreadsKeepEveryLineAndEscStillStops) {
+  // 6000-byte colour lines: strips of 174 lines, about 1 MB, several parts each.
+  const std::string in = Make("wide.tif", "-size 2000x700 -seed 2 plasma:");
+  ASSERT_EQ(StripLines(6000), 174);
+  struct Case {
+    const char* what;
+    ApplyPlan (*apply)();
+    const char* op;
+  };
+  const Case cases[] = {{"invert", InvertApply, "-negate"}, {"mirror", MirrorApply, "-flop"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ImageState* w = Open(in);
+    ApplyOutcome out = RunApplyPipeline(w, c.apply(), orb::FilterSettings::Current());
+    ASSERT_EQ(out.result, ApplyResult::Applied);
+    EXPECT_EQ(Shell("identify -format '%w %h' '" + out.working->sourcePath + "'"), "2000 700");
+    EXPECT_TRUE(Samples(out.working->sourcePath, "rgb") == Samples(in, "rgb", c.op));
+    orb::FreeImageChain(w);
+    chainHead_ = nullptr;
+  }
+  ImageState* w = Open(in);
+  const size_t kept = TempFiles();  // the versions made above
+  EscAfter esc(2);
+  orb::EngineHost saved = orb::Host();
+  orb::EngineHost host = saved;
+  host.pump = &esc;
+  orb::SetEngineHost(host);
+  ApplyOutcome out = RunApplyPipeline(w, InvertApply(), orb::FilterSettings::Current());
+  orb::SetEngineHost(saved);
+  EXPECT_EQ(out.result, ApplyResult::Cancelled);
+  EXPECT_EQ(esc.pumped, 2);
+  EXPECT_EQ(w->next, nullptr);
+  EXPECT_EQ(TempFiles(), kept);
+}
+
 class KeptIds : public orb::INotifier {
  public:
   void ShowMessage(int id, orb::MessageIcon, const std::vector<orb::MessageArg>&) override { ids.push_back(id); }
