@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -411,6 +413,26 @@ void BandRows(Family family, const uint8_t* rows, int count) {
   }
 }
 
+// The rows an earlier fit has drawn, sampled into a new picture of the same region: a view
+// laid out while the first bands arrive keeps them (the navigator's picture is the display's
+// at the end of the run, so rows lost here would stay white there).
+void CarryOverRows(const DisplayImage& from, int32_t fromLastRow, DisplayImage& to, int32_t toLastRow,
+                   size_t bytesPerPixel) {
+  if (fromLastRow < 0 || from.width <= 0 || from.height <= 0 || to.width <= 0) return;
+  const int32_t last = std::min(toLastRow, to.height - 1);
+  std::scoped_lock both(from.lock, to.lock);
+  for (int32_t r = 0; r <= last; ++r) {
+    const int32_t fr = std::min<int32_t>(fromLastRow, static_cast<int32_t>(int64_t{r} * from.height / to.height));
+    const uint8_t* src = from.Row(std::min(fr, from.height - 1));
+    uint8_t* dst = to.Row(r);
+    for (int32_t x = 0; x < to.width; ++x) {
+      const int32_t fx = static_cast<int32_t>(int64_t{x} * from.width / to.width);
+      std::memcpy(dst + static_cast<size_t>(x) * bytesPerPixel, src + static_cast<size_t>(fx) * bytesPerPixel,
+                  bytesPerPixel);
+    }
+  }
+}
+
 // Fits an active run to its surface's present size (see RefitProgressiveDisplay).
 bool RefitBand(BandDrawState& st) {
   if (!st.active || !st.surface || !st.display) return false;
@@ -427,13 +449,15 @@ bool RefitBand(BandDrawState& st) {
   image.fitScale = fit.factor;
   image.visibleSource = PixelRect{0, 0, RoundUp4(std::max(cw, 0)), 0};
   image.bitmaps[2] = disp;
-  st.display = disp;
+  const DisplayImagePtr old = std::exchange(st.display, disp);
+  const int32_t oldLastRow = st.lastDisplayRow;
   st.fit = fit;
   st.columns.resize(static_cast<size_t>(fit.width));
   for (int32_t x = 0; x < fit.width; ++x) st.columns[static_cast<size_t>(x)] = st.left + ToImage(x, fit.factor);
   // The next row lands on the display row of its own image row in the new fit.
   st.lastDisplayRow = st.rowCounter > 0 ? ToDisplay(st.rowCounter - 1, fit.factor) : -1;
   if (fit.factor <= 10000) st.lastDisplayRow = std::max(st.lastDisplayRow, 0);
+  if (old && st.rowCounter > 0) CarryOverRows(*old, oldLastRow, *disp, st.lastDisplayRow, BitsFor(st.family) / 8);
   if (st.family == Family::BilevelGrey) {
     st.step = std::max(1, fit.factor / 10000);
     st.counts.assign(static_cast<size_t>(fit.width), 0u);

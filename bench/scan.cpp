@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchScanHost.h"
 #include "common/Messages.h"
 #include "engine/ImageState.h"
 #include "engine/Settings.h"
@@ -30,26 +31,7 @@ namespace {
 constexpr int kDpi = 600;
 constexpr int kWidthHundredths = 3937;  // one metre
 
-class QuietHost final : public orb::ScanHost {
- public:
-  void PostToFrame(uint32_t, uintptr_t, intptr_t) override {}
-  void SendToFrame(uint32_t, uintptr_t, intptr_t) override {}
-  void PostToThumbnails(uint32_t, uintptr_t, intptr_t) override {}
-  bool AskYesNo(int, std::string_view) override { return true; }
-  void ShowMessage(int, orb::MessageIcon, const std::vector<orb::MessageArg>&) override {}
-  void ShowText(std::string_view, std::string_view, orb::MessageIcon) override {}
-  void ProgressBegin(int, int) override {}
-  void ProgressStep() override {}
-  void ProgressEnd() override {}
-  void WaitCursor(bool) override {}
-  void PumpMessages() override {}
-  orb::IDisplaySink* Display() override { return nullptr; }
-  orb::Clock& GetClock() override { return clock_; }
-  bool HasFreeSpace(const std::string&, int64_t) override { return true; }
-
- private:
-  orb::SystemClock clock_;
-};
+using QuietHost = orb::bench::QuietScanHost<orb::SystemClock>;
 
 int64_t ResidentKb(const char* field) {
   std::ifstream f("/proc/self/status");

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchScanHost.h"
 #include "common/AppGlobals.h"
 #include "common/Messages.h"
 #include "engine/ImageState.h"
@@ -35,27 +36,7 @@ constexpr int kDpi = 600;
 constexpr int kWidthHundredths = 3937;  // one metre
 constexpr int kScannerCode = 27;        // a 56-inch generation-2 model
 
-class QuietHost final : public orb::ScanHost {
- public:
-  void PostToFrame(uint32_t, uintptr_t, intptr_t) override {}
-  void SendToFrame(uint32_t, uintptr_t, intptr_t) override {}
-  void PostToThumbnails(uint32_t, uintptr_t, intptr_t) override {}
-  bool AskYesNo(int, std::string_view) override { return true; }
-  void ShowMessage(int, orb::MessageIcon, const std::vector<orb::MessageArg>&) override {}
-  void ShowText(std::string_view, std::string_view, orb::MessageIcon) override {}
-  void ProgressBegin(int, int) override {}
-  void ProgressStep() override {}
-  void ProgressEnd() override {}
-  void WaitCursor(bool) override {}
-  void PumpMessages() override {}
-  orb::IDisplaySink* Display() override { return nullptr; }
-  // The start's settle times are the scanner's, not the program's: left out of the figures.
-  orb::Clock& GetClock() override { return clock_; }
-  bool HasFreeSpace(const std::string&, int64_t) override { return true; }
-
- private:
-  orb::FakeClock clock_;
-};
+using QuietHost = orb::bench::QuietScanHost<orb::FakeClock>;
 
 int64_t ResidentKb() {
   std::ifstream f("/proc/self/status");

@@ -103,15 +103,12 @@ std::optional<ScanArea> ResolveScanArea(const ScanPlanInput& in, PlanError* erro
   return a;
 }
 
-std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) {
+bool PlanModeAndArea(const ScanPlanInput& in, ScanPlan& p, PlanError* error) {
   const ScanSettingsRecord& s = in.settings;
-  const ScanToolRecords& t = in.tools;
-  ScanPlan p;
-  auto fail = [&](PlanError e) -> std::optional<ScanPlan> {
+  auto fail = [&](PlanError e) {
     if (error) *error = std::move(e);
-    return std::nullopt;
+    return false;
   };
-
   const int32_t mode = s.ColourMode;
   // Only the modes this family has a geometry for; anything else would build a window from
   // undefined values.
@@ -136,6 +133,21 @@ std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) 
   p.customLength = p.area.length;
   if (int64_t{p.areaRight} - p.areaLeft < 1 || int64_t{p.areaBottom} - p.areaTop < 1)
     return fail(Fail(kStrEmptyArea));
+  return true;
+}
+
+std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) {
+  const ScanSettingsRecord& s = in.settings;
+  const ScanToolRecords& t = in.tools;
+  ScanPlan p;
+  auto fail = [&](PlanError e) -> std::optional<ScanPlan> {
+    if (error) *error = std::move(e);
+    return std::nullopt;
+  };
+
+  PlanError stepError;
+  if (!PlanModeAndArea(in, p, &stepError)) return fail(std::move(stepError));
+  const int32_t mode = p.colourMode;
 
   // Height and width in pixels, in 64 bits so that long sheets at high resolutions cannot wrap.
   const int64_t height64 = static_cast<int64_t>(p.yDpi / 100.0 * p.area.length);

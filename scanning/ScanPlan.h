@@ -155,6 +155,11 @@ std::optional<ScanArea> ResolveScanArea(const ScanPlanInput& in, PlanError* erro
 // resolution text; the number at the start of the text. 0 when there is none.
 int32_t ScanResolution(const ScanPlanInput& in);
 
+// The steps both scanner families share at the start of a plan: the colour mode (0..6), the
+// resolution, the area and its write-back values. False, with the error, when one of them
+// stops the scan.
+bool PlanModeAndArea(const ScanPlanInput& in, ScanPlan& p, PlanError* error);
+
 // The output format code for a colour mode and format index, 0 when the index is outside the list.
 uint32_t ScanOutputFormat(int32_t colourMode, const ScanSettingsRecord& s);
 

@@ -186,6 +186,29 @@ uint8_t LightestIndex(const ImageState& image, int entries) {
 
 }  // namespace
 
+void DescribeScanImage(const ScanPlan& p, const std::string& outName, ImageState* image) {
+  image->sourcePath = outName;
+  image->xDpi = p.xDpi;
+  image->yDpi = p.yDpi;
+  image->paletteFilePath.clear();
+  image->kind = static_cast<ImageKind>(p.colourMode);
+  image->width = p.widthPx;
+  image->height = p.heightPx;
+  image->storedLineWidth = p.lineBytes;
+  image->bitsPerSample = static_cast<uint32_t>(p.bitsPerSample);
+  image->samplesPerPixel = static_cast<uint32_t>(p.samplesPerPixel);
+  image->bitsPerPixel = static_cast<uint32_t>(p.bitsPerPixel);
+  image->outputFormat = p.outputFormat;
+  // Scanned lines are 0 black and 255 white (grey and black and white alike).
+  image->photometric = p.colourMode == 0 ? PM_RGB : (p.paletteMode ? PM_PALETTE : PM_BLACK_IS_ZERO);
+  image->linesOneBytePerPixel = p.bilevel ? 1 : 0;
+  image->thresholdDuringScan = p.scannedGrey ? 1 : 0;
+  if (p.greyRampPalette) {
+    SetGreyRamp(image);
+    image->palette2 = image->palette;
+  }
+}
+
 bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const std::string& outName,
                    ScanPipelineSetup& setup) {
   if (p.outputByLibrary) {
@@ -349,27 +372,7 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   plan_ = *plan;
   const ScanPlan& p = plan_;
 
-  // The image record.
-  image->sourcePath = outName;
-  image->xDpi = p.xDpi;
-  image->yDpi = p.yDpi;
-  image->paletteFilePath.clear();
-  image->kind = static_cast<ImageKind>(p.colourMode);
-  image->width = p.widthPx;
-  image->height = p.heightPx;
-  image->storedLineWidth = p.lineBytes;
-  image->bitsPerSample = static_cast<uint32_t>(p.bitsPerSample);
-  image->samplesPerPixel = static_cast<uint32_t>(p.samplesPerPixel);
-  image->bitsPerPixel = static_cast<uint32_t>(p.bitsPerPixel);
-  image->outputFormat = p.outputFormat;
-  // Scanned lines are 0 black and 255 white (grey and black and white alike).
-  image->photometric = p.colourMode == 0 ? PM_RGB : (p.paletteMode ? PM_PALETTE : PM_BLACK_IS_ZERO);
-  image->linesOneBytePerPixel = p.bilevel ? 1 : 0;
-  image->thresholdDuringScan = p.scannedGrey ? 1 : 0;
-  if (p.greyRampPalette) {
-    SetGreyRamp(image);
-    image->palette2 = image->palette;
-  }
+  DescribeScanImage(p, outName, image);
 
   // Palette scans: the palette file, the tone filters on its colours, the table to the scanner.
   std::vector<uint8_t> lookup;

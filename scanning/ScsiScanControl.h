@@ -90,6 +90,9 @@ class ScsiScanControl {
 };
 
 // Shared by the scan starts of every family.
+// Describes the scan's image in its record from the plan: output path, resolution, kind, size,
+// line layout and, for grey-ramp scans, the grey palette.
+void DescribeScanImage(const ScanPlan& plan, const std::string& outName, ImageState* image);
 // Opens the plan's output into setup.output and, when the plan asks for one, the working copy
 // into setup.workingCopy (a copy that cannot be made is reported and left out). False, with
 // the message shown, when the output cannot be created.

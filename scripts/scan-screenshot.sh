@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Shows a scan in progress: starts orbalon in an X server of its own (Xvfb) with a private
-# home, a simulated SCSI scanner delivering at a realistic pace, presses Scan (F5), takes a
+# home, a simulated scanner (ORB_SIM_SCANNER, default scsi) delivering at a realistic pace, presses Scan (F5), takes a
 # screenshot while the page is being drawn and a second one when the scan has ended.
 #   scripts/scan-screenshot.sh [during.png] [after.png] [-- orbalon arguments...]
 # ORBALON names the program (default: build/plain/bin/orbalon). Builds nothing.
@@ -25,7 +25,7 @@ if [ "${ORB_SHOT_INNER:-}" != 1 ]; then
          XDG_RUNTIME_DIR="$tmp/run"
   mkdir -p "$HOME/Documents" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
   chmod 700 "$XDG_RUNTIME_DIR"
-  export ORB_SIM_SCANNER=scsi ORB_SIM_SCAN_SPEED="${ORB_SIM_SCAN_SPEED:-60}"
+  export ORB_SIM_SCANNER="${ORB_SIM_SCANNER:-scsi}" ORB_SIM_SCAN_SPEED="${ORB_SIM_SCAN_SPEED:-60}"
   ORB_SHOT_INNER=1 ORB_SHOT_DURING="$during" ORB_SHOT_AFTER="$after" ORB_SHOT_PROG="$prog" \
     xvfb-run -a -s "-screen 0 1600x1200x24" bash "$0" "$@"
   echo "during the scan: $during"

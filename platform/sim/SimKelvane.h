@@ -33,6 +33,9 @@ struct SimKelvaneConfig {
   int32_t paperWidthPixels = 600 * 36;       // at the optical resolution
   int32_t paperLengthPixels = 600 * 48;
   uint32_t maxBytesPerRead = 0;              // 0: a read returns all it may
+  // Image lines a second a read delivers at, as a real scanner's carriage; 0: as fast as the
+  // reads come (see ORB_SIM_SCAN_SPEED).
+  double linesPerSecond = 0;
   // The sheet: the byte at `index` of image line `line` as the scanner sends it (packed bits
   // in a black-and-white window). Empty: SheetByte.
   std::function<uint8_t(int64_t line, int64_t index)> sheet;

@@ -5,8 +5,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "platform/net/EscapeWire.h"
+#include "platform/sim/SimAttach.h"
 #include "platform/sim/SimKelvane.h"
 #include "platform/sti/StillImage.h"
 #include "platform/wia/Wia.h"
@@ -237,11 +240,24 @@ KelvaneEnv& Env() {
 
 }  // namespace
 
+namespace {
+
+// ORB_SIM_SCAN_SPEED as the SCSI simulators read it; 0 (unpaced) when unset or unusable.
+double EnvironmentPace() {
+  const char* value = std::getenv("ORB_SIM_SCAN_SPEED");
+  if (!value) return 0;
+  std::string error;
+  return ParseScanSpeed(value, error).value_or(0);
+}
+
+}  // namespace
+
 void AttachEnvironmentKelvaneScanners() {
   KelvaneEnv& env = Env();
   std::call_once(env.once, [&] {
     const char* value = std::getenv("ORB_SIM_SCANNER");
     if (!value || !*value) return;
+    const double pace = EnvironmentPace();
     std::stringstream list(value);
     std::string name;
     while (std::getline(list, name, ',')) {
@@ -251,11 +267,15 @@ void AttachEnvironmentKelvaneScanners() {
       const bool sti = name.size() > 4 && name.ends_with("-sti");
       const std::string model = sti ? name.substr(0, name.size() - 4) : name;
       std::shared_ptr<SimKelvane> scanner;
+      SimKelvaneConfig config;
       if (model == "kelvane1")
-        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(1, "Kelvane Bn Scanner", 4));
+        config = KelvaneConfigFor(1, "Kelvane Bn Scanner", 4);
       else if (model == "kelvane2")
-        scanner = std::make_shared<SimKelvane>(KelvaneConfigFor(2, "KelvaneRu Scanner", 21));
-      if (!scanner) continue;
+        config = KelvaneConfigFor(2, "KelvaneRu Scanner", 21);
+      else
+        continue;
+      config.linesPerSecond = pace;
+      scanner = std::make_shared<SimKelvane>(std::move(config));
       std::lock_guard lock(env.mutex);
       env.scanners.push_back(scanner);
       if (sti)

@@ -239,25 +239,7 @@ bool KelvaneScanControl::SendParameters(const KelvanePlan& k) {
 bool KelvaneScanControl::PrepareImage(ImageState* image, const KelvanePlan& k,
                                       const std::string& outName, std::vector<uint8_t>& lookup) {
   const ScanPlan& p = k.scan;
-  image->sourcePath = outName;
-  image->xDpi = p.xDpi;
-  image->yDpi = p.yDpi;
-  image->paletteFilePath.clear();
-  image->kind = static_cast<ImageKind>(p.colourMode);
-  image->width = p.widthPx;
-  image->height = p.heightPx;
-  image->storedLineWidth = p.lineBytes;
-  image->bitsPerSample = static_cast<uint32_t>(p.bitsPerSample);
-  image->samplesPerPixel = static_cast<uint32_t>(p.samplesPerPixel);
-  image->bitsPerPixel = static_cast<uint32_t>(p.bitsPerPixel);
-  image->outputFormat = p.outputFormat;
-  image->photometric = p.colourMode == 0 ? PM_RGB : (p.paletteMode ? PM_PALETTE : PM_BLACK_IS_ZERO);
-  image->linesOneBytePerPixel = p.bilevel ? 1 : 0;
-  image->thresholdDuringScan = p.scannedGrey ? 1 : 0;
-  if (p.greyRampPalette) {
-    SetGreyRamp(image);
-    image->palette2 = image->palette;
-  }
+  DescribeScanImage(p, outName, image);
   if (p.paletteMode) {
     if (p.paletteIsAuto) image->paletteFilePath = p.paletteFile;
     auto pal = std::make_unique<PaletteFile>();

@@ -72,24 +72,9 @@ std::optional<KelvanePlan> MakeKelvaneScanPlan(const ScanPlanInput& in, PlanErro
     return std::nullopt;
   };
 
-  const int32_t mode = s.ColourMode;
-  if (mode < 0 || mode > 6) return fail(Fail(kStrInvalidArgument, "colour mode not supported"));
-  p.colourMode = mode;
-  p.xDpi = p.yDpi = ScanResolution(in);
-  if (p.xDpi <= 0) return fail(Fail(kStrInvalidArgument, "no scan resolution"));
-
-  PlanError areaError;
-  auto area = ResolveScanArea(in, &areaError);
-  if (!area) return fail(areaError);
-  p.area = *area;
-  p.customWidth = p.area.width;
-  p.areaLeft = p.area.left;
-  p.areaRight = static_cast<int32_t>(std::min<int64_t>(int64_t{p.area.left} + p.area.width, s.MaxWidth));
-  p.areaTop = p.area.top;
-  p.areaBottom = static_cast<int32_t>(std::min<int64_t>(int64_t{p.area.top} + p.area.length, INT32_MAX));
-  p.customLength = p.area.length;
-  if (int64_t{p.areaRight} - p.areaLeft < 1 || int64_t{p.areaBottom} - p.areaTop < 1)
-    return fail(Fail(kStrEmptyArea));
+  PlanError stepError;
+  if (!PlanModeAndArea(in, p, &stepError)) return fail(std::move(stepError));
+  const int32_t mode = p.colourMode;
 
   // Every colour mode cuts the width to a multiple of 8 pixels.
   const int64_t height64 = static_cast<int64_t>(p.yDpi / 100.0 * p.area.length);

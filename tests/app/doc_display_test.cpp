@@ -191,6 +191,45 @@ TEST(DocDisplayBand, ViewSizedDuringTheRunGetsTheRestOfTheRowsAtItsSize) {
   orb::FreeImageChain(s);
 }
 
+TEST(DocDisplayBand, RowsDrawnBeforeARefitStayInTheViewAndTheNavigatorPicture) {
+  // A fast scanner delivers the top of the sheet before the new scan's view is laid out:
+  // those rows must not turn white in the resized picture, nor in the picture the navigator
+  // keeps after the run.
+  StatusGuard g;
+  AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
+  FakeSurface view(40, 40);
+  const int32_t w = 400, h = 400;
+  ImageState* s = MakeRecord(IK_RGB, w, h, &view);
+  ProgressiveDisplay pd(s);
+  DrawIncomingBand(1, &pd, nullptr, 0);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  auto shade = [](int32_t y) { return static_cast<uint8_t>(y < 200 ? 0 : 100); };
+  for (int32_t y = 0; y < h; ++y) {
+    if (y == h / 2) {
+      view.Resize(200, 200);
+      ASSERT_TRUE(orb::RefitProgressiveDisplay(&view));
+    }
+    std::fill(row.begin(), row.end(), shade(y));
+    DrawIncomingBand(2, &pd, row.data(), 1);
+  }
+  auto check = [&](const DisplayImage& d, const char* what) {
+    // Every picture row shows the shade of the image row it stands for (the row at the
+    // change of shade may show either); none is left white.
+    for (int32_t r = 0; r < d.height; ++r) {
+      const int32_t y = static_cast<int32_t>(int64_t{r} * h / d.height);
+      if (std::abs(y - 200) <= 4) continue;
+      for (int32_t x : {0, d.width / 2, d.width - 5}) {
+        EXPECT_EQ(d.Row(r)[x * 3], shade(y)) << what << " row " << r << " column " << x;
+      }
+    }
+  };
+  check(Display(s), "view");
+  DrawIncomingBand(4, &pd, nullptr, 0);
+  ASSERT_NE(orb::AsDisplayImage(s->bitmaps[0]), nullptr);
+  check(*orb::AsDisplayImage(s->bitmaps[0]), "navigator");
+  orb::FreeImageChain(s);
+}
+
 TEST(DocDisplayBand, EnlargementShowsNothingUntilTheEnd) {
   StatusGuard g;
   AppStatus.store(orb::Bits(orb::StatusBit::FittedDisplay));
