@@ -61,7 +61,7 @@ maker="$build/bin/make_test_image"
 if [ ! -x "$conv" ] || [ ! -x "$maker" ]; then
   echo "Building the converter in $build ..." >&2
   cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORB_BUILD_GUI=OFF >/dev/null
-  cmake --build "$build" --target mill_convert make_test_image -j4 >/dev/null
+  cmake --build "$build" --target mill_convert make_test_image -j2 >/dev/null
 fi
 
 if [ -z "$work" ]; then

@@ -2,15 +2,18 @@
 // stays bounded whatever the height; read tile row by tile row (or, for a single-tile
 // file, band by band through decode areas).
 #include <openjpeg.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/Bytes.h"
+#include "platform/imagemill/CodecThreads.h"
 #include "platform/imagemill/MillInternal.h"
 
 namespace mill {
@@ -28,18 +31,7 @@ void Quiet(const char*, void*) {}
 // threads split the code blocks of a tile, whose coding does not depend on the order they
 // run in: the file is the same with any count. IMAGEMILL_JP2_THREADS sets the count (tests
 // compare counts; 1 is the library's own single thread).
-int Jp2Threads() {
-  if (const char* env = std::getenv("IMAGEMILL_JP2_THREADS")) {
-    const int v = std::atoi(env);
-    if (v >= 1 && v <= 256) return v;
-  }
-  int n = 0;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(n, 1, 64);
-}
+int Jp2Threads() { return CodecThreads("IMAGEMILL_JP2_THREADS"); }
 
 void UseThreads(opj_codec_t* codec) {
   const int n = Jp2Threads();
@@ -136,8 +128,8 @@ OPJ_BOOL IoSeek(OPJ_OFF_T n, void* user) {
   return OPJ_TRUE;
 }
 
-opj_stream_t* MakeStream(Jp2Io* io, bool input) {
-  opj_stream_t* s = opj_stream_create(1 << 20, input ? OPJ_TRUE : OPJ_FALSE);
+opj_stream_t* MakeStream(Jp2Io* io, bool input, size_t buffer = size_t{1} << 20) {
+  opj_stream_t* s = opj_stream_create(buffer, input ? OPJ_TRUE : OPJ_FALSE);
   if (!s) return nullptr;
   opj_stream_set_user_data(s, io, nullptr);
   if (input) {
@@ -234,11 +226,16 @@ struct Jp2Read {
   opj_stream_t* stream = nullptr;
   opj_image_t* image = nullptr;
   opj_codestream_info_v2_t* info = nullptr;
-  ~Jp2Read() {
+  ~Jp2Read() { Close(); }
+  void Close() {
     if (info) opj_destroy_cstr_info(&info);
     if (image) opj_image_destroy(image);
     if (stream) opj_stream_destroy(stream);
     if (codec) opj_destroy_codec(codec);
+    info = nullptr;
+    image = nullptr;
+    stream = nullptr;
+    codec = nullptr;
   }
 };
 
@@ -249,6 +246,66 @@ inline uint8_t To8(OPJ_INT32 v, const opj_image_comp_t& c) {
   if (v > max) v = max;
   if (c.prec != 8) v = static_cast<OPJ_INT32>((static_cast<int64_t>(v) * 255 + max / 2) / max);
   return static_cast<uint8_t>(std::min(v, 255));
+}
+
+// How many tiles to code at once. An OpenJPEG codec holds about 18 bytes per sample of the
+// tile it codes (coefficients, the tile's and the image's copies), 14 MB for a colour tile
+// of 1024 x 256: the workers share 48 MB, so that memory stays well under 100 MB with the
+// band of rows; the processors they leave go to OpenJPEG's threads inside each tile.
+int TileWorkerCount(int threads, uint64_t tiles, uint64_t tileSamples) {
+  constexpr uint64_t kBudget = uint64_t{48} << 20;
+  constexpr uint64_t kBytesPerSample = 18;
+  const uint64_t byMemory = std::max<uint64_t>(1, kBudget / std::max<uint64_t>(1, tileSamples * kBytesPerSample));
+  return static_cast<int>(std::min({static_cast<uint64_t>(std::max(threads, 1)), std::max<uint64_t>(tiles, 1), byMemory}));
+}
+
+// A codestream being written in memory (one tile's, see Jp2Writer::EncodeTile).
+struct MemOut {
+  std::vector<uint8_t>* data = nullptr;
+  uint64_t pos = 0;
+};
+
+OPJ_SIZE_T MemWrite(void* buf, OPJ_SIZE_T n, void* user) {
+  auto* m = static_cast<MemOut*>(user);
+  if (m->pos + n > m->data->size()) m->data->resize(static_cast<size_t>(m->pos + n));
+  std::memcpy(m->data->data() + m->pos, buf, n);
+  m->pos += n;
+  return n;
+}
+OPJ_OFF_T MemSkip(OPJ_OFF_T n, void* user) {
+  auto* m = static_cast<MemOut*>(user);
+  if (static_cast<int64_t>(m->pos) + n < 0) return -1;
+  m->pos = static_cast<uint64_t>(static_cast<int64_t>(m->pos) + n);
+  return n;
+}
+OPJ_BOOL MemSeek(OPJ_OFF_T n, void* user) {
+  if (n < 0) return OPJ_FALSE;
+  static_cast<MemOut*>(user)->pos = static_cast<uint64_t>(n);
+  return OPJ_TRUE;
+}
+
+// Takes the tile-parts out of a one-tile codestream (SOC, main header, tile-parts, EOC)
+// and gives them the tile index `index` of the whole image's grid. False when the
+// codestream is not of that shape.
+bool TileParts(const std::vector<uint8_t>& cs, uint32_t index, std::vector<uint8_t>& out) {
+  const size_t n = cs.size();
+  if (n < 4 || cs[0] != 0xFF || cs[1] != 0x4F || cs[n - 2] != 0xFF || cs[n - 1] != 0xD9) return false;
+  size_t at = 2;
+  while (at + 4 <= n && !(cs[at] == 0xFF && cs[at + 1] == 0x90)) {
+    if (cs[at] != 0xFF) return false;
+    at += 2 + orb::GetU16BE(&cs[at + 2]);
+  }
+  const size_t first = at;
+  while (at + 12 <= n - 2) {
+    if (cs[at] != 0xFF || cs[at + 1] != 0x90) return false;
+    const uint32_t psot = orb::GetU32BE(&cs[at + 6]);
+    if (psot < 14 || at + psot > n - 2) return false;
+    at += psot;
+  }
+  if (at != n - 2 || index > 0xFFFF) return false;
+  out.assign(cs.begin() + static_cast<long>(first), cs.end() - 2);
+  for (size_t k = 0; k < out.size(); k += orb::GetU32BE(&out[k + 6])) orb::PutU16BE(&out[k + 4], static_cast<uint16_t>(index));
+  return true;
 }
 
 class Jp2Writer : public ImageWriter {
@@ -286,6 +343,13 @@ class Jp2Writer : public ImageWriter {
     p.cp_tdx = static_cast<int>(tdx_);
     p.cp_tdy = static_cast<int>(tdy_);
     p.tcp_mct = comps_ == 3 ? 1 : 0;
+    params_ = p;
+    const int threads = Jp2Threads();
+    const uint64_t tiles = uint64_t{tilesAcross_} * ((h + tdy_ - 1) / tdy_);
+    // Lossless tiles are coded apart on several codecs at once (see FlushBandAtOnce); a
+    // lossy tile's share of the bytes depends on the whole file, so lossy files keep one codec.
+    workers_ = q >= 1000 && tiles > 1 ? TileWorkerCount(threads, tiles, uint64_t{tdx_} * tdy_ * static_cast<uint64_t>(comps_)) : 1;
+    innerThreads_ = (threads + workers_ - 1) / workers_;
     opj_image_cmptparm_t cp[3];
     std::memset(cp, 0, sizeof cp);
     for (int i = 0; i < comps_; ++i) {
@@ -309,7 +373,7 @@ class Jp2Writer : public ImageWriter {
     opj_set_warning_handler(codec_, Quiet, nullptr);
     opj_set_info_handler(codec_, Quiet, nullptr);
     if (!opj_setup_encoder(codec_, &p, image_)) return IM_ERR_PARAM;
-    UseThreads(codec_);
+    if (workers_ == 1) UseThreads(codec_);
     io_.fd = fd;
     io_.writing = true;
     if (d.xPelsPerMeter > 0 && d.yPelsPerMeter > 0) {
@@ -319,6 +383,9 @@ class Jp2Writer : public ImageWriter {
     stream_ = MakeStream(&io_, false);
     if (!stream_) return IM_ERR_MEMORY;
     if (!opj_start_compress(codec_, image_, stream_)) return io_.failed ? IM_ERR_IO : IM_ERR_PARAM;
+    if (workers_ > 1) {
+      if (int rc = StartAtOnce(); rc != IM_OK) return rc;
+    }
     band_.assign(static_cast<size_t>(tdy_) * w * static_cast<size_t>(comps_), 0);
     tile_.resize(static_cast<size_t>(tdx_) * tdy_ * static_cast<size_t>(comps_));
     started_ = true;
@@ -343,15 +410,152 @@ class Jp2Writer : public ImageWriter {
         std::vector<uint8_t> white(d_.RowBytes(), 255);
         while (rc == IM_OK && rows_ < static_cast<uint32_t>(d_.height)) rc = Row(white.data());
       }
-      if (rc == IM_OK && !opj_end_compress(codec_, stream_)) rc = IM_ERR_IO;
-      if (rc == IM_OK && io_.failed) rc = IM_ERR_IO;
+      if (workers_ > 1) {
+        if (rc == IM_OK) rc = EndAtOnce();
+      } else {
+        if (rc == IM_OK && !opj_end_compress(codec_, stream_)) rc = IM_ERR_IO;
+        if (rc == IM_OK && io_.failed) rc = IM_ERR_IO;
+      }
     }
     Release();
     return rc;
   }
 
  private:
+  // The file as one codec writes it, up to the end of its main header: OpenJPEG ends a
+  // codestream of no tiles (its boxes, main header and end marker), and the tiles go in
+  // place of the end marker. The codestream box's length is set at the end.
+  int StartAtOnce() {
+    const bool ended = opj_end_compress(codec_, stream_);
+    const bool failed = io_.failed;
+    opj_stream_destroy(stream_);
+    opj_destroy_codec(codec_);
+    opj_image_destroy(image_);
+    stream_ = nullptr;
+    codec_ = nullptr;
+    image_ = nullptr;
+    if (!ended || failed) return failed ? IM_ERR_IO : IM_ERR_PARAM;
+    const int64_t size = FileSize(io_.fd);
+    uint64_t at = 0;
+    while (size > 0 && at + 8 <= static_cast<uint64_t>(size)) {
+      uint8_t box[8];
+      if (!ReadAt(io_.fd, at, box, 8)) return IM_ERR_IO;
+      const uint32_t len = orb::GetU32BE(box);
+      if (len < 8) return IM_ERR_PARAM;
+      if (std::memcmp(box + 4, "jp2c", 4) == 0) {
+        uint8_t eoc[2];
+        if (len < 12 || !ReadAt(io_.fd, at + len - 2, eoc, 2)) return IM_ERR_IO;
+        if (eoc[0] != 0xFF || eoc[1] != 0xD9) return IM_ERR_PARAM;
+        boxAt_ = at;
+        tail_ = at + len - 2;
+        return IM_OK;
+      }
+      at += len;
+    }
+    return IM_ERR_PARAM;
+  }
+
+  int EndAtOnce() {
+    static constexpr uint8_t kEoc[2] = {0xFF, 0xD9};
+    if (!WriteAt(io_.fd, tail_, kEoc, 2)) return IM_ERR_IO;
+    const uint64_t len = tail_ + 2 - boxAt_;
+    uint8_t lbox[4];
+    // A codestream past 4 GB: the box runs to the end of the file.
+    orb::PutU32BE(lbox, len > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(len));
+    return WriteAt(io_.fd, boxAt_, lbox, 4) ? IM_OK : IM_ERR_IO;
+  }
+
+  // Codes tile `tx` of the band on a codec of its own: a one-tile image whose grid starts
+  // at the tile, so that code blocks and resolutions fall where they fall in the whole
+  // image and the tile's coded bytes are the same as one codec's.
+  bool EncodeTile(uint32_t tx, uint32_t tileRow, uint32_t bandRows, std::vector<uint8_t>& plane,
+                  std::vector<uint8_t>& coded, std::vector<uint8_t>& out) const {
+    const uint32_t w = static_cast<uint32_t>(d_.width);
+    const uint32_t x0 = tx * tdx_, y0 = tileRow * tdy_;
+    const uint32_t tw = std::min(tdx_, w - x0);
+    const size_t comps = static_cast<size_t>(comps_);
+    const size_t area = static_cast<size_t>(tw) * bandRows;
+    plane.resize(area * comps);
+    for (uint32_t r = 0; r < bandRows; ++r) {
+      const uint8_t* src = band_.data() + (static_cast<size_t>(r) * w + x0) * comps;
+      for (uint32_t x = 0; x < tw; ++x)
+        for (size_t c = 0; c < comps; ++c) plane[c * area + static_cast<size_t>(r) * tw + x] = src[x * comps + c];
+    }
+    opj_image_cmptparm_t cp[3];
+    std::memset(cp, 0, sizeof cp);
+    for (size_t c = 0; c < comps; ++c) {
+      cp[c].dx = 1;
+      cp[c].dy = 1;
+      cp[c].w = tw;
+      cp[c].h = bandRows;
+      cp[c].x0 = x0;
+      cp[c].y0 = y0;
+      cp[c].prec = 8;
+    }
+    opj_image_t* image = opj_image_tile_create(static_cast<OPJ_UINT32>(comps_), cp,
+                                               comps_ == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+    if (!image) return false;
+    image->x0 = x0;
+    image->y0 = y0;
+    image->x1 = x0 + tw;
+    image->y1 = y0 + bandRows;
+    opj_cparameters_t p = params_;
+    p.cp_tx0 = static_cast<int>(x0);
+    p.cp_ty0 = static_cast<int>(y0);
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    opj_stream_t* stream = opj_stream_create(size_t{1} << 20, OPJ_FALSE);
+    MemOut mem{&coded, 0};
+    coded.clear();
+    bool ok = codec && stream;
+    if (ok) {
+      opj_set_error_handler(codec, Quiet, nullptr);
+      opj_set_warning_handler(codec, Quiet, nullptr);
+      opj_set_info_handler(codec, Quiet, nullptr);
+      opj_stream_set_user_data(stream, &mem, nullptr);
+      opj_stream_set_write_function(stream, MemWrite);
+      opj_stream_set_skip_function(stream, MemSkip);
+      opj_stream_set_seek_function(stream, MemSeek);
+      ok = opj_setup_encoder(codec, &p, image);
+    }
+    if (ok && innerThreads_ > 1 && opj_has_thread_support()) opj_codec_set_threads(codec, innerThreads_);
+    ok = ok && opj_start_compress(codec, image, stream) &&
+         opj_write_tile(codec, 0, plane.data(), static_cast<OPJ_UINT32>(plane.size()), stream) &&
+         opj_end_compress(codec, stream);
+    if (stream) opj_stream_destroy(stream);
+    if (codec) opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    coded.resize(static_cast<size_t>(std::min<uint64_t>(mem.pos, coded.size())));
+    return ok && TileParts(coded, tileRow * tilesAcross_ + tx, out);
+  }
+
+  // The tiles of the band on `workers_` threads (this one among them), then written in order.
+  int FlushBandAtOnce() {
+    const uint32_t tileRow = (rows_ - 1) / tdy_;
+    const uint32_t bandRows = rowInBand_;
+    parts_.resize(tilesAcross_);
+    std::atomic<uint32_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+      std::vector<uint8_t> plane, coded;
+      for (uint32_t tx = next++; tx < tilesAcross_ && !failed; tx = next++)
+        if (!EncodeTile(tx, tileRow, bandRows, plane, coded, parts_[tx])) failed = true;
+    };
+    std::vector<std::thread> helpers;
+    const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(workers_), tilesAcross_);
+    for (uint32_t i = 1; i < n; ++i) helpers.emplace_back(work);
+    work();
+    for (auto& t : helpers) t.join();
+    if (failed) return IM_ERR_PARAM;
+    for (auto& part : parts_) {
+      if (!WriteAt(io_.fd, tail_, part.data(), part.size())) return IM_ERR_IO;
+      tail_ += part.size();
+    }
+    rowInBand_ = 0;
+    return IM_OK;
+  }
+
   int FlushBand() {
+    if (workers_ > 1) return FlushBandAtOnce();
     const uint32_t w = static_cast<uint32_t>(d_.width);
     const uint32_t bandRows = rowInBand_;
     const uint32_t tileRow = (rows_ - 1) / tdy_;
@@ -394,19 +598,26 @@ class Jp2Writer : public ImageWriter {
   opj_image_t* image_ = nullptr;
   std::vector<uint8_t> band_, tile_;
   bool started_ = false;
+  opj_cparameters_t params_{};
+  int workers_ = 1;       // tiles coded at once
+  int innerThreads_ = 1;  // OpenJPEG's threads in each of them
+  uint64_t boxAt_ = 0;    // the codestream box
+  uint64_t tail_ = 0;     // where the next tile goes
+  std::vector<std::vector<uint8_t>> parts_;  // the band's coded tiles
 };
 
-}  // namespace
+// What a decoder needs to know of the whole image to place a decoded region in its rows.
+struct Jp2Layout {
+  uint32_t ix0 = 0, iy0 = 0, ix1 = 0, iy1 = 0;
+  int used = 1;  // components delivered: 1 (grey) or 3
+  size_t rowBytes = 0;
+};
 
-int ReadJp2(int fd, ReadSink& sink) {
-  Jp2Read st;
-  const int64_t size = FileSize(fd);
-  if (size < 16) return IM_ERR_CORRUPT;
+// Opens a decoder on the file and reads its main header. `threads` are OpenJPEG's own,
+// inside each tile; `buffer` is the stream's read buffer.
+int OpenDecoder(Jp2Read& st, int fd, uint64_t size, bool raw, int threads, size_t buffer) {
   st.io.fd = fd;
-  st.io.size = static_cast<uint64_t>(size);
-  uint8_t magic[4];
-  if (!ReadAt(fd, 0, magic, 4)) return IM_ERR_CORRUPT;
-  const bool raw = magic[0] == 0xFF && magic[1] == 0x4F;
+  st.io.size = size;
   st.codec = opj_create_decompress(raw ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
   if (!st.codec) return IM_ERR_MEMORY;
   opj_set_error_handler(st.codec, Quiet, nullptr);
@@ -415,10 +626,202 @@ int ReadJp2(int fd, ReadSink& sink) {
   opj_dparameters_t p;
   opj_set_default_decoder_parameters(&p);
   if (!opj_setup_decoder(st.codec, &p)) return IM_ERR_CORRUPT;
-  UseThreads(st.codec);
-  st.stream = MakeStream(&st.io, true);
+  if (threads > 1 && opj_has_thread_support()) opj_codec_set_threads(st.codec, threads);
+  st.stream = MakeStream(&st.io, true, buffer);
   if (!st.stream) return IM_ERR_MEMORY;
   if (!opj_read_header(st.stream, st.codec, &st.image) || !st.image) return IM_ERR_CORRUPT;
+  return IM_OK;
+}
+
+// Places the components of the region last decoded into `img` in the rows of `band`, which
+// holds image rows [bandY0, bandY0 + bandRows). False when the region lies outside it.
+bool CopyRegion(const opj_image_t* img, const Jp2Layout& l, uint8_t* band, uint32_t bandY0, uint32_t bandRows) {
+  const uint32_t w = l.ix1 - l.ix0;
+  const size_t used = static_cast<size_t>(l.used);
+  for (size_t c = 0; c < used; ++c) {
+    const auto& comp = img->comps[c];
+    if (!comp.data) return false;
+    if (comp.x0 < l.ix0 || comp.y0 < l.iy0) return false;
+    const uint32_t cx0 = comp.x0 - l.ix0, cy0 = comp.y0 - l.iy0;
+    for (uint32_t r = 0; r < comp.h; ++r) {
+      const uint32_t y = cy0 + r;
+      if (y < bandY0 || y >= bandY0 + bandRows) return false;
+      uint8_t* dst = band + static_cast<size_t>(y - bandY0) * l.rowBytes;
+      const OPJ_INT32* src = comp.data + static_cast<size_t>(r) * comp.w;
+      for (uint32_t x = 0; x < comp.w && cx0 + x < w; ++x) dst[static_cast<size_t>(cx0 + x) * used + c] = To8(src[x], comp);
+    }
+  }
+  return true;
+}
+
+// Hands `rows` rows of `band` to the sink, numbering them from `next` on.
+int EmitRows(ReadSink& sink, const uint8_t* band, uint32_t rows, size_t rowBytes, std::vector<uint8_t>& row,
+             int32_t& next) {
+  for (uint32_t r = 0; r < rows; ++r) {
+    std::memcpy(row.data(), band + static_cast<size_t>(r) * rowBytes, rowBytes);
+    if (int rc = sink.Row(row.data(), next, rowBytes); rc != IM_OK) return rc;
+    ++next;
+  }
+  return IM_OK;
+}
+
+// The tile grid of a multi-tile file.
+struct Jp2Grid {
+  uint32_t across = 0, down = 0;
+  uint32_t ty0 = 0, tdy = 0;
+  // Image rows [top, top + rows) of tile row t, counted from the image's top.
+  uint32_t Top(const Jp2Layout& l, uint32_t t) const {
+    return static_cast<uint32_t>(std::max<uint64_t>(l.iy0, uint64_t{ty0} + uint64_t{t} * tdy) - l.iy0);
+  }
+  uint32_t Rows(const Jp2Layout& l, uint32_t t) const {
+    const uint64_t top = std::max<uint64_t>(l.iy0, uint64_t{ty0} + uint64_t{t} * tdy);
+    const uint64_t bottom = std::min<uint64_t>(l.iy1, uint64_t{ty0} + uint64_t{t + 1} * tdy);
+    return bottom > top ? static_cast<uint32_t>(bottom - top) : 0;
+  }
+};
+
+// Tile after tile on one decoder, with OpenJPEG's threads inside each tile.
+int DecodeTilesInTurn(Jp2Read& st, const Jp2Layout& l, const Jp2Grid& g, ReadSink& sink, int32_t& next) {
+  std::vector<uint8_t> band(static_cast<size_t>(g.tdy) * l.rowBytes), row(l.rowBytes);
+  for (uint32_t t = 0; t < g.down; ++t) {
+    const uint32_t n = g.Rows(l, t);
+    if (n == 0) continue;
+    for (uint32_t c = 0; c < g.across; ++c) {
+      if (!opj_get_decoded_tile(st.codec, st.stream, st.image, t * g.across + c)) return IM_ERR_CORRUPT;
+      if (!CopyRegion(st.image, l, band.data(), g.Top(l, t), n)) return IM_ERR_CORRUPT;
+    }
+    if (int rc = EmitRows(sink, band.data(), n, l.rowBytes, row, next); rc != IM_OK) return rc;
+  }
+  return IM_OK;
+}
+
+// How many tiles to decode at once (a decoder holds as much as an encoder).
+int TileWorkers(int threads, const Jp2Grid& g, uint32_t tdx, int comps) {
+  return TileWorkerCount(threads, uint64_t{g.across} * g.down, uint64_t{tdx} * g.tdy * static_cast<uint64_t>(comps));
+}
+
+// Several tiles at once, one decoder per worker over the same file (each reads with its
+// own position). OpenJPEG's threads only split the code blocks of one tile, and its
+// transforms and the placing of the pixels run on one thread; whole tiles on separate
+// decoders keep every processor busy. Workers take tiles in file order and may decode one
+// tile row ahead; a tile is placed in the band once the band's rows before it went to the
+// sink, which sees them in order on the calling thread. Decoding is exact, so the pixels
+// are the same as from one decoder.
+class ParallelTileDecoder {
+ public:
+  // Stream buffer of a worker: it passes over the other workers' tiles, reading only
+  // their headers; a small buffer keeps those reads small (tile data are read directly).
+  static constexpr size_t kWorkerBuffer = size_t{64} << 10;
+
+  ParallelTileDecoder(int fd, uint64_t size, bool raw, const Jp2Layout& l, const Jp2Grid& g)
+      : fd_(fd), size_(size), raw_(raw), l_(l), g_(g), done_(g.down, 0) {}
+
+  int Run(int workers, int innerThreads, ReadSink& sink, int32_t& next) {
+    band_.resize(static_cast<size_t>(g_.tdy) * l_.rowBytes);
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(workers));
+    for (int i = 0; i < workers; ++i) threads.emplace_back([this, innerThreads] { Work(innerThreads); });
+    const int rc = Deliver(sink, next);
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    for (auto& t : threads) t.join();
+    return rc != IM_OK ? rc : error_;
+  }
+
+ private:
+  int Deliver(ReadSink& sink, int32_t& next) {
+    std::vector<uint8_t> row(l_.rowBytes);
+    for (uint32_t t = 0; t < g_.down; ++t) {
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return t >= failRow_ || done_[t] == g_.across; });
+        if (t >= failRow_) return error_;
+      }
+      if (int rc = EmitRows(sink, band_.data(), g_.Rows(l_, t), l_.rowBytes, row, next); rc != IM_OK) return rc;
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        ++emitted_;
+      }
+      cv_.notify_all();
+    }
+    return IM_OK;
+  }
+
+  void Work(int innerThreads) {
+    Jp2Read st;
+    if (int rc = OpenDecoder(st, fd_, size_, raw_, innerThreads, kWorkerBuffer); rc != IM_OK) return Fail(rc, 0);
+    const uint32_t total = g_.across * g_.down;
+    for (;;) {
+      uint32_t tile = 0;
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return Over(next_ / g_.across) || next_ >= total || next_ / g_.across <= emitted_ + 1; });
+        if (next_ >= total || Over(next_ / g_.across)) return;
+        tile = next_++;
+      }
+      const uint32_t t = tile / g_.across;
+      const uint32_t n = g_.Rows(l_, t);
+      if (n > 0 && !opj_get_decoded_tile(st.codec, st.stream, st.image, tile)) return Fail(IM_ERR_CORRUPT, t);
+      {
+        // The band holds tile row `emitted_`: wait until it is this tile's.
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return Over(t) || t <= emitted_; });
+        if (Over(t)) return;
+      }
+      if (n > 0 && !CopyRegion(st.image, l_, band_.data(), g_.Top(l_, t), n)) return Fail(IM_ERR_CORRUPT, t);
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        ++done_[t];
+      }
+      cv_.notify_all();
+    }
+  }
+
+  // Whether tile row t is no longer wanted: the sink stopped, or a tile of it or above it
+  // failed (the rows above the damage still go out, as from one decoder).
+  bool Over(uint32_t t) const { return stop_ || t >= failRow_; }
+
+  void Fail(int rc, uint32_t t) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (t < failRow_) {
+        failRow_ = t;
+        error_ = rc;
+      }
+    }
+    cv_.notify_all();
+  }
+
+  const int fd_;
+  const uint64_t size_;
+  const bool raw_;
+  const Jp2Layout l_;
+  const Jp2Grid g_;
+  std::vector<uint8_t> band_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<uint32_t> done_;  // tiles placed, per tile row
+  uint32_t next_ = 0;           // next tile to take
+  uint32_t emitted_ = 0;        // tile rows handed to the sink
+  bool stop_ = false;
+  uint32_t failRow_ = UINT32_MAX;  // first tile row that failed
+  int error_ = IM_OK;              // its error
+};
+
+}  // namespace
+
+int ReadJp2(int fd, ReadSink& sink) {
+  const int64_t size = FileSize(fd);
+  if (size < 16) return IM_ERR_CORRUPT;
+  uint8_t magic[4];
+  if (!ReadAt(fd, 0, magic, 4)) return IM_ERR_CORRUPT;
+  const bool raw = magic[0] == 0xFF && magic[1] == 0x4F;
+  const int threads = Jp2Threads();
+  Jp2Read st;
+  if (int rc = OpenDecoder(st, fd, static_cast<uint64_t>(size), raw, threads, size_t{1} << 20); rc != IM_OK) return rc;
   opj_image_t* img = st.image;
   if (img->numcomps < 1 || img->x1 <= img->x0 || img->y1 <= img->y0) return IM_ERR_CORRUPT;
   const int used = img->numcomps >= 3 ? 3 : 1;
@@ -430,8 +833,13 @@ int ReadJp2(int fd, ReadSink& sink) {
     if (comp.dx != 1 || comp.dy != 1 || comp.prec < 1 || comp.prec > 16) return IM_ERR_UNSUPPORTED;
   }
   // Decoding a tile moves the image's bounds to the tile's: keep the whole image's.
-  const uint32_t ix0 = img->x0, iy0 = img->y0, ix1 = img->x1, iy1 = img->y1;
-  const uint32_t w = ix1 - ix0, h = iy1 - iy0;
+  Jp2Layout l;
+  l.ix0 = img->x0;
+  l.iy0 = img->y0;
+  l.ix1 = img->x1;
+  l.iy1 = img->y1;
+  l.used = used;
+  const uint32_t w = l.ix1 - l.ix0, h = l.iy1 - l.iy0;
   if (w > 0x7FFFFFFF || h > 0x7FFFFFFF) return IM_ERR_CORRUPT;
   ImageDesc d;
   d.width = static_cast<int32_t>(w);
@@ -441,73 +849,44 @@ int ReadJp2(int fd, ReadSink& sink) {
   if (d.grey) d.colors = GreyTable(256);
   if (!raw) ReadResolution(fd, st.io.size, d);
   if (int rc = CheckDesc(d); rc != IM_OK) return rc;
+  l.rowBytes = d.RowBytes();
   st.info = opj_get_cstr_info(st.codec);
   if (!st.info) return IM_ERR_CORRUPT;
-  const uint32_t tilesAcross = st.info->tw, tilesDown = st.info->th;
-  if (tilesAcross == 0 || tilesDown == 0) return IM_ERR_CORRUPT;
+  Jp2Grid g;
+  g.across = st.info->tw;
+  g.down = st.info->th;
+  g.ty0 = st.info->ty0;
+  g.tdy = st.info->tdy;
+  if (g.across == 0 || g.down == 0) return IM_ERR_CORRUPT;
   if (int rc = sink.Header(d); rc != IM_OK) return rc;
-  std::vector<uint8_t> row(d.RowBytes());
 
-  // Emits rows [y0, y1) from component data covering image rectangle (cx0, cy0, cw, ch).
-  std::vector<uint8_t> band;
   int32_t next = 0;
-  auto copyFrom = [&](uint32_t bandY0, uint32_t bandRows) {
-    // Component data of the decoded region land in `band`, one row of the image each.
-    for (int c = 0; c < used; ++c) {
-      const auto& comp = img->comps[c];
-      if (!comp.data) return false;
-      if (comp.x0 < ix0 || comp.y0 < iy0) return false;
-      const uint32_t cx0 = comp.x0 - ix0, cy0 = comp.y0 - iy0;
-      for (uint32_t r = 0; r < comp.h; ++r) {
-        const uint32_t y = cy0 + r;
-        if (y < bandY0 || y >= bandY0 + bandRows) return false;
-        uint8_t* dst = band.data() + static_cast<size_t>(y - bandY0) * d.RowBytes();
-        const OPJ_INT32* src = comp.data + static_cast<size_t>(r) * comp.w;
-        for (uint32_t x = 0; x < comp.w && cx0 + x < w; ++x)
-          dst[static_cast<size_t>(cx0 + x) * static_cast<size_t>(used) + static_cast<size_t>(c)] = To8(src[x], comp);
-      }
-    }
-    return true;
-  };
-  auto emit = [&](uint32_t rows) -> int {
-    for (uint32_t r = 0; r < rows; ++r) {
-      std::memcpy(row.data(), band.data() + static_cast<size_t>(r) * d.RowBytes(), row.size());
-      if (int rc = sink.Row(row.data(), next, row.size()); rc != IM_OK) return rc;
-      ++next;
-    }
-    return IM_OK;
-  };
-
-  if (tilesAcross * tilesDown == 1) {
-    const uint32_t bandRows = std::max<uint32_t>(1, std::min<uint32_t>(h, static_cast<uint32_t>((16u << 20) / d.RowBytes())));
-    band.resize(static_cast<size_t>(bandRows) * d.RowBytes());
+  if (g.across * g.down == 1) {
+    // One tile: band by band through decode areas.
+    std::vector<uint8_t> band, row(l.rowBytes);
+    const uint32_t bandRows = std::max<uint32_t>(1, std::min<uint32_t>(h, static_cast<uint32_t>((16u << 20) / l.rowBytes)));
+    band.resize(static_cast<size_t>(bandRows) * l.rowBytes);
     for (uint32_t y = 0; y < h; y += bandRows) {
       const uint32_t n = std::min(bandRows, h - y);
-      if (!opj_set_decode_area(st.codec, img, static_cast<OPJ_INT32>(ix0), static_cast<OPJ_INT32>(iy0 + y),
-                               static_cast<OPJ_INT32>(ix1), static_cast<OPJ_INT32>(iy0 + y + n)))
+      if (!opj_set_decode_area(st.codec, img, static_cast<OPJ_INT32>(l.ix0), static_cast<OPJ_INT32>(l.iy0 + y),
+                               static_cast<OPJ_INT32>(l.ix1), static_cast<OPJ_INT32>(l.iy0 + y + n)))
         return IM_ERR_CORRUPT;
       if (!opj_decode(st.codec, st.stream, img)) return IM_ERR_CORRUPT;
-      if (!copyFrom(y, n)) return IM_ERR_CORRUPT;
-      if (int rc = emit(n); rc != IM_OK) return rc;
+      if (!CopyRegion(img, l, band.data(), y, n)) return IM_ERR_CORRUPT;
+      if (int rc = EmitRows(sink, band.data(), n, l.rowBytes, row, next); rc != IM_OK) return rc;
     }
   } else {
-    const uint32_t tdy = st.info->tdy, ty0 = st.info->ty0;
-    if (tdy == 0) return IM_ERR_CORRUPT;
-    const uint64_t maxBand = static_cast<uint64_t>(tdy) * d.RowBytes();
-    if (maxBand > (uint64_t{256} << 20)) return IM_ERR_UNSUPPORTED;
-    band.resize(static_cast<size_t>(maxBand));
-    for (uint32_t t = 0; t < tilesDown; ++t) {
-      // Rows of this tile row inside the image.
-      const uint64_t top = std::max<uint64_t>(iy0, static_cast<uint64_t>(ty0) + static_cast<uint64_t>(t) * tdy);
-      const uint64_t bottom = std::min<uint64_t>(iy1, static_cast<uint64_t>(ty0) + static_cast<uint64_t>(t + 1) * tdy);
-      if (bottom <= top) continue;
-      const uint32_t bandY0 = static_cast<uint32_t>(top - iy0);
-      const uint32_t n = static_cast<uint32_t>(bottom - top);
-      for (uint32_t c = 0; c < tilesAcross; ++c) {
-        if (!opj_get_decoded_tile(st.codec, st.stream, img, t * tilesAcross + c)) return IM_ERR_CORRUPT;
-        if (!copyFrom(bandY0, n)) return IM_ERR_CORRUPT;
-      }
-      if (int rc = emit(n); rc != IM_OK) return rc;
+    if (g.tdy == 0) return IM_ERR_CORRUPT;
+    const uint64_t bandBytes = uint64_t{g.tdy} * l.rowBytes;
+    if (bandBytes > (uint64_t{256} << 20)) return IM_ERR_UNSUPPORTED;
+    const int workers = TileWorkers(threads, g, st.info->tdx, used);
+    if (workers > 1) {
+      // The first decoder only read the header: it goes before the workers start theirs.
+      st.Close();
+      ParallelTileDecoder dec(fd, static_cast<uint64_t>(size), raw, l, g);
+      if (int rc = dec.Run(workers, (threads + workers - 1) / workers, sink, next); rc != IM_OK) return rc;
+    } else if (int rc = DecodeTilesInTurn(st, l, g, sink, next); rc != IM_OK) {
+      return rc;
     }
   }
   return next == d.height ? IM_OK : IM_ERR_CORRUPT;

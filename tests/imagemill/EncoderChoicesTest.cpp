@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -204,6 +205,200 @@ TEST(EncoderChoices, PngRowsAreUnfilteredAndDecodeToTheSamePixels) {
           }
         }
       }
+    }
+  }
+}
+
+// Writes the image as a binary PGM or PPM, the input of opj_compress.
+void WritePnm(const std::string& path, const Image& im) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fprintf(f, "%s\n%d %d\n255\n", im.grey ? "P5" : "P6", im.h.biWidth, im.h.biHeight);
+  for (const auto& r : im.rows) std::fwrite(r.data(), 1, r.size(), f);
+  std::fclose(f);
+}
+
+// Lossless tiles are coded on several codecs at once and put together in one codestream:
+// the file is byte for byte the one codec's, also with edge tiles of one column or one row,
+// a single tile row, and white rows filling an image that ended early.
+TEST(EncoderChoices, JpegTwoThousandLosslessTilesCodedAtOnceAreOneCodecsFile) {
+  TempDir dir;
+  const struct {
+    Kind kind;
+    int w, h;
+    int stopAt;
+  } cases[] = {
+      {Kind::Grey, 3000, 100, -1}, {Kind::Rgb, 1100, 700, -1}, {Kind::Rgb, 1024, 257, -1},
+      {Kind::Grey, 1025, 300, -1}, {Kind::Rgb, 2100, 800, 300},
+  };
+  ASSERT_EQ(IM_Jp2SetQuality(1000), IM_OK);
+  for (const auto& c : cases) {
+    const std::string what = std::string(KindName(c.kind)) + " " + std::to_string(c.w) + "x" + std::to_string(c.h);
+    const Image src = MakeImage(c.kind, c.w, c.h);
+    for (const char* threads : {"1", "4"}) {
+      ScopedEnv e("IMAGEMILL_JP2_THREADS", threads);
+      WriteCtx ctx{&src};
+      ctx.stopAtRow = c.stopAt;
+      const int rc = WriteImage(dir.File(std::string("t") + threads + ".jp2"), 5, src, &ctx);
+      if (c.stopAt < 0) {
+        ASSERT_EQ(rc, IM_OK) << what;
+      }
+    }
+    const auto one = Bytes(dir.File("t1.jp2")), many = Bytes(dir.File("t4.jp2"));
+    ASSERT_GT(one.size(), 100u) << what;
+    EXPECT_TRUE(one == many) << what;
+    if (!HaveTool("opj_decompress")) continue;
+    const std::string pnm = dir.File(c.kind == Kind::Rgb ? "t4.ppm" : "t4.pgm");
+    std::string out;
+    ASSERT_EQ(RunTool("opj_decompress -i " + Q(dir.File("t4.jp2")) + " -o " + Q(pnm), &out), 0) << out;
+    Image back;
+    ASSERT_TRUE(ReadPnm(pnm, &back)) << what;
+    ASSERT_EQ(back.h.biWidth, c.w);
+    ASSERT_EQ(back.h.biHeight, c.h);
+    const int rows = c.stopAt < 0 ? c.h : c.stopAt;
+    for (int y = 0; y < c.h; ++y) {
+      std::vector<uint8_t> want = y < rows ? src.rows[static_cast<size_t>(y)]
+                                           : std::vector<uint8_t>(src.rows[0].size(), 255);
+      ASSERT_TRUE(back.rows[static_cast<size_t>(y)] == want) << what << " row " << y;
+    }
+  }
+}
+
+// Files of several tiles are decoded a tile per worker at once: every count of threads gives
+// OpenJPEG's own decoder's pixels, whatever the tiles' size, offsets or coding, and the rows
+// still arrive in order.
+TEST(EncoderChoices, JpegTwoThousandTilesDecodedAtOnceGiveOpenJpegsPixels) {
+  if (!HaveTool("opj_compress") || !HaveTool("opj_decompress")) GTEST_SKIP() << "OpenJPEG tools missing";
+  TempDir dir;
+  const struct {
+    const char* name;
+    const char* args;  // empty: our own writer's file (tiles of 1024 x 256)
+    const char* ext;
+  } variants[] = {
+      {"ours", "", "jp2"},
+      {"small tiles", "-t 128,96", "jp2"},
+      {"offset image and tiles", "-t 128,96 -d 37,21 -T 10,5", "j2k"},
+      {"lossy, tall tiles", "-t 200,450 -r 20", "jp2"},
+      {"one tile row", "-t 64,2000", "jp2"},
+  };
+  for (Kind kind : {Kind::Rgb, Kind::Grey}) {
+    const Image src = MakeImage(kind, 2300, 700);
+    const std::string pnm = dir.File(kind == Kind::Rgb ? "src.ppm" : "src.pgm");
+    WritePnm(pnm, src);
+    for (const auto& v : variants) {
+      const std::string what = std::string(KindName(kind)) + ", " + v.name;
+      const std::string file = dir.File(std::string("t") + std::to_string(&v - variants) + "." + v.ext);
+      std::string msg;
+      if (*v.args) {
+        ASSERT_EQ(RunTool("opj_compress -i " + Q(pnm) + " -o " + Q(file) + " " + v.args, &msg), 0) << msg;
+      } else {
+        ASSERT_EQ(IM_Jp2SetQuality(1000), IM_OK);
+        ASSERT_EQ(WriteImage(file, 5, src), IM_OK);
+      }
+      const std::string ref = dir.File(kind == Kind::Rgb ? "ref.ppm" : "ref.pgm");
+      ASSERT_EQ(RunTool("opj_decompress -i " + Q(file) + " -o " + Q(ref), &msg), 0) << msg;
+      Image want;
+      ASSERT_TRUE(ReadPnm(ref, &want)) << what;
+      if (std::strstr(v.args, "-r") == nullptr) {
+        EXPECT_EQ(Compare(src, want).max, 0) << what;
+      }
+      for (const char* threads : {"1", "3", "8"}) {
+        ScopedEnv e("IMAGEMILL_JP2_THREADS", threads);
+        ReadCtx r;
+        ASSERT_EQ(ReadImage(file, &r), IM_OK) << what << ", threads " << threads;
+        ASSERT_EQ(r.im.rows.size(), 700u) << what;
+        EXPECT_TRUE(r.order) << what;
+        EXPECT_EQ(r.im.h.biWidth, 2300) << what;
+        EXPECT_EQ(Compare(want, r.im).max, 0) << what << ", threads " << threads;
+      }
+    }
+  }
+}
+
+// A stop from the rows' receiver and a file cut short end the read with tiles decoded at
+// once as they do on one decoder: the same result, the same rows, no worker left behind.
+TEST(EncoderChoices, JpegTwoThousandTilesDecodedAtOnceStopAndFailAsOnOneDecoder) {
+  TempDir dir;
+  const Image src = MakeImage(Kind::Rgb, 2300, 700);
+  ASSERT_EQ(IM_Jp2SetQuality(1000), IM_OK);
+  const std::string whole = dir.File("whole.jp2");
+  ASSERT_EQ(WriteImage(whole, 5, src), IM_OK);
+  std::vector<uint8_t> b = Bytes(whole);
+  const std::string cut = dir.File("cut.jp2");
+  {
+    std::ofstream f(cut, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size() * 6 / 10));
+  }
+  for (int stopAt : {0, 255, 256, 600}) {
+    ReadCtx one, many;
+    one.stopAtRow = many.stopAtRow = stopAt;
+    {
+      ScopedEnv e("IMAGEMILL_JP2_THREADS", "1");
+      EXPECT_EQ(ReadImage(whole, &one), IM_STOPPED);
+    }
+    {
+      ScopedEnv e("IMAGEMILL_JP2_THREADS", "5");
+      EXPECT_EQ(ReadImage(whole, &many), IM_STOPPED);
+    }
+    EXPECT_EQ(many.im.rows.size(), static_cast<size_t>(stopAt));
+    EXPECT_TRUE(one.im.rows == many.im.rows) << stopAt;
+  }
+  ReadCtx one, many;
+  int rcOne = 0, rcMany = 0;
+  {
+    ScopedEnv e("IMAGEMILL_JP2_THREADS", "1");
+    rcOne = ReadImage(cut, &one);
+  }
+  {
+    ScopedEnv e("IMAGEMILL_JP2_THREADS", "5");
+    rcMany = ReadImage(cut, &many);
+  }
+  EXPECT_NE(rcMany, IM_OK);
+  EXPECT_EQ(rcMany, rcOne);
+  EXPECT_LT(many.im.rows.size(), 700u);
+  EXPECT_TRUE(one.im.rows == many.im.rows);
+}
+
+// The image data are deflated in blocks on several threads: the file is the same with any
+// count, libpng and zlib read it back (chunk CRCs, the stream's checksum) to the very rows,
+// also when the data end exactly on a block's end or fill less than one block.
+TEST(EncoderChoices, PngDeflatedInBlocksIsTheSameFileOnOneThreadAndOnMany) {
+  TempDir dir;
+  const struct {
+    Kind kind;
+    int w, h;
+  } cases[] = {
+      {Kind::Rgb, 2300, 600},  // about 16 blocks
+      {Kind::Grey, 1023, 256}, // a row and its filter byte are 1 KB: exactly one block
+      {Kind::Grey, 1023, 512}, // exactly two
+      {Kind::Grey, 1, 1},
+      {Kind::Bw, 3001, 700},
+      {Kind::Pal256, 700, 500},
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(KindName(c.kind)) + " " + std::to_string(c.w) + "x" + std::to_string(c.h);
+    const Image src = MakeImage(c.kind, c.w, c.h);
+    {
+      ScopedEnv e("IMAGEMILL_PNG_THREADS", "1");
+      ASSERT_EQ(WriteImage(dir.File("one.png"), 3, src), IM_OK) << what;
+    }
+    {
+      ScopedEnv e("IMAGEMILL_PNG_THREADS", "6");
+      ASSERT_EQ(WriteImage(dir.File("many.png"), 3, src), IM_OK) << what;
+    }
+    EXPECT_TRUE(Bytes(dir.File("one.png")) == Bytes(dir.File("many.png"))) << what;
+    PngRows p;
+    ASSERT_TRUE(DecodePng(dir.File("many.png"), &p)) << what;
+    ASSERT_EQ(p.width, c.w);
+    ASSERT_EQ(p.height, c.h);
+    ReadCtx back;
+    ASSERT_EQ(ReadImage(dir.File("many.png"), &back), IM_OK) << what;
+    EXPECT_EQ(Compare(src, back.im).max, 0) << what;
+    if (c.kind == Kind::Grey || c.kind == Kind::Pal256) {
+      for (int y = 0; y < c.h; ++y)
+        ASSERT_TRUE(std::equal(p.rows[static_cast<size_t>(y)].begin(), p.rows[static_cast<size_t>(y)].end(),
+                               src.rows[static_cast<size_t>(y)].begin()))
+            << what << " row " << y;
     }
   }
 }
