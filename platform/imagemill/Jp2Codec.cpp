@@ -1,6 +1,7 @@
 // JPEG 2000 through OpenJPEG. Written in tiles one band of tile rows at a time, so memory
 // stays bounded whatever the height; read tile row by tile row (or, for a single-tile
-// file, band by band through decode areas).
+// file, band by band through decode areas). Both ways several tiles are worked on at
+// once, each on a codec of its own, as far as the memory budget allows.
 #include <openjpeg.h>
 #include <unistd.h>
 
