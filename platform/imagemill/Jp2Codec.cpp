@@ -252,7 +252,7 @@ inline uint8_t To8(OPJ_INT32 v, const opj_image_comp_t& c) {
 // How many tiles to code at once. An OpenJPEG codec holds about 18 bytes per sample of the
 // tile it codes (coefficients, the tile's and the image's copies), 14 MB for a colour tile
 // of 1024 x 256: the workers share 48 MB, so that memory stays well under 100 MB with the
-// band of rows; the processors they leave go to OpenJPEG's threads inside each tile.
+// band of rows; when decoding, the processors they leave go to OpenJPEG's threads.
 int TileWorkerCount(int threads, uint64_t tiles, uint64_t tileSamples) {
   constexpr uint64_t kBudget = uint64_t{48} << 20;
   constexpr uint64_t kBytesPerSample = 18;
@@ -350,7 +350,9 @@ class Jp2Writer : public ImageWriter {
     // Lossless tiles are coded apart on several codecs at once (see FlushBandAtOnce); a
     // lossy tile's share of the bytes depends on the whole file, so lossy files keep one codec.
     workers_ = q >= 1000 && tiles > 1 ? TileWorkerCount(threads, tiles, uint64_t{tdx_} * tdy_ * static_cast<uint64_t>(comps_)) : 1;
-    innerThreads_ = (threads + workers_ - 1) / workers_;
+    // OpenJPEG's own threads inside tiles coded at once would each keep their code-block
+    // buffers: more than doubling the memory of a colour write for little more speed.
+    innerThreads_ = workers_ > 1 ? 1 : threads;
     opj_image_cmptparm_t cp[3];
     std::memset(cp, 0, sizeof cp);
     for (int i = 0; i < comps_; ++i) {
