@@ -10,6 +10,8 @@
 #include "common/Messages.h"
 #include "engine/ScanLog.h"
 #include "platform/Files.h"
+#include "tools/ToolDocumentHost.h"
+#include "tools/transform/ScanTools.h"
 
 namespace orb {
 namespace {
@@ -48,6 +50,25 @@ void ScanWorkflowHost::AppendScanLog(const std::string& path, int32_t width, int
 }
 
 void ScanWorkflowHost::DeleteFile(const std::string& path) { std::remove(path.c_str()); }
+
+uint32_t AcceptedFileFormat(const ImageState& image) {
+  return ChosenOutputFormat(ScanSettings, image.kind == IK_BW_SAVED_AS_4 ? IK_BW : image.kind);
+}
+
+ScanWorkflowHost::SplitOutcome SplitScanForAccept(const std::string& scanPath) {
+  using tools::SplitResult;
+  using Outcome = ScanWorkflowHost::SplitOutcome;
+  ImageState* image = tools::ActiveToolImage();
+  if (!image) return Outcome::NotApplicable;
+  switch (tools::SplitAcceptedScan(scanPath, AcceptedFileFormat(*image))) {
+    case SplitResult::Split: return Outcome::Split;
+    case SplitResult::NoImage: return Outcome::NotApplicable;
+    case SplitResult::Cancelled:
+    case SplitResult::NoRoom:
+    case SplitResult::Failed: return Outcome::Kept;
+  }
+  return Outcome::Kept;
+}
 
 // ------------------------------------------------------------------ settings snapshot
 
@@ -156,12 +177,17 @@ void RestoreSettingsSnapshot(const SettingsSnapshot& snap, bool restoreOutputNam
 std::vector<std::string> FilesOwnedBy(const ImageState* record, const std::vector<std::string>& keep) {
   std::vector<std::string> out;
   if (!record) return out;
-  for (const std::string* p : {&record->sourcePath, &record->rawPath}) {
+  // The palette file of a version a tool made (a conversion's ".apt.tmp") goes with it; the
+  // scan's own palette file is the scan settings' and stays.
+  const std::string none;
+  const std::string& palette = record->prev ? record->paletteFilePath : none;
+  for (const std::string* p : {&record->sourcePath, &record->rawPath, &palette}) {
     if (p->empty()) continue;
     if (std::find(keep.begin(), keep.end(), *p) != keep.end()) continue;
     if (std::find(out.begin(), out.end(), *p) != out.end()) continue;
     bool older = false;
-    for (const ImageState* o = record->prev; o && !older; o = o->prev) older = o->sourcePath == *p || o->rawPath == *p;
+    for (const ImageState* o = record->prev; o && !older; o = o->prev)
+      older = o->sourcePath == *p || o->rawPath == *p || o->paletteFilePath == *p;
     if (!older) out.push_back(*p);
   }
   return out;
@@ -428,19 +454,32 @@ void ScanWorkflow::Decide(bool accept) {
   ImageState* file = host_.FileRecord(doc);
   const bool edited = (work && work->edited) || (file && file->next);
   const std::string out = TextField(s_.OutputFileName);
+  // The log entry describes the scan as it waited for the decision; it is written once the
+  // decision goes through, so that a decision that has to wait (a failed save or split)
+  // is not logged twice.
+  std::function<void()> logEntry = [] {};
   if (work) {
-    host_.AppendScanLog(work->sourcePath.empty() ? out : work->sourcePath, work->width, work->height,
-                        work->xDpi, accept ? 0 : 1, work->kind, edited ? 1 : 0, s_.ScanStartTime);
+    logEntry = [this, path = work->sourcePath.empty() ? out : work->sourcePath, w = work->width, h = work->height,
+                dpi = work->xDpi, kind = work->kind, accept, edited, seconds = s_.ScanStartTime] {
+      host_.AppendScanLog(path, w, h, dpi, accept ? 0 : 1, kind, edited ? 1 : 0, seconds);
+    };
   }
 
   bool split = false;
   if (accept) {
     if (work && work->state == 0 && s_.PaperEndDetection == 1 && AcceptAs2ImagesSettings.enabled) {
-      split = host_.SplitIntoTwoPages();
-      if (!split) host_.ReportAbsent("two-page split tool");
+      switch (host_.SplitIntoTwoPages(out)) {
+        case ScanWorkflowHost::SplitOutcome::Split: split = true; break;
+        // The scan stays as it was, waiting for the decision: the user may make room, turn
+        // the split off or reject it. Nothing is accepted that was not written.
+        case ScanWorkflowHost::SplitOutcome::Kept: return;
+        case ScanWorkflowHost::SplitOutcome::Absent: host_.ReportAbsent("two-page split tool"); break;
+        case ScanWorkflowHost::SplitOutcome::NotApplicable: break;
+      }
     }
     if (!split && edited && !host_.SaveDocument(doc, out)) return;  // stays pending
   }
+  logEntry();
 
   // The scanned output is the user's file now (accept) or goes (reject); later versions
   // never take it with them.

@@ -88,7 +88,17 @@ class ScanWorkflowHost {
   virtual bool ConvertToPalette() { return false; }
   virtual bool PaletteOptionChecked() { return false; }
   virtual bool RotateImageFile() { return false; }
-  virtual bool SplitIntoTwoPages() { return false; }
+  // The two-page split of the accepted scan, whose file is `scanPath`: Split when both
+  // pages were written in place of the scan; Kept when the split did not happen (no room,
+  // a failure, Esc) and the scan is still there under its own name, the tool having said
+  // why; NotApplicable when there is nothing the tool can split (no image, an image too
+  // small for two pages): the scan is accepted whole; Absent when the program has no split
+  // tool.
+  enum class SplitOutcome { Absent, Split, Kept, NotApplicable };
+  virtual SplitOutcome SplitIntoTwoPages(const std::string& scanPath) {
+    (void)scanPath;
+    return SplitOutcome::Absent;
+  }
   virtual void RefreshToolControls() {}
 
   // Scan log entry of an accepted or rejected scan.
@@ -101,6 +111,16 @@ class ScanWorkflowHost {
   // Removes a file the workflow owns; the default unlinks it.
   virtual void DeleteFile(const std::string& path);
 };
+
+// The output format the scan settings choose for an accepted scan's image: a black-and-white
+// image kept as grey until it is written (kind 10, as the tools leave a bilevel scan with
+// the software threshold) is written as the black and white it becomes. 0 for a kind
+// without output formats.
+uint32_t AcceptedFileFormat(const ImageState& image);
+
+// The split of the accepted scan (file `scanPath`) by the two-page split tool over the
+// active document, its pages in the output format the scan settings choose for the image.
+ScanWorkflowHost::SplitOutcome SplitScanForAccept(const std::string& scanPath);
 
 // The watched part of the settings for batch scanning: a copy of the scan settings and of
 // the eleven tool records that change what a scan produces.
@@ -124,9 +144,10 @@ bool SettingsChanged(const SettingsSnapshot& snap);
 // Copies the watched settings back; the output name only when asked.
 void RestoreSettingsSnapshot(const SettingsSnapshot& snap, bool restoreOutputName);
 
-// The files a record may remove: its image and raw files unless an older record of its chain
-// (or `keep`) names the same file, so freeing a version never removes the user's own file or
-// a file an older version still uses.
+// The files a record may remove: its image and raw files, and the palette file of a version
+// made after the scan, unless an older record of its chain (or `keep`) names the same file,
+// so freeing a version never removes the user's own file or a file an older version still
+// uses.
 std::vector<std::string> FilesOwnedBy(const ImageState* record, const std::vector<std::string>& keep = {});
 
 class ScanWorkflow {

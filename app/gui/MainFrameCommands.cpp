@@ -40,6 +40,11 @@
 #include "scanning/gui/ScanToolsPropPage.h"
 #include "app/gui/OutputOptionDlgs.h"
 #include "tools/FileNaming.h"
+#include "tools/ToolDocumentHost.h"
+#include "tools/ToolTable.h"
+#include "tools/gui/ToolPage.h"
+#include "tools/gui/ToolsPropPages.h"
+#include "tools/transform/ScanTools.h"
 
 namespace orb::gui {
 namespace {
@@ -169,7 +174,7 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   }
   bool SaveDocument(DocHandle d, const std::string& path) override {
     ImageState* w = AsDoc(d)->WorkingImage();
-    uint32_t format = w ? ChosenOutputFormat(ScanSettings, w->kind) : 0;
+    uint32_t format = w ? AcceptedFileFormat(*w) : 0;
     return format != 0 && COrbalonDoc::WriteImageFile(format, AsDoc(d), path);
   }
   void UpdateTitle(DocHandle d) override { AsDoc(d)->UpdateTitle(); }
@@ -211,6 +216,26 @@ struct MainFrameCommands::Impl final : ScanWorkflowHost {
   BatchWaitResult RunBatchWaitDialog() override {
     CDlgBatchModeWait wait(frame, [this] { return workflow.IsPaperPresent(); });
     return wait.Run();
+  }
+  // The tools that run on a finished scan, through the same code as their pages' apply.
+  bool ConvertToPalette() override {
+    orb::tools::ConvertScan();
+    return true;
+  }
+  bool PaletteOptionChecked() override { return !orb::tools::PaletteConvertsScans(); }
+  bool RotateImageFile() override {
+    orb::tools::TurnScan();
+    return true;
+  }
+  SplitOutcome SplitIntoTwoPages(const std::string& scanPath) override { return SplitScanForAccept(scanPath); }
+  void RefreshToolPages() override {
+    if (CToolPage::s_refreshHosts) CToolPage::s_refreshHosts();
+  }
+  void RefreshToolControls() override {
+    RefreshToolPages();
+    if (auto* host = dynamic_cast<CToolHostPage*>(static_cast<wxEvtHandler*>(g_hToolsPage.load()))) {
+      if (CToolPage* page = host->Page(orb::tools::kToolPalette)) page->UpdateControls();
+    }
   }
   std::string NextFileName(const std::string& name) override {
     CSetupFilenameDlg naming(name);

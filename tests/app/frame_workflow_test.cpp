@@ -234,10 +234,12 @@ TEST_F(Workflow, AcceptOfAnEditedScanSavesAndAFailedSaveKeepsTheDecision) {
   EXPECT_EQ(AppStatus.load() & 3, 2u);
   EXPECT_EQ(frame.docs.size(), 1u);
   EXPECT_EQ(OutName(), dir + "/Scan-0001.tif");
+  EXPECT_TRUE(frame.log.empty());  // the decision has not gone through
   frame.saveOk = true;
   w.OnScanAcceptPage();
   EXPECT_EQ(AppStatus.load() & 3, 0u);
   EXPECT_EQ(OutName(), dir + "/Scan-0002.tif");
+  EXPECT_EQ(frame.log.size(), 1u);  // one entry for the one decision
 }
 
 TEST_F(Workflow, AcceptKeepsTheOutputEvenWhenALaterVersionNamesIt) {

@@ -255,6 +255,8 @@ void COtherToolsPropPage::UpdateButtons() {
   } else if ((kind >= 1 && kind <= 6) || kind == IK_BW_SAVED_AS_4) {
     ShowButton(kToolColorClass, false);
   }
+  // The split line starts in the middle of a newly attached image.
+  if (auto* split = dynamic_cast<CAcceptAs2ImagesTools*>(Page(kToolSplit))) split->FollowImage(m_pImage);
   Layout();
 }
 

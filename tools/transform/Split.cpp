@@ -1,5 +1,6 @@
 #include "tools/transform/Split.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,7 +29,8 @@ struct PageOut {
   bool open = false;
 };
 
-std::unique_ptr<ImageState> PageRecord(const ImageState& src, const std::string& path, int32_t w, int32_t h) {
+std::unique_ptr<ImageState> PageRecord(const ImageState& src, const std::string& path, int32_t w, int32_t h,
+                                       uint32_t format) {
   auto n = std::make_unique<ImageState>(src);
   n->next = n->prev = nullptr;
   for (auto& b : n->bitmaps) b.reset();
@@ -43,13 +45,17 @@ std::unique_ptr<ImageState> PageRecord(const ImageState& src, const std::string&
   n->storedLineWidth = StoredLineWidthFor(n->kind, w);
   n->region = PixelRect{0, 0, w - 1, h - 1};
   n->rowOrder = 0;
+  // The lines reach the page through the filters already.
+  n->thresholdPending = n->toneCurvePending = n->brightnessPending = n->bwPointPending = 0;
+  if (format != 0) n->outputFormat = format;
   if (IsInternalFormat(n->outputFormat) || n->outputFormat == 0) n->outputFormat = OF_TIFF;
   return n;
 }
 
 class SplitRun {
  public:
-  SplitRun(ImageState* src, const SplitPages& pages) : src_(src), pages_(pages) {}
+  SplitRun(ImageState* src, const SplitPages& pages, const SplitOutput& output)
+      : src_(src), pages_(pages), output_(output) {}
   ~SplitRun();
   SplitResult Run(int orientation, const ApplyProgressFactory& factory);
 
@@ -61,18 +67,22 @@ class SplitRun {
   bool Open(PageOut& p, const std::string& path, int32_t w, int32_t h);
   SplitResult Stream(int orientation, RunProgress& progress);
   bool CloseAll();
+  bool RoomForPages();
+  SplitResult ParkScan();
 
   ImageState* src_;
   SplitPages pages_;
+  SplitOutput output_;
   std::string original_, parked_, name1_, name2_;
   PageOut p1_, p2_;
   bool renamed_ = false;
+  bool readsParked_ = false;  // the working version is the scanned file itself
   bool done_ = false;
 };
 
 bool SplitRun::Open(PageOut& p, const std::string& path, int32_t w, int32_t h) {
   ::unlink(path.c_str());
-  p.image = PageRecord(*src_, path, w, h);
+  p.image = PageRecord(*src_, path, w, h, output_.format);
   p.writer = std::make_unique<LineWriter>(p.image.get());
   if (OpenScanOutput(p.writer.get()) != 0) return false;
   p.open = true;
@@ -96,7 +106,7 @@ SplitRun::~SplitRun() {
   // Nothing half-done stays: the pages go and the scan gets its name back.
   if (!name1_.empty()) ::unlink(name1_.c_str());
   if (!name2_.empty()) ::unlink(name2_.c_str());
-  if (renamed_ && std::rename(parked_.c_str(), original_.c_str()) == 0) src_->sourcePath = original_;
+  if (renamed_ && std::rename(parked_.c_str(), original_.c_str()) == 0 && readsParked_) src_->sourcePath = original_;
 }
 
 SplitResult SplitRun::Stream(int orientation, RunProgress& progress) {
@@ -139,34 +149,48 @@ SplitResult SplitRun::Stream(int orientation, RunProgress& progress) {
   return SplitResult::Split;
 }
 
-SplitResult SplitRun::Run(int orientation, const ApplyProgressFactory& factory) {
-  original_ = src_->sourcePath;
-  MakeSplitPageNames(original_, &name1_, &name2_);
+bool SplitRun::RoomForPages() {
   const uint64_t b1 = static_cast<uint64_t>(StoredLineWidthFor(src_->kind, pages_.width1)) * pages_.height1;
   const uint64_t b2 = static_cast<uint64_t>(StoredLineWidthFor(src_->kind, pages_.width2)) * pages_.height2;
   // Both pages on one disk need room for both.
   const bool sameFolder = SplitFileName(name1_).folder == SplitFileName(name2_).folder;
-  if (!HasFreeDiskSpace(name1_, sameFolder ? b1 + b2 : b1) || !HasFreeDiskSpace(name2_, b2)) {
+  return HasFreeDiskSpace(name1_, sameFolder ? b1 + b2 : b1) && HasFreeDiskSpace(name2_, b2);
+}
+
+// The scanned file steps aside as "SplitSource" so that page 1 can take its name; it comes
+// back when the split does not finish.
+SplitResult SplitRun::ParkScan() {
+  SplitName parked = SplitFileName(original_);
+  parked.name = "SplitSource";
+  parked_ = parked.Join();
+  readsParked_ = src_->sourcePath == original_;
+  if (parked_ == original_) return SplitResult::Split;
+  struct stat st {};
+  if (!readsParked_ && ::stat(original_.c_str(), &st) != 0) return SplitResult::Split;  // nothing to keep aside
+  ::unlink(parked_.c_str());
+  if (std::rename(original_.c_str(), parked_.c_str()) != 0) return Fail(original_);
+  renamed_ = true;
+  if (readsParked_) src_->sourcePath = parked_;
+  return SplitResult::Split;
+}
+
+SplitResult SplitRun::Run(int orientation, const ApplyProgressFactory& factory) {
+  original_ = output_.scanPath.empty() ? src_->sourcePath : output_.scanPath;
+  // The names as they are now, whatever the line's last drawing showed.
+  MakeSplitPageNames(original_, &name1_, &name2_);
+  if (!RoomForPages()) {
     Notify(kMsgSplitNoRoom, MessageIcon::Error);
     CancelFlag = 1;
     name1_.clear();
     name2_.clear();
     return SplitResult::NoRoom;
   }
-  SplitName parked = SplitFileName(original_);
-  parked.name = "SplitSource";
-  parked_ = parked.Join();
-  if (parked_ != original_) {
-    ::unlink(parked_.c_str());
-    if (std::rename(original_.c_str(), parked_.c_str()) != 0) {
-      const std::string what = original_;
-      name1_.clear();
-      name2_.clear();
-      return Fail(what);
-    }
-    renamed_ = true;
-    src_->sourcePath = parked_;
-  }
+  const std::string page1 = name1_, page2 = name2_;
+  name1_.clear();  // nothing of ours to remove before the scan is aside
+  name2_.clear();
+  if (const SplitResult parked = ParkScan(); parked != SplitResult::Split) return parked;
+  name1_ = page1;
+  name2_ = page2;
   if (!Open(p1_, name1_, pages_.width1, pages_.height1)) return Fail(name1_);
   if (!Open(p2_, name2_, pages_.width2, pages_.height2)) return Fail(name2_);
   RunProgress progress(factory, kCaptionSplit, src_->height);
@@ -178,6 +202,8 @@ SplitResult SplitRun::Run(int orientation, const ApplyProgressFactory& factory) 
     return Fail(name1_);
   }
   if (renamed_) ::unlink(parked_.c_str());
+  // The version now stands for page 1 (the scanned file is gone).
+  if (readsParked_) src_->sourcePath = name1_;
   return SplitResult::Split;
 }
 
@@ -197,7 +223,7 @@ SplitPages SplitLayout(int32_t width, int32_t height, int orientation, int32_t p
     s.width1 = DownTo8(p);
     s.width2 = DownTo8(width - p - 1);
     s.height1 = s.height2 = height;
-    s.x2 = p + 1;
+    s.x2 = s.width1;
   } else {
     if (height < 3 || width < 1) return s;
     const int32_t p = ClampSplitPosition(position, height);
@@ -229,24 +255,24 @@ bool SplitApplies(const ImageState* image, bool enabled) {
   return enabled && image && image->state == VS_NORMAL && ScanSettings.PaperEndDetection == 1;
 }
 
-SplitResult SplitScan(ImageState* working, int orientation, int32_t position, const ApplyProgressFactory& progress) {
-  if (!working || working->sourcePath.empty()) return SplitResult::NoImage;
+SplitResult SplitScan(ImageState* working, int orientation, int32_t position, const ApplyProgressFactory& progress,
+                      const SplitOutput& output) {
+  if (!working || (working->sourcePath.empty() && output.scanPath.empty())) return SplitResult::NoImage;
   const SplitPages pages = SplitLayout(working->width, working->height, orientation, position);
   if (!pages.Valid()) return SplitResult::NoImage;
   CancelFlag = 0;
-  SplitRun run(working, pages);
+  SplitRun run(working, pages, output);
   return run.Run(orientation, progress);
 }
 
-int SplitActiveScan(bool enabled, int orientation, int32_t position) {
+SplitResult SplitActiveScan(bool enabled, int orientation, int32_t position, const SplitOutput& output) {
   ToolDocumentHost* host = GetToolDocumentHost();
   ImageState* image = host ? host->ActiveImage() : nullptr;
-  if (!SplitApplies(image, enabled)) return -1;
+  if (!SplitApplies(image, enabled)) return SplitResult::NoImage;
   ApplyProgressFactory progress = [host](int caption, int lines) { return host->MakeProgress(caption, lines); };
-  const SplitResult r = SplitScan(image, orientation, position, progress);
-  if (r == SplitResult::NoImage || r == SplitResult::NoRoom) return -1;
-  host->ImageChanged();
-  return 0;
+  const SplitResult r = SplitScan(image, orientation, position, progress, output);
+  if (r != SplitResult::NoImage && r != SplitResult::NoRoom) host->ImageChanged();
+  return r;
 }
 
 // ----- hooks

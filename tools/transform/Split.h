@@ -1,11 +1,13 @@
 // The two-page split: a freshly scanned image of two facing pages becomes two image files,
 // cut at a line the user drags over the view. The split runs from the scan's accept path.
 //
-// Which pixels go where: the split line itself belongs to neither page. A horizontal line
-// at row p gives page 1 the rows above it and page 2 the rows below it; a vertical line at
-// column p gives page 1 the columns left of it and page 2 the columns right of it, each
-// page's width rounded down to a multiple of 8 (page 1 loses columns next to the line,
-// page 2 at the image's right edge; a page narrower than 8 keeps its width).
+// Which pixels go where. A horizontal line at row p gives page 1 the rows above it and
+// page 2 the rows below it; the line's own row goes to neither. A vertical line at column p
+// makes page 1 p columns wide and page 2 W - p - 1 columns wide, each rounded down to a
+// multiple of 8 (a page narrower than 8 keeps its width), and page 2 takes the columns
+// that follow page 1's in the line: at 500 in a line of 1000, page 1 is columns 0-495 and
+// page 2 columns 496-991, so page 2 holds the line's own column and the few columns left
+// of it that page 1's rounding gave up, and the image's last columns go to neither.
 #pragma once
 
 #include <cstdint>
@@ -38,16 +40,26 @@ bool SplitApplies(const ImageState* image, bool enabled);
 
 enum class SplitResult { Split, Cancelled, NoImage, NoRoom, Failed };
 
-// Splits the working version's file into the two pages in the image's output format. The
-// scanned file is renamed to "SplitSource" beside it while the pages are written, and
-// removed when both are; on Esc or any failure the pages are removed and the scan gets its
-// own name back. Free space for both pages is checked before anything is renamed.
-SplitResult SplitScan(ImageState* working, int orientation, int32_t position,
-                      const ApplyProgressFactory& progress = {});
+// Where the pages go: the scanned file they replace (the page names are made from it when
+// the split runs) and their output format. Empty or 0: the working version's own path and
+// format (an internal format writes TIFF).
+struct SplitOutput {
+  std::string scanPath;
+  uint32_t format = 0;
+};
 
-// The split of the active document's scan from the accept path: 0 when it ran (also when
-// cancelled), -1 without a document, without room or when the tool does not take part.
-int SplitActiveScan(bool enabled, int orientation, int32_t position);
+// Splits the working version (the scan, or what the tools made of it after the scan) into
+// the two pages. The scanned file is renamed to "SplitSource" beside it while the pages are
+// written, and removed when both are; on Esc or any failure the pages are removed and the
+// scan gets its own name back. Free space for both pages is checked before anything is
+// renamed. After a split the working version names page 1.
+SplitResult SplitScan(ImageState* working, int orientation, int32_t position,
+                      const ApplyProgressFactory& progress = {}, const SplitOutput& output = {});
+
+// The split of the active document's scan from the accept path. NoImage without a document
+// or when the tool does not take part (off, not a scan, a scanner that does not detect the
+// paper's end).
+SplitResult SplitActiveScan(bool enabled, int orientation, int32_t position, const SplitOutput& output = {});
 
 // Message ids.
 inline constexpr int kMsgSplitNoRoom = 33018;

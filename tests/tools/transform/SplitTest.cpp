@@ -32,13 +32,14 @@ TEST(SplitLayout, PagesAndWhereTheyStart) {
     int w, h, orientation, p;
     SplitPages e;
   } cases[] = {
-      // The split line goes to neither page; vertical pages are rounded down to 8.
-      {1000, 300, kSplitVertical, 500, {496, 300, 0, 0, 496, 300, 501, 0, 500}},
+      // Vertical pages are rounded down to 8 and page 2 starts where page 1 ends (at 496
+      // for a line at 500, as written for the tool); a horizontal line's row goes to neither.
+      {1000, 300, kSplitVertical, 500, {496, 300, 0, 0, 496, 300, 496, 0, 500}},
       {1000, 1000, kSplitHorizontal, 400, {1000, 400, 0, 0, 1000, 599, 0, 401, 400}},
-      {1000, 300, kSplitVertical, 0, {1, 300, 0, 0, 992, 300, 2, 0, 1}},      // held inside
-      {1000, 300, kSplitVertical, 5000, {992, 300, 0, 0, 1, 300, 999, 0, 998}},
+      {1000, 300, kSplitVertical, 0, {1, 300, 0, 0, 992, 300, 1, 0, 1}},      // held inside
+      {1000, 300, kSplitVertical, 5000, {992, 300, 0, 0, 1, 300, 992, 0, 998}},
       {20, 10, kSplitHorizontal, 9, {20, 8, 0, 0, 20, 1, 0, 9, 8}},
-      {12, 5, kSplitVertical, 5, {5, 5, 0, 0, 6, 5, 6, 0, 5}},                 // narrower than 8: kept
+      {12, 5, kSplitVertical, 5, {5, 5, 0, 0, 6, 5, 5, 0, 5}},                 // narrower than 8: kept
   };
   for (const Case& c : cases) {
     const SplitPages s = SplitLayout(c.w, c.h, c.orientation, c.p);
@@ -73,9 +74,9 @@ TEST_F(Split, WritesBothPagesAndRemovesTheSource) {
     const char* size1;
     const char* size2;
   } cases[] = {
-      {IK_GREY, kSplitVertical, 500, "496x60+0+0", "496x60+501+0", "496 60", "496 60"},
+      {IK_GREY, kSplitVertical, 500, "496x60+0+0", "496x60+496+0", "496 60", "496 60"},
       {IK_RGB, kSplitHorizontal, 40, "1000x40+0+0", "1000x19+0+41", "1000 40", "1000 19"},
-      {IK_BW, kSplitVertical, 333, "328x60+0+0", "664x60+334+0", "328 60", "664 60"},
+      {IK_BW, kSplitVertical, 333, "328x60+0+0", "664x60+328+0", "328 60", "664 60"},
   };
   int i = 0;
   for (const Case& c : cases) {

@@ -17,6 +17,7 @@
 #include "engine/ToolSettings.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/ToolTable.h"
+#include "tools/gui/ThresholdPages.h"
 #include "tools/gui/ToolStrings.h"
 #include "tools/transform/PaletteConvert.h"
 #include "tools/transform/ReduceRes.h"
@@ -184,9 +185,33 @@ void CPaletteTools::UpdateControls() {
 }
 
 void CPaletteTools::OnOK() {
-  ConvertActiveImage(static_cast<int>(PaletteSettings.ConvertTo));
+  const int mode = static_cast<int>(PaletteSettings.ConvertTo);
+  ImageState* image = ActiveToolImage();
+  if (image && EffectivePaletteMode(mode) == kToBilevel && IsOfferedConversion(image->kind, mode) &&
+      !ChooseThreshold(image))
+    return;  // the threshold dialog was cancelled: nothing changes
+  ConvertActiveImage(mode);
   RefreshHosts();
   UpdateControls();
+}
+
+bool CPaletteTools::ChooseThreshold(ImageState* image) {
+  // While the dialog is open the view shows the grey image as the threshold makes it black
+  // and white, and follows the dialog's changes; the image itself is left as it was.
+  const ImageKind kind = image->kind;
+  const uint8_t pending = image->thresholdPending, edited = image->edited;
+  image->kind = IK_BW_SAVED_AS_4;
+  Redraw();
+  int result = -1;
+  {
+    CBWThreshDlg dlg(wxGetTopLevelParent(this));
+    result = dlg.RunModal();
+  }
+  image->kind = kind;
+  image->thresholdPending = pending;
+  image->edited = edited;
+  Redraw();
+  return result == 0;
 }
 
 void CPaletteTools::SavePalette(bool sixteen) {
@@ -357,5 +382,18 @@ void CAcceptAs2ImagesTools::UpdateControls() {
 }
 
 int CAcceptAs2ImagesTools::Apply() {
-  return SplitActiveScan(AcceptAs2ImagesSettings.enabled != 0, m_hooks.Orientation(), m_hooks.Position());
+  const SplitResult r =
+      SplitActiveScan(AcceptAs2ImagesSettings.enabled != 0, m_hooks.Orientation(), m_hooks.Position());
+  return r == SplitResult::NoImage || r == SplitResult::NoRoom ? -1 : 0;
+}
+
+void CAcceptAs2ImagesTools::FollowImage(const ImageState* image) {
+  if (!image) return;
+  // A new image (a scan, or a tool's new version of it) gets the line in its middle; the
+  // same image keeps where the user dragged it.
+  if (image == m_centredFor && image->width == m_centredSize.x && image->height == m_centredSize.y) return;
+  m_hooks.SetOrientation(AcceptAs2ImagesSettings.orientation);
+  m_hooks.CenterSplitLine(*image);
+  m_centredFor = image;
+  m_centredSize = orb::Point{image->width, image->height};
 }

@@ -58,6 +58,9 @@ class CPaletteTools : public CToolPage {
   void BuildControls(wxSizer* sizer) override;
   uint8_t* EnabledByte() override;
 
+  // The threshold dialog before a conversion to black and white; false when cancelled.
+  bool ChooseThreshold(ImageState* image);
+
  private:
   void SavePalette(bool sixteen);
 };
@@ -110,6 +113,8 @@ class CAcceptAs2ImagesTools : public CToolPage {
   // The accept path's split of the active scan (0 ran, -1 did not).
   int Apply();
   orb::tools::SplitHooks& Hooks() { return m_hooks; }
+  // The host attached `image`: a new one gets the line in its middle.
+  void FollowImage(const ImageState* image);
 
  protected:
   void BuildControls(wxSizer* sizer) override;
@@ -117,5 +122,7 @@ class CAcceptAs2ImagesTools : public CToolPage {
 
  private:
   orb::tools::SplitHooks m_hooks;
+  const ImageState* m_centredFor = nullptr;
+  orb::Point m_centredSize{};
   orb::ScopedViewTool m_registered{orb::ViewToolRole::Split, &m_hooks};
 };

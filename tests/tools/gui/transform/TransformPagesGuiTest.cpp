@@ -8,6 +8,9 @@
 #include <wx/frame.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
+#include <wx/modalhook.h>
+#include <wx/slider.h>
+#include <wx/testing.h>
 #include <wx/tglbtn.h>
 
 #include <cstdio>
@@ -22,6 +25,7 @@
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/ToolTable.h"
+#include "tools/gui/ThresholdPages.h"
 #include "tools/gui/transform/TransformPages.h"
 
 namespace {
@@ -54,6 +58,25 @@ class StandInHost : public ToolDocumentHost {
   ImageState* image = nullptr;
   std::vector<int> hints;
   int changed = 0;
+};
+
+// Answers the threshold dialog: what the image looked like while it was open, then OK or
+// Cancel.
+class ThresholdReply : public wxExpectModalBase<CBWThreshDlg, ThresholdReply> {
+ public:
+  ThresholdReply(int answer, ImageState** image, int* kindSeen) : m_answer(answer), m_image(image), m_kind(kindSeen) {}
+
+ protected:
+  int OnInvoked(CBWThreshDlg*) const override {
+    *m_kind = (*m_image)->kind;
+    return m_answer;
+  }
+  wxString GetDefaultDescription() const override { return "the black-and-white threshold dialog"; }
+
+ private:
+  int m_answer;
+  ImageState** m_image;
+  int* m_kind;
 };
 
 class TransformPagesGui : public ::testing::Test {
@@ -257,8 +280,34 @@ TEST_F(TransformPagesGui, SplitAScanAtTheDraggedLine) {
   EXPECT_EQ(Size(p1), "168 100");
   EXPECT_EQ(Size(p2), "128 100");
   EXPECT_EQ(Samples(p1, "gray"), Samples(copy, "gray", "-crop 168x100+0+0 +repage"));
-  EXPECT_EQ(Samples(p2, "gray"), Samples(copy, "gray", "-crop 128x100+171+0 +repage"));
+  EXPECT_EQ(Samples(p2, "gray"), Samples(copy, "gray", "-crop 128x100+168+0 +repage"));
   EXPECT_FALSE(fs::exists(dir_ / "SplitSource.tif"));
+}
+
+// Black and white from grey asks for the threshold first, showing the grey image
+// thresholded while the dialog is open; Cancel changes nothing, OK converts.
+TEST_F(TransformPagesGui, BlackAndWhiteAsksForTheThresholdFirst) {
+  BWThresholdSettings.ThresholdingType = 0;
+  Open("g.tif", "-size 64x40 gradient: -rotate 90 -colorspace gray -type grayscale -depth 8");
+  ImageState* const grey = host_.image;
+  auto* page = MakePage<CPaletteTools>();
+  page->UpdateControls();
+  Click(page, 1104);
+  int kindSeen = -1;
+  wxTEST_DIALOG(page->OnOK(), ThresholdReply(wxID_CANCEL, &host_.image, &kindSeen));
+  EXPECT_EQ(kindSeen, IK_BW_SAVED_AS_4);  // the view showed it thresholded
+  EXPECT_EQ(host_.image, grey);
+  EXPECT_EQ(grey->kind, IK_GREY);
+  EXPECT_EQ(grey->next, nullptr);
+
+  wxTEST_DIALOG(page->OnOK(), ThresholdReply(wxID_OK, &host_.image, &kindSeen));
+  ASSERT_NE(host_.image, grey);
+  EXPECT_EQ(grey->kind, IK_GREY);
+  EXPECT_EQ(host_.image->kind, IK_BW);
+  // Two colours only: the dark end of ImageMagick's gradient black, the light end white.
+  const std::string out = host_.image->sourcePath;
+  EXPECT_EQ(Shell("identify -format '%k' '" + out + "'"), "2");
+  EXPECT_EQ(Shell("convert '" + out + "' -format '%[pixel:p{2,20}] %[pixel:p{61,20}]' info:"), "gray(0) gray(255)");
 }
 
 }  // namespace
