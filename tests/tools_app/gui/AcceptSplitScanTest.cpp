@@ -47,8 +47,8 @@ std::string Shell(const std::string& cmd) {
   ::pclose(p);
   return out;
 }
-std::string Grey(const std::string& path, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 gray:- 2>/dev/null");
+std::string Pixels(const std::string& path, const std::string& op = "") {
+  return Shell("convert '" + path + "' " + op + " -depth 8 rgb:- 2>/dev/null");
 }
 std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
 
@@ -102,8 +102,8 @@ TEST_F(AcceptSplitScan, AcceptWritesBothPagesInPlaceOfTheScan) {
   orb::SetTextField(ScanSettings.OutputFileName, out);
   ScanSettings.NameSeparator[0] = '-';
   for (auto& c : ScanSettings.NameCounters) c = orb::NameCounter{1, 9999, 1, 0};
-  ScanSettings.ColourMode = 3;
-  ScanSettings.FormatIndexGrey = 3;  // tif-uncompressed
+  ScanSettings.FormatIndexRgb = 4;  // tif-uncompressed
+  ScanSettings.FormatIndexGrey = 3;
   ScanSettings.SizeMode = 2;
   ScanSettings.CustomWidth = 400;
   ScanSettings.CustomLength = 300;
@@ -163,8 +163,8 @@ TEST_F(AcceptSplitScan, AcceptWritesBothPagesInPlaceOfTheScan) {
   EXPECT_NE(Shell("tiffinfo '" + page2 + "' 2>&1").find("Image Width: " + std::to_string(w2)), std::string::npos);
   const std::string crop1 = "-crop " + std::to_string(w1) + "x" + std::to_string(h) + "+0+0";
   const std::string crop2 = "-crop " + std::to_string(w2) + "x" + std::to_string(h) + "+" + std::to_string(w1) + "+0";
-  EXPECT_TRUE(Grey(out) == Grey(scanned, crop1));
-  EXPECT_TRUE(Grey(page2) == Grey(scanned, crop2));
+  EXPECT_TRUE(Pixels(out) == Pixels(scanned, crop1));
+  EXPECT_TRUE(Pixels(page2) == Pixels(scanned, crop2));
   EXPECT_FALSE(fs::exists(data_.path() / "SplitSource.tif"));
   EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), (data_.path() / "Scan-0003.tif").string());
 }

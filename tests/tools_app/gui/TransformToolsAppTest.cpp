@@ -290,7 +290,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
       frame_->ViewSheet()->SetActivePage(2);
       COtherToolsPropPage* other = OtherTab();
       other->OnSetActive();
-      other->OnToolButton(kToolSplit);
+      if (other->ActiveTool() != kToolSplit) other->OnToolButton(kToolSplit);
       other->Page(kToolSplit)->UpdateControls();
       doc->View()->UpdateView(5);
       Shot(std::string("split-") + k.name);
