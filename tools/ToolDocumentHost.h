@@ -28,6 +28,9 @@ class ToolDocumentHost {
   virtual void UpdateView(int hint) = 0;
   // The document's title and the thumbnail dialog after the image changed.
   virtual void ImageChanged() = 0;
+  // An outside program may have rewritten the image's file: the document reads it again
+  // when the file is what it shows (no later version), then redraws; otherwise a repaint.
+  virtual void FileChanged() { UpdateView(4); }
   // The progress of an apply (null: none shown).
   virtual std::unique_ptr<IApplyProgress> MakeProgress(int captionId, int lines) = 0;
 };

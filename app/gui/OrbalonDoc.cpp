@@ -200,6 +200,29 @@ bool COrbalonDoc::DoOpenDocument(const wxString& file) {
   return true;
 }
 
+bool COrbalonDoc::ReloadFromFile() {
+  ImageState* w = WorkingImage();
+  if (!w || w != FileImage() || w->sourcePath.empty() || w->state != VS_OPENED) return false;
+  // What was read before goes: the decoded copy and the display drawn from it.
+  ImageState fresh;
+  fresh.sourcePath = w->sourcePath;
+  fresh.view = w->view;
+  fresh.viewWindow = w->viewWindow;
+  fresh.magnifierWindow = w->magnifierWindow;
+  fresh.region = w->region;
+  fresh.clientRect = w->clientRect;
+  fresh.next = w->next;
+  fresh.prev = w->prev;
+  *w = std::move(fresh);
+  orb::OpenResult result;
+  {
+    wxBusyCursor wait;
+    result = orb::OpenImageIntoDocument(w, w->sourcePath, [this] { UpdateTitle(); });
+  }
+  UpdateTitle();
+  return result == orb::OpenResult::Opened;
+}
+
 bool COrbalonDoc::DoSaveDocument(const wxString&) { return SaveToFile(); }
 
 bool COrbalonDoc::SaveToFile() {

@@ -72,6 +72,10 @@ class COrbalonDoc : public wxDocument {
   // Writes `doc`'s working image with its pending filters into `path` as `format`.
   static bool WriteImageFile(uint32_t format, COrbalonDoc* doc, const std::string& path);
   void UpdateTitle();
+  // Reads the image's file again after an outside program rewrote it, when the document
+  // shows that file itself (no later version). False when it does not, or the file can no
+  // longer be read (the message was shown; the view keeps what it showed).
+  bool ReloadFromFile();
   // The main window's title after the active document changed: the active document's, or
   // the program's own when none is open.
   static void RefreshMainWindowTitle();

@@ -57,6 +57,14 @@ class ToolDocumentHostGui final : public orb::tools::ToolDocumentHost {
     v->UpdateView(hint);
     if (v->Canvas()) v->Canvas()->Update();
   }
+  void FileChanged() override {
+    COrbalonDoc* d = Doc();
+    if (d && d->ReloadFromFile()) {
+      UpdateView(orb::tools::kViewHintWholeImage);
+    } else {
+      UpdateView(orb::tools::kViewHintRepaint);
+    }
+  }
   void ImageChanged() override {
     if (COrbalonDoc* d = Doc()) d->UpdateTitle();
     orb::SendAppMessage(g_hThumbDlg.load(), WM_THUMB_REFRESH);

@@ -113,7 +113,7 @@ int CEditorTools::Apply() {
   // The editor may have changed the file: the view shows it again.
   if (ran) {
     if (ToolDocumentHost* host = GetToolDocumentHost(); host && host->ActiveImage()) {
-      host->UpdateView(kViewHintRepaint);
+      host->FileChanged();
       host->ImageChanged();
     }
   }

@@ -51,15 +51,18 @@ class BatchCommands::HoldBar : public wxFrame {
       : wxFrame(parent, wxID_ANY, Str(kStrHoldCaption), wxDefaultPosition, wxDefaultSize,
                 wxCAPTION | wxFRAME_TOOL_WINDOW | wxFRAME_FLOAT_ON_PARENT) {
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
-    auto* save = new wxButton(this, wxID_SAVE, Str(kStrHoldSave));
-    auto* discard = new wxButton(this, wxID_DISCARD_BUTTON, Str(kStrHoldDiscard));
+    // Ids of their own: the document commands' Save would otherwise grey the button while
+    // the document counts as unchanged.
+    auto* save = new wxButton(this, kSaveButton, Str(kStrHoldSave));
+    auto* discard = new wxButton(this, kDiscardButton, Str(kStrHoldDiscard));
     sizer->Add(save, 0, wxALL, 8);
     sizer->Add(discard, 0, wxALL, 8);
     SetSizerAndFit(sizer);
     save->Bind(wxEVT_BUTTON, [owner](wxCommandEvent&) { owner->SaveHeld(); });
     discard->Bind(wxEVT_BUTTON, [owner](wxCommandEvent&) { owner->DiscardHeld(); });
   }
-  static constexpr int wxID_DISCARD_BUTTON = wxID_HIGHEST + 41;
+  static constexpr int kSaveButton = wxID_HIGHEST + 40;
+  static constexpr int kDiscardButton = wxID_HIGHEST + 41;
 };
 
 BatchCommands::BatchCommands(wxFrame* frame, wxDocManager* docs) : frame_(frame), docs_(docs) {
@@ -183,7 +186,17 @@ void BatchCommands::CloseHeld(bool save) {
   held_ = nullptr;
   if (bar_) bar_->Hide();
   if (!doc) return;
-  if (save) doc->Image().Save({});
+  if (save) {
+    // Over the source in its own format, as an automatic batch saves without a folder or
+    // format: the document's own Save would ask for a name for a file it did not read
+    // itself, and the answer "Save over the file" must not end in nothing saved.
+    const batch::EntryReport r =
+        batch::SaveBatchResult(doc->FileImage(), doc->WorkingImage(), batch::EngineGeneral{}, false, nullptr);
+    if (r.outcome != batch::EntryOutcome::SavedOver) {
+      wxMessageBox(wxString::Format(Str(kStrHoldSaveFailed), wxString::FromUTF8(doc->FileImage()->sourcePath)),
+                   Title(), wxOK | wxICON_ERROR, frame_);
+    }
+  }
   ProgramClose closing;
   doc->SetDiscardChanges(true);
   docs_->CloseDocument(doc, true);

@@ -32,6 +32,7 @@ inline constexpr int kStrHoldSave = 36405;
 inline constexpr int kStrHoldDiscard = 36406;
 inline constexpr int kStrHoldCaption = 36407;
 inline constexpr int kStrProcessFilesFailed = 36408;
+inline constexpr int kStrHoldSaveFailed = 36409;  // "%s"
 
 class BatchCommands {
  public:

@@ -14,6 +14,8 @@
 #include <wx/filedlg.h>
 #include <wx/testing.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +42,7 @@
 #include "tools/ColorClassModel.h"
 #include "tools/gui/ColorClassTools.h"
 #include "tools/gui/FilterPages.h"
+#include "tools/gui/OutsideToolPages.h"
 #include "tools/gui/ToolsPropPages.h"
 
 namespace {
@@ -388,6 +391,50 @@ TEST_F(ColoursInTheProgram, DocumentAndProgramCloseWhileTheDialogIsOpen) {
   page->RequestCurrentColor();
   orbtest::PumpUntil([] { return false; }, 10);
   // TearDown closes the program with the dialog still open.
+}
+
+// The outside editor page in the running program: the test script, run as the editor,
+// blackens the image's file, and the view then shows the file as it now is, whether the
+// program reads the file itself (uncompressed TIFF) or through its decoded copy (PNG).
+TEST_F(ToolTabs, OutsideEditorShowsTheImageItChanged) {
+  const orb::EditorRecord saved = EditorSettings;
+  const std::string editor = (files_.path() / "blacken.sh").string();
+  std::ofstream(editor) << "#!/bin/sh\nconvert \"$1\" -fill black -colorize 100 \"$1\"\n";
+  ::chmod(editor.c_str(), 0755);
+  orb::SetPathField(EditorSettings.AppName, editor);
+  EditorSettings.enabled = 0;  // not run again when the document closes
+  for (const char* name : {"light.tif", "light.png"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (files_.path() / name).string();
+    ASSERT_EQ(std::system(("convert -size 200x160 xc:gray85 -depth 8 -compress none '" + path + "'").c_str()), 0);
+    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    ASSERT_TRUE(doc);
+    frame_->ViewSheet()->SetActivePage(2);
+    auto* tab = dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(2));
+    ASSERT_TRUE(tab);
+    orbtest::PumpUntil([] { return false; }, 20);
+    tab->OnToolButton(kToolEditor);
+    auto* page = dynamic_cast<CEditorTools*>(tab->Page(kToolEditor));
+    ASSERT_TRUE(page);
+    COrbalonCanvas* canvas = doc->View()->Canvas();
+    const wxImage before = canvas->Snapshot();
+    ASSERT_TRUE(before.IsOk());
+    const int cx = before.GetWidth() / 2, cy = before.GetHeight() / 2;
+    EXPECT_GT(before.GetGreen(cx, cy), 150);
+
+    EXPECT_EQ(page->Apply(), 0);
+    orbtest::PumpUntil([] { return false; }, 20);
+    EXPECT_EQ(Shell("convert '" + path + "' -format '%[fx:int(255*maxima)]' info:"), "0") << "the editor ran";
+    const wxImage after = canvas->Snapshot();
+    ASSERT_TRUE(after.IsOk());
+    EXPECT_LT(after.GetGreen(cx, cy), 40) << "the view shows the file as the editor left it";
+    EXPECT_EQ(doc->WorkingImage(), doc->FileImage());
+    EXPECT_EQ(doc->WorkingImage()->sourcePath, path);
+    doc->SetDiscardChanges(true);
+    manager_->CloseDocument(doc, true);
+    orbtest::PumpUntil([] { return false; }, 10);
+  }
+  EditorSettings = saved;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // nothing on Cancel; the removal and wait dialogs answer as the batch road expects.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/docview.h>
 #include <wx/frame.h>
@@ -197,6 +198,37 @@ TEST_F(BatchGui, WaitDialogEndsWhenPaperArrives) {
   orb::gui::CDlgBatchModeWait later(frame_, [&] { return ++asked >= 3; });
   EXPECT_EQ(later.Run(), orb::BatchWaitResult::Paper);
   EXPECT_GE(asked, 3);
+}
+
+// No paper: the dialog stays up, looking again and again, until the user answers. Stop and
+// Cancel each give their own answer.
+TEST_F(BatchGui, WaitDialogWithoutPaperWaitsForTheUser) {
+  struct Case {
+    int button;
+    orb::BatchWaitResult expected;
+  } cases[] = {{orb::gui::CDlgBatchModeWait::kStopButton, orb::BatchWaitResult::Stop},
+               {wxID_CANCEL, orb::BatchWaitResult::Cancelled}};
+  for (const Case& c : cases) {
+    int looks = 0;
+    orb::gui::CDlgBatchModeWait* shown = nullptr;
+    orb::gui::CDlgBatchModeWait wait(frame_, [&] {
+      // After two seconds of looking (one look every 100 ms) the user presses the button.
+      if (++looks == 20 && shown) {
+        shown->CallAfter([&, b = c.button] {
+          auto* button = wxDynamicCast(shown->FindWindow(b), wxButton);
+          ASSERT_TRUE(button);
+          EXPECT_TRUE(shown->IsShown());
+          wxCommandEvent click(wxEVT_BUTTON, b);
+          click.SetEventObject(button);
+          button->ProcessWindowEvent(click);
+        });
+      }
+      return false;
+    });
+    shown = &wait;
+    EXPECT_EQ(wait.Run(), c.expected);
+    EXPECT_GE(looks, 20);
+  }
 }
 
 }  // namespace
