@@ -87,6 +87,4 @@ bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule
   return ok;
 }
 
-std::string SingleInstanceName() { return "orbalon-" + std::to_string(::getuid()); }
-
 }  // namespace orb

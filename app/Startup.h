@@ -40,7 +40,4 @@ bool SaveAllSettings(const std::string& dataFolder, const SettingsSaveRule& rule
 // the last save-as and the open dialog. Returns how many files were removed.
 int RemoveStaleTemporaries();
 
-// Name of the single-instance lock and socket of the current user.
-std::string SingleInstanceName();
-
 }  // namespace orb

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "app/InstanceChannel.h"
+#include "platform/InstanceChannel.h"
 #include "app/Startup.h"
 
 class CMainFrame;

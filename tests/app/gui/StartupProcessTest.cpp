@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/InstanceChannel.h"
+#include "platform/InstanceChannel.h"
 #include "tests/common/TestUtil.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "app/InstanceChannel.h"
+#include "platform/InstanceChannel.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -52,6 +52,8 @@ bool WriteAll(int fd, const std::string& s) {
 }
 
 }  // namespace
+
+std::string SingleInstanceName() { return "orbalon-" + std::to_string(::getuid()); }
 
 std::string InstanceSocketPath(const std::string& name) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -142,16 +144,28 @@ void InstanceServer::Loop() {
 }
 
 bool SendInstanceRequest(const std::string& path, const std::string& request, int timeoutMs) {
+  return DeliverInstanceRequest(path, request, timeoutMs, nullptr) == RequestResult::Acknowledged;
+}
+
+RequestResult DeliverInstanceRequest(const std::string& path, const std::string& request, int timeoutMs,
+                                     const std::function<void(pid_t listener)>& connected) {
   sockaddr_un addr;
-  if (!MakeAddress(path, &addr)) return false;
+  if (!MakeAddress(path, &addr)) return RequestResult::NoListener;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            WriteAll(fd, request + "\n");
+  if (fd < 0) return RequestResult::NoListener;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return RequestResult::NoListener;
+  }
+  if (connected) {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) connected(cred.pid);
+  }
   std::string reply;
-  ok = ok && ReadLine(fd, &reply, timeoutMs) && reply == "ok";
+  const bool ok = WriteAll(fd, request + "\n") && ReadLine(fd, &reply, timeoutMs) && reply == "ok";
   ::close(fd);
-  return ok;
+  return ok ? RequestResult::Acknowledged : RequestResult::NotAcknowledged;
 }
 
 }  // namespace orb
