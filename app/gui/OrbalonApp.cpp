@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "app/gui/Shutdown.h"
+#include "app/gui/batch/BatchCommands.h"
 #include "common/gui/Resources.h"
 #include "app/gui/ViewPropSheet.h"
 #include "common/gui/WndWithToolTip.h"
@@ -31,7 +33,6 @@
 #include "platform/Folders.h"
 
 namespace {
-constexpr const char* kRaiseRequest = "raise";
 constexpr int kMsgFileNameNotText = 35233;
 }  // namespace
 
@@ -44,15 +45,34 @@ void COrbalonApp::FixedMessage(const wxString& text) {
   wxMessageBox(text, "Orbalon", wxOK | wxICON_ERROR);
 }
 
-bool COrbalonApp::AskRunningInstanceToRaise() {
+bool COrbalonApp::AskRunningInstance(const std::string& request) {
   // The running instance may still be starting: its socket appears at the end of its
   // start-up. Ask a few times before giving up.
   std::string path = orb::InstanceSocketPath(orb::SingleInstanceName());
   for (int attempt = 0; attempt < 30; ++attempt) {
-    if (orb::SendInstanceRequest(path, kRaiseRequest, 2000)) return true;
+    if (orb::SendInstanceRequest(path, request, 2000)) return true;
     orb::DefaultClock().Sleep(std::chrono::milliseconds(100));
   }
   return false;
+}
+
+std::vector<std::string> COrbalonApp::CommandLineWords() const {
+  // File names are bytes: the toolkit's conversion drops one that is not UTF-8 text.
+  std::vector<std::string> args = orb::RawProcessArguments();
+  if (args.size() != static_cast<size_t>(argc)) {
+    args.clear();
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str());
+  }
+  return args;
+}
+
+std::string COrbalonApp::HandOverRequest() const {
+  CcmdInfo info;
+  orb::ParseCommandLine(CommandLineWords(), info);
+  if (!info.m_bBatch || info.m_strFileName.find('\n') != std::string::npos) return orb::kRaiseRequest;
+  std::error_code ec;
+  const std::filesystem::path whole = std::filesystem::absolute(info.m_strFileName, ec);
+  return orb::kRunBatchRequest + (ec ? info.m_strFileName : whole.string());
 }
 
 bool COrbalonApp::OnInit() {
@@ -68,7 +88,9 @@ bool COrbalonApp::OnInit() {
   }
   if (m_instanceChecker->IsAnotherRunning()) {
     // Ends at once without a window; the exit status says whether the running one heard.
-    m_exitCode = AskRunningInstanceToRaise() ? 0 : 1;
+    // A batch file on the command line is handed to the running one, which runs it when
+    // it is free (raising it alone would lose the batch).
+    m_exitCode = AskRunningInstance(HandOverRequest()) ? 0 : 1;
     m_exitAtOnce = true;
     return true;
   }
@@ -120,13 +142,7 @@ bool COrbalonApp::OnInit() {
 
   // 11. Command line.
   g_bBatchMode = 0;
-  // File names are bytes: the toolkit's conversion drops one that is not UTF-8 text.
-  std::vector<std::string> args = orb::RawProcessArguments();
-  if (args.size() != static_cast<size_t>(argc)) {
-    args.clear();
-    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str());
-  }
-  orb::ParseCommandLine(args, m_cmdInfo);
+  orb::ParseCommandLine(CommandLineWords(), m_cmdInfo);
   if (m_cmdInfo.m_bBatch) {
     g_bBatchMode = 1;
     g_szBatchFile = m_cmdInfo.m_strFileName;
@@ -162,6 +178,8 @@ bool COrbalonApp::OnInit() {
   // Asked to end (log-out, kill, Ctrl+C in a terminal, the terminal gone): close as the user
   // would, so the settings are saved.
   m_modalDialogs = std::make_unique<orb::gui::ModalDialogs>();
+  if (orb::gui::BatchCommands* b = orb::gui::GetBatchCommands())
+    b->SetStartCheck([this] { return !m_terminating && orb::gui::SafeToCloseFrame(*m_modalDialogs); });
   m_terminationTimer.SetOwner(this);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FinishTermination(); }, m_terminationTimer.GetId());
   if (!orb::gui::InstallShutdownSignals([this] { BeginTermination(); }))
@@ -171,8 +189,14 @@ bool COrbalonApp::OnInit() {
   std::string err;
   if (!m_instanceServer.Start(orb::InstanceSocketPath(orb::SingleInstanceName()),
                               [](const std::string& request) {
-                                if (request == kRaiseRequest)
+                                if (request == orb::kRaiseRequest) {
                                   wxTheApp->CallAfter([] { static_cast<COrbalonApp*>(wxTheApp)->RaiseMainWindow(); });
+                                } else if (request.rfind(orb::kRunBatchRequest, 0) == 0) {
+                                  std::string batch = request.substr(std::string(orb::kRunBatchRequest).size());
+                                  wxTheApp->CallAfter([batch] {
+                                    if (orb::gui::BatchCommands* b = orb::gui::GetBatchCommands()) b->RunHandedOver(batch);
+                                  });
+                                }
                               },
                               &err)) {
     std::fprintf(stderr, "orbalon: a second start cannot reach this one: %s\n", err.c_str());

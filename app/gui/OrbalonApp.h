@@ -11,6 +11,8 @@
 #include <wx/window.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "platform/InstanceChannel.h"
@@ -46,7 +48,12 @@ class COrbalonApp : public wxApp {
   // The session asked the program to end: answer every open box, then close the frame.
   void BeginTermination();
   void FinishTermination();
-  bool AskRunningInstanceToRaise();
+  // A second start: sends the running instance the request, asking a few times.
+  bool AskRunningInstance(const std::string& request);
+  // What a second start asks of the running instance: to run the command line's batch
+  // file, else to come to the front.
+  std::string HandOverRequest() const;
+  std::vector<std::string> CommandLineWords() const;
 
   wxDocTemplate* m_pDocTemplate = nullptr;
   CcmdInfo m_cmdInfo;

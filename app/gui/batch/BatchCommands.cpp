@@ -7,6 +7,7 @@
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
+#include <wx/timer.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -65,7 +66,18 @@ class BatchCommands::HoldBar : public wxFrame {
   static constexpr int kDiscardButton = wxID_HIGHEST + 41;
 };
 
-BatchCommands::BatchCommands(wxFrame* frame, wxDocManager* docs) : frame_(frame), docs_(docs) {
+// Tries a waiting handed-over batch again while the program is not free.
+class BatchCommands::RetryTimer : public wxTimer {
+ public:
+  explicit RetryTimer(BatchCommands* owner) : owner_(owner) {}
+  void Notify() override { owner_->StartHandedOver(); }
+
+ private:
+  BatchCommands* owner_;
+};
+
+BatchCommands::BatchCommands(wxFrame* frame, wxDocManager* docs)
+    : frame_(frame), docs_(docs), retry_(std::make_unique<RetryTimer>(this)) {
   frame_->Bind(orbEVT_APP_MESSAGE, [this](OrbMessageEvent& e) {
     if (e.Message() != WM_RUN_BATCH_FILE) {
       e.Skip();
@@ -218,11 +230,49 @@ void BatchCommands::BatchNext() {
       PostNext();
       break;
     case batch::NextAction::QuitScheduled:
-      // The scheduler may start the next due batch once this program has ended.
-      frame_->CallAfter([f = frame_] { f->Close(true); });
+      // A program the scheduler started for this batch ends, so the scheduler may start
+      // the next due batch; one that was handed the batch (or has more waiting) goes on.
+      if (!runningHandedOver_ && handedOver_.empty()) {
+        frame_->CallAfter([f = frame_] { f->Close(true); });
+        break;
+      }
+      runningHandedOver_ = false;
+      StartHandedOver();
       break;
-    case batch::NextAction::Idle: break;
+    case batch::NextAction::Idle:
+      runningHandedOver_ = false;
+      StartHandedOver();
+      break;
   }
+}
+
+void BatchCommands::RunHandedOver(const std::string& batchFile) {
+  if (batchFile.empty()) return;
+  if (run_.Active() && run_.Current() == batchFile) return;
+  if (std::find(handedOver_.begin(), handedOver_.end(), batchFile) != handedOver_.end()) return;
+  handedOver_.push_back(batchFile);
+  StartHandedOver();
+}
+
+bool BatchCommands::FreeForHandedOver() const {
+  const uint32_t status = AppStatus.load();
+  return !g_bBatchMode.load() && !run_.Active() && !held_ &&
+         (status & orb::Bits(orb::StatusBit::ScanStateField)) == orb::Bits(orb::ScanState::Idle) &&
+         !orb::HasStatus(status, orb::StatusBit::Busy) && (!startCheck_ || startCheck_());
+}
+
+void BatchCommands::StartHandedOver() {
+  if (handedOver_.empty()) return;
+  if (!FreeForHandedOver()) {
+    if (!retry_->IsRunning()) retry_->StartOnce(1000);
+    return;
+  }
+  const std::string next = handedOver_.front();
+  handedOver_.erase(handedOver_.begin());
+  run_.StartSingle(next);
+  runningHandedOver_ = true;
+  scheduled_ = false;
+  BatchNext();
 }
 
 void BatchCommands::ProcessFiles(const std::vector<std::string>& chosen, bool hold) {

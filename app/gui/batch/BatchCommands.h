@@ -3,6 +3,8 @@
 // step to the next batch file, which also ends a scheduled run. Thin over app/batch/.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,18 @@ class BatchCommands {
   // is missing.
   void StartScheduler();
 
+  // A batch file handed to this running program (by the scheduler, or by a second start
+  // of the program with a batch file): run as soon as the program is free (no batch
+  // running, no scan, nothing being opened, no dialog open), one at a time, in the order
+  // they came; one already waiting or running is not taken twice. A scheduled one removes
+  // its schedule files when it ends, but this program, which the user may be using, goes
+  // on.
+  void RunHandedOver(const std::string& batchFile);
+  // What else must hold for a handed-over batch to start (the application: no dialog
+  // open and the main loop at rest).
+  void SetStartCheck(std::function<bool()> check) { startCheck_ = std::move(check); }
+  const std::vector<std::string>& HandedOverWaiting() const { return handedOver_; }
+
   // Hold mode: the inspected document's two answers.
   void SaveHeld();
   void DiscardHeld();
@@ -66,6 +80,8 @@ class BatchCommands {
   void Hold(const std::string& source);
   void CloseHeld(bool save);
   void RefreshScanPage();
+  bool FreeForHandedOver() const;
+  void StartHandedOver();
 
   wxFrame* frame_;
   wxDocManager* docs_;
@@ -74,6 +90,11 @@ class BatchCommands {
   class HoldBar;
   HoldBar* bar_ = nullptr;
   void* held_ = nullptr;  // the held document
+  std::vector<std::string> handedOver_;  // waiting to run
+  bool runningHandedOver_ = false;
+  std::function<bool()> startCheck_;
+  class RetryTimer;
+  std::unique_ptr<RetryTimer> retry_;
 };
 
 // The frame's batch commands (null before the frame installs them).
