@@ -22,13 +22,13 @@
 #include "scanning/kelvane/KelvaneModels.h"
 #include "scanning/kelvane/KelvaneScanner.h"
 #include "tests/kelvane/PostCapture.h"
-#include "tests/kelvane/ScanReadBack.h"
+#include "tests/scanning/ScanReadBack.h"
 #include "tests/scanning/FakeScanHost.h"
 #include "tests/scanning/ScanTestSupport.h"
 
 namespace kv = orb::kelvane;
-using kv::test::Decode;
-using kv::test::Decoded;
+using orb::scantest::Decode;
+using orb::scantest::Decoded;
 using orb::ScanEnd;
 using orb::sim::KelvaneConfigFor;
 using orb::sim::KelvaneFault;
@@ -144,7 +144,7 @@ class KelvaneScanBase : public orb::test::ScanTestBase {
         ScanSettings.FormatIndexBilevel = index;
     ScanSettings.OutputIsPlainTiff = format == 1 ? 1 : 0;
     out_ = dir_ + "/scan-" + std::to_string(mode) + "-" + std::to_string(format) +
-           kv::test::FormatExtension(format);
+           orb::scantest::FormatExtension(format);
     orb::SetTextField(ScanSettings.OutputFileName, out_);
   }
 
@@ -243,7 +243,7 @@ TEST_P(KelvaneScanEveryMode, EveryColourModeAndOutputFormat) {
       EXPECT_EQ(host_.Codes().back(), "P9");
       EXPECT_EQ(EndScans(), endScansBefore + 1);
       EXPECT_EQ(control_->LastPlan().scan.widthPx, 520);
-      EXPECT_EQ(kv::test::OutsideSize(out_, format, dir_), "520 600");
+      EXPECT_EQ(orb::scantest::OutsideSize(out_, format, dir_), "520 600");
 
       Decoded d = Decode(out_);
       if (format == 0x40004 || format == 0x30004) {
@@ -256,7 +256,7 @@ TEST_P(KelvaneScanEveryMode, EveryColourModeAndOutputFormat) {
       double worst = 0;
       for (int y = 0; y < 600; y += 7) {
         const std::vector<uint8_t> want = Expected(y);
-        if (kv::test::LossyFormat(format))
+        if (orb::scantest::LossyFormat(format))
           worst = std::max(worst, MeanDifference(d.rows[y], want));
         else if (d.rows[y] != want)
           ++wrongRows;
@@ -445,7 +445,7 @@ TEST_F(KelvaneScan, AStopSendsEndScanTwice) {
   EXPECT_EQ(EndScans(), 2);
   // Completed with white lines: the file has the window's height.
   EXPECT_TRUE(r.whiteFilled);
-  EXPECT_EQ(kv::test::OutsideSize(out_, 3, dir_), "520 2000");
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 3, dir_), "520 2000");
   Decoded d = Decode(out_);
   ASSERT_EQ(d.rc, IM_OK);
   EXPECT_EQ(d.rows[195], Expected(195));
@@ -471,7 +471,7 @@ TEST_F(KelvaneScan, AutomaticSizeTiffAsksTheAreaWithFlagZeroAndScansToThePapersE
   EXPECT_EQ(r.linesReceived, 900);
   EXPECT_TRUE(r.cut);
   EXPECT_EQ(ScanSettings.CustomLength, 900);  // the measured length, in hundredths
-  EXPECT_EQ(kv::test::OutsideSize(out_, 1, dir_), "800 900");
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 1, dir_), "800 900");
   Decoded d = Decode(out_);
   ASSERT_EQ(d.rc, IM_OK);
   EXPECT_EQ(d.rows[899], Expected(899));
@@ -490,7 +490,7 @@ TEST_F(KelvaneScan, AutomaticSizeOfAPaddedOutputAsksTheLength) {
   ASSERT_NE(area, log.end());
   EXPECT_EQ(area->in[0], 1);
   EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
-  EXPECT_EQ(kv::test::OutsideSize(out_, 3, dir_), "800 700");
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 3, dir_), "800 700");
 }
 
 TEST_F(KelvaneScan, AFailedReadIsReportedAndTheImageCut) {
@@ -514,7 +514,7 @@ TEST_F(KelvaneScan, AFailedReadIsReportedAndTheImageCut) {
   EXPECT_FALSE(r.whiteFilled);
   EXPECT_NE(std::find(host_.messages.begin(), host_.messages.end(), orb::kStrReadError),
             host_.messages.end());
-  EXPECT_EQ(kv::test::OutsideSize(out_, 3, dir_), "520 196");
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 3, dir_), "520 196");
   Decoded d = Decode(out_);
   ASSERT_EQ(d.rc, IM_OK);
   EXPECT_EQ(d.rows[195], Expected(195));
@@ -558,7 +558,7 @@ TEST_F(KelvaneScan, PalettePreScanWritesTheAutomaticPalette) {
   Decoded d = Decode(out_);
   ASSERT_EQ(d.rc, IM_OK);
   EXPECT_EQ(d.rows[10], Expected(10));
-  EXPECT_EQ(kv::test::OutsideSize(out_, 3, dir_), "520 600");
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 3, dir_), "520 600");
 }
 
 TEST_F(KelvaneScan, EscInThePalettePreScanStartsNoScan) {

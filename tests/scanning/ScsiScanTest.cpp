@@ -28,61 +28,14 @@
 #include "scanner_library/trennic.h"
 #include "scanning/ScanOutputPageModel.h"
 #include "tests/scanning/FakeScanHost.h"
+#include "tests/scanning/ScanReadBack.h"
 #include "tests/scanning/ScanTestSupport.h"
 
 namespace orb {
 namespace {
 
-// A decoded image, one byte per sample (bilevel as 0/255, palettes as indices).
-struct Decoded {
-  int width = 0, height = 0, bits = 0;
-  int rc = IM_OK;
-  std::vector<std::vector<uint8_t>> rows;
-  IM_RGBQUAD colours[256] = {};
-};
-
-Decoded Decode(const std::string& path) {
-  Decoded d;
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) {
-    d.rc = IM_ERR_IO;
-    return d;
-  }
-  IM_Init();
-  auto header = [](void* user, IM_BITMAPINFOHEADER* h, IM_RGBQUAD* colours, int*) -> int {
-    auto* dd = static_cast<Decoded*>(user);
-    dd->width = h->biWidth;
-    dd->height = h->biHeight;
-    dd->bits = h->biBitCount;
-    if (dd->bits <= 8) std::memcpy(dd->colours, colours, sizeof(IM_RGBQUAD) << dd->bits);
-    return 0;
-  };
-  auto lines = [](void* user, uint8_t* line, int, int) -> int {
-    auto* dd = static_cast<Decoded*>(user);
-    std::vector<uint8_t> row;
-    if (dd->bits == 24) {
-      row.assign(line, line + 3 * dd->width);
-    } else if (dd->bits == 8) {
-      row.assign(line, line + dd->width);
-    } else if (dd->bits == 4) {
-      for (int x = 0; x < dd->width; ++x) row.push_back(x % 2 ? line[x / 2] & 15 : line[x / 2] >> 4);
-    } else if (dd->bits == 1) {
-      for (int x = 0; x < dd->width; ++x) {
-        const int bit = (line[x / 8] >> (7 - x % 8)) & 1;
-        row.push_back(dd->colours[bit].rgbGreen > 127 ? 255 : 0);
-      }
-    }
-    dd->rows.push_back(std::move(row));
-    return 0;
-  };
-  d.rc = IM_ReadByCallback(fd, lines, header, &d);
-  ::close(fd);
-  if (std::getenv("ORB_KEEP_FAILED"))
-    std::filesystem::copy_file(path, std::string(std::getenv("ORB_KEEP_FAILED")) + "/" +
-                                         std::filesystem::path(path).filename().string(),
-                               std::filesystem::copy_options::overwrite_existing);
-  return d;
-}
+using scantest::Decode;
+using scantest::Decoded;
 
 std::vector<uint8_t> Unpack1(const std::vector<uint8_t>& packed, int width) {
   std::vector<uint8_t> out(static_cast<size_t>(width));
@@ -103,21 +56,6 @@ std::vector<uint8_t> Luma(const std::vector<uint8_t>& row, int mode) {
   for (size_t i = 0; i < out.size(); ++i)
     out[i] = static_cast<uint8_t>((299 * row[3 * i] + 587 * row[3 * i + 1] + 114 * row[3 * i + 2]) / 1000);
   return out;
-}
-
-bool Lossy(uint32_t format) {
-  return format == 2 || format == 5 || format == 0x40004 || format == 0x40001;
-}
-
-std::string Extension(uint32_t format) {
-  switch (format & 0xFFFF) {
-    case 1: return ".tif";
-    case 2: return ".jpg";
-    case 3: return ".png";
-    case 4: return ".pdf";
-    case 5: return ".jp2";
-    default: return ".bmp";
-  }
 }
 
 class ScsiScan : public test::ScanTestBase {
@@ -183,7 +121,7 @@ class ScsiScan : public test::ScanTestBase {
     const int32_t index = static_cast<int32_t>(it - list.begin());
     ScanSettings.FormatIndexRgb = ScanSettings.FormatIndexPalette = ScanSettings.FormatIndexGrey =
         ScanSettings.FormatIndexBilevel = index;
-    out_ = dir_ + "/scan-" + std::to_string(mode) + "-" + std::to_string(format) + Extension(format);
+    out_ = dir_ + "/scan-" + std::to_string(mode) + "-" + std::to_string(format) + scantest::FormatExtension(format);
     SetTextField(ScanSettings.OutputFileName, out_);
   }
 
@@ -288,14 +226,14 @@ TEST_F(ScsiScan, EveryColourModeAndOutputFormat) {
     int wrongRows = 0;
     for (int y = 0; y < 100; ++y) {
       const std::vector<uint8_t> want = Expected(y);
-      if (Lossy(mf.format)) {
+      if (scantest::LossyFormat(mf.format)) {
         // Lossy codecs: compare brightness (colour noise of single pixels is where they lose).
         worst = std::max(worst, MeanDifference(Luma(d.rows[y], mf.mode), Luma(want, mf.mode)));
       } else if (d.rows[y] != want) {
         ++wrongRows;
       }
     }
-    if (Lossy(mf.format)) {
+    if (scantest::LossyFormat(mf.format)) {
       EXPECT_LT(worst, 8.0);
     }
     EXPECT_EQ(wrongRows, 0);
@@ -1505,7 +1443,7 @@ TEST_P(ScsiScanFormatEnds, FileClosedAtTheScannedLength) {
   // The rows that came are there, up to the last one.
   for (int y : {0, received / 2, received - 1}) {
     const std::vector<uint8_t> want = Expected(y);
-    if (Lossy(c.format))
+    if (scantest::LossyFormat(c.format))
       EXPECT_LT(MeanDifference(Luma(d.rows[y], c.mode), Luma(want, c.mode)), 8.0) << y;
     else
       EXPECT_EQ(d.rows[y], want) << y;
@@ -1515,13 +1453,13 @@ TEST_P(ScsiScanFormatEnds, FileClosedAtTheScannedLength) {
     EXPECT_TRUE(r.whiteFilled);
     // A lossy coder blurs the first white lines into the block of the last scanned one:
     // there, lines a whole block row further on are looked at.
-    const int firstWhite = Lossy(c.format) ? std::min(height - 1, (received / 16 + 2) * 16) : received;
+    const int firstWhite = scantest::LossyFormat(c.format) ? std::min(height - 1, (received / 16 + 2) * 16) : received;
     for (int y : {firstWhite, height - 1}) {
       const std::vector<uint8_t>& row = d.rows[y];
       ASSERT_FALSE(row.empty());
       if (c.mode == 1 || c.mode == 2) {
         EXPECT_EQ(std::count(row.begin(), row.end(), row[0]), static_cast<long>(row.size())) << y;
-      } else if (Lossy(c.format)) {
+      } else if (scantest::LossyFormat(c.format)) {
         EXPECT_LT(MeanDifference(row, std::vector<uint8_t>(row.size(), 255)), 4.0) << y;
       } else {
         EXPECT_EQ(*std::min_element(row.begin(), row.end()), 255) << y;

@@ -27,7 +27,7 @@
 #include "scanning/kelvane/KelvaneScanner.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
-#include "tests/kelvane/ScanReadBack.h"
+#include "tests/scanning/ScanReadBack.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ class KelvaneFrameScan : public ::testing::Test {
     }
     page->PressButton(kAccept);
     ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 0; }, 20000));
-    EXPECT_EQ(orb::kelvane::test::OutsideSize(out_, 1, data_.path().string()), size_);
+    EXPECT_EQ(orb::scantest::OutsideSize(out_, 1, data_.path().string()), size_);
     EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), (data_.path() / "Scan-0002.tif").string());
     std::ifstream log(data_.path() / "ScanLog.txt");
     std::stringstream text;
@@ -145,7 +145,7 @@ TEST_F(KelvaneFrameScan, F5ScansAGenerationOneSheetAndAcceptWritesIt) {
   wxCommandEvent key(wxEVT_MENU, orb::res::WxCommandId(orb::frame_cmds::kMenuScan));
   frame_->ProcessWindowEvent(key);
   ScannedThenAccepted(page, *sim, "kelvane-gen1-decision.png");
-  orb::kelvane::test::Decoded d = orb::kelvane::test::Decode(out_);
+  orb::scantest::Decoded d = orb::scantest::Decode(out_);
   ASSERT_EQ(d.rc, IM_OK);
   ASSERT_EQ(d.height, frame_->KelvaneControl().LastPlan().scan.heightPx);
   std::vector<uint8_t> want;

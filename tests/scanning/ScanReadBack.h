@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -15,7 +16,7 @@
 
 #include "platform/imagemill/imagemill.h"
 
-namespace orb::kelvane::test {
+namespace orb::scantest {
 
 // A decoded image, one byte per sample (bilevel as 0/255, palettes as indices).
 struct Decoded {
@@ -61,6 +62,13 @@ inline Decoded Decode(const std::string& path) {
   };
   d.rc = IM_ReadByCallback(fd, lines, header, &d);
   ::close(fd);
+  // ORB_KEEP_FAILED names a folder that keeps a copy of every file read back, to look at
+  // after a failing run.
+  if (const char* keep = std::getenv("ORB_KEEP_FAILED")) {
+    std::error_code ec;
+    std::filesystem::copy_file(path, std::string(keep) + "/" + std::filesystem::path(path).filename().string(),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+  }
   return d;
 }
 
@@ -129,4 +137,4 @@ inline std::string FormatExtension(uint32_t format) {
   }
 }
 
-}  // namespace orb::kelvane::test
+}  // namespace orb::scantest
