@@ -88,12 +88,16 @@ inline std::string OutsideSize(const std::string& path, uint32_t format, const s
   std::string out;
   const std::string q = "'" + path + "'";
   switch (format & 0xFFFF) {
-    case 1:
+    case 1: {  // libtiff's own tools first: any warning is a fault of the file
       if (RunShell("tiffinfo -D " + q, &out) != 0 || out.find("Warning") != std::string::npos ||
           out.find("rror") != std::string::npos)
         return "tiffinfo: " + out;
+      std::string dump;
+      if (RunShell("tiffdump " + q, &dump) != 0 || dump.find("rror") != std::string::npos)
+        return "tiffdump: " + dump;
       break;
-    case 4: {
+    }
+    case 4: {  // pdfimages lists the page's image
       if (RunShell("pdfimages -list " + q, &out) != 0 || out.find("rror") != std::string::npos)
         return "pdfimages: " + out;
       std::istringstream lines(out);
@@ -106,7 +110,7 @@ inline std::string OutsideSize(const std::string& path, uint32_t format, const s
       f >> page >> num >> type >> w >> h;
       return w + " " + h;
     }
-    case 5: {
+    case 5: {  // OpenJPEG decodes it to a plain picture that ImageMagick then measures
       const std::string pnm = dir + "/decoded.pnm";
       std::filesystem::remove(pnm);
       if (RunShell("opj_decompress -i " + q + " -o '" + pnm + "'", &out) != 0 ||

@@ -1310,59 +1310,6 @@ const char* EndName(EndBy e) {
   return "?";
 }
 
-int RunShell(const std::string& cmd, std::string* out) {
-  FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  out->clear();
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  const int st = ::pclose(p);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-// What an outside reader says of the file: "width height", or its complaint.
-std::string OutsideSize(const std::string& path, uint32_t format, const std::string& dir) {
-  std::string out;
-  const std::string q = "'" + path + "'";
-  switch (format & 0xFFFF) {
-    case 1: {  // libtiff's own tools first: any warning is a fault of the file
-      if (RunShell("tiffinfo -D " + q, &out) != 0 || out.find("Warning") != std::string::npos ||
-          out.find("rror") != std::string::npos)
-        return "tiffinfo: " + out;
-      std::string dump;
-      if (RunShell("tiffdump " + q, &dump) != 0 || dump.find("rror") != std::string::npos)
-        return "tiffdump: " + dump;
-      break;
-    }
-    case 4: {  // pdfimages lists the page's image
-      if (RunShell("pdfimages -list " + q, &out) != 0 || out.find("rror") != std::string::npos)
-        return "pdfimages: " + out;
-      std::istringstream lines(out);
-      std::string line;
-      std::getline(lines, line);
-      std::getline(lines, line);
-      if (!std::getline(lines, line)) return "pdfimages: no image: " + out;
-      std::istringstream f(line);
-      std::string page, num, type, w, h;
-      f >> page >> num >> type >> w >> h;
-      return w + " " + h;
-    }
-    case 5: {  // OpenJPEG decodes it to a plain picture that ImageMagick then measures
-      const std::string pnm = dir + "/decoded.pnm";
-      std::filesystem::remove(pnm);
-      if (RunShell("opj_decompress -i " + q + " -o '" + pnm + "'", &out) != 0 ||
-          out.find("rror") != std::string::npos)
-        return "opj_decompress: " + out;
-      if (RunShell("identify -format '%w %h' '" + pnm + "'", &out) != 0) return "identify: " + out;
-      return out;
-    }
-    default:
-      break;
-  }
-  if (RunShell("identify -format '%w %h' " + q, &out) != 0) return "identify: " + out;
-  return out;
-}
 
 struct FormatEnd {
   int mode;
@@ -1437,7 +1384,7 @@ TEST_P(ScsiScanFormatEnds, FileClosedAtTheScannedLength) {
   const int width = control_->LastPlan().widthPx;
   ASSERT_EQ(d.width, width);
   ASSERT_EQ(d.height, height);
-  const std::string outside = OutsideSize(out_, c.format, dir_);
+  const std::string outside = scantest::OutsideSize(out_, c.format, dir_);
   EXPECT_EQ(outside, std::to_string(width) + " " + std::to_string(height));
 
   // The rows that came are there, up to the last one.
