@@ -261,8 +261,22 @@ bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const s
 
 FilterSet InScanFilterSet(uint32_t bits) { return FiltersOf(bits); }
 
-uint8_t LightestPaletteIndex(const ImageState& image, int entries) {
-  return LightestIndex(image, entries);
+ScanPipelineSetup BasePipelineSetup(ScanHost& host, ImageState* image, const ScanPlan& p) {
+  const ScanSettingsRecord& s = ScanSettings;
+  ScanPipelineSetup setup;
+  setup.host = &host;
+  setup.image = image;
+  setup.lineBytes = p.lineBytes;
+  setup.height = p.heightPx;
+  setup.xDpi = p.xDpi;
+  setup.yDpi = p.yDpi;
+  setup.widthPx = p.widthPx;
+  setup.kind = static_cast<uint16_t>(p.colourMode);
+  setup.plainTiff = s.OutputIsPlainTiff != 0;
+  setup.noPad = s.NoPadOutput != 0;
+  // A white line of a palette scan is the palette's lightest colour.
+  if (p.paletteMode) setup.whiteIndex = LightestIndex(*image, p.colourMode == 2 ? 16 : 256);
+  return setup;
 }
 
 ScsiScanControl::ScsiScanControl(CTrennic& scanner, ScanHost& host)
@@ -439,20 +453,9 @@ bool ScsiScanControl::StartScan(ImageState* image) {
   }
 
   // From here the scan runs: set up the pipeline.
-  ScanPipelineSetup setup;
+  ScanPipelineSetup setup = BasePipelineSetup(host_, image, p);
   setup.scanner = &scanner_;
-  setup.host = &host_;
-  setup.image = image;
-  setup.lineBytes = p.lineBytes;
-  setup.height = p.heightPx;
-  setup.xDpi = p.xDpi;
-  setup.yDpi = p.yDpi;
-  setup.widthPx = p.widthPx;
-  setup.kind = static_cast<uint16_t>(p.colourMode);
   setup.oneBitTransfer = p.oneBitTransfer;
-  setup.plainTiff = s.OutputIsPlainTiff != 0;
-  setup.noPad = s.NoPadOutput != 0;
-  if (p.paletteMode) setup.whiteIndex = LightestIndex(*image, p.colourMode == 2 ? 16 : 256);
   setup.paperEndTest = s.SizeMode == 0 && s.PaperEndDetection == 1 &&
                        s.CustomLength == kToEndOfPaper;
   setup.autoSize = CurrentAutoSize();

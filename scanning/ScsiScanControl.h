@@ -100,8 +100,9 @@ bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& plan,
                    const std::string& outName, ScanPipelineSetup& setup);
 // The filters of a plan's InScanFilter bits.
 FilterSet InScanFilterSet(uint32_t bits);
-// The palette entry nearest white: the value of a white pixel in a palette scan.
-uint8_t LightestPaletteIndex(const ImageState& image, int entries);
+// The pipeline set-up both families start from: host, image, line layout, size, resolution,
+// kind, the output options of the settings and a palette scan's white entry.
+ScanPipelineSetup BasePipelineSetup(ScanHost& host, ImageState* image, const ScanPlan& plan);
 
 // The SCSI family's routines as the frame's scan workflow calls them.
 class ScsiFamilyOps final : public ScannerFamilyOps {

@@ -262,20 +262,8 @@ bool KelvaneScanControl::PrepareImage(ImageState* image, const KelvanePlan& k,
 ScanPipelineSetup KelvaneScanControl::MakeSetup(ImageState* image, const KelvanePlan& k) {
   const ScanPlan& p = k.scan;
   const ScanSettingsRecord& s = ScanSettings;
-  ScanPipelineSetup setup;
-  setup.host = &host_;
-  setup.image = image;
-  setup.lineBytes = p.lineBytes;
-  setup.height = p.heightPx;
-  setup.xDpi = p.xDpi;
-  setup.yDpi = p.yDpi;
-  setup.widthPx = p.widthPx;
-  setup.kind = static_cast<uint16_t>(p.colourMode);
+  ScanPipelineSetup setup = BasePipelineSetup(host_, image, p);
   setup.oneBitTransfer = k.packedBits;
-  setup.plainTiff = s.OutputIsPlainTiff != 0;
-  setup.noPad = s.NoPadOutput != 0;
-  // A white line of a palette scan is the palette's lightest colour.
-  if (p.paletteMode) setup.whiteIndex = LightestPaletteIndex(*image, p.colourMode == 2 ? 16 : 256);
   setup.linesPerBlock = k.linesPerBlock;
   setup.noDataLimit = 1;  // a block of nothing ends the reading
   const int32_t lineSize = k.packedBits ? k.scanLineBytes / 8 : k.scanLineBytes;
