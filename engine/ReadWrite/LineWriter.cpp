@@ -49,16 +49,9 @@ void WriterMain(LineWriter* w) {
     if (w->stopRequested.load()) break;
     // The producer handed this buffer over before signalling and does not touch it
     // again until writerIdle is set below.
-    const uint8_t* buf = w->writing;
-    const size_t bpl = static_cast<size_t>(w->bytesPerWrittenLine);
     if (w->writeResult.load() == IM_OK) {
-      for (int32_t i = 0; i < w->linesPerBuffer; ++i) {
-        int r = IM_WriteNext(&w->context, buf + static_cast<size_t>(i) * bpl, 0);
-        if (r != IM_OK) {
-          w->writeResult.store(r);
-          break;
-        }
-      }
+      const int r = IM_WriteRows(&w->context, w->writing, w->linesPerBuffer, w->bytesPerWrittenLine);
+      if (r != IM_OK) w->writeResult.store(r);
     }
     w->writerIdle->Set();
   }
@@ -262,16 +255,8 @@ int CloseWriteStream(LineWriter* writer) {
   if (w.thread.joinable()) w.thread.join();
 
   int result = w.writeResult.load();
-  const size_t bpl = static_cast<size_t>(w.bytesPerWrittenLine);
-  if (result == IM_OK) {
-    for (int32_t i = 0; i < w.lineCount; ++i) {
-      int r = IM_WriteNext(&w.context, w.filling + static_cast<size_t>(i) * bpl, 0);
-      if (r != IM_OK) {
-        result = r;
-        break;
-      }
-    }
-  }
+  if (result == IM_OK && w.lineCount > 0)
+    result = IM_WriteRows(&w.context, w.filling, w.lineCount, w.bytesPerWrittenLine);
   if (w.outputStarted) {
     int r = IM_WriteNext(&w.context, nullptr, IM_STOPPED);
     if (result == IM_OK && r != IM_OK) result = r;

@@ -325,6 +325,29 @@ IM_EXPORT int IM_WriteNext(IM_WRITECONTEXT* ctx, const uint8_t* line, int flag) 
   }
 }
 
+IM_EXPORT int IM_WriteRows(IM_WRITECONTEXT* ctx, const uint8_t* rows, int32_t count, int32_t rowBytes) {
+  if (!ctx || !ctx->state || !rows || count < 0) return IM_ERR_PARAM;
+  auto* st = static_cast<mill::PushState*>(ctx->state);
+  if (st->ended || st->error != IM_OK) return st->error != IM_OK ? st->error : IM_ERR_PARAM;
+  if (rowBytes < 0 || static_cast<size_t>(rowBytes) != st->desc.RowBytes()) return IM_ERR_PARAM;
+  // As row by row: the rows that fit the height are written, the first beyond it refused.
+  const int32_t fit = std::min(count, st->desc.height - st->rows);
+  try {
+    if (fit > 0) {
+      const int rc = st->writer->Rows(rows, static_cast<uint32_t>(fit), static_cast<size_t>(rowBytes));
+      if (rc != IM_OK) {
+        st->error = rc;
+        return rc;
+      }
+      st->rows += fit;
+    }
+    return fit < count ? IM_ERR_PARAM : IM_OK;
+  } catch (...) {
+    st->error = IM_ERR_IO;
+    return IM_ERR_IO;
+  }
+}
+
 IM_EXPORT int IM_WriteEnd(IM_WRITECONTEXT* ctx) {
   if (!ctx || !ctx->state) return IM_ERR_PARAM;
   std::unique_ptr<mill::PushState> st(static_cast<mill::PushState*>(ctx->state));

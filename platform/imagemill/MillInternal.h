@@ -58,6 +58,13 @@ class ImageWriter {
   virtual int Begin(int fd, const ImageDesc& desc) = 0;
   // One row of desc.RowBytes() bytes, top first.
   virtual int Row(const uint8_t* row) = 0;
+  // `count` rows laid one after the other; a writer that can take them whole (without a
+  // copy per row) overrides it.
+  virtual int Rows(const uint8_t* rows, uint32_t count, size_t rowBytes) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (int rc = Row(rows + static_cast<size_t>(i) * rowBytes); rc != IM_OK) return rc;
+    return IM_OK;
+  }
   // `complete` is false when the image ended early; what was written is kept.
   virtual int Finish(bool complete) = 0;
   // Where the pixel data start (uncompressed TIFF only).

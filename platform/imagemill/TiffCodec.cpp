@@ -720,6 +720,33 @@ class TiffWriter : public ImageWriter {
     return IM_OK;
   }
 
+  // Uncompressed strips are written straight from the caller's rows: only rows that do not
+  // fill a strip of their own wait in the strip buffer.
+  int Rows(const uint8_t* rows, uint32_t count, size_t rowBytes) override {
+    if (compression_ != 0 || strip_.empty() || rowBytes != d_.RowBytes())
+      return ImageWriter::Rows(rows, count, rowBytes);
+    if (!file_ || !file_->tif()) return IM_ERR_IO;
+    const uint32_t height = static_cast<uint32_t>(d_.height);
+    while (count > 0) {
+      const uint32_t stripEnd = std::min(height, (row_ / rowsPerStrip_ + 1) * rowsPerStrip_);
+      const uint32_t whole = stripEnd - row_;
+      if (inStrip_ != 0 || count < whole) {
+        if (int rc = Row(rows); rc != IM_OK) return rc;
+        rows += rowBytes;
+        --count;
+        continue;
+      }
+      const tmsize_t n = static_cast<tmsize_t>(whole) * static_cast<tmsize_t>(rowBytes);
+      // libtiff takes a non-const pointer but only writes the bytes out.
+      if (TIFFWriteRawStrip(file_->tif(), row_ / rowsPerStrip_, const_cast<uint8_t*>(rows), n) != n)
+        return IM_ERR_IO;
+      row_ += whole;
+      rows += static_cast<size_t>(n);
+      count -= whole;
+    }
+    return IM_OK;
+  }
+
   int Finish(bool complete) override {
     if (!file_) return IM_ERR_IO;
     const int flushed = file_->tif() ? FlushStrip() : IM_ERR_IO;
@@ -742,7 +769,10 @@ class TiffWriter : public ImageWriter {
     const tmsize_t n = static_cast<tmsize_t>(inStrip_) * static_cast<tmsize_t>(d_.RowBytes());
     const uint32_t strip = (row_ - 1) / rowsPerStrip_;
     inStrip_ = 0;
-    return TIFFWriteEncodedStrip(file_->tif(), strip, strip_.data(), n) == n ? IM_OK : IM_ERR_IO;
+    // Uncompressed rows go out as they are, without libtiff's copy into its own buffer.
+    const tmsize_t written = compression_ == 0 ? TIFFWriteRawStrip(file_->tif(), strip, strip_.data(), n)
+                                               : TIFFWriteEncodedStrip(file_->tif(), strip, strip_.data(), n);
+    return written == n ? IM_OK : IM_ERR_IO;
   }
 
   uint32_t compression_;

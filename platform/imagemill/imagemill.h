@@ -142,6 +142,9 @@ IM_EXPORT int IM_WriteByCallback(int fd, uint32_t format, IM_LINESCALLBACK lines
  * releases the context; an image ended early keeps the rows written. */
 IM_EXPORT int IM_WriteStart(int fd, IM_WRITECONTEXT* ctx);
 IM_EXPORT int IM_WriteNext(IM_WRITECONTEXT* ctx, const uint8_t* line, int flag);
+/* The next `count` rows at once, each `rowBytes` (the packed row) after the one before: as
+ * many IM_WriteNext calls, without the library copying every row on its own. */
+IM_EXPORT int IM_WriteRows(IM_WRITECONTEXT* ctx, const uint8_t* rows, int32_t count, int32_t rowBytes);
 IM_EXPORT int IM_WriteEnd(IM_WRITECONTEXT* ctx);
 
 /* Settings of the next write. */

@@ -1,6 +1,8 @@
 // Every output format with every image kind it takes: written through the pull interface,
 // read back through the library, compared pixel by pixel.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 #include "tests/imagemill/MillTestUtil.h"
 
@@ -289,6 +291,108 @@ TEST(PushInterface, EndedEarlyKeepsTheRowsWrittenAndSaysSo) {
   ::close(fd);
   EXPECT_EQ(IM_WriteEnd(&ctx), IM_ERR_PARAM);
   EXPECT_EQ(IM_WriteNext(nullptr, nullptr, 0), IM_ERR_PARAM);
+}
+
+// Rows handed over in runs (whole strips straight from the caller, part strips gathered)
+// give the file that row-by-row writing gives, and ImageMagick reads the pixels back.
+TEST(PushInterface, RowsInRunsGiveTheFileOfRowByRow) {
+  TempDir dir;
+  // 12000 colour pixels a row: strips of 7 rows, the last of 6.
+  const Image src = MakeImage(Kind::Rgb, 12000, 20);
+  const int32_t rb = static_cast<int32_t>(src.RowBytes());
+  std::vector<uint8_t> all;
+  for (const auto& row : src.rows) all.insert(all.end(), row.begin(), row.end());
+  auto start = [&](const std::string& path, IM_WRITECONTEXT* ctx) {
+    std::memset(ctx, 0, sizeof *ctx);
+    ctx->format = 1;
+    ctx->header = src.h;
+    const int fd = OpenNew(path);
+    EXPECT_EQ(IM_WriteStart(fd, ctx), IM_OK);
+    return fd;
+  };
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+  };
+  IM_WRITECONTEXT ctx;
+  int fd = start(dir.File("rows.tif"), &ctx);
+  for (const auto& row : src.rows) ASSERT_EQ(IM_WriteNext(&ctx, row.data(), 0), IM_OK);
+  ASSERT_EQ(IM_WriteEnd(&ctx), IM_OK);
+  ::close(fd);
+  const std::vector<char> reference = slurp(dir.File("rows.tif"));
+
+  const std::vector<std::vector<int32_t>> runs = {
+      {20}, std::vector<int32_t>(20, 1), {3, 5, 12}, {7, 7, 6}, {0, 4, 16}, {1, 19}, {19, 1}, {6, 8, 6}};
+  for (const auto& pattern : runs) {
+    const std::string path = dir.File("runs.tif");
+    fd = start(path, &ctx);
+    int32_t y = 0;
+    for (int32_t n : pattern) {
+      ASSERT_EQ(IM_WriteRows(&ctx, all.data() + static_cast<size_t>(y) * rb, n, rb), IM_OK);
+      y += n;
+    }
+    ASSERT_EQ(IM_WriteEnd(&ctx), IM_OK);
+    ::close(fd);
+    EXPECT_EQ(slurp(path), reference) << "runs starting " << pattern[0] << "," << pattern[1 % pattern.size()];
+  }
+  if (!HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+  std::string pixels;
+  ASSERT_EQ(RunTool("convert " + dir.File("runs.tif") + " -depth 8 rgb:-", &pixels), 0);
+  EXPECT_TRUE(pixels.size() == all.size() && std::memcmp(pixels.data(), all.data(), all.size()) == 0);
+}
+
+TEST(PushInterface, RowsPastTheHeightAreRefusedAfterTheRowsThatFit) {
+  TempDir dir;
+  const Image src = MakeImage(Kind::Grey, 16, 6);
+  std::vector<uint8_t> all;
+  for (const auto& row : src.rows) all.insert(all.end(), row.begin(), row.end());
+  all.resize(all.size() + 3 * 16, 0x55);
+  IM_WRITECONTEXT ctx;
+  std::memset(&ctx, 0, sizeof ctx);
+  ctx.format = 1;
+  ctx.header = src.h;
+  ctx.grey = 1;
+  const std::string path = dir.File("over.tif");
+  const int fd = OpenNew(path);
+  ASSERT_EQ(IM_WriteStart(fd, &ctx), IM_OK);
+  EXPECT_EQ(IM_WriteRows(&ctx, all.data(), 2, 15), IM_ERR_PARAM);  // not the row's size
+  EXPECT_EQ(IM_WriteRows(&ctx, all.data(), -1, 16), IM_ERR_PARAM);
+  EXPECT_EQ(IM_WriteRows(&ctx, all.data(), 9, 16), IM_ERR_PARAM);  // 6 fit
+  EXPECT_EQ(IM_WriteEnd(&ctx), IM_OK);
+  ::close(fd);
+  ReadCtx r;
+  ASSERT_EQ(ReadImage(path, &r), IM_OK);
+  EXPECT_EQ(Compare(src, r.im).max, 0);
+  if (!HaveTool("tiffinfo")) GTEST_SKIP() << "tiffinfo missing";
+  std::string info;
+  ASSERT_EQ(RunTool("tiffinfo " + path, &info), 0);
+  EXPECT_NE(info.find("Image Width: 16 Image Length: 6"), std::string::npos) << info;
+}
+
+TEST(PushInterface, RowsEndedEarlyKeepTheRowsWritten) {
+  TempDir dir;
+  const Image src = MakeImage(Kind::Rgb, 12000, 17);
+  const int32_t rb = static_cast<int32_t>(src.RowBytes());
+  std::vector<uint8_t> all;
+  for (const auto& row : src.rows) all.insert(all.end(), row.begin(), row.end());
+  IM_WRITECONTEXT ctx;
+  std::memset(&ctx, 0, sizeof ctx);
+  ctx.format = 1;
+  ctx.header = src.h;
+  const std::string path = dir.File("short.tif");
+  const int fd = OpenNew(path);
+  ASSERT_EQ(IM_WriteStart(fd, &ctx), IM_OK);
+  ASSERT_EQ(IM_WriteRows(&ctx, all.data(), 9, rb), IM_OK);  // a whole strip of 7 and two rows
+  IM_WriteNext(&ctx, nullptr, IM_STOPPED);
+  EXPECT_EQ(IM_WriteEnd(&ctx), IM_STOPPED);
+  ::close(fd);
+  if (!HaveTool("convert") || !HaveTool("tiffinfo")) GTEST_SKIP() << "tiffinfo or ImageMagick missing";
+  std::string info, pixels;
+  ASSERT_EQ(RunTool("tiffinfo " + path, &info), 0);
+  EXPECT_NE(info.find("Image Length: 9"), std::string::npos) << info;
+  ASSERT_EQ(RunTool("convert " + path + " -depth 8 rgb:-", &pixels), 0);
+  ASSERT_EQ(pixels.size(), static_cast<size_t>(9 * rb));
+  EXPECT_EQ(std::memcmp(pixels.data(), all.data(), pixels.size()), 0);
 }
 
 TEST(PushInterface, BadArgumentsAreRefused) {
