@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/filters/FilterChain.h"
+#include "engine/resample/WorkerPool.h"
 #include "platform/Event.h"
 #include "scanner_library/trennic.h"
 #include "scanning/ScanHost.h"
@@ -186,6 +187,8 @@ class ScanPipeline {
   Block* readRecord_ = &a_;
   Block* readyRecord_ = &a_;
   std::vector<uint8_t> unpack_;
+  // Shares a block's tone filtering out over the cores when the chain allows it.
+  std::unique_ptr<WorkerPool> pool_;
   int64_t blockCount_ = 0;
   std::atomic<int32_t> linesReceived_{0};
   std::atomic<bool> stopRequested_{false};

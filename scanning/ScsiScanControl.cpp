@@ -153,6 +153,7 @@ std::unique_ptr<LineWriter> OpenStream(ImageState* image, const std::string& pat
   const int fd = OpenSharedFile(path, O_RDWR | O_CREAT | O_TRUNC);
   if (fd < 0) return nullptr;
   image->fileHandle = fd;
+  w->writeBehind = true;  // the sink makes the file durable when it closes it
   // The library's output starts first: the stream's writer thread feeds it.
   if (StartImageOutput(w.get()) != 0 || OpenWriteStream(w.get()) != 0) {
     w.reset();

@@ -23,8 +23,6 @@ namespace {
 
 constexpr size_t kStripBytes = size_t{1} << 20;
 constexpr int32_t kMaxStripLines = 256;
-// Below this many bytes a part of a strip costs more in waking a thread than it saves.
-constexpr size_t kMinPartBytes = size_t{128} << 10;
 
 constexpr int kCaptionMirror = 33019;
 constexpr int kCaptionInvert = 33028;
@@ -109,45 +107,6 @@ void FinishFormat(ImageState& n) {
     n.samplesPerPixel = 1;
     n.bitsPerPixel = 8;
   }
-}
-
-// The point filters and the mirror work on each line by itself and change nothing of their
-// own while they do (their tables are made with them): a strip may go through a chain of
-// only these in parts on several threads, and the same bytes come out. On a palette image
-// the point filters remap the palette instead, so those stay on one thread.
-bool LinesApart(const FilterChain& chain, int32_t kind) {
-  if (chain.Empty() || kind == IK_PALETTE256 || kind == IK_PALETTE16) return false;
-  for (FilterKind k : chain.Kinds()) {
-    switch (k) {
-      case FilterKind::Mirror:
-      case FilterKind::ToneCurve:
-      case FilterKind::BrightCont:
-      case FilterKind::BWPoint:
-      case FilterKind::Invert:
-        break;
-      case FilterKind::NoiseRemoval:
-      case FilterKind::Sharpen:
-      case FilterKind::Threshold:
-      case FilterKind::Despeckle:
-        return false;
-    }
-  }
-  return true;
-}
-
-// `count` lines of `lineBytes` through the chain, in parts of whole lines on `pool` when
-// there is one and the strip is large enough to share.
-void ProcessStrip(FilterChain& chain, WorkerPool* pool, uint8_t* lines, int32_t count, size_t lineBytes) {
-  const size_t n = static_cast<size_t>(count);
-  const size_t parts = pool ? std::min<size_t>({pool->Size(), n, n * lineBytes / kMinPartBytes}) : 1;
-  if (parts < 2) {
-    chain.Process(lines, n * lineBytes);
-    return;
-  }
-  pool->Run(static_cast<unsigned>(parts), [&](unsigned p) {
-    const size_t from = n * p / parts, to = n * (p + 1) / parts;
-    chain.Process(lines + from * lineBytes, (to - from) * lineBytes);
-  });
 }
 
 class NullProgress final : public IApplyProgress {
@@ -284,7 +243,7 @@ ApplyResult ApplyRun::Stream(IApplyProgress& progress) {
     if (!lines || room <= 0) return Fail(kMsgApplyWriteFailed, path_);
     const int32_t n = static_cast<int32_t>(std::min<int64_t>({strip, room, new_->height - read}));
     if (ReadLineRun(reader_.get(), lines, n, lineBytes) != n) return Fail(kMsgApplyReadFailed, source_->sourcePath);
-    ProcessStrip(chain, pool.get(), lines, n, lineBytes);
+    ProcessInParts(chain, pool.get(), lines, static_cast<size_t>(n), lineBytes);
     // Band line j carries stream line read + j - delay: the first `delay` lines of the
     // stream bring nothing out yet.
     const int64_t skip = std::clamp<int64_t>(delay - read, 0, n);

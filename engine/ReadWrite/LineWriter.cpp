@@ -1,5 +1,6 @@
 #include "engine/ReadWrite/LineWriter.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,15 @@ void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t o
   std::memcpy(out, in, outBytes);
 }
 
+// Starts the disk on the dirty pages of the file without waiting for it.
+void WriteBehind(LineWriter* w, int64_t bytes) {
+  constexpr int64_t kWriteBehindBytes = int64_t{8} << 20;
+  w->bytesSinceWriteBehind += bytes;
+  if (w->bytesSinceWriteBehind < kWriteBehindBytes || w->image->fileHandle < 0) return;
+  w->bytesSinceWriteBehind = 0;
+  (void)::sync_file_range(w->image->fileHandle, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void WriterMain(LineWriter* w) {
   for (;;) {
     if (w->blockFull->Wait() != orb::WaitResult::Signaled) break;
@@ -52,6 +62,7 @@ void WriterMain(LineWriter* w) {
     if (w->writeResult.load() == IM_OK) {
       const int r = IM_WriteRows(&w->context, w->writing, w->linesPerBuffer, w->bytesPerWrittenLine);
       if (r != IM_OK) w->writeResult.store(r);
+      if (w->writeBehind) WriteBehind(w, int64_t{w->linesPerBuffer} * w->bytesPerWrittenLine);
     }
     w->writerIdle->Set();
   }

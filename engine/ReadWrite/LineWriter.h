@@ -54,6 +54,11 @@ struct LineWriter {
   bool streamOpen = false;
   bool outputStarted = false;  // StartImageOutput succeeded
   std::atomic<int> writeResult{IM_OK};  // first failure of the library while writing
+  // The owner makes the file durable when it closes it (fsync): the writer thread starts the
+  // disk writing what it has written every few megabytes, so that the flush at the end waits
+  // for the last of it only instead of the whole file.
+  bool writeBehind = false;
+  int64_t bytesSinceWriteBehind = 0;
 
   // Scan output.
   std::mutex bandMutex;

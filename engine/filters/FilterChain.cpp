@@ -5,6 +5,7 @@
 
 #include "engine/ImageState.h"
 #include "engine/filters/BWThreshold.h"
+#include "engine/resample/WorkerPool.h"
 
 namespace orb {
 namespace {
@@ -120,6 +121,41 @@ FilterSet DetailPreviewFilters(const FilterSettings& settings) {
 bool ThresholdsOnTheWay(const ImageState& first, const ImageState& version) {
   return (first.state == VS_NORMAL && (version.thresholdPending || version.linesOneBytePerPixel)) ||
          version.kind == IK_BW_SAVED_AS_4;
+}
+
+
+bool LinesApart(const FilterChain& chain, int32_t kind) {
+  if (chain.Empty() || kind == IK_PALETTE256 || kind == IK_PALETTE16) return false;
+  for (FilterKind k : chain.Kinds()) {
+    switch (k) {
+      case FilterKind::Mirror:
+      case FilterKind::ToneCurve:
+      case FilterKind::BrightCont:
+      case FilterKind::BWPoint:
+      case FilterKind::Invert:
+        break;
+      case FilterKind::NoiseRemoval:
+      case FilterKind::Sharpen:
+      case FilterKind::Threshold:
+      case FilterKind::Despeckle:
+        return false;
+    }
+  }
+  return true;
+}
+
+void ProcessInParts(FilterChain& chain, WorkerPool* pool, uint8_t* lines, size_t count, size_t lineBytes) {
+  // Below this a part costs less than waking a thread for it.
+  constexpr size_t kMinPartBytes = size_t{128} << 10;
+  const size_t parts = pool ? std::min<size_t>({pool->Size(), count, count * lineBytes / kMinPartBytes}) : 1;
+  if (parts < 2) {
+    chain.Process(lines, count * lineBytes);
+    return;
+  }
+  pool->Run(static_cast<unsigned>(parts), [&](unsigned p) {
+    const size_t from = count * p / parts, to = count * (p + 1) / parts;
+    chain.Process(lines + from * lineBytes, (to - from) * lineBytes);
+  });
 }
 
 }  // namespace orb

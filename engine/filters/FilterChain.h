@@ -26,6 +26,8 @@ struct PaletteEntry;
 
 namespace orb {
 
+class WorkerPool;
+
 enum class FilterKind : uint8_t {
   NoiseRemoval,
   Sharpen,
@@ -141,6 +143,16 @@ class FilterChain {
 
 FilterChain BuildFilterChain(ChainPurpose purpose, FilterSet on, const FilterSettings& settings,
                              const FilterTarget& target, const FilterMaker& maker = {});
+
+// True when a band may go through `chain` in parts on several threads with the same bytes
+// coming out: the point filters and the mirror work on each line by itself and change
+// nothing of their own while they do (their tables are made with them). On a palette image
+// the point filters remap the palette instead, so those stay on one thread.
+bool LinesApart(const FilterChain& chain, int32_t kind);
+
+// `count` lines of `lineBytes` through the chain, in parts of whole lines on `pool` when there
+// is one (the chain must be LinesApart) and the band is large enough to share.
+void ProcessInParts(FilterChain& chain, WorkerPool* pool, uint8_t* lines, size_t count, size_t lineBytes);
 
 // The adapter of one filter over its trio (what the builder uses); null when it cannot be
 // made.

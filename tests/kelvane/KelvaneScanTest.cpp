@@ -427,6 +427,35 @@ TEST_F(KelvaneScan, PureRedInA256ColourScanStoresLookupEntryF800) {
   EXPECT_EQ(d.colours[77].rgbRed, 255);
 }
 
+// A wide colour scan's blocks (near 1 MB) are mirrored and inverted in parts on several
+// threads: every line comes out as one thread would make it, worked out here by hand.
+TEST_F(KelvaneScan, WideColourBlocksFilteredInPartsKeepEveryLine) {
+  Attach(Transport::TcpGen2Pvk);
+  ScanSettings.CustomWidth = 3000;  // 3000 pixels at 100 dpi: 98-line blocks of 882 KB
+  MirrorSettings.enabled = 1;
+  InvertSettings.enabled = 1;
+  Output(0, 1);
+  const bool scanned = Scan();
+  MirrorSettings.enabled = 0;
+  InvertSettings.enabled = 0;
+  ASSERT_TRUE(scanned);
+  EXPECT_EQ(control_->LastResult().end, ScanEnd::Complete);
+  EXPECT_EQ(orb::scantest::OutsideSize(out_, 1, dir_), "3000 600");
+  Decoded d = Decode(out_);
+  ASSERT_EQ(d.rc, IM_OK);
+  ASSERT_EQ(d.height, 600);
+  int wrong = 0;
+  for (int y = 0; y < 600; ++y) {
+    const std::vector<uint8_t> in = Expected(y);
+    std::vector<uint8_t> want(in.size());
+    const size_t pixels = in.size() / 3;
+    for (size_t x = 0; x < pixels; ++x)
+      for (size_t c = 0; c < 3; ++c) want[3 * x + c] = static_cast<uint8_t>(~in[3 * (pixels - 1 - x) + c]);
+    if (d.rows[static_cast<size_t>(y)] != want) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(KelvaneScan, AStopSendsEndScanTwice) {
   kv::KelvaneScanControl* control = nullptr;
   int reads = 0;
