@@ -1,14 +1,27 @@
-// A scan host for the scan benchmarks: no window, no questions (every one answered yes),
-// no progress, and all the free space asked for. The clock is the benchmark's choice: a
-// fake one leaves a scanner's settle times out of the figures.
+// What the scan benchmarks share: a scan host with no window, no questions (every one
+// answered yes), no progress and all the free space asked for (the clock is the benchmark's
+// choice: a fake one leaves a scanner's settle times out of the figures); the settings of
+// the metre-wide colour scan they time; the timed scan itself; and the disk's own pace for
+// the same bytes, which bounds any scan into a file that is flushed when it closes.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "bench/BenchUtil.h"
+#include "common/AppGlobals.h"
 #include "common/Messages.h"
+#include "engine/ImageState.h"
+#include "engine/Settings.h"
+#include "engine/ToolSettings.h"
 #include "scanning/ScanHost.h"
 
 namespace orb::bench {
@@ -34,5 +47,99 @@ class QuietScanHost final : public orb::ScanHost {
  private:
   ClockType clock_;
 };
+
+// A metre-wide colour scan at `dpi` of `lines` lines into an uncompressed TIFF in `folder`,
+// with the tone curve, brightness/contrast and mirror on; the settings are put back when
+// this goes.
+class MetreColourScan {
+ public:
+  static constexpr int kWidthHundredths = 3937;  // one metre
+
+  MetreColourScan(int dpi, int lines, const std::string& folder)
+      : scan_(ScanSettings), gamma_(GammaSettings), brightCont_(BrightContSettings), mirror_(MirrorSettings) {
+    orb::ScanSettingsRecord& s = ScanSettings;
+    s.ResolutionIndex = 0;
+    orb::SetTextField(s.ResolutionText, std::to_string(dpi) + " dpi");
+    s.SizeMode = 2;
+    s.CustomWidth = kWidthHundredths;
+    s.CustomLength = lines * 100 / dpi;
+    s.AreaLeft = s.AreaTop = 0;
+    s.ColourMode = 0;
+    s.FormatIndexRgb = 4;  // uncompressed TIFF
+    s.OutputIsPlainTiff = 1;
+    s.AutoPalette16 = s.AutoPalette256 = 0;
+    orb::SetTextField(s.OutputFileName, folder + "/bench.tif");
+    orb::SetTextField(MiscSettings.WorkingFolder, folder);
+    GammaSettings.enabled = 1;
+    BrightContSettings.enabled = 1;
+    BrightContSettings.Brightness = 10;
+    BrightContSettings.Contrast = 10;
+    MirrorSettings.enabled = 1;
+  }
+  ~MetreColourScan() {
+    ScanSettings = scan_;
+    GammaSettings = gamma_;
+    BrightContSettings = brightCont_;
+    MirrorSettings = mirror_;
+  }
+  MetreColourScan(const MetreColourScan&) = delete;
+  MetreColourScan& operator=(const MetreColourScan&) = delete;
+
+ private:
+  orb::ScanSettingsRecord scan_;
+  orb::GammaRecord gamma_;
+  orb::BrightContRecord brightCont_;
+  orb::MirrorRecord mirror_;
+};
+
+struct TimedScan {
+  bool started = false;
+  double seconds = 0;   // from the start command to the end of the scan's threads
+  int64_t lines = 0;
+  int64_t peakRssBytes = 0;
+};
+
+// One scan through `control` (a family's scan control) from start to its end, resident
+// memory sampled every 2 ms (the poll's granularity is the timing's too).
+template <class Control>
+TimedScan RunTimedScan(Control& control) {
+  TimedScan t;
+  const auto start = std::chrono::steady_clock::now();
+  ImageState* image = orb::NewImageState();
+  t.started = control.StartScan(image);
+  if (t.started) {
+    while (control.Scanning()) {
+      t.peakRssBytes = std::max(t.peakRssBytes, ResidentBytes());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    control.WaitForScan();
+    t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    t.lines = control.LastResult().linesReceived;
+  }
+  orb::FreeImageChain(image);
+  CancelFlag.store(0);
+  return t;
+}
+
+// Seconds to write `bytes` in 1 MB writes to a new file in `folder` and flush it to the
+// disk, as a scan's output is: the most any scan into that folder can do. -1 on failure.
+inline double DiskSeconds(const std::string& folder, int64_t bytes) {
+  const std::string path = folder + "/disk-pace.bin";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  std::vector<uint8_t> block(size_t{1} << 20, 0x5a);
+  const auto start = std::chrono::steady_clock::now();
+  bool ok = true;
+  for (int64_t left = bytes; ok && left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
+    ok = ::write(fd, block.data(), n) == static_cast<ssize_t>(n);
+    left -= static_cast<int64_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::close(fd);
+  ::unlink(path.c_str());
+  return ok ? seconds : -1;
+}
 
 }  // namespace orb::bench

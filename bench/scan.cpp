@@ -29,18 +29,10 @@
 namespace {
 
 constexpr int kDpi = 600;
-constexpr int kWidthHundredths = 3937;  // one metre
+constexpr int kWidthHundredths = orb::bench::MetreColourScan::kWidthHundredths;
 
 using QuietHost = orb::bench::QuietScanHost<orb::SystemClock>;
 
-int64_t ResidentKb(const char* field) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  const std::string key = std::string(field) + ":";
-  while (std::getline(f, line))
-    if (line.rfind(key, 0) == 0) return std::atoll(line.c_str() + key.size());
-  return 0;
-}
 
 orb::sim::SimScannerConfig MetreScanner(int lines) {
   orb::sim::SimScannerConfig c;
@@ -55,11 +47,6 @@ orb::sim::SimScannerConfig MetreScanner(int lines) {
   return c;
 }
 
-std::string TempFolder() {
-  std::string t = (std::filesystem::temp_directory_path() / "orbbenchXXXXXX").string();
-  char* made = ::mkdtemp(t.data());
-  return made ? std::string(made) : std::string(".");
-}
 
 // Reads `lines` lines of 3 bytes a pixel straight from the scanner library; the lines read.
 int64_t ReadRaw(CTrennic& trennic, int lines) {
@@ -102,7 +89,7 @@ void BM_RawDelivery(benchmark::State& state) {
 // and an uncompressed TIFF output.
 void BM_ScanPipeline(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
-  const std::string folder = TempFolder();
+  const std::string folder = orb::bench::NewTempFolder("scan");
   orb::sim::ScopedStiScanner sti(MetreScanner(lines));
   CTrennic trennic;
   DeviceInfoType info{};
@@ -110,28 +97,12 @@ void BM_ScanPipeline(benchmark::State& state) {
   QuietHost host;
   orb::ScsiScanControl control(trennic, host);
 
-  const orb::ScanSettingsRecord savedSettings = ScanSettings;
+  const orb::bench::MetreColourScan settings(kDpi, lines, folder);
   orb::ScanSettingsRecord& s = ScanSettings;
   s.ScannerType = 0;
   s.OpticalDpi = kDpi;
   s.MaxWidth = kWidthHundredths;
-  s.ResolutionIndex = 0;
-  orb::SetTextField(s.ResolutionText, std::to_string(kDpi) + " dpi");
-  s.SizeMode = 2;
-  s.CustomWidth = kWidthHundredths;
-  s.CustomLength = lines * 100 / kDpi;
-  s.AreaLeft = s.AreaTop = 0;
-  s.ColourMode = 0;
-  s.FormatIndexRgb = 4;  // uncompressed TIFF
   s.GammaRed = s.GammaGreen = s.GammaBlue = 1.0f;
-  s.OutputIsPlainTiff = 1;
-  orb::SetTextField(s.OutputFileName, folder + "/bench.tif");
-  orb::SetTextField(MiscSettings.WorkingFolder, folder);
-  GammaSettings.enabled = 1;
-  BrightContSettings.enabled = 1;
-  BrightContSettings.Brightness = 10;
-  BrightContSettings.Contrast = 10;
-  MirrorSettings.enabled = 1;
 
   // The raw rate of the same sheet, measured once outside the timed loop.
   const auto rawStart = std::chrono::steady_clock::now();
@@ -144,35 +115,22 @@ void BM_ScanPipeline(benchmark::State& state) {
   int64_t peakRss = 0;
   double scanSeconds = 0;
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    ImageState* image = orb::NewImageState();
-    if (!control.StartScan(image)) {
+    const orb::bench::TimedScan t = orb::bench::RunTimedScan(control);
+    if (!t.started) {
       state.SkipWithError("the scan did not start");
-      orb::FreeImageChain(image);
       break;
     }
-    while (control.Scanning()) {
-      peakRss = std::max(peakRss, ResidentKb("VmRSS"));
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    control.WaitForScan();
-    scanSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    total += control.LastResult().linesReceived;
-    orb::FreeImageChain(image);
-    CancelFlag.store(0);
+    scanSeconds += t.seconds;
+    total += t.lines;
+    peakRss = std::max(peakRss, t.peakRssBytes);
   }
   state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
   state.counters["raw_lines_per_s"] = rawRate;
   // Pipeline rate over raw rate: 1.0 means the pipeline adds nothing to the scanner's pace.
   if (rawRate > 0 && scanSeconds > 0)
     state.counters["rate_ratio"] = (static_cast<double>(total) / scanSeconds) / rawRate;
-  state.counters["peak_rss_MB"] = static_cast<double>(peakRss) / 1024.0;
+  state.counters["peak_rss_MB"] = static_cast<double>(peakRss) / (1024.0 * 1024.0);
   state.counters["line_bytes"] = static_cast<double>(control.LastPlan().lineBytes);
-
-  GammaSettings.enabled = 0;
-  BrightContSettings.enabled = 0;
-  MirrorSettings.enabled = 0;
-  ScanSettings = savedSettings;
   std::error_code ec;
   std::filesystem::remove_all(folder, ec);
 }

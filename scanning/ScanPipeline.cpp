@@ -29,10 +29,12 @@ ScanPipeline::ScanPipeline(ScanPipelineSetup setup) : s_(std::move(setup)) {
   b_.buffer.assign(lineBytes * lines, 0);
   if (s_.oneBitTransfer) unpack_.assign(static_cast<size_t>(s_.lineBytes / 8) * lines, 0);
   // Point filters and the mirror are most of a block's work: on a metre-wide colour scan one
-  // core keeps up with well under half of what the scanner delivers.
+  // core keeps up with well under half of what the scanner delivers. Four parts at most: the
+  // read thread, the output's writer and the scanner's link need cores of their own, and a
+  // pool as wide as the machine slowed the reading down more than it sped the filters up.
   if (LinesApart(s_.toneChain, s_.kind)) {
     try {
-      pool_ = std::make_unique<WorkerPool>();
+      pool_ = std::make_unique<WorkerPool>(std::min(4u, WorkerPool::DefaultThreads()));
     } catch (const std::exception&) {
       pool_.reset();  // no threads: the processing thread does it all
     }
