@@ -11,11 +11,12 @@
 # the same linear map, the sharpen anchors convolve with our 3 x 3 kernel (level 5: centre
 # 5, neighbours -0.5; `vips sharpen` would be an unsharp mask in another colour space).
 #
-#   bench/compare.sh [--small] [--turns N] [--only REGEX] [--build DIR] [--work DIR] [--keep]
+#   bench/compare.sh [--small] [--turns N] [--only REGEX] [--vips-only] [--build DIR] [--work DIR] [--keep]
 #
 #   --small       a tenth of the size each way (2362 x 800): a quick check, seconds
 #   --turns N     turns per operation (default 3)
 #   --only REGEX  only the operations whose name matches
+#   --vips-only   leave ImageMagick out (at full size it takes minutes a turn); its columns show -
 #   --build DIR   build tree holding bin/filter_driver and bin/make_test_image (default
 #                 build/compare, configured and built when the programs are missing)
 #   --work DIR    where the images go (default a fresh folder under $TMPDIR or /tmp; the
@@ -34,15 +35,17 @@ only=""
 build="$repo/build/compare"
 work=""
 keep=0
+magick=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --small) small=1 ;;
     --turns) turns=$2; shift ;;
     --only) only=$2; shift ;;
+    --vips-only) magick=0 ;;
     --build) build=$2; shift ;;
     --work) work=$2; shift ;;
     --keep) keep=1 ;;
-    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -154,7 +157,7 @@ for row in "${rows[@]}"; do
       rm -f "$work/vips-$name.tif"
       if [ "$c" != failed ]; then vt+=("$c"); vm+=("$d"); vr+=("$(ratio "$a" "$c")"); vmr+=("$(ratio "$b" "$d")"); fi
     fi
-    if [ "$icmd" != "-" ]; then
+    if [ "$icmd" != "-" ] && [ "$magick" = 1 ]; then
       # shellcheck disable=SC2046
       read -r c d <<<"$(run "im-$name" $(expand "$icmd" "$in" "$work/im-$name.tif"))"
       rm -f "$work/im-$name.tif"
