@@ -399,4 +399,14 @@ void ScanPipeline::Finish() {
   }
 }
 
+bool RetireFinishedPipeline(std::unique_ptr<ScanPipeline>& current,
+                            std::vector<std::unique_ptr<ScanPipeline>>& retired) {
+  if (current) {
+    if (!current->Finished()) return false;  // one scan at a time
+    retired.push_back(std::move(current));
+  }
+  std::erase_if(retired, [](const std::unique_ptr<ScanPipeline>& p) { return p->ThreadsDone(); });
+  return true;
+}
+
 }  // namespace orb

@@ -202,4 +202,11 @@ class ScanPipeline {
   ScanResult result_;
 };
 
+// Before a new scan: false while `current` still runs. Otherwise the finished pipeline joins
+// `retired` (its read thread may still be delivering its last message to the frame, perhaps
+// the very handler that starts the new scan) and the retired ones whose threads have returned
+// are freed.
+bool RetireFinishedPipeline(std::unique_ptr<ScanPipeline>& current,
+                            std::vector<std::unique_ptr<ScanPipeline>>& retired);
+
 }  // namespace orb

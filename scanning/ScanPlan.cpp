@@ -136,6 +136,27 @@ bool PlanModeAndArea(const ScanPlanInput& in, ScanPlan& p, PlanError* error) {
   return true;
 }
 
+void ChooseInScanFilters(const ScanToolRecords& t, ScanPlan& p) {
+  const int32_t mode = p.colourMode;
+  const bool toneMode = (mode == 0 || mode == 3 || mode == 5);
+  if (t.noise.enabled && toneMode) p.inScanFilters |= kFilterNoiseRemoval;
+  if (t.sharpen.enabled && toneMode) p.inScanFilters |= kFilterSharpen;
+  if (t.mirror.enabled) p.inScanFilters |= kFilterMirror;
+  if (t.toneCurve.enabled && toneMode) p.inScanFilters |= kFilterToneCurve;
+  if (t.brightCont.enabled && toneMode) p.inScanFilters |= kFilterBrightCont;
+  if (t.bwPoint.enabled && toneMode) p.inScanFilters |= kFilterBWPoint;
+  // Palette lines hold indices: inverting them would pick unrelated colours, so palette scans
+  // invert their palette instead.
+  if (t.invert.enabled) {
+    if (p.paletteMode)
+      p.paletteFilters |= kFilterInvert;
+    else
+      p.inScanFilters |= kFilterInvert;
+  }
+  if (p.scannedGrey) p.inScanFilters |= kFilterThreshold;
+  if (t.despeckle.enabled && p.bilevel) p.inScanFilters |= kFilterDespeckle;
+}
+
 std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) {
   const ScanSettingsRecord& s = in.settings;
   const ScanToolRecords& t = in.tools;
@@ -298,24 +319,7 @@ std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error) 
   p.workingCopy = !(p.outputFormat == 1 && !bilevelMode);
   p.workingCopyKind = bilevelMode ? (greyForBilevel ? 10 : 4) : mode;
 
-  // In-scan filters.
-  const bool toneMode = (mode == 0 || mode == 3 || mode == 5);
-  if (t.noise.enabled && toneMode) p.inScanFilters |= kFilterNoiseRemoval;
-  if (t.sharpen.enabled && toneMode) p.inScanFilters |= kFilterSharpen;
-  if (t.mirror.enabled) p.inScanFilters |= kFilterMirror;
-  if (t.toneCurve.enabled && toneMode) p.inScanFilters |= kFilterToneCurve;
-  if (t.brightCont.enabled && toneMode) p.inScanFilters |= kFilterBrightCont;
-  if (t.bwPoint.enabled && toneMode) p.inScanFilters |= kFilterBWPoint;
-  // Palette lines hold indices: inverting them would pick unrelated colours, so palette scans
-  // invert their palette instead.
-  if (t.invert.enabled) {
-    if (p.paletteMode)
-      p.paletteFilters |= kFilterInvert;
-    else
-      p.inScanFilters |= kFilterInvert;
-  }
-  if (bilevelMode && greyForBilevel) p.inScanFilters |= kFilterThreshold;
-  if (t.despeckle.enabled && bilevelMode) p.inScanFilters |= kFilterDespeckle;
+  ChooseInScanFilters(t, p);
   return p;
 }
 

@@ -164,6 +164,9 @@ bool PlanModeAndArea(const ScanPlanInput& in, ScanPlan& p, PlanError* error);
 uint32_t ScanOutputFormat(int32_t colourMode, const ScanSettingsRecord& s);
 
 // The whole plan, or the error that stops the scan. The area used is ResolveScanArea's.
+// The in-scan filters (and a palette scan's palette filters) of a plan whose mode, palette
+// and bilevel fields are set, from the tool records; both scanner families choose them so.
+void ChooseInScanFilters(const ScanToolRecords& t, ScanPlan& p);
 std::optional<ScanPlan> MakeScanPlan(const ScanPlanInput& in, PlanError* error);
 
 // Writes the plan's area and threshold decision back to the settings records.

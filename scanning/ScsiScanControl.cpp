@@ -336,13 +336,7 @@ void ScsiScanControl::SendTables(const ScanPlan& plan) {
 
 bool ScsiScanControl::StartScan(ImageState* image) {
   if (!image) return false;
-  if (pipeline_) {
-    if (!pipeline_->Finished()) return false;  // one scan at a time
-    // Its read thread may still wait for the frame to handle its last message (perhaps this
-    // very call comes from that handler): keep it until its thread has returned.
-    retired_.push_back(std::move(pipeline_));
-  }
-  std::erase_if(retired_, [](const std::unique_ptr<ScanPipeline>& p) { return p->ThreadsDone(); });
+  if (!RetireFinishedPipeline(pipeline_, retired_)) return false;
   ScanSettingsRecord& s = ScanSettings;
 
   // Would the scan overwrite a file?

@@ -285,11 +285,7 @@ ScanPipelineSetup KelvaneScanControl::MakeSetup(ImageState* image, const Kelvane
 
 bool KelvaneScanControl::StartScan(ImageState* image) {
   if (!image) return false;
-  if (pipeline_) {
-    if (!pipeline_->Finished()) return false;  // one scan at a time
-    retired_.push_back(std::move(pipeline_));
-  }
-  std::erase_if(retired_, [](const std::unique_ptr<ScanPipeline>& p) { return p->ThreadsDone(); });
+  if (!RetireFinishedPipeline(pipeline_, retired_)) return false;
   ScanSettingsRecord& s = ScanSettings;
 
   const std::string outName = TextField(s.OutputFileName);

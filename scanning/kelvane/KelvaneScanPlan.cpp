@@ -12,27 +12,6 @@ PlanError Fail(int id, std::string text = {}) { return PlanError{id, std::move(t
 
 bool IsJpegCode(uint32_t code) { return code == 2 || code == 0x40004; }
 
-// The in-scan filters of a plan, as the SCSI family chooses them.
-void ChooseFilters(const ScanToolRecords& t, ScanPlan& p) {
-  const int32_t mode = p.colourMode;
-  const bool toneMode = (mode == 0 || mode == 3 || mode == 5);
-  if (t.noise.enabled && toneMode) p.inScanFilters |= kFilterNoiseRemoval;
-  if (t.sharpen.enabled && toneMode) p.inScanFilters |= kFilterSharpen;
-  if (t.mirror.enabled) p.inScanFilters |= kFilterMirror;
-  if (t.toneCurve.enabled && toneMode) p.inScanFilters |= kFilterToneCurve;
-  if (t.brightCont.enabled && toneMode) p.inScanFilters |= kFilterBrightCont;
-  if (t.bwPoint.enabled && toneMode) p.inScanFilters |= kFilterBWPoint;
-  // Palette lines hold indices: a palette scan inverts its palette instead.
-  if (t.invert.enabled) {
-    if (p.paletteMode)
-      p.paletteFilters |= kFilterInvert;
-    else
-      p.inScanFilters |= kFilterInvert;
-  }
-  if (p.bilevel && p.scannedGrey) p.inScanFilters |= kFilterThreshold;
-  if (t.despeckle.enabled && p.bilevel) p.inScanFilters |= kFilterDespeckle;
-}
-
 }  // namespace
 
 int32_t ModeCodeFor(int32_t colourMode, bool greyForBilevel, const ScanSettingsRecord& s) {
@@ -158,7 +137,7 @@ std::optional<KelvanePlan> MakeKelvaneScanPlan(const ScanPlanInput& in, PlanErro
   p.outputByLibrary = p.outputFormat != 1;
   p.workingCopy = !(p.outputFormat == 1 && !bilevelMode);
   p.workingCopyKind = bilevelMode ? (greyForBilevel ? 10 : 4) : mode;
-  ChooseFilters(t, p);
+  ChooseInScanFilters(t, p);
   return k;
 }
 
