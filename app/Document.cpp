@@ -226,6 +226,16 @@ std::string SaveAsFileName(const std::string& chosen, int kind, int position) {
   return chosen + wanted;
 }
 
+std::optional<SaveAsChoice> ResolveSaveAs(int kind, const std::string& chosen, int filterIndex, int preselect) {
+  const auto& types = SaveAsTypes(kind);
+  const int count = static_cast<int>(types.size());
+  if (count == 0) return std::nullopt;
+  int position = filterIndex + 1;
+  if (position < 1 || position > count) position = preselect >= 1 && preselect <= count ? preselect : 1;
+  const SaveAsType& type = types[static_cast<size_t>(position - 1)];
+  return SaveAsChoice{SaveAsFileName(chosen, kind, position), type.format, type.qualityKind, position};
+}
+
 std::string SaveAsStartFolder(const std::string& lastSaveAsPath, const std::string& sourcePath) {
   std::error_code ec;
   if (!lastSaveAsPath.empty()) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,18 @@ std::string FileNameForType(const std::string& fileName, int kind, int position)
 // type's; one that already fits the type (".jpeg" for JPEG, ".tiff" for TIFF) is kept; any
 // other extension is part of the name and the type's is added.
 std::string SaveAsFileName(const std::string& chosen, int kind, int position);
+// What a save-as writes once the user closed the dialog on `chosen` with the type at
+// `filterIndex` (from 0, as the dialog counts): the type's format, the quality dialog it
+// opens first, its 1-based position and the file (SaveAsFileName). A type the dialog did not
+// report is the preselected one (`preselect`, 1-based, -1 for none), else the first. Nothing
+// for a kind without types.
+struct SaveAsChoice {
+  std::string path;
+  uint32_t format = 0;
+  int qualityKind = 0;
+  int position = 0;
+};
+std::optional<SaveAsChoice> ResolveSaveAs(int kind, const std::string& chosen, int filterIndex, int preselect);
 // Where the save-as dialog starts: the folder of the last save-as path when that folder
 // still exists, else the folder of the image's own file.
 std::string SaveAsStartFolder(const std::string& lastSaveAsPath, const std::string& sourcePath);

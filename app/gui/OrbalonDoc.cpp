@@ -254,8 +254,7 @@ void COrbalonDoc::ShowSaveAsDialog() {
   CancelFlag.store(0);
   ImageState* w = WorkingImage();
   ImageState* f = FileImage();
-  const auto& types = orb::SaveAsTypes(w->kind);
-  if (types.empty()) return;  // a kind no format can hold
+  if (orb::SaveAsTypes(w->kind).empty()) return;  // a kind no format can hold
   std::string filter = orb::SaveAsFilter(w->kind);
   while (!filter.empty() && filter.back() == '|') filter.pop_back();
   const std::filesystem::path source(f->sourcePath);
@@ -264,34 +263,31 @@ void COrbalonDoc::ShowSaveAsDialog() {
   const int preselect = orb::PreselectSaveAsType(orb::SaveAsFilter(w->kind), ext);
   const wxString folder =
       wxString::FromUTF8(orb::SaveAsStartFolder(orb::TextField(MiscSettings.LastSaveAsPath), f->sourcePath));
-  wxString path;
-  int position = 0;
+  std::optional<orb::SaveAsChoice> choice;
   for (;;) {
     wxFileDialog dlg(DialogParent(), orb::gui::Str(kStrSaveAsTitle), folder, wxString::FromUTF8(source.filename().string()),
                      wxString::FromUTF8(filter), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (preselect > 0) dlg.SetFilterIndex(preselect - 1);
     if (dlg.ShowModal() != wxID_OK) return;
-    path = dlg.GetPath();
+    wxString path = dlg.GetPath();
     // The toolkit may know the chosen folder and name without the whole path.
     if (path.empty() && !dlg.GetFilename().empty()) path = wxFileName(dlg.GetDirectory(), dlg.GetFilename()).GetFullPath();
     if (wxFileName(path).GetName().empty()) return;  // no file named: nothing to write
-    position = dlg.GetFilterIndex() + 1;
-    if (position < 1 || position > static_cast<int>(types.size())) position = preselect > 0 ? preselect : 1;
     // The chosen type decides the extension, as the type list changed it while the dialog
     // was open.
-    path = wxString::FromUTF8(orb::SaveAsFileName(Utf8(path), w->kind, position));
-    if (!orb::IsSameFile(Utf8(path), f->sourcePath)) break;
+    choice = orb::ResolveSaveAs(w->kind, Utf8(path), dlg.GetFilterIndex(), preselect);
+    if (!choice) return;
+    if (!orb::IsSameFile(choice->path, f->sourcePath)) break;
     wxMessageBox(Text(kMsgSameFile), wxTheApp->GetAppDisplayName(), wxOK | wxICON_EXCLAMATION, DialogParent());
   }
-  const orb::SaveAsType& type = types[static_cast<size_t>(position - 1)];
-  if (type.qualityKind != 0) {
-    CJpegQuality quality(type.qualityKind, DialogParent());
+  if (choice->qualityKind != 0) {
+    CJpegQuality quality(choice->qualityKind, DialogParent());
     if (quality.ShowModal() == wxID_OK) quality.Store();
   }
-  orb::SetTextField(MiscSettings.LastSaveAsPath, Utf8(path));
-  MiscSettings.LastSaveAsType = position;
+  orb::SetTextField(MiscSettings.LastSaveAsPath, choice->path);
+  MiscSettings.LastSaveAsType = choice->position;
   MiscSettings.LastSaveAsKind = w->kind;
-  WriteImageFile(type.format, this, Utf8(path));
+  WriteImageFile(choice->format, this, choice->path);
 }
 
 bool COrbalonDoc::WriteImageFile(uint32_t format, COrbalonDoc* doc, const std::string& path) {
