@@ -32,12 +32,17 @@ constexpr int kStrProjectFilter = 36446;
 
 std::string Utf8(const wxString& s) { return std::string(s.utf8_str()); }
 
+// The narrowest the path edit gets. The tab is narrower than a long path anyway: the edit
+// takes what the Browse button leaves of the page's width and shows the path's end, so the
+// row asks for no more than the narrowest tab gives and the button is never cut off.
+constexpr int kPathEditMinWidth = 60;
+
 // An edit with its caption and browse button; the text is checked when it loses the focus.
 wxTextCtrl* AddPathRow(wxWindow* page, wxSizer* sizer, int captionId, int editId, int browseId, int filterId,
                        orb::PathField* field) {
   sizer->Add(new wxStaticText(page, wxID_ANY, orb::gui::Str(captionId)), 0, wxLEFT | wxTOP, 4);
   auto* row = new wxBoxSizer(wxHORIZONTAL);
-  auto* edit = new wxTextCtrl(page, editId, "", wxDefaultPosition, wxSize(200, -1));
+  auto* edit = new wxTextCtrl(page, editId, "", wxDefaultPosition, wxSize(kPathEditMinWidth, -1));
   auto* browse = new wxButton(page, browseId, orb::gui::Str(kStrBrowse));
   row->Add(edit, 1, wxEXPAND);
   row->Add(browse, 0, wxLEFT, 4);
