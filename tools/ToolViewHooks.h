@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/ImageState.h"
 #include "engine/SharedRoutines.h"
@@ -81,6 +82,20 @@ struct ViewContext {
   Rect Drawing() const;
 };
 
+class ViewCanvas;
+
+// Writes one line of text into the picture in the view's font. The view lends one to its
+// canvas while it paints; a canvas without one (no display) leaves texts out.
+class ViewTextWriter {
+ public:
+  virtual ~ViewTextWriter() = default;
+  virtual int32_t TextWidth(const std::string& text) = 0;
+  virtual int32_t LineHeight() = 0;
+  // Inverts the pixels of the text's glyphs, the text's top left at `at`; nothing outside
+  // `clip` changes.
+  virtual void InvertText(ViewCanvas& canvas, Point at, const std::string& text, const Rect& clip) = 0;
+};
+
 // The view's picture as R, G, B bytes, while it is being painted. Pages draw their overlays
 // into it; every drawing call is clipped to the picture.
 class ViewCanvas {
@@ -100,13 +115,19 @@ class ViewCanvas {
   // Copies `width` x `height` R, G, B pixels to (x, y), clipped (a join canvas draws its
   // picture this way).
   void CopyPixels(int32_t x, int32_t y, const uint8_t* rgb, int32_t width, int32_t height, size_t stride);
+  // Inverts one pixel (outside the picture: nothing).
+  void InvertPixel(int32_t x, int32_t y);
+
+  // The view's text writer for this paint; null without one.
+  ViewTextWriter* TextWriter() const { return m_text; }
+  void SetTextWriter(ViewTextWriter* writer) { m_text = writer; }
 
  private:
-  void InvertPixel(int32_t x, int32_t y);
   uint8_t* m_rgb;
   int32_t m_width;
   int32_t m_height;
   size_t m_stride;
+  ViewTextWriter* m_text = nullptr;
 };
 
 // What the view needs of the colour-classification control for the colour pick and the

@@ -33,6 +33,7 @@
 #include "common/gui/Resources.h"
 #include "app/gui/OutputOptionDlgs.h"
 #include "app/gui/ProgressDlg.h"
+#include "app/gui/ViewTextWriter.h"
 #include "app/gui/ViewThumbDlg.h"
 #include "engine/ToolSettings.h"
 #include "engine/EngineHost.h"
@@ -493,6 +494,8 @@ wxImage COrbalonCanvas::Compose(int width, int height) {
     PastePicture(frame, *display, place.target.left, place.target.top, place.width, place.height);
   }
   orb::ViewCanvas canvas(frame.GetData(), width, height, static_cast<size_t>(width) * 3);
+  CViewTextWriter text(this);
+  canvas.SetTextWriter(&text);
   m_view->PaintOverlays(canvas);
   return frame;
 }

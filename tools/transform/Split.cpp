@@ -299,11 +299,15 @@ uint16_t SplitHooks::HitTest(const ViewContext& view, Point p) {
 }
 
 uint16_t SplitHooks::OnButtonDown(const ViewContext& view, Point p) {
+  dragging_ = false;
   if (!view.image || !OnLine(view, p)) return drag::None;
   const Point i = view.ToImage(p);
   lastDrag_ = orientation_ == kSplitVertical ? i.x : i.y;
+  dragging_ = true;
   return drag::Move;
 }
+
+void SplitHooks::OnButtonUp(const ViewContext&, uint16_t, Point) { dragging_ = false; }
 
 void SplitHooks::OnDrag(const ViewContext& view, uint16_t mode, Point p) {
   if (!view.image || mode != drag::Move) return;
@@ -325,6 +329,101 @@ void SplitHooks::Paint(const ViewContext& view, ViewCanvas& canvas) {
   } else {
     for (int32_t x = d.left; x < d.right; x += 8) canvas.InvertRect(Rect{x, at.y, std::min(x + 4, d.right), at.y + 1});
   }
+  if (!dragging_) PaintNames(view, canvas, at);
+}
+
+void SplitHooks::PaintNames(const ViewContext& view, ViewCanvas& canvas, Point lineAt) const {
+  ViewTextWriter* writer = canvas.TextWriter();
+  if (!writer) return;
+  // The names come from the document's own file, the first version of the chain.
+  const ImageState* first = view.image;
+  while (first->prev) first = first->prev;
+  if (first->sourcePath.empty()) return;
+  std::string page1, page2;
+  MakeSplitPageNames(first->sourcePath, &page1, &page2);
+  const Rect d = view.Drawing();
+  const auto labels =
+      SplitNameLabels(d, orientation_ == kSplitVertical ? lineAt.x : lineAt.y, orientation_, page1, page2,
+                      [writer](const std::string& t) { return writer->TextWidth(t); }, writer->LineHeight());
+  for (const SplitNameLabel& l : labels) {
+    if (!l.text.empty()) writer->InvertText(canvas, l.at, l.text, l.band);
+  }
+}
+
+namespace {
+
+// The largest cut of `text` at most `bytes` long that ends on a character boundary.
+size_t CharBoundaryAtOrBefore(const std::string& text, size_t bytes) {
+  bytes = std::min(bytes, text.size());
+  while (bytes > 0 && bytes < text.size() && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+  return bytes;
+}
+
+// The largest n in [0, limit] for which fits(n) holds, fits being true up to some point
+// and false after it; -1 when fits(0) is false.
+template <class F>
+int64_t LargestFitting(size_t limit, F&& fits) {
+  if (!fits(0)) return -1;
+  size_t lo = 0, hi = limit;
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo + 1) / 2;
+    if (fits(mid)) lo = mid;
+    else hi = mid - 1;
+  }
+  return static_cast<int64_t>(lo);
+}
+
+}  // namespace
+
+std::string FitPathToWidth(const std::string& path, int32_t width, const TextWidthFn& textWidth) {
+  if (textWidth(path) <= width) return path;
+  static const std::string kDots = "...";
+  const size_t slash = path.find_last_of('/');
+  const std::string head = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash);
+  // The start of the folder part, as much of it as fits before the dots and the name.
+  auto withHead = [&](size_t n) { return head.substr(0, CharBoundaryAtOrBefore(head, n)) + kDots + name; };
+  if (!head.empty()) {
+    const int64_t keep = LargestFitting(head.size(), [&](size_t n) { return textWidth(withHead(n)) <= width; });
+    if (keep >= 0) return withHead(static_cast<size_t>(keep));
+  }
+  // Not even the name fits: the dots and the end of the name.
+  auto withTail = [&](size_t n) {
+    size_t from = name.size() - n;
+    while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80) ++from;
+    return kDots + name.substr(from);
+  };
+  const int64_t tail = LargestFitting(name.size(), [&](size_t n) { return textWidth(withTail(n)) <= width; });
+  return tail >= 0 ? withTail(static_cast<size_t>(tail)) : std::string();
+}
+
+std::array<SplitNameLabel, 2> SplitNameLabels(const Rect& d, int32_t lineAt, int orientation, const std::string& page1,
+                                              const std::string& page2, const TextWidthFn& textWidth,
+                                              int32_t lineHeight) {
+  std::array<SplitNameLabel, 2> out;
+  if (orientation == kSplitVertical) {
+    out[0].band = Rect{d.left, d.top, std::min(lineAt - 10, d.right), d.bottom};
+    out[1].band = Rect{std::max(lineAt + 10, d.left), d.top, d.right, d.bottom};
+  } else {
+    out[0].band = Rect{d.left, d.top, d.right, std::min(lineAt - 5, d.bottom)};
+    out[1].band = Rect{d.left, std::max(lineAt + 5, d.top), d.right, d.bottom};
+  }
+  const std::string* names[] = {&page1, &page2};
+  for (size_t i = 0; i < 2; ++i) {
+    SplitNameLabel& l = out[i];
+    if (l.band.Width() <= 0 || l.band.Height() <= 0) continue;
+    l.text = FitPathToWidth(*names[i], l.band.Width(), textWidth);
+    if (l.text.empty()) continue;
+    const int32_t w = textWidth(l.text);
+    if (orientation == kSplitVertical) {
+      // Page 1 ends at its band's right edge; page 2 starts at its band's left edge.
+      l.at = Point{i == 0 ? l.band.right - w : l.band.left, l.band.top};
+    } else {
+      // Centred; page 1 sits on its band's bottom, page 2 hangs from its band's top.
+      l.at = Point{l.band.left + (l.band.Width() - w) / 2, i == 0 ? l.band.bottom - lineHeight : l.band.top};
+    }
+  }
+  return out;
 }
 
 }  // namespace orb::tools

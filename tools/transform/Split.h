@@ -10,7 +10,9 @@
 // of it that page 1's rounding gave up, and the image's last columns go to neither.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tools/ToolViewHooks.h"
@@ -61,6 +63,27 @@ SplitResult SplitScan(ImageState* working, int orientation, int32_t position,
 // paper's end).
 SplitResult SplitActiveScan(bool enabled, int orientation, int32_t position, const SplitOutput& output = {});
 
+// The page names shown beside the split line on the view, in client pixels.
+struct SplitNameLabel {
+  Rect band;         // where the name may stand; nothing of it shows outside
+  std::string text;  // the name as shown (empty: none)
+  Point at;          // the top left of the text
+};
+// A text's width in the view's font.
+using TextWidthFn = std::function<int32_t(const std::string&)>;
+// `path` as it fits `width`: whole when it does, else with the end of its folder part given
+// up for "..." (the file name is kept as long as it can be), else "..." and the end of the
+// name; empty when not even "..." fits.
+std::string FitPathToWidth(const std::string& path, int32_t width, const TextWidthFn& textWidth);
+// Where the two names go for a line at client coordinate `lineAt` (x of a vertical line, y
+// of a horizontal one) over the picture `drawing`: beside a vertical line, page 1 ends 10
+// pixels left of it and page 2 starts 10 pixels right of it, both at the picture's top;
+// over and under a horizontal line, both centred, page 1 ending 5 pixels above it and page 2
+// starting 5 pixels below it.
+std::array<SplitNameLabel, 2> SplitNameLabels(const Rect& drawing, int32_t lineAt, int orientation,
+                                              const std::string& page1, const std::string& page2,
+                                              const TextWidthFn& textWidth, int32_t lineHeight);
+
 // Message ids.
 inline constexpr int kMsgSplitNoRoom = 33018;
 inline constexpr int kMsgSplitFailed = 35702;  // "%s": the file that could not be written or renamed
@@ -83,16 +106,21 @@ class SplitHooks : public IToolViewHooks {
   uint16_t HitTest(const ViewContext& view, Point p) override;
   uint16_t OnButtonDown(const ViewContext& view, Point p) override;
   void OnDrag(const ViewContext& view, uint16_t mode, Point p) override;
+  void OnButtonUp(const ViewContext& view, uint16_t mode, Point p) override;
+  // The dashed line, and beside it the names of the two pages the split would write (left
+  // out while the line is dragged).
   void Paint(const ViewContext& view, ViewCanvas& canvas) override;
 
  private:
   bool OnLine(const ViewContext& view, Point p) const;
+  void PaintNames(const ViewContext& view, ViewCanvas& canvas, Point lineAt) const;
 
   bool enabled_ = false;
   const uint8_t* enabledByte_ = nullptr;
   int orientation_ = kSplitHorizontal;
   int32_t position_ = 0;
   int32_t lastDrag_ = 0;
+  bool dragging_ = false;
 };
 
 }  // namespace orb::tools

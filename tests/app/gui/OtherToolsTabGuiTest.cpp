@@ -1,11 +1,15 @@
 // The other tools tab in the running main frame: after layout every Browse button of the
 // outside editor and indexer pages lies wholly inside its page and inside the tab, at no
-// less than its own size.
+// less than its own size; the split line over a fresh scan is drawn with the names of both
+// pages beside it in the toolkit's font, and nothing else.
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/docmdi.h>
+#include <wx/image.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "app/FrameRules.h"
@@ -20,8 +24,10 @@
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tools/ToolTable.h"
+#include "tools/ToolViewHooks.h"
 #include "tools/gui/ToolPage.h"
 #include "tools/gui/ToolsPropPages.h"
+#include "tools/transform/Split.h"
 
 namespace {
 
@@ -115,6 +121,70 @@ TEST_F(OtherToolsTab, BrowseButtonsLieInsideTheirPages) {
     ASSERT_TRUE(edit);
     EXPECT_TRUE(InsideClientArea(edit, page));
     EXPECT_GE(edit->GetSize().x, 3 * edit->GetCharWidth());
+  }
+}
+
+// Pixels that differ between two pictures inside [left, right) x [top, bottom).
+int Differing(const wxImage& a, const wxImage& b, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min(bottom, a.GetHeight()); ++y)
+    for (int x = std::max(left, 0); x < std::min(right, a.GetWidth()); ++x)
+      n += a.GetRed(x, y) != b.GetRed(x, y) || a.GetGreen(x, y) != b.GetGreen(x, y) || a.GetBlue(x, y) != b.GetBlue(x, y);
+  return n;
+}
+
+TEST_F(OtherToolsTab, TheLineAndBothNamesAreDrawn) {
+  const std::string path = (files_.path() / "Scan.tif").string();
+  ASSERT_EQ(std::system(("convert -size 600x400 xc:gray85 -depth 8 -compress none '" + path + "'").c_str()), 0);
+  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  ASSERT_TRUE(doc);
+  orbtest::PumpUntil([] { return false; }, 20);
+  // As a scan fresh from a scanner that senses the paper's end.
+  ImageState* image = doc->WorkingImage();
+  image->state = VS_NORMAL;
+  ScanSettings.PaperEndDetection = 1;
+  auto* hooks = dynamic_cast<SplitHooks*>(orb::RegisteredViewTool(orb::ViewToolRole::Split));
+  ASSERT_TRUE(hooks);
+  hooks->SetOrientation(kSplitVertical);
+  hooks->CenterSplitLine(*image);
+  COrbalonCanvas* canvas = doc->View()->Canvas();
+
+  AcceptAs2ImagesSettings.enabled = 0;
+  const wxImage plain = canvas->Snapshot();
+  AcceptAs2ImagesSettings.enabled = 1;
+  ASSERT_TRUE(hooks->IsShowing(orb::ViewContext{image}));
+  const wxImage split = canvas->Snapshot();
+  ASSERT_TRUE(plain.IsOk() && split.IsOk());
+  const orb::ViewContext view{image};
+  const orb::Rect d = view.Drawing();
+  ASSERT_GT(d.Width(), 100);
+  const int lineX = view.ToClient(orb::Point{hooks->Position(), 0}).x;
+  const int lineHeight = canvas->GetCharHeight();
+  ASSERT_GT(lineHeight, 4);
+  // The dashed line in its column.
+  EXPECT_GT(Differing(plain, split, lineX, d.top, lineX + 1, d.bottom), d.Height() / 3);
+  // A name on each side, at the picture's top, 10 pixels clear of the line.
+  EXPECT_GT(Differing(plain, split, d.left, d.top, lineX - 10, d.top + lineHeight), 20);
+  EXPECT_GT(Differing(plain, split, lineX + 10, d.top, d.right, d.top + lineHeight), 20);
+  EXPECT_EQ(Differing(plain, split, lineX - 10, d.top, lineX, d.bottom), 0);
+  EXPECT_EQ(Differing(plain, split, lineX + 1, d.top, lineX + 10, d.bottom), 0);
+  // Nothing below the names but the line, nothing outside the picture.
+  const int below = d.top + lineHeight + 2;
+  EXPECT_EQ(Differing(plain, split, d.left, below, lineX, d.bottom), 0);
+  EXPECT_EQ(Differing(plain, split, lineX + 1, below, d.right, d.bottom), 0);
+  EXPECT_EQ(Differing(plain, split, 0, 0, split.GetWidth(), d.top), 0);
+
+  // A horizontal line: the names over and under it.
+  hooks->SetOrientation(kSplitHorizontal);
+  hooks->CenterSplitLine(*image);
+  const wxImage across = canvas->Snapshot();
+  const int lineY = view.ToClient(orb::Point{0, hooks->Position()}).y;
+  EXPECT_GT(Differing(plain, across, d.left, lineY - 5 - lineHeight, d.right, lineY - 5), 20);
+  EXPECT_GT(Differing(plain, across, d.left, lineY + 5, d.right, lineY + 5 + lineHeight), 20);
+  EXPECT_EQ(Differing(plain, across, d.left, d.top, d.right, lineY - 5 - lineHeight - 2), 0);
+  if (const char* shots = std::getenv("ORB_TEST_SHOTS")) {
+    split.SaveFile(wxString::FromUTF8(std::string(shots) + "/split-vertical.png"), wxBITMAP_TYPE_PNG);
+    across.SaveFile(wxString::FromUTF8(std::string(shots) + "/split-horizontal.png"), wxBITMAP_TYPE_PNG);
   }
 }
 
