@@ -4,7 +4,6 @@
 // modes are saved when ORB_SCREENSHOT_DIR names a folder.
 #include <gtest/gtest.h>
 #include <wx/frame.h>
-#include <wx/uiaction.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -87,19 +86,6 @@ class JoinCanvasGui : public ::testing::Test {
     }
     return shot;
   }
-  static void Drag(wxWindow* w, wxPoint a, wxPoint b) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(w->ClientToScreen(a));
-    orbtest::PumpUntil([] { return false; }, 20);
-    sim.MouseDown();
-    orbtest::PumpUntil([] { return false; }, 20);
-    for (int s = 1; s <= 6; ++s) {
-      sim.MouseMove(w->ClientToScreen(a + (b - a) * s / 6));
-      orbtest::PumpUntil([] { return false; }, 10);
-    }
-    sim.MouseUp();
-    orbtest::PumpUntil([] { return false; }, 30);
-  }
   static wxPoint Client(const orb::ViewContext& v, orb::Point canvasPoint) {
     const orb::Point p = v.ToClient(canvasPoint);
     return wxPoint(p.x, p.y);
@@ -138,7 +124,7 @@ TEST_F(JoinCanvasGui, MakeAddDragTrimAndJoin) {
   ASSERT_TRUE(orbtest::PumpUntil([&] { return canvas->fitScale > 0; }));
   const orb::ViewContext ctx{canvas};
   const int32_t zoom = canvas->fitScale;
-  Drag(view->Canvas(), Client(ctx, {500, 500}), Client(ctx, {500, 500}) + wxPoint(150, 120));
+  orbtest::DragPointer(view->Canvas(), Client(ctx, {500, 500}), Client(ctx, {500, 500}) + wxPoint(150, 120));
   const orb::Rect moved = m.items[1].rect;
   EXPECT_NEAR(moved.left, 400 + 150 * zoom / 10000, 2 + zoom / 10000);
   EXPECT_NEAR(moved.top, 425 + 120 * zoom / 10000, 2 + zoom / 10000);
@@ -147,7 +133,8 @@ TEST_F(JoinCanvasGui, MakeAddDragTrimAndJoin) {
 
   // Pull its right edge in by 40 screen pixels.
   const int32_t midY = (moved.top + moved.bottom) / 2;
-  Drag(view->Canvas(), Client(ctx, {moved.right, midY}), Client(ctx, {moved.right, midY}) - wxPoint(40, 0));
+  orbtest::DragPointer(view->Canvas(), Client(ctx, {moved.right, midY}),
+                       Client(ctx, {moved.right, midY}) - wxPoint(40, 0));
   const int32_t trimmed = m.items[1].trim.right;
   // The view may take the first step of a drag as its start: at least most of the way.
   EXPECT_LE(trimmed, 40 * zoom / 10000 + 2 + zoom / 10000);
@@ -207,7 +194,7 @@ TEST_F(JoinCanvasGui, AlignmentAndSeamModesShowTheirPoints) {
   const orb::ViewContext ctx{canvas};
   JoinModel& m = page_->Model();
   const orb::Point a1 = m.points[kA1];
-  Drag(view->Canvas(), Client(ctx, a1) + wxPoint(3, 3), Client(ctx, a1) + wxPoint(63, 3));
+  orbtest::DragPointer(view->Canvas(), Client(ctx, a1) + wxPoint(3, 3), Client(ctx, a1) + wxPoint(63, 3));
   EXPECT_GT(m.points[kA1].x, a1.x);
   EXPECT_EQ(m.points[kA1].y, a1.y);
   // The red marker of A1 lies where the point is now.

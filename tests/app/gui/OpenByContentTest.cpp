@@ -22,6 +22,7 @@
 #include "tests/app/doc_test_util.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 
 namespace {
 
@@ -33,46 +34,22 @@ doctest::Pattern Stripes(int bits, bool palette = false) {
                           }};
 }
 
-class OpenByContent : public ::testing::Test {
+class OpenByContent : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
-    orb::SetTempFilesFolder(files_.path().string());
     // Toolkit complaints (such as "format couldn't be determined") are failures of the test,
     // not boxes that wait for an answer.
     previousLog_ = wxLog::SetActiveTarget(&log_);
-    manager_ = new COrbalonDocManager;
     // The program's template: its filter is the module's open filter.
     const wxString filter = orb::gui::Str(orb::res::IDS_DOC_FILTER);
     ASSERT_TRUE(filter.Contains("*.bmp")) << filter;
-    new wxDocTemplate(manager_, "Image", filter, "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1000, 700);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 20);
+    StartFrame({.size = wxSize(1000, 700), .openFilter = filter});
   }
   void TearDown() override {
-    if (manager_) manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 20);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    MainFrameFixture::TearDown();
     wxLog::SetActiveTarget(previousLog_);
     EXPECT_EQ(log_.text, "") << "the toolkit logged";
   }
-  std::string Path(const std::string& name) { return (files_.path() / name).string(); }
   COrbalonDoc* Open(const std::string& path) {
     wxDocument* doc = nullptr;
     // A refusal would show a message box: answered, so that the test sees the refusal.
@@ -98,9 +75,6 @@ class OpenByContent : public ::testing::Test {
   };
   KeptLog log_;
   wxLog* previousLog_ = nullptr;
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 struct Named {

@@ -4,77 +4,36 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <map>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <thread>
 
 #include "platform/InstanceChannel.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Env {
-  explicit Env(const fs::path& root) {
-    vars = {{"HOME", (root / "home").string()},          {"XDG_DATA_HOME", (root / "data").string()},
-            {"XDG_CONFIG_HOME", (root / "config").string()}, {"XDG_CACHE_HOME", (root / "cache").string()},
-            {"XDG_DOCUMENTS_DIR", (root / "home/Documents").string()},
-            {"XDG_RUNTIME_DIR", (root / "run").string()}};
-    for (auto& [k, v] : vars) fs::create_directories(v);
-    fs::permissions(root / "run", fs::perms::owner_all);
-  }
-  std::vector<std::string> Strings() const {
-    std::vector<std::string> out;
-    for (char** e = environ; *e; ++e) {
-      std::string s(*e);
-      if (!vars.count(s.substr(0, s.find('=')))) out.push_back(s);
-    }
-    for (auto& [k, v] : vars) out.push_back(k + "=" + v);
-    return out;
-  }
-  std::string SocketPath() const { return vars.at("XDG_RUNTIME_DIR") + "/orbalon-" + std::to_string(getuid()) + ".sock"; }
-  fs::path DataFolder() const { return fs::path(vars.at("XDG_DATA_HOME")) / "OrbalonData"; }
-  std::map<std::string, std::string> vars;
-};
+using orbtest::PrivateEnv;
+using orbtest::WaitExit;
+using orbtest::WaitExitOrKill;
 
-pid_t Spawn(const fs::path& program, const Env& env, int stderrFd = -1, const std::vector<std::string>& args = {}) {
-  std::vector<std::string> envs = env.Strings();
-  std::vector<char*> envp;
-  for (auto& s : envs) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::string prog = program.string();
-  std::vector<std::string> words{prog};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, prog.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-// Waits for the process to end (bounded); -1 when it is still running.
-int WaitExit(pid_t pid, std::chrono::seconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
+// The program started with its standard error on `stderrFd` (when given).
+pid_t StartProgram(const fs::path& program, const PrivateEnv& env, int stderrFd = -1,
+                   const std::vector<std::string>& args = {}) {
+  orbtest::SpawnOptions options;
+  options.stderrFd = stderrFd;
+  return orbtest::Spawn(program, env, args, options);
 }
 
 void Stop(pid_t pid) {
@@ -105,7 +64,15 @@ int VisibleDialogs() {
   return n;
 }
 
-bool WaitUp(const Env& env, pid_t pid) {
+// Whether the count of shown dialogs comes to satisfy `holds` in a while: the program
+// shows and closes its boxes in its own time.
+bool DialogsBecome(const std::function<bool(int)>& holds) {
+  return orbtest::WaitFor([&] { return holds(VisibleDialogs()); }, std::chrono::seconds(30),
+                          std::chrono::milliseconds(20));
+}
+
+// The instance listens once its start-up is complete; false when it ended before that.
+bool WaitUp(const PrivateEnv& env, pid_t pid) {
   for (int i = 0; i < 3000; ++i) {
     if (orb::SendInstanceRequest(env.SocketPath(), "ping", 1000)) return true;
     if (WaitExit(pid, std::chrono::seconds(0)) != -1) return false;
@@ -114,7 +81,7 @@ bool WaitUp(const Env& env, pid_t pid) {
   return false;
 }
 
-void ExpectSettingsWritten(const Env& env) {
+void ExpectSettingsWritten(const PrivateEnv& env) {
   EXPECT_EQ(fs::file_size(env.DataFolder() / "MiscData.dat"), 2720u);
   EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanData.dat"), 1128u);
   EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanLogTots.dat"), 56u);
@@ -122,22 +89,16 @@ void ExpectSettingsWritten(const Env& env) {
 
 TEST(StartupProcess, EndSignalWhileAMessageBoxIsOpenClosesTheBoxThenTheProgram) {
   orbtest::TempDir root;
-  Env env(root.path());
+  PrivateEnv env(root.path());
   // A file named on the command line that does not exist: the program says so in a box.
   const std::string missing = (root.path() / "no such scan.tif").string();
-  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {missing});
+  pid_t pid = StartProgram(orbtest::ProgramFolder() / "orbalon", env, -1, {missing});
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitUp(env, pid));
-  bool boxShown = false;
-  for (int i = 0; i < 500 && !boxShown; ++i) {
-    boxShown = VisibleDialogs() >= 1;
-    if (!boxShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(boxShown) << "the missing file is not told in a box";
+  ASSERT_TRUE(DialogsBecome([](int n) { return n >= 1; })) << "the missing file is not told in a box";
   EXPECT_FALSE(fs::exists(env.DataFolder() / "MiscData.dat"));
   kill(pid, SIGTERM);
-  int code = WaitExit(pid, std::chrono::seconds(10));
-  if (code == -1) Stop(pid);
+  int code = WaitExitOrKill(pid, std::chrono::seconds(10));
   EXPECT_EQ(code, 0) << "the program must end by itself, without a crash";
   ExpectSettingsWritten(env);
 }
@@ -150,19 +111,13 @@ TEST(StartupProcess, ACommandLineFileThatCannotBeOpenedIsTold) {
   const std::string fifo = (root.path() / "pipe.tif").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& name : {latin1, fifo}) {
-    Env env(root.path() / ("env" + std::to_string(name.size())));
-    pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {name});
+    PrivateEnv env(root.path() / ("env" + std::to_string(name.size())));
+    pid_t pid = StartProgram(orbtest::ProgramFolder() / "orbalon", env, -1, {name});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUp(env, pid));
-    bool boxShown = false;
-    for (int i = 0; i < 500 && !boxShown; ++i) {
-      boxShown = VisibleDialogs() >= 1;
-      if (!boxShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_TRUE(boxShown) << name;
+    EXPECT_TRUE(DialogsBecome([](int n) { return n >= 1; })) << name;
     kill(pid, SIGTERM);
-    int code = WaitExit(pid, std::chrono::seconds(10));
-    if (code == -1) Stop(pid);
+    int code = WaitExitOrKill(pid, std::chrono::seconds(10));
     EXPECT_EQ(code, 0) << name;
   }
 }
@@ -170,19 +125,18 @@ TEST(StartupProcess, ACommandLineFileThatCannotBeOpenedIsTold) {
 TEST(StartupProcess, EndSignalsToAnIdleWindowEndItAtOnce) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     orbtest::TempDir root;
-    Env env(root.path());
+    PrivateEnv env(root.path());
     // A file on the command line keeps the About box away: nothing moves in the window.
     const std::string image = (root.path() / "grey.tif").string();
     ASSERT_EQ(std::system(("convert -size 40x30 xc:gray50 -depth 8 -compress none '" + image + "'").c_str()), 0);
-    pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, -1, {image});
+    pid_t pid = StartProgram(orbtest::ProgramFolder() / "orbalon", env, -1, {image});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitUp(env, pid));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const auto sent = std::chrono::steady_clock::now();
     kill(pid, sig);
-    int code = WaitExit(pid, std::chrono::seconds(5));
+    int code = WaitExitOrKill(pid, std::chrono::seconds(5));
     const auto took = std::chrono::steady_clock::now() - sent;
-    if (code == -1) Stop(pid);
     EXPECT_EQ(code, 0) << "signal " << sig;
     EXPECT_LT(took, std::chrono::seconds(3)) << "signal " << sig;
     ExpectSettingsWritten(env);
@@ -191,25 +145,17 @@ TEST(StartupProcess, EndSignalsToAnIdleWindowEndItAtOnce) {
 
 TEST(StartupProcess, SecondStartRaisesTheFirstAndChangesNoFile) {
   orbtest::TempDir root;
-  Env env(root.path());
-  pid_t first = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  PrivateEnv env(root.path());
+  pid_t first = StartProgram(orbtest::ProgramFolder() / "orbalon", env);
   ASSERT_GT(first, 0);
-  // The first instance listens once its start-up is complete.
-  bool up = false;
-  for (int i = 0; i < 3000 && !up; ++i) {
-    up = orb::SendInstanceRequest(env.SocketPath(), "ping", 1000);
-    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(WaitExit(first, std::chrono::seconds(0)), -1) << "the first instance ended";
-  }
-  ASSERT_TRUE(up);
+  ASSERT_TRUE(WaitUp(env, first)) << "the first instance ended or never listened";
   // Settings of the user that must survive the second start untouched.
   orbtest::WriteFile(env.DataFolder() / "MiscData.dat", std::string(2720, '\x01'));
   auto before = Snapshot(root.path() / "data");
 
-  pid_t second = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  pid_t second = StartProgram(orbtest::ProgramFolder() / "orbalon", env);
   ASSERT_GT(second, 0);
-  int code = WaitExit(second, std::chrono::seconds(60));
-  if (code == -1) Stop(second);
+  int code = WaitExitOrKill(second, std::chrono::seconds(60));
   EXPECT_EQ(code, 0) << "the second start must end at once, after the first one heard it";
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(0)), -1) << "the first instance keeps running";
   EXPECT_EQ(Snapshot(root.path() / "data"), before);
@@ -218,32 +164,24 @@ TEST(StartupProcess, SecondStartRaisesTheFirstAndChangesNoFile) {
 
 TEST(StartupProcess, SettingsAreSavedWhenTheProgramIsAskedToEnd) {
   orbtest::TempDir root;
-  Env env(root.path());
-  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env);
+  PrivateEnv env(root.path());
+  pid_t pid = StartProgram(orbtest::ProgramFolder() / "orbalon", env);
   ASSERT_GT(pid, 0);
-  bool up = false;
-  for (int i = 0; i < 3000 && !up; ++i) {
-    up = orb::SendInstanceRequest(env.SocketPath(), "ping", 1000);
-    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(up);
+  ASSERT_TRUE(WaitUp(env, pid));
   // Nothing is written while the program runs; everything at its end (the About box
   // shown at the first start is closed by the request too).
   EXPECT_FALSE(fs::exists(env.DataFolder() / "MiscData.dat"));
   kill(pid, SIGTERM);
-  int code = WaitExit(pid, std::chrono::seconds(60));
-  if (code == -1) Stop(pid);
+  int code = WaitExitOrKill(pid, std::chrono::seconds(60));
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(fs::file_size(env.DataFolder() / "MiscData.dat"), 2720u);
-  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanData.dat"), 1128u);
-  EXPECT_EQ(fs::file_size(env.DataFolder() / "ScanLogTots.dat"), 56u);
+  ExpectSettingsWritten(env);
   // The next start is no first run and the socket is gone.
   EXPECT_FALSE(orb::SendInstanceRequest(env.SocketPath(), "ping", 100));
 }
 
 TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
   orbtest::TempDir root;
-  Env env(root.path());
+  PrivateEnv env(root.path());
   // A program folder holding the program and its libraries but no language module.
   fs::path prog = root.path() / "prog";
   fs::create_directories(prog);
@@ -253,7 +191,7 @@ TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
 
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
-  pid_t pid = Spawn(prog / "orbalon", env, pipeFds[1]);
+  pid_t pid = StartProgram(prog / "orbalon", env, pipeFds[1]);
   close(pipeFds[1]);
   ASSERT_GT(pid, 0);
   // The fixed text goes to standard error as well as into its message box.
@@ -278,33 +216,22 @@ TEST(StartupProcess, WithoutTheEnglishModuleTheProgramEndsAndWritesNothing) {
 // once, without waiting for the next mouse movement.
 TEST(StartupProcess, FirstStartWarnsOfNothingAndEndsAtOnceAfterTheAboutBox) {
   orbtest::TempDir root;
-  Env env(root.path());
+  PrivateEnv env(root.path());
   const fs::path errPath = root.path() / "stderr.txt";
   const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   ASSERT_GE(errFd, 0);
-  pid_t pid = Spawn(orbtest::ProgramFolder() / "orbalon", env, errFd);
+  pid_t pid = StartProgram(orbtest::ProgramFolder() / "orbalon", env, errFd);
   ::close(errFd);
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitUp(env, pid));
-  bool aboutShown = false;
-  for (int i = 0; i < 500 && !aboutShown; ++i) {
-    aboutShown = VisibleDialogs() >= 1;
-    if (!aboutShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(aboutShown) << "no About box at the first start";
+  ASSERT_TRUE(DialogsBecome([](int n) { return n >= 1; })) << "no About box at the first start";
   ASSERT_EQ(std::system("xdotool key Return"), 0);
-  bool aboutGone = false;
-  for (int i = 0; i < 500 && !aboutGone; ++i) {
-    aboutGone = VisibleDialogs() == 0;
-    if (!aboutGone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(aboutGone) << "Enter did not close the About box";
+  ASSERT_TRUE(DialogsBecome([](int n) { return n == 0; })) << "Enter did not close the About box";
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   const auto sent = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
-  const int code = WaitExit(pid, std::chrono::seconds(8));
+  const int code = WaitExitOrKill(pid, std::chrono::seconds(8));
   const auto took = std::chrono::steady_clock::now() - sent;
-  if (code == -1) Stop(pid);
   EXPECT_EQ(code, 0);
   EXPECT_LT(took, std::chrono::seconds(3));
   ExpectSettingsWritten(env);

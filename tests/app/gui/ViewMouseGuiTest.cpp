@@ -25,6 +25,7 @@
 #include "tests/app/doc_test_util.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tools/ToolViewHooks.h"
 
 namespace {
@@ -39,43 +40,16 @@ doctest::Pattern Coordinates(int32_t w, int32_t h) {
           }};
 }
 
-class ViewMouse : public ::testing::Test {
+class ViewMouse : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     ViewDragMode = 0;
-    orb::SetTempFilesFolder(files_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1200, 900);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 20);
+    StartFrame({.size = wxSize(1200, 900)});
   }
-  void TearDown() override {
-    if (manager_) manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 20);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
-  }
-  std::string Path(const char* name) { return (files_.path() / name).string(); }
   // Opens a coordinates picture and returns its view, drawn.
   COrbalonView* OpenPicture(int32_t w = 1600, int32_t h = 1000) {
     EXPECT_TRUE(doctest::WritePattern(Path("p.tif"), OF_TIFF, Coordinates(w, h)));
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(Path("p.tif")), wxDOC_SILENT), COrbalonDoc);
+    auto* doc = OpenSilently(Path("p.tif"));
     if (!doc) return nullptr;
     COrbalonView* view = doc->View();
     orbtest::PumpUntil([&] { return view->GetDocument()->WorkingImage()->bitmaps[2] != nullptr; });
@@ -84,54 +58,6 @@ class ViewMouse : public ::testing::Test {
     return view;
   }
   static ImageState* Image(COrbalonView* v) { return v->GetDocument()->WorkingImage(); }
-  void KeepScreenshot(const wxImage& shot, const char* name) {
-    shot.SaveFile(wxString::FromUTF8(Path(name)), wxBITMAP_TYPE_PNG);
-    if (const char* dir = std::getenv("ORB_SCREENSHOT_DIR")) {
-      shot.SaveFile(wxString::FromUTF8((fs::path(dir) / name).string()), wxBITMAP_TYPE_PNG);
-    }
-  }
-  // Drags with the simulated pointer from a to b (client points of `w`) in steps.
-  // Drags from a to b in six steps. Each press, move and release is waited for until the
-  // window has seen it: on a loaded machine the X server delivers late.
-  static void Drag(wxWindow* w, wxPoint a, wxPoint b, int button = wxMOUSE_BTN_LEFT) {
-    int downs = 0, ups = 0, moves = 0;
-    // A press soon after the last one at the same place comes as a double click.
-    const auto down = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DOWN : wxEVT_LEFT_DOWN;
-    const auto twice = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DCLICK : wxEVT_LEFT_DCLICK;
-    const auto up = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_UP : wxEVT_LEFT_UP;
-    auto count = [&](int* n) {
-      return [n](wxMouseEvent& e) {
-        ++*n;
-        e.Skip();
-      };
-    };
-    auto onDown = count(&downs), onUp = count(&ups), onMove = count(&moves);
-    w->Bind(down, onDown);
-    w->Bind(twice, onDown);
-    w->Bind(up, onUp);
-    w->Bind(wxEVT_MOTION, onMove);
-    wxUIActionSimulator sim;
-    sim.MouseMove(w->ClientToScreen(a));
-    orbtest::PumpUntil([&] { return moves > 0; }, 500);
-    sim.MouseDown(button);
-    orbtest::PumpUntil([&] { return downs > 0; }, 2000);
-    for (int s = 1; s <= 6; ++s) {
-      const int seen = moves;
-      sim.MouseMove(w->ClientToScreen(a + (b - a) * s / 6));
-      orbtest::PumpUntil([&] { return moves > seen; }, 500);
-    }
-    sim.MouseUp(button);
-    orbtest::PumpUntil([&] { return ups > 0; }, 2000);
-    orbtest::PumpUntil([] { return false; }, 10);
-    w->Unbind(down, onDown);
-    w->Unbind(twice, onDown);
-    w->Unbind(up, onUp);
-    w->Unbind(wxEVT_MOTION, onMove);
-  }
-
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(ViewMouse, RubberBandDragZoomsToTheDraggedRectangle) {
@@ -147,7 +73,7 @@ TEST_F(ViewMouse, RubberBandDragZoomsToTheDraggedRectangle) {
   const int32_t top = static_cast<int32_t>((a.y - drawing.top) * z / 10000) + s->region.top;
   const int32_t right = static_cast<int32_t>((b.x - drawing.left) * z / 10000) + s->region.left;
   const int32_t bottom = static_cast<int32_t>((b.y - drawing.top) * z / 10000) + s->region.top;
-  Drag(view->Canvas(), a, b);
+  orbtest::DragPointer(view->Canvas(), a, b);
   ASSERT_TRUE(orbtest::PumpUntil([&] { return s->region.right - s->region.left < 1600; }));
   // The view shows that rectangle, grown along one side to the window's shape.
   EXPECT_LE(s->region.left, left);
@@ -281,7 +207,7 @@ TEST_F(ViewMouse, AShowingToolPageTakesTheDragInsteadOfTheRubberBand) {
   const orb::ViewContext ctx{s};
   const Point inside = ctx.ToClient(Point{300, 200});
   const PixelRect region = s->region;
-  Drag(view->Canvas(), wxPoint(inside.x, inside.y), wxPoint(inside.x + 50, inside.y + 20));
+  orbtest::DragPointer(view->Canvas(), wxPoint(inside.x, inside.y), wxPoint(inside.x + 50, inside.y + 20));
   EXPECT_EQ(page.ups, 1);
   EXPECT_GT(page.area.left, 100) << "the rectangle moved";
   EXPECT_EQ(s->region.right - s->region.left, region.right - region.left) << "no zoom";
@@ -385,7 +311,7 @@ TEST_F(ViewMouse, DraggingTheNavigatorFrameScrollsTheView) {
   ASSERT_LT(frame.Width(), t.Width());
   const PixelRect before = s->region;
   const wxPoint grab((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
-  Drag(map, grab, grab + wxPoint(12, 6), wxMOUSE_BTN_RIGHT);
+  orbtest::DragPointer(map, grab, grab + wxPoint(12, 6), wxMOUSE_BTN_RIGHT);
   ASSERT_TRUE(orbtest::PumpUntil([&] { return s->region.left != before.left; }));
   // 12 navigator pixels are 12 x W / T-width image pixels.
   const int32_t expectDx = static_cast<int32_t>(12LL * s->width / t.Width());
@@ -404,10 +330,10 @@ TEST_F(ViewMouse, NavigatorBandOfTwoPixelsChangesNothing) {
   map->Compose();
   const orb::Rect t = map->ThumbRect();
   const PixelRect before = s->region;
-  Drag(map, wxPoint(t.left + 10, t.top + 10), wxPoint(t.left + 12, t.top + 40));
+  orbtest::DragPointer(map, wxPoint(t.left + 10, t.top + 10), wxPoint(t.left + 12, t.top + 40));
   EXPECT_EQ(s->region.left, before.left);
   EXPECT_EQ(s->region.right, before.right);
-  Drag(map, wxPoint(t.left + 10, t.top + 10), wxPoint(t.left + 40, t.top + 30));
+  orbtest::DragPointer(map, wxPoint(t.left + 10, t.top + 10), wxPoint(t.left + 40, t.top + 30));
   ASSERT_TRUE(orbtest::PumpUntil([&] { return s->region.right - s->region.left < before.right - before.left; }));
 }
 

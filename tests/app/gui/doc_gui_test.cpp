@@ -24,9 +24,11 @@
 #include "app/gui/ProgressDlg.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 #include "tests/app/doc_test_util.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 
 namespace {
 
@@ -67,55 +69,14 @@ class QualityAnswer : public wxExpectModalBase<CJpegQuality, QualityAnswer> {
   int m_quality;
 };
 
-class DocGui : public ::testing::Test {
+class DocGui : public orbtest::MainFrameFixture {
  protected:
-  void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
-    orb::SetTempFilesFolder(files_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1200, 900);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 20);
-  }
-  void TearDown() override {
-    if (manager_) manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 20);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
-  }
-  std::string Path(const char* name) { return (files_.path() / name).string(); }
+  void SetUp() override { StartFrame({.size = wxSize(1200, 900)}); }
   COrbalonDoc* Open(const std::string& path) {
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    COrbalonDoc* doc = OpenSilently(path);
     orbtest::PumpUntil([] { return false; }, 30);
     return doc;
   }
-  // Keeps a screenshot of the view in the test's folder, and in ORB_SCREENSHOT_DIR when
-  // that names a folder.
-  void KeepScreenshot(const wxImage& shot, const char* name) {
-    shot.SaveFile(wxString::FromUTF8(Path(name)), wxBITMAP_TYPE_PNG);
-    if (const char* dir = std::getenv("ORB_SCREENSHOT_DIR")) {
-      shot.SaveFile(wxString::FromUTF8((fs::path(dir) / name).string()), wxBITMAP_TYPE_PNG);
-    }
-  }
-
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 // A picture with a red left half and a blue right half over a vertical grey ramp.
@@ -220,12 +181,7 @@ TEST_F(DocGui, SaveAsStartsInTheImagesFolderAndTheTypeDecidesTheExtension) {
   EXPECT_FALSE(fs::exists(Path("images/copy.tif")));
   ASSERT_TRUE(fs::exists(Path("images/copy.jpg")));
   // An outside reader sees a JPEG of the image's size.
-  FILE* p = ::popen(("identify -format '%m %w %h' '" + Path("images/copy.jpg") + "'").c_str(), "r");
-  ASSERT_TRUE(p);
-  char seen[64] = {};
-  ASSERT_TRUE(std::fgets(seen, sizeof seen, p));
-  ::pclose(p);
-  EXPECT_EQ(std::string(seen), "JPEG 80 60");
+  EXPECT_EQ(orbtest::Shell("identify -format '%m %w %h' '" + Path("images/copy.jpg") + "'"), "JPEG 80 60");
   EXPECT_EQ(orb::TextField(MiscSettings.LastSaveAsPath), Path("images/copy.jpg"));
 }
 

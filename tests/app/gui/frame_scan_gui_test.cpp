@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -50,6 +51,7 @@ class FrameScan : public ::testing::Test {
                       CLASSINFO(COrbalonView));
   }
   void TearDown() override {
+    scanner_.reset();  // the simulated scanner is detached before the frame goes
     if (frame_) {
       frame_->Destroy();
       orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
@@ -66,30 +68,45 @@ class FrameScan : public ::testing::Test {
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "no screenshot: " << cmd;
   }
 
+  // The frame started over the simulated scanner with paper in it; its scan output page.
+  CScanToolsPropPage* StartOverPaper(bool show) {
+    scanner_.emplace();
+    scanner_->scanner().InsertPaper();
+    frame_ = CMainFrame::Create(manager_, "Orbalon");
+    if (!frame_) return nullptr;
+    if (show) {
+      wxTheApp->SetTopWindow(frame_);
+      frame_->Show();
+    }
+    return CScanToolsPropPage::Current();
+  }
+  // The next scan: a custom area in `colourMode`, into Scan-0001 in the data folder (its
+  // path returned); the caller picks the file format of the mode.
+  std::string AskForCustomScan(int colourMode, int width, int length) {
+    const std::string out = (data_.path() / "Scan-0001.tif").string();
+    orb::SetTextField(ScanSettings.OutputFileName, out);
+    ScanSettings.ColourMode = colourMode;
+    ScanSettings.SizeMode = 2;
+    ScanSettings.CustomWidth = width;
+    ScanSettings.CustomLength = length;
+    return out;
+  }
+
+  std::optional<orb::sim::ScopedStiScanner> scanner_;
   orbtest::TempDir data_;
   COrbalonDocManager* manager_ = nullptr;
   CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
-  orb::sim::ScopedStiScanner scanner;
-  scanner.scanner().InsertPaper();
-  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  CScanToolsPropPage* page = StartOverPaper(true);
   ASSERT_TRUE(frame_);
-  wxTheApp->SetTopWindow(frame_);
-  frame_->Show();
   ASSERT_EQ(g_bScannerPresent.load(), 1);
-  CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
 
   // A grey scan of a small custom area into an uncompressed TIFF in the test's folder.
-  const std::string out = (data_.path() / "Scan-0001.tif").string();
-  orb::SetTextField(ScanSettings.OutputFileName, out);
-  ScanSettings.ColourMode = 3;
+  const std::string out = AskForCustomScan(3, 400, 300);
   ScanSettings.FormatIndexGrey = 3;  // tif-uncompressed
-  ScanSettings.SizeMode = 2;
-  ScanSettings.CustomWidth = 400;
-  ScanSettings.CustomLength = 300;
   page->OnSetActive();
   ASSERT_TRUE(page->ControlWindow(kScan)->IsEnabled());
 
@@ -142,19 +159,11 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
 }
 
 TEST_F(FrameScan, RejectRemovesTheOutputAndKeepsTheName) {
-  orb::sim::ScopedStiScanner scanner;
-  scanner.scanner().InsertPaper();
-  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  CScanToolsPropPage* page = StartOverPaper(false);
   ASSERT_TRUE(frame_);
-  CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
-  const std::string out = (data_.path() / "Scan-0001.tif").string();
-  orb::SetTextField(ScanSettings.OutputFileName, out);
-  ScanSettings.ColourMode = 4;
+  const std::string out = AskForCustomScan(4, 300, 200);
   ScanSettings.FormatIndexBilevel = 1;  // tif-uncompressed
-  ScanSettings.SizeMode = 2;
-  ScanSettings.CustomWidth = 300;
-  ScanSettings.CustomLength = 200;
   page->OnSetActive();
   page->PressButton(kScan);
   ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 2; }, 20000));
@@ -198,19 +207,11 @@ class NotWrittenReply : public wxExpectModalBase<wxMessageDialog, NotWrittenRepl
 // scan is failed, not waiting for a decision; no Accept, the name stays, the document
 // keeps what arrived and the status line says what happened.
 TEST_F(FrameScan, AScanThatCannotBeWrittenOffersNoAcceptAndKeepsTheName) {
-  orb::sim::ScopedStiScanner scanner;
-  scanner.scanner().InsertPaper();
-  frame_ = CMainFrame::Create(manager_, "Orbalon");
+  CScanToolsPropPage* page = StartOverPaper(false);
   ASSERT_TRUE(frame_);
-  CScanToolsPropPage* page = CScanToolsPropPage::Current();
   ASSERT_TRUE(page);
-  const std::string out = (data_.path() / "Scan-0001.tif").string();
-  orb::SetTextField(ScanSettings.OutputFileName, out);
-  ScanSettings.ColourMode = 3;
+  const std::string out = AskForCustomScan(3, 400, 300);
   ScanSettings.FormatIndexGrey = 3;  // tif-uncompressed: 120000 bytes of pixels
-  ScanSettings.SizeMode = 2;
-  ScanSettings.CustomWidth = 400;
-  ScanSettings.CustomLength = 300;
   page->OnSetActive();
 
   struct rlimit before {};

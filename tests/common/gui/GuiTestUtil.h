@@ -8,6 +8,7 @@
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include <chrono>
 #include <functional>
@@ -28,6 +29,45 @@ inline bool PumpUntil(const std::function<bool()>& done, int rounds = 2000) {
     wxMilliSleep(1);
   }
   return done();
+}
+
+// Drags with the simulated pointer from a to b (client points of `w`) in six steps. Each
+// press, move and release is waited for until the window has seen it: on a loaded machine
+// the X server delivers late, and a fixed pause either wastes time or is too short.
+inline void DragPointer(wxWindow* w, wxPoint a, wxPoint b, int button = wxMOUSE_BTN_LEFT) {
+  int downs = 0, ups = 0, moves = 0;
+  // A press soon after the last one at the same place comes as a double click.
+  const auto down = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DOWN : wxEVT_LEFT_DOWN;
+  const auto twice = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_DCLICK : wxEVT_LEFT_DCLICK;
+  const auto up = button == wxMOUSE_BTN_RIGHT ? wxEVT_RIGHT_UP : wxEVT_LEFT_UP;
+  auto count = [](int* n) {
+    return [n](wxMouseEvent& e) {
+      ++*n;
+      e.Skip();
+    };
+  };
+  auto onDown = count(&downs), onUp = count(&ups), onMove = count(&moves);
+  w->Bind(down, onDown);
+  w->Bind(twice, onDown);
+  w->Bind(up, onUp);
+  w->Bind(wxEVT_MOTION, onMove);
+  wxUIActionSimulator sim;
+  sim.MouseMove(w->ClientToScreen(a));
+  PumpUntil([&] { return moves > 0; }, 500);
+  sim.MouseDown(button);
+  PumpUntil([&] { return downs > 0; }, 2000);
+  for (int s = 1; s <= 6; ++s) {
+    const int seen = moves;
+    sim.MouseMove(w->ClientToScreen(a + (b - a) * s / 6));
+    PumpUntil([&] { return moves > seen; }, 500);
+  }
+  sim.MouseUp(button);
+  PumpUntil([&] { return ups > 0; }, 2000);
+  PumpUntil([] { return false; }, 10);
+  w->Unbind(down, onDown);
+  w->Unbind(twice, onDown);
+  w->Unbind(up, onUp);
+  w->Unbind(wxEVT_MOTION, onMove);
 }
 
 // The shown controls under `top` that were given less room than they need: GTK warns of

@@ -4,107 +4,39 @@
 // falls due while the main program runs is handed to it; a second scheduler ends at once.
 // Results are read back by ImageMagick and libtiff's tiffinfo.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <functional>
-#include <map>
+#include <optional>
 #include <regex>
 #include <thread>
 
 #include "app/batch/BatchFile.h"
 #include "platform/Ini.h"
 #include "scheduler/ScheduleCheck.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-// Private home, data, configuration and runtime folders for the programs under test.
-struct Env {
-  explicit Env(const fs::path& root) {
-    vars = {{"HOME", (root / "home").string()},          {"XDG_DATA_HOME", (root / "data").string()},
-            {"XDG_CONFIG_HOME", (root / "config").string()}, {"XDG_CACHE_HOME", (root / "cache").string()},
-            {"XDG_DOCUMENTS_DIR", (root / "home/Documents").string()},
-            {"XDG_RUNTIME_DIR", (root / "run").string()}};
-    for (auto& [k, v] : vars) fs::create_directories(v);
-    fs::permissions(root / "run", fs::perms::owner_all);
-  }
-  fs::path DataFolder() const { return fs::path(vars.at("XDG_DATA_HOME")) / "OrbalonData"; }
-  fs::path Scheduled() const { return DataFolder() / "Scheduled"; }
-  fs::path MainSocket() const {
-    return fs::path(vars.at("XDG_RUNTIME_DIR")) / ("orbalon-" + std::to_string(::getuid()) + ".sock");
-  }
-  std::map<std::string, std::string> vars;
-};
+using orbtest::Shell;
+using orbtest::WaitExitOrKill;
+using orbtest::WaitFor;
 
 // Starts a program of the build with the private folders; its standard error goes to `errFile`.
-pid_t Spawn(const std::string& name, const Env& env, const std::vector<std::string>& args, const fs::path& errFile,
-            const fs::path& cwd = {}) {
-  std::vector<std::string> envs;
-  for (char** e = environ; *e; ++e) {
-    std::string s(*e);
-    if (!env.vars.count(s.substr(0, s.find('=')))) envs.push_back(s);
-  }
-  for (auto& [k, v] : env.vars) envs.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : envs) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> words{(orbtest::ProgramFolder() / name).string()};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  ::posix_spawn_file_actions_init(&files);
-  ::posix_spawn_file_actions_addopen(&files, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (!cwd.empty()) ::posix_spawn_file_actions_addchdir_np(&files, cwd.c_str());
-  pid_t pid = -1;
-  const int e = ::posix_spawn(&pid, words[0].c_str(), &files, nullptr, argv.data(), envp.data());
-  ::posix_spawn_file_actions_destroy(&files);
-  return e == 0 ? pid : -1;
-}
-
-int WaitExit(pid_t pid, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(50ms);
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return done();
+pid_t StartProgram(const std::string& name, const orbtest::PrivateEnv& env, const std::vector<std::string>& args,
+                   const fs::path& errFile, const fs::path& cwd = {}) {
+  orbtest::SpawnOptions options;
+  options.stderrFile = errFile;
+  options.cwd = cwd;
+  return orbtest::Spawn(orbtest::ProgramFolder() / name, env, args, options);
 }
 
 // Ends a program of the test that still runs.
@@ -113,7 +45,7 @@ struct Running {
   ~Running() {
     if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
       ::kill(pid, SIGTERM);
-      if (WaitExit(pid, 30s) < 0) ADD_FAILURE() << "process " << pid << " did not end on SIGTERM";
+      if (WaitExitOrKill(pid, 30s) < 0) ADD_FAILURE() << "process " << pid << " did not end on SIGTERM";
     }
   }
 };
@@ -136,6 +68,8 @@ bool CloseAboutBox() {
 class PlovisProcess : public ::testing::Test {
  protected:
   PlovisProcess() : env_(root_.path()) {}
+
+  fs::path Scheduled() const { return env_.DataFolder() / "Scheduled"; }
 
   // Two grey drawings and a batch file that turns them into Group 4 TIFFs in "results",
   // with a log; with a run date when `runAt` is given and its schedule file beside the
@@ -205,21 +139,21 @@ class PlovisProcess : public ::testing::Test {
   }
 
   orbtest::TempDir root_;
-  Env env_;
+  orbtest::PrivateEnv env_;
 };
 
 TEST_F(PlovisProcess, ABatchSavedWithARunDateRunsByItselfWhenItFallsDue) {
   const std::time_t due = std::time(nullptr) + 5;
   const fs::path bch = MakeBatch("night run", due);
-  const fs::path sch = env_.Scheduled() / "night run.sch";
+  const fs::path sch = Scheduled() / "night run.sch";
   ASSERT_TRUE(fs::exists(sch));
-  Running plovis{Spawn("plovis", env_, {}, Err("plovis"))};
+  Running plovis{StartProgram("plovis", env_, {}, Err("plovis"))};
   ASSERT_GT(plovis.pid, 0);
 
   // Before its time nothing starts.
   std::this_thread::sleep_for(2500ms);
   if (std::time(nullptr) < due) {
-    EXPECT_FALSE(fs::exists(env_.Scheduled() / orb::scheduler::kFlagFile));
+    EXPECT_FALSE(fs::exists(Scheduled() / orb::scheduler::kFlagFile));
     EXPECT_EQ(StartedIn(".*"), -1);
   }
   // Then the main program starts, runs the batch, removes the schedule file and the flag,
@@ -227,22 +161,22 @@ TEST_F(PlovisProcess, ABatchSavedWithARunDateRunsByItselfWhenItFallsDue) {
   ASSERT_TRUE(WaitFor([&] { return StartedIn(".*orbalon") > 0; }, 60s)) << Diagnostics();
   EXPECT_GE(std::time(nullptr), due);
   const pid_t main = StartedIn(".*orbalon");
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(sch) && !fs::exists(env_.Scheduled() / "processing.flg"); }, 240s))
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(sch) && !fs::exists(Scheduled() / "processing.flg"); }, 240s))
       << Diagnostics();
   EXPECT_TRUE(WaitFor([&] { return !orb::scheduler::ProcessRuns(main); }, 60s)) << "the scheduled run ends the program";
   ExpectResults(bch);
   // The scheduler goes on, and starts nothing more.
   std::this_thread::sleep_for(2500ms);
   EXPECT_EQ(::waitpid(plovis.pid, nullptr, WNOHANG), 0);
-  EXPECT_FALSE(fs::exists(env_.Scheduled() / "processing.flg"));
+  EXPECT_FALSE(fs::exists(Scheduled() / "processing.flg"));
 }
 
 TEST_F(PlovisProcess, ABatchFallingDueWhileTheMainProgramRunsIsHandedToIt) {
-  Running orbalon{Spawn("orbalon", env_, {}, Err("orbalon"))};
+  Running orbalon{StartProgram("orbalon", env_, {}, Err("orbalon"))};
   ASSERT_GT(orbalon.pid, 0);
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(env_.MainSocket()); }, 120s)) << Diagnostics();
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(env_.SocketPath()); }, 120s)) << Diagnostics();
   const fs::path bch = MakeBatch("lunch run", std::time(nullptr) - 60);
-  Running plovis{Spawn("plovis", env_, {}, Err("plovis"))};
+  Running plovis{StartProgram("plovis", env_, {}, Err("plovis"))};
   ASSERT_GT(plovis.pid, 0);
 
   ASSERT_TRUE(WaitFor([&] { return StartedIn("the running main program") > 0; }, 60s)) << Diagnostics();
@@ -251,12 +185,12 @@ TEST_F(PlovisProcess, ABatchFallingDueWhileTheMainProgramRunsIsHandedToIt) {
   // scheduler starts nothing else meanwhile.
   std::this_thread::sleep_for(3s);
   EXPECT_FALSE(ResultsWritten());
-  EXPECT_TRUE(fs::exists(env_.Scheduled() / "lunch run.sch"));
-  EXPECT_NE(orbtest::ReadFile(env_.Scheduled() / "processing.flg").find(std::to_string(orbalon.pid) + "\n"),
+  EXPECT_TRUE(fs::exists(Scheduled() / "lunch run.sch"));
+  EXPECT_NE(orbtest::ReadFile(Scheduled() / "processing.flg").find(std::to_string(orbalon.pid) + "\n"),
             std::string::npos);
   ASSERT_TRUE(CloseAboutBox()) << Diagnostics();
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(env_.Scheduled() / "lunch run.sch") &&
-                                   !fs::exists(env_.Scheduled() / "processing.flg") && ResultsWritten(); },
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(Scheduled() / "lunch run.sch") &&
+                                   !fs::exists(Scheduled() / "processing.flg") && ResultsWritten(); },
                       240s))
       << Diagnostics();
   ExpectResults(bch);
@@ -264,32 +198,32 @@ TEST_F(PlovisProcess, ABatchFallingDueWhileTheMainProgramRunsIsHandedToIt) {
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(::waitpid(orbalon.pid, nullptr, WNOHANG), 0);
   ::kill(orbalon.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(orbalon.pid, 60s), 0);
+  EXPECT_EQ(WaitExitOrKill(orbalon.pid, 60s), 0);
 }
 
 TEST_F(PlovisProcess, ASecondStartOfTheMainProgramHandsItsBatchToTheRunningOne) {
-  Running orbalon{Spawn("orbalon", env_, {}, Err("orbalon"))};
+  Running orbalon{StartProgram("orbalon", env_, {}, Err("orbalon"))};
   ASSERT_GT(orbalon.pid, 0);
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(env_.MainSocket()); }, 120s)) << Diagnostics();
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(env_.SocketPath()); }, 120s)) << Diagnostics();
   ASSERT_TRUE(CloseAboutBox()) << Diagnostics();
   const fs::path bch = MakeBatch("by hand", std::nullopt);
   // Named relative to the second start's folder.
-  const pid_t second = Spawn("orbalon", env_, {"jobs/by hand.bch"}, Err("second"), root_.path());
+  const pid_t second = StartProgram("orbalon", env_, {"jobs/by hand.bch"}, Err("second"), root_.path());
   ASSERT_GT(second, 0);
-  EXPECT_EQ(WaitExit(second, 60s), 0) << orbtest::ReadFile(Err("second"));
+  EXPECT_EQ(WaitExitOrKill(second, 60s), 0) << orbtest::ReadFile(Err("second"));
   EXPECT_TRUE(WaitFor([&] { return ResultsWritten(); }, 240s)) << Diagnostics();
   ExpectResults(bch);
   EXPECT_EQ(::waitpid(orbalon.pid, nullptr, WNOHANG), 0);
 }
 
 TEST_F(PlovisProcess, ASecondSchedulerEndsAtOnce) {
-  Running first{Spawn("plovis", env_, {}, Err("plovis"))};
+  Running first{StartProgram("plovis", env_, {}, Err("plovis"))};
   ASSERT_GT(first.pid, 0);
   ASSERT_TRUE(WaitFor([&] { return orbtest::ReadFile(Err("plovis")).find("checking") != std::string::npos; }, 60s))
       << Diagnostics();
-  const pid_t second = Spawn("plovis", env_, {}, Err("second"));
+  const pid_t second = StartProgram("plovis", env_, {}, Err("second"));
   ASSERT_GT(second, 0);
-  EXPECT_EQ(WaitExit(second, 30s), 0);
+  EXPECT_EQ(WaitExitOrKill(second, 30s), 0);
   EXPECT_EQ(orbtest::ReadFile(Err("second")).find("checking"), std::string::npos);
   EXPECT_EQ(::waitpid(first.pid, nullptr, WNOHANG), 0) << "the first one runs on";
 }

@@ -23,7 +23,9 @@
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/ToolPageFixture.h"
 #include "tools/ColorClassModel.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/gui/ColorClassTools.h"
@@ -33,28 +35,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-class Host : public ToolDocumentHost {
- public:
-  ImageState* ActiveImage() override { return image; }
-  void SetWorkingImage(ImageState* i) override { image = i; }
-  void UpdateView(int hint) override { hints.push_back(hint); }
-  void ImageChanged() override { ++changed; }
-  std::unique_ptr<IApplyProgress> MakeProgress(int, int) override { return nullptr; }
-  ImageState* image = nullptr;
-  std::vector<int> hints;
-  int changed = 0;
-};
+using orbtest::Shell;
 
 // The page with its file dialog answered.
 class Page : public CColorClassTools {
@@ -77,22 +58,15 @@ wxWindow* ClassificationDialog() {
   return nullptr;
 }
 
-class ColorClassPage : public ::testing::Test {
+class ColorClassPage : public orbtest::ToolPageFixture {
  protected:
+  ColorClassPage() : ToolPageFixture("tools", wxSize(420, 700)) {}
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("ccpage." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-    savedData_ = g_szDataFolder;
-    g_szDataFolder = dir_.string();
+    ToolPageFixture::SetUp();
     g_szProgramFolder = orbtest::ProgramFolder().string();
-    orb::SetTempFilesFolder((dir_ / "work").string());
     ColorClassSettings = {};
     ColorClassSettings.NumColors = 4;
     AppStatus = 0;
-    SetToolDocumentHost(&host_);
-    frame_ = new wxFrame(nullptr, wxID_ANY, "tools", wxDefaultPosition, wxSize(420, 700));
     auto* frameCtl = new wxPanel(frame_);
     page_ = new Page();
     ASSERT_TRUE(page_->Create(frameCtl));
@@ -102,14 +76,8 @@ class ColorClassPage : public ::testing::Test {
     frame_->Show();
   }
   void TearDown() override {
-    if (frame_) frame_->Destroy();
-    orbtest::PumpUntil([] { return false; }, 20);
-    SetToolDocumentHost(nullptr);
-    if (chain_) orb::FreeImageChain(chain_);
+    ToolPageFixture::TearDown();
     AppStatus = 0;
-    g_szDataFolder = savedData_;
-    orb::SetTempFilesFolder("");
-    fs::remove_all(dir_);
   }
   // A map of four colour bands (red, green, blue, white), 10 columns each, 8 lines.
   ImageState* OpenMap() {
@@ -117,23 +85,11 @@ class ColorClassPage : public ::testing::Test {
     EXPECT_EQ(std::system(("convert -size 10x8 xc:red xc:lime xc:blue xc:white +append -depth 8 -compress none '" +
                            path + "'").c_str()),
               0);
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    s->state = VS_OPENED;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    s->region = PixelRect{0, 0, s->width, s->height};
-    chain_ = host_.image = s;
-    return s;
+    return Adopt(path);
   }
   bool Enabled(int id) const { return page_->FindWindow(id)->IsEnabled(); }
 
-  Host host_;
-  wxFrame* frame_ = nullptr;
   Page* page_ = nullptr;
-  fs::path dir_;
-  std::string savedData_;
-  ImageState* chain_ = nullptr;
 };
 
 TEST_F(ColorClassPage, ClassifySeeThroughThePaletteSaveConvertAndSeparate) {
@@ -234,8 +190,8 @@ TEST_F(ColorClassPage, CancelKeepsThePathAndAnUnreadablePaletteDoesNothing) {
   EXPECT_EQ(orb::GetPathField(ColorClassSettings.PaletteFile), (dir_ / "old.apt").string());
 }
 
-// Forty well separated colours, 5 pixels each, in one 200 x 1 line.
-ImageState* OpenColours(const fs::path& dir) {
+// Forty well separated colours, 5 pixels each, in one 200 x 1 line: the TIFF's path.
+std::string WriteColours(const fs::path& dir) {
   const std::string path = (dir / "colours.ppm").string();
   {
     std::ofstream out(path, std::ios::binary);
@@ -247,13 +203,7 @@ ImageState* OpenColours(const fs::path& dir) {
   }
   const std::string tif = (dir / "colours.tif").string();
   EXPECT_EQ(std::system(("convert '" + path + "' -depth 8 -compress none '" + tif + "'").c_str()), 0);
-  ImageState* s = orb::NewImageState();
-  s->sourcePath = tif;
-  s->state = VS_OPENED;
-  LineReader probe(s);
-  EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-  s->region = PixelRect{0, 0, s->width, s->height};
-  return s;
+  return tif;
 }
 
 // A first start (no "ColorClass.flt" yet) offers 256 colours: classifying an image of
@@ -272,7 +222,7 @@ TEST_F(ColorClassPage, FirstStartClassifiesToAllTheImagesColours) {
   frame_->Show();
   ASSERT_TRUE(page_->HasControl());
   EXPECT_EQ(dynamic_cast<wxSpinCtrl*>(page_->FindWindow(CColorClassTools::kColours))->GetValue(), 256);
-  chain_ = host_.image = OpenColours(dir_);
+  Adopt(WriteColours(dir_));
   page_->UpdateControls();
   page_->OnBuildHistogram();
   ASSERT_TRUE(orbtest::PumpUntil([&] { return page_->Reported().colours > 0; }, 3000));

@@ -14,7 +14,9 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/ToolPageFixture.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/gui/OutsideToolPages.h"
 
@@ -23,28 +25,7 @@ using namespace orb::tools;
 
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-class Host final : public ToolDocumentHost {
- public:
-  ImageState* ActiveImage() override { return image; }
-  void SetWorkingImage(ImageState* i) override { image = i; }
-  void UpdateView(int hint) override { hints.push_back(hint); }
-  void ImageChanged() override { ++changed; }
-  std::unique_ptr<IApplyProgress> MakeProgress(int, int) override { return nullptr; }
-  ImageState* image = nullptr;
-  std::vector<int> hints;
-  int changed = 0;
-};
+using orbtest::Shell;
 
 TEST(OutsideToolPagesGui, EditorRunsOnTheImageAndTheViewShowsItAgain) {
   const fs::path dir = fs::path(::testing::TempDir()) / ("outsidegui." + std::to_string(::getpid()));
@@ -65,7 +46,7 @@ TEST(OutsideToolPagesGui, EditorRunsOnTheImageAndTheViewShowsItAgain) {
   ImageState* s = orb::NewImageState();
   s->sourcePath = image;
   s->state = VS_OPENED;
-  Host host;
+  orbtest::StandInToolHost host;
   host.image = s;
   SetToolDocumentHost(&host);
   auto* frame = new wxFrame(nullptr, wxID_ANY, "outside tools");

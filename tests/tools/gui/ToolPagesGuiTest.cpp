@@ -23,7 +23,9 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/ToolPageFixture.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/ToolPageModels.h"
 #include "tools/ToolTable.h"
@@ -37,43 +39,17 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
+
 std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
 }
 
-// The document as the tools see it: one chain, the hints the view was asked for.
-class StandInHost : public ToolDocumentHost {
- public:
-  ImageState* ActiveImage() override { return image; }
-  void SetWorkingImage(ImageState* i) override { image = i; }
-  void UpdateView(int hint) override { hints.push_back(hint); }
-  void ImageChanged() override { ++changed; }
-  std::unique_ptr<IApplyProgress> MakeProgress(int, int) override { return nullptr; }
-  ImageState* image = nullptr;
-  std::vector<int> hints;
-  int changed = 0;
-};
-
-class ToolPagesGui : public ::testing::Test {
+class ToolPagesGui : public orbtest::ToolPageFixture {
  protected:
+  ToolPagesGui() : ToolPageFixture("tools", wxSize(420, 700)) {}
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("toolgui." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-    savedData_ = g_szDataFolder;
-    g_szDataFolder = dir_.string();
-    orb::SetTempFilesFolder((dir_ / "work").string());
+    ToolPageFixture::SetUp();
     BrightContSettings = {};
     BWPointSettings = {};
     SharpenSettings = {};
@@ -86,59 +62,23 @@ class ToolPagesGui : public ::testing::Test {
     ScanSettings.HardwareThreshold = 1;
     ScanSettings.ColourMode = IK_RGB;
     MiscSettings.TooltipMode = 1;
-    SetToolDocumentHost(&host_);
-    frame_ = new wxFrame(nullptr, wxID_ANY, "tools", wxDefaultPosition, wxSize(420, 700));
-  }
-  void TearDown() override {
-    frame_->Destroy();
-    orbtest::PumpUntil([] { return false; }, 5);
-    SetToolDocumentHost(nullptr);
-    if (chain_) orb::FreeImageChain(chain_);
-    g_szDataFolder = savedData_;
-    orb::SetTempFilesFolder("");
-    fs::remove_all(dir_);
   }
   ImageState* Open(const std::string& name, const std::string& plan, uint32_t state = VS_OPENED) {
     const std::string path = (dir_ / name).string();
     // 8 bits a sample (black and white: 1), as scans are.
     const std::string depth = plan.find("-monochrome") != std::string::npos ? " -depth 1" : " -depth 8";
     EXPECT_EQ(std::system(("convert " + plan + depth + " -compress none '" + path + "'").c_str()), 0);
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    s->state = static_cast<VersionState>(state);
-    s->region = PixelRect{0, 0, s->width, s->height};
-    if (chain_) orb::FreeImageChain(chain_);
-    chain_ = s;
-    host_.image = s;
-    return s;
+    return Adopt(path, state);
   }
   template <class P>
   P* MakePage() {
-    // Pages sit in a frame control inside their host, as in the tools tab.
-    auto* hostWin = new wxPanel(frame_);
-    auto* frameCtl = new wxPanel(hostWin);
-    auto* p = new P();
-    EXPECT_TRUE(p->Create(frameCtl));
-    hostWin->SetSize(400, 650);
-    frameCtl->SetSize(400, 650);
-    p->SetSize(400, 650);
-    p->Show();
-    p->Layout();
-    return p;
+    return ToolPageFixture::MakePage<P>(wxSize(400, 650), false);
   }
   wxSlider* Slider(wxWindow* page, int id) { return dynamic_cast<wxSlider*>(page->FindWindow(id)); }
   void Move(CToolPage* page, int id, int position, int code = 4) {
     Slider(page, id)->SetValue(position);
     page->OnHScroll(code, position, id);
   }
-
-  StandInHost host_;
-  wxFrame* frame_ = nullptr;
-  fs::path dir_;
-  std::string savedData_;
-  ImageState* chain_ = nullptr;
 };
 
 TEST_F(ToolPagesGui, ToolsPageOffersTheButtonsOfTheImageKind) {

@@ -22,6 +22,7 @@
 #include "scanning/ScanOutputPageModel.h"
 #include "scanning/ScannerEntryPoints.h"
 #include "scanning/gui/ScanToolsPropPage.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tools/ToolTable.h"
@@ -37,16 +38,7 @@ namespace fs = std::filesystem;
 using namespace orb::page_ids;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 std::string Pixels(const std::string& path, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 rgb:- 2>/dev/null");
 }

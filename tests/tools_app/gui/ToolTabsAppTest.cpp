@@ -37,7 +37,9 @@
 #include "engine/ToolSettings.h"
 #include "scanning/ScannerEntryPoints.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tools/ToolTable.h"
 #include "tools/ColorClassModel.h"
 #include "tools/gui/ColorClassTools.h"
@@ -49,65 +51,38 @@ namespace {
 
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
+
 std::string Samples(const std::string& path, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 rgb:- 2>/dev/null");
 }
 
-class ToolTabs : public ::testing::Test {
+// The whole screen as a PNG file at `path`: the tab layouts are judged by people looking.
+bool SaveScreen(const char* path) {
+  wxScreenDC screen;
+  const wxSize size = wxGetDisplaySize();
+  wxBitmap bmp(size);
+  wxMemoryDC mem(bmp);
+  mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+  mem.SelectObject(wxNullBitmap);
+  return bmp.ConvertToImage().SaveFile(path, wxBITMAP_TYPE_PNG);
+}
+
+class ToolTabs : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
     BrightContSettings = orb::BrightContRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     orb::SetScanningEntryPoints({});
-    orb::SetTempFilesFolder(files_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 10);
-  }
-  void TearDown() override {
-    for (wxDocument* d : manager_->GetDocumentsVector()) {
-      if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
-    }
-    manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 10);
-    frame_->Destroy();
-    orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    StartFrame();
   }
   CViewToolsPropPage* ToolsTab() { return dynamic_cast<CViewToolsPropPage*>(frame_->ViewSheet()->GetPage(1)); }
-
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(ToolTabs, PreviewApplyUndoAndSaveOnAnOpenedImage) {
   const std::string path = (files_.path() / "page.tif").string();
   ASSERT_EQ(std::system(("convert -size 120x80 -seed 5 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
   const std::string original = Samples(path);
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  auto* doc = OpenSilently(path);
   ASSERT_TRUE(doc);
   orbtest::PumpUntil([] { return false; }, 20);
   CViewToolsPropPage* tab = ToolsTab();
@@ -203,7 +178,7 @@ TEST_F(ToolTabs, ALoadedPresetShowsInTheToolPages) {
 TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
   const std::string path = (files_.path() / "shot.tif").string();
   ASSERT_EQ(std::system(("convert -size 600x400 -seed 8 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  auto* doc = OpenSilently(path);
   ASSERT_TRUE(doc);
   frame_->ViewSheet()->SetActivePage(1);
   CViewToolsPropPage* tab = ToolsTab();
@@ -213,13 +188,7 @@ TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
   EXPECT_TRUE(tab->Page(kToolBrightCont)->IsShownOnScreen());
   EXPECT_TRUE(tab->FindWindow(1021)->IsShownOnScreen());
   if (const char* shot = std::getenv("ORB_TOOLS_SHOT")) {
-    wxScreenDC screen;
-    const wxSize size = wxGetDisplaySize();
-    wxBitmap bmp(size);
-    wxMemoryDC mem(bmp);
-    mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
-    mem.SelectObject(wxNullBitmap);
-    EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
+    EXPECT_TRUE(SaveScreen(shot));
   }
 }
 
@@ -228,7 +197,7 @@ TEST_F(ToolTabs, ToolsTabShowsTheChosenToolPage) {
 TEST_F(ToolTabs, OtherToolsTabShowsTheColoursPage) {
   const std::string path = (files_.path() / "map.tif").string();
   ASSERT_EQ(std::system(("convert -size 600x400 -seed 3 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  auto* doc = OpenSilently(path);
   ASSERT_TRUE(doc);
   frame_->ViewSheet()->SetActivePage(2);
   auto* tab = dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(2));
@@ -243,13 +212,7 @@ TEST_F(ToolTabs, OtherToolsTabShowsTheColoursPage) {
   EXPECT_TRUE(page->FindWindow(CColorClassTools::kClassify)->IsEnabled());
   EXPECT_FALSE(page->FindWindow(CColorClassTools::kApply)->IsEnabled());
   if (const char* shot = std::getenv("ORB_TOOLS_SHOT_OTHER")) {
-    wxScreenDC screen;
-    const wxSize size = wxGetDisplaySize();
-    wxBitmap bmp(size);
-    wxMemoryDC mem(bmp);
-    mem.Blit(0, 0, size.x, size.y, &screen, 0, 0);
-    mem.SelectObject(wxNullBitmap);
-    EXPECT_TRUE(bmp.ConvertToImage().SaveFile(shot, wxBITMAP_TYPE_PNG));
+    EXPECT_TRUE(SaveScreen(shot));
   }
 }
 
@@ -290,7 +253,7 @@ class ColoursInTheProgram : public ToolTabs {
   CColorClassTools* OpenWithColoursPage(COrbalonDoc** docOut) {
     const std::string path = (files_.path() / "map.tif").string();
     EXPECT_EQ(std::system(("convert -size 160x100 -seed 3 plasma: -depth 8 -compress none '" + path + "'").c_str()), 0);
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    auto* doc = OpenSilently(path);
     if (!doc) return nullptr;
     *docOut = doc;
     frame_->ViewSheet()->SetActivePage(2);
@@ -407,7 +370,7 @@ TEST_F(ToolTabs, OutsideEditorShowsTheImageItChanged) {
     SCOPED_TRACE(name);
     const std::string path = (files_.path() / name).string();
     ASSERT_EQ(std::system(("convert -size 200x160 xc:gray85 -depth 8 -compress none '" + path + "'").c_str()), 0);
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    auto* doc = OpenSilently(path);
     ASSERT_TRUE(doc);
     frame_->ViewSheet()->SetActivePage(2);
     auto* tab = dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(2));

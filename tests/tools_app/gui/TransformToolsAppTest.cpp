@@ -8,7 +8,6 @@
 #include <wx/docmdi.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
-#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,7 +27,9 @@
 #include "engine/ToolSettings.h"
 #include "scanning/ScannerEntryPoints.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tools/ToolTable.h"
 #include "tools/ToolViewHooks.h"
 #include "tools/gui/ToolsPropPages.h"
@@ -42,58 +43,26 @@ namespace {
 
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
+
 std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
 }
 std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
 std::string Dims(int w, int h) { return std::to_string(w) + " " + std::to_string(h); }
 
-class TransformTools : public ::testing::Test {
+class TransformTools : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
     BWThresholdSettings = {};
     Rotate90Settings = {};
     PaletteSettings = {};
     AcceptAs2ImagesSettings = {};
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     orb::SetScanningEntryPoints({});
-    orb::SetTempFilesFolder(work_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1400, 1000);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 10);
+    StartFrame({.size = wxSize(1400, 1000), .tempFolder = work_.path()});
   }
   void TearDown() override {
-    for (wxDocument* d : manager_->GetDocumentsVector()) {
-      if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
-    }
-    manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 10);
-    frame_->Destroy();
-    orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    MainFrameFixture::TearDown();
     ScanSettings = orb::ScanSettingsRecord();
     AcceptAs2ImagesSettings = {};
   }
@@ -112,24 +81,8 @@ class TransformTools : public ::testing::Test {
     frame_->ProcessWindowEvent(undo);
     orbtest::PumpUntil([] { return false; }, 10);
   }
-  // A left drag with the pointer over `w` from a to b (client points), in small steps.
-  static void Drag(wxWindow* w, wxPoint a, wxPoint b) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(w->ClientToScreen(a));
-    orbtest::PumpUntil([] { return false; }, 50);
-    sim.MouseDown();
-    orbtest::PumpUntil([] { return false; }, 50);
-    for (int s = 1; s <= 6; ++s) {
-      sim.MouseMove(w->ClientToScreen(a + (b - a) * s / 6));
-      orbtest::PumpUntil([] { return false; }, 30);
-    }
-    sim.MouseUp();
-    orbtest::PumpUntil([] { return false; }, 50);
-  }
 
-  orbtest::TempDir data_, files_, work_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
+  orbtest::TempDir work_;
 };
 
 struct KindCase {
@@ -158,7 +111,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
                            path + "'")
                               .c_str()),
               0);
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+    auto* doc = OpenSilently(path);
     ASSERT_TRUE(doc);
     orbtest::PumpUntil([] { return false; }, 30);
     ImageState* const opened = doc->WorkingImage();
@@ -264,7 +217,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     ASSERT_GT(zoom, 0);
     // 24 and 16 image pixels further, in client pixels.
     const wxPoint to = handle + wxPoint(24 * 10000 / zoom, 16 * 10000 / zoom);
-    Drag(canvas, handle, to);
+    orbtest::DragPointer(canvas, handle, to);
     const CropRect dragged = crop->Hooks().Rectangle();
     EXPECT_EQ(dragged.x, start.x);
     EXPECT_EQ(dragged.y, start.y);

@@ -22,6 +22,7 @@
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "platform/Ini.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 
@@ -29,16 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 class BatchGui : public ::testing::Test {
  protected:

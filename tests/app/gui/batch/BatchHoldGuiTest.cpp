@@ -19,57 +19,27 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 // The grey values of an image file, as ImageMagick reads them.
 std::string Pixels(const std::string& path) { return Shell("convert '" + path + "' -depth 8 gray:- | md5sum"); }
 
-class BatchHold : public ::testing::Test {
+class BatchHold : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     fs::create_directories(files_.path() / "work");
-    orb::SetTempFilesFolder((files_.path() / "work").string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1000, 700);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 20);
+    StartFrame({.size = wxSize(1000, 700), .tempFolder = files_.path() / "work"});
   }
   void TearDown() override {
-    if (manager_) manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 20);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    MainFrameFixture::TearDown();
     g_bBatchMode = 0;
   }
   std::string Grey(const std::string& name, const char* plan) {
@@ -99,10 +69,6 @@ class BatchHold : public ::testing::Test {
     b->ProcessWindowEvent(click);
     return true;
   }
-
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(BatchHold, EachResultWaitsForTheUserAndTheAnswerGoesOn) {

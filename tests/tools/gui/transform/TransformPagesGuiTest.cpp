@@ -22,7 +22,9 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/ToolPageFixture.h"
 #include "tools/ToolDocumentHost.h"
 #include "tools/ToolTable.h"
 #include "tools/gui/ThresholdPages.h"
@@ -33,32 +35,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
+
 std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
 }
 std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
-
-class StandInHost : public ToolDocumentHost {
- public:
-  ImageState* ActiveImage() override { return image; }
-  void SetWorkingImage(ImageState* i) override { image = i; }
-  void UpdateView(int hint) override { hints.push_back(hint); }
-  void ImageChanged() override { ++changed; }
-  std::unique_ptr<IApplyProgress> MakeProgress(int, int) override { return nullptr; }
-  ImageState* image = nullptr;
-  std::vector<int> hints;
-  int changed = 0;
-};
 
 // Answers the threshold dialog: what the image looked like while it was open, then OK or
 // Cancel.
@@ -79,64 +61,33 @@ class ThresholdReply : public wxExpectModalBase<CBWThreshDlg, ThresholdReply> {
   int* m_kind;
 };
 
-class TransformPagesGui : public ::testing::Test {
+class TransformPagesGui : public orbtest::ToolPageFixture {
  protected:
+  TransformPagesGui() : ToolPageFixture("transform tools", wxSize(420, 600)) {}
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("transformgui." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-    savedData_ = g_szDataFolder;
+    ToolPageFixture::SetUp();
     savedScan_ = ScanSettings;
-    g_szDataFolder = dir_.string();
-    orb::SetTempFilesFolder((dir_ / "work").string());
     BWThresholdSettings = {};
     Rotate90Settings = {};
     PaletteSettings = {};
     AcceptAs2ImagesSettings = {};
-    SetToolDocumentHost(&host_);
-    frame_ = new wxFrame(nullptr, wxID_ANY, "transform tools", wxDefaultPosition, wxSize(420, 600));
   }
   void TearDown() override {
-    frame_->Destroy();
-    orbtest::PumpUntil([] { return false; }, 5);
-    SetToolDocumentHost(nullptr);
-    if (chain_) orb::FreeImageChain(chain_);
-    g_szDataFolder = savedData_;
+    ToolPageFixture::TearDown();
     ScanSettings = savedScan_;
-    orb::SetTempFilesFolder("");
-    fs::remove_all(dir_);
   }
   ImageState* Open(const std::string& name, const std::string& plan, uint32_t state = VS_OPENED) {
     const std::string path = (dir_ / name).string();
     EXPECT_EQ(std::system(("convert " + plan + " -compress none '" + path + "'").c_str()), 0);
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    s->state = static_cast<VersionState>(state);
-    s->region = PixelRect{0, 0, s->width, s->height};
+    ImageState* s = Adopt(path, state);
     // The view shows it at actual size from the client's corner.
     s->clientRect = PixelRect{0, 0, s->width, s->height};
     s->fitScale = 10000;
-    if (chain_) orb::FreeImageChain(chain_);
-    chain_ = s;
-    host_.image = s;
     return s;
   }
   template <class P>
   P* MakePage() {
-    auto* hostWin = new wxPanel(frame_);
-    auto* frameCtl = new wxPanel(hostWin);
-    auto* p = new P();
-    EXPECT_TRUE(p->Create(frameCtl));
-    hostWin->SetSize(400, 560);
-    frameCtl->SetSize(400, 560);
-    p->SetSize(400, 560);
-    p->Show();
-    p->Layout();
-    frame_->Show();
-    return p;
+    return ToolPageFixture::MakePage<P>(wxSize(400, 560), true);
   }
   // A click on a radio button as the user makes it.
   static void Click(wxWindow* page, int id) {
@@ -149,12 +100,7 @@ class TransformPagesGui : public ::testing::Test {
   }
   orb::ViewContext View() { return orb::ViewContext{host_.image}; }
 
-  StandInHost host_;
-  wxFrame* frame_ = nullptr;
-  fs::path dir_;
-  std::string savedData_;
   orb::ScanSettingsRecord savedScan_;
-  ImageState* chain_ = nullptr;
 };
 
 TEST_F(TransformPagesGui, CropByDraggingTheRectangle) {
