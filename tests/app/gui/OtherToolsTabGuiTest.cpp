@@ -23,6 +23,7 @@
 #include "scanning/ScannerEntryPoints.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tools/ToolTable.h"
 #include "tools/ToolViewHooks.h"
 #include "tools/gui/ToolPage.h"
@@ -46,41 +47,17 @@ constexpr int kBrowseProject = 1322;
                                        << area.height << ")";
 }
 
-class OtherToolsTab : public ::testing::Test {
+class OtherToolsTab : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
     EditorSettings = orb::EditorRecord();
     IndexSettings = orb::IndexRecord();
     AcceptAs2ImagesSettings = {};
-    g_bBatchMode = 0;
-    AppStatus = 0;
     orb::SetScanningEntryPoints({});
-    orb::SetTempFilesFolder(files_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 10);
+    StartFrame();
   }
   void TearDown() override {
-    for (wxDocument* d : manager_->GetDocumentsVector()) {
-      if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
-    }
-    manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 10);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    MainFrameFixture::TearDown();
     AcceptAs2ImagesSettings = {};
     ScanSettings = orb::ScanSettingsRecord();
   }
@@ -89,10 +66,6 @@ class OtherToolsTab : public ::testing::Test {
     orbtest::PumpUntil([] { return false; }, 20);
     return dynamic_cast<COtherToolsPropPage*>(frame_->ViewSheet()->GetPage(orb::kPageOtherTools));
   }
-
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(OtherToolsTab, BrowseButtonsLieInsideTheirPages) {
@@ -136,7 +109,7 @@ int Differing(const wxImage& a, const wxImage& b, int left, int top, int right, 
 TEST_F(OtherToolsTab, TheLineAndBothNamesAreDrawn) {
   const std::string path = (files_.path() / "Scan.tif").string();
   ASSERT_EQ(std::system(("convert -size 600x400 xc:gray85 -depth 8 -compress none '" + path + "'").c_str()), 0);
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  auto* doc = OpenSilently(path);
   ASSERT_TRUE(doc);
   orbtest::PumpUntil([] { return false; }, 20);
   // As a scan fresh from a scanner that senses the paper's end.
