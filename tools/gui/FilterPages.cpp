@@ -33,102 +33,109 @@ void Preview(bool& guard, PendingFilter which) {
 
 }  // namespace
 
-// ----- brightness and contrast -----------------------------------------------------------
+// ----- two sliders previewed on the working image ----------------------------------------
 
-CBrightContTools::CBrightContTools() : CToolPage(kToolBrightCont) {}
-
-uint8_t* CBrightContTools::EnabledByte() { return &BrightContSettings.enabled; }
-
-void CBrightContTools::BuildControls(wxSizer* sizer) {
+void CSliderPairPage::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
-  AddSlider(sizer, kBrightSlider, 0, 200, kStrBrightness, kBrightText, nullptr);
-  AddSlider(sizer, kContrastSlider, 0, 200, kStrContrast, kContrastText, nullptr);
+  for (const Slider& s : m_pair.sliders)
+    AddSlider(sizer, s.sliderId, m_pair.low, m_pair.high, s.captionId, s.textId, nullptr);
   AddResetAndApply(sizer);
 }
 
-void CBrightContTools::UpdateControls() {
-  ShowSlider(kBrightSlider, BrightContPosition(BrightContSettings.Brightness), kBrightText, BrightContSettings.Brightness);
-  ShowSlider(kContrastSlider, BrightContPosition(BrightContSettings.Contrast), kContrastText, BrightContSettings.Contrast);
-  SetToggle(BrightContSettings.enabled != 0);
+void CSliderPairPage::UpdateControls() {
+  for (const Slider& s : m_pair.sliders) ShowSlider(s.sliderId, m_pair.position(*s.value), s.textId, *s.value);
+  SetToggle(*m_pair.enabled != 0);
   OnEnable();
 }
 
-void CBrightContTools::OnHScroll(int code, int position, int sliderId) {
-  if (sliderId != kBrightSlider && sliderId != kContrastSlider) return;
-  int32_t& value = sliderId == kBrightSlider ? BrightContSettings.Brightness : BrightContSettings.Contrast;
+void CSliderPairPage::OnHScroll(int code, int position, int sliderId) {
+  const Slider& first = m_pair.sliders[0];
+  const Slider& second = m_pair.sliders[1];
+  if (sliderId != first.sliderId && sliderId != second.sliderId) return;
+  const Slider& s = sliderId == first.sliderId ? first : second;
+  if (m_pair.orderRule) {
+    if (auto back = m_pair.orderRule(&s == &first, SliderPosition(first.sliderId), SliderPosition(second.sliderId))) {
+      SetSliderPosition(sliderId, *back);
+      return;
+    }
+  }
+  int32_t& value = *s.value;
   if (m_guard) {
-    SetSliderPosition(sliderId, BrightContPosition(value));
+    SetSliderPosition(sliderId, m_pair.position(value));
     return;
   }
   if (code >= kScrollEndScroll) return;
-  const int v = BrightContValue(SliderPosition(sliderId));
+  const int v = m_pair.valueAt(SliderPosition(sliderId));
   if (position != -1 && v == value) return;
   value = v;
-  ShowValue(sliderId == kBrightSlider ? kBrightText : kContrastText, v);
-  Preview(m_guard, PendingFilter::BrightCont);
+  ShowValue(s.textId, v);
+  Preview(m_guard, m_pair.filter);
 }
 
-void CBrightContTools::OnReset() {
-  BrightContSettings.Brightness = 0;
-  BrightContSettings.Contrast = 0;
-  AfterReset(kBrightSlider);
+void CSliderPairPage::OnReset() {
+  for (const Slider& s : m_pair.sliders) *s.value = s.resetValue;
+  AfterReset(m_pair.sliders[0].sliderId);
 }
 
-// ----- white and black point ----------------------------------------------------------
+// Brightness and contrast: positions 0..200 show -100..100.
+CBrightContTools::CBrightContTools()
+    : CSliderPairPage(Pair{kToolBrightCont,
+                           {Slider{kBrightSlider, kBrightText, kStrBrightness, &BrightContSettings.Brightness, 0},
+                            Slider{kContrastSlider, kContrastText, kStrContrast, &BrightContSettings.Contrast, 0}},
+                           0, 200, &BrightContSettings.enabled, BrightContPosition, BrightContValue, nullptr,
+                           PendingFilter::BrightCont}) {}
 
-CBWPointTools::CBWPointTools() : CToolPage(kToolBWPoint) {}
+// White and black point: the positions are the levels, and the white point never goes
+// below the black one.
+CBWPointTools::CBWPointTools()
+    : CSliderPairPage(Pair{kToolBWPoint,
+                           {Slider{kWhiteSlider, kWhiteText, kStrWhitePoint, &BWPointSettings.White, 255},
+                            Slider{kBlackSlider, kBlackText, kStrBlackPoint, &BWPointSettings.Black, 0}},
+                           0, 255, &BWPointSettings.enabled, [](int v) { return v; }, [](int p) { return p; },
+                           BWPointOrderRule, PendingFilter::BWPoint}) {}
 
-uint8_t* CBWPointTools::EnabledByte() { return &BWPointSettings.enabled; }
+// ----- one level with a preview at actual size (sharpen/blur, noise removal) ------------
 
-void CBWPointTools::BuildControls(wxSizer* sizer) {
+CPreviewToolPage::CPreviewToolPage(const Level& level) : CToolPage(level.toolId), m_level(level) {
+  // A preview is never switched on by the settings file.
+  *m_level.preview = 0;
+}
+
+void CPreviewToolPage::BuildControls(wxSizer* sizer) {
   AddToggle(sizer);
-  AddSlider(sizer, kWhiteSlider, 0, 255, kStrWhitePoint, kWhiteText, nullptr);
-  AddSlider(sizer, kBlackSlider, 0, 255, kStrBlackPoint, kBlackText, nullptr);
-  AddResetAndApply(sizer);
-}
-
-void CBWPointTools::UpdateControls() {
-  ShowSlider(kWhiteSlider, BWPointSettings.White, kWhiteText, BWPointSettings.White);
-  ShowSlider(kBlackSlider, BWPointSettings.Black, kBlackText, BWPointSettings.Black);
-  SetToggle(BWPointSettings.enabled != 0);
-  OnEnable();
-}
-
-void CBWPointTools::OnHScroll(int code, int position, int sliderId) {
-  if (sliderId != kWhiteSlider && sliderId != kBlackSlider) return;
-  const bool white = sliderId == kWhiteSlider;
-  if (auto back = BWPointOrderRule(white, SliderPosition(kWhiteSlider), SliderPosition(kBlackSlider))) {
-    SetSliderPosition(sliderId, *back);
-    return;
-  }
-  int32_t& value = white ? BWPointSettings.White : BWPointSettings.Black;
-  if (m_guard) {
-    SetSliderPosition(sliderId, value);
-    return;
-  }
-  if (code >= kScrollEndScroll) return;
-  const int v = SliderPosition(sliderId);
-  if (position != -1 && v == value) return;
-  value = v;
-  ShowValue(white ? kWhiteText : kBlackText, v);
-  Preview(m_guard, PendingFilter::BWPoint);
-}
-
-void CBWPointTools::OnReset() {
-  BWPointSettings.White = 255;
-  BWPointSettings.Black = 0;
-  AfterReset(kWhiteSlider);
-}
-
-// ----- the preview at actual size ------------------------------------------------------
-
-void CPreviewToolPage::AddPreviewCheck(wxSizer* sizer) {
+  AddSlider(sizer, m_level.sliderId, m_level.low, m_level.high, m_level.captionId, m_level.textId, nullptr);
   m_preview = AddPreview(sizer);
   m_preview->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnPreview(); });
   // The display switches the preview off when it no longer shows actual size; the check
   // follows the record.
   m_preview->Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(PreviewByte() != 0); });
   Bind(wxEVT_SHOW, &CPreviewToolPage::OnShow, this);
+  AddResetAndApply(sizer);
+}
+
+void CPreviewToolPage::UpdateControls() {
+  const int32_t level = *m_level.level;
+  ShowSlider(m_level.sliderId, m_level.position(level), m_level.textId, level);
+  SetToggle(*m_level.enabled != 0);
+  OnEnable();
+}
+
+void CPreviewToolPage::OnHScroll(int code, int, int sliderId) {
+  if (sliderId != m_level.sliderId || !TakesValue(code)) return;
+  *m_level.level = m_level.levelAt(SliderPosition(m_level.sliderId));
+  if (m_level.textId) ShowValue(m_level.textId, *m_level.level);
+  RedrawPreview();
+}
+
+void CPreviewToolPage::OnReset() {
+  *m_level.level = m_level.resetLevel;
+  AfterReset(m_level.sliderId);
+}
+
+void CPreviewToolPage::OnOK() {
+  if (m_level.idleLevel && *m_level.level == *m_level.idleLevel) return;
+  ClearPreviewCheck();
+  ApplyToolToActiveImage(m_level.plan(*m_level.level));
 }
 
 void CPreviewToolPage::OnPreview() {
@@ -160,79 +167,21 @@ void CPreviewToolPage::OnShow(wxShowEvent& e) {
   }
 }
 
-// ----- sharpen and blur -------------------------------------------------------------------
+// Sharpen (positive levels) and blur (negative ones); level 0 changes nothing.
+CSharpenTools::CSharpenTools()
+    : CPreviewToolPage(Level{kToolSharpen, kSharpenSlider, 0, 20, kStrSharpenLevel, kSharpenText,
+                             &SharpenSettings.Level, &SharpenSettings.enabled, &SharpenSettings.preview,
+                             [](int32_t level) { return SharpenPosition(level); },
+                             [](int position) { return static_cast<int32_t>(SharpenLevel(position)); }, 0, 0,
+                             [](int32_t level) { return SharpenApply(level); }}) {}
 
-CSharpenTools::CSharpenTools() : CPreviewToolPage(kToolSharpen) { SharpenSettings.preview = 0; }
-
-uint8_t* CSharpenTools::EnabledByte() { return &SharpenSettings.enabled; }
-uint8_t& CSharpenTools::PreviewByte() { return SharpenSettings.preview; }
-
-void CSharpenTools::BuildControls(wxSizer* sizer) {
-  AddToggle(sizer);
-  AddSlider(sizer, kSharpenSlider, 0, 20, kStrSharpenLevel, kSharpenText, nullptr);
-  AddPreviewCheck(sizer);
-  AddResetAndApply(sizer);
-}
-
-void CSharpenTools::UpdateControls() {
-  ShowSlider(kSharpenSlider, SharpenPosition(SharpenSettings.Level), kSharpenText, SharpenSettings.Level);
-  SetToggle(SharpenSettings.enabled != 0);
-  OnEnable();
-}
-
-void CSharpenTools::OnHScroll(int code, int, int sliderId) {
-  if (sliderId != kSharpenSlider || !TakesValue(code)) return;
-  SharpenSettings.Level = SharpenLevel(SliderPosition(kSharpenSlider));
-  ShowValue(kSharpenText, SharpenSettings.Level);
-  RedrawPreview();
-}
-
-void CSharpenTools::OnReset() {
-  SharpenSettings.Level = 0;
-  AfterReset(kSharpenSlider);
-}
-
-void CSharpenTools::OnOK() {
-  if (SharpenSettings.Level == 0) return;
-  ClearPreviewCheck();
-  ApplyToolToActiveImage(SharpenApply(SharpenSettings.Level));
-}
-
-// ----- noise removal ----------------------------------------------------------------
-
-CDescreenTools::CDescreenTools() : CPreviewToolPage(kToolDescreen) { DescreenSettings.preview = 0; }
-
-uint8_t* CDescreenTools::EnabledByte() { return &DescreenSettings.enabled; }
-uint8_t& CDescreenTools::PreviewByte() { return DescreenSettings.preview; }
-
-void CDescreenTools::BuildControls(wxSizer* sizer) {
-  AddToggle(sizer);
-  AddSlider(sizer, kNoiseSlider, 1, 3, kStrNoiseWindow, 0, nullptr);
-  AddPreviewCheck(sizer);
-  AddResetAndApply(sizer);
-}
-
-void CDescreenTools::UpdateControls() {
-  ShowSlider(kNoiseSlider, DescreenSettings.Level, 0, 0);
-  SetToggle(DescreenSettings.enabled != 0);
-  OnEnable();
-}
-
-void CDescreenTools::OnHScroll(int code, int, int sliderId) {
-  if (sliderId != kNoiseSlider || !TakesValue(code)) return;
-  DescreenSettings.Level = SliderPosition(kNoiseSlider);
-  RedrawPreview();
-}
-
-void CDescreenTools::OnReset() {
-  DescreenSettings.Level = 1;
-  AfterReset(kNoiseSlider);
-}
-
-void CDescreenTools::OnOK() {
-  ClearPreviewCheck();
-  ApplyToolToActiveImage(NoiseRemovalApply());
-}
+// Noise removal: the window size is the slider's position.
+CDescreenTools::CDescreenTools()
+    : CPreviewToolPage(Level{kToolDescreen, kNoiseSlider, 1, 3, kStrNoiseWindow, 0, &DescreenSettings.Level,
+                             &DescreenSettings.enabled, &DescreenSettings.preview,
+                             [](int32_t level) { return static_cast<int>(level); },
+                             [](int position) { return static_cast<int32_t>(position); }, 1, std::nullopt,
+                             [](int32_t) { return NoiseRemovalApply(); }}) {}
 
 // ----- despeckle ------------------------------------------------------------------------
 
