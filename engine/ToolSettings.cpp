@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <concepts>
 #include <cstring>
+#include <tuple>
 #include <type_traits>
 
 #include "engine/RecordFields.h"
@@ -18,57 +19,64 @@ namespace orb {
 
 namespace {
 
-// One visitor per record: its fields at their offsets, in record order.
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BrightContRecord> {
-  v(0, r.Brightness);
-  v(4, r.Contrast);
-  v(8, r.enabled);
-  v(9, r.reserved);
+// Every record lays its fields one after another from offset 0, without gaps (the layout
+// test checks that each fills its record exactly): a field's offset is the sum of the
+// widths before it.
+template <class V, class... F>
+void Packed(V&& v, F&... fields) {
+  size_t at = 0;
+  ((v(at, fields), at += sizeof fields), ...);
+}
+
+// A record of type X, or a const one.
+template <class R, class X>
+concept RecordOf = std::same_as<std::remove_const_t<R>, X>;
+
+// Each record's fields in record order.
+template <RecordOf<BrightContRecord> R>
+auto Tie(R& r) { return std::tie(r.Brightness, r.Contrast, r.enabled, r.reserved); }
+template <RecordOf<BWPointRecord> R>
+auto Tie(R& r) { return std::tie(r.White, r.Black, r.enabled, r.reserved); }
+template <RecordOf<BWThresholdRecord> R>
+auto Tie(R& r) {
+  return std::tie(r.ThresholdingType, r.FixedThreshhold, r.AdaptiveWindowSize, r.AdaptiveDynamic, r.SoftwareThreshold,
+                  r.DiffusionSerpentine, r.DiffusionHybrid, r.reserved, r.DiffusionLevel, r.HybridWindowSize,
+                  r.HybridDynamic, r.HybridDecisionWindow);
+}
+template <RecordOf<DescreenRecord> R>
+auto Tie(R& r) { return std::tie(r.Level, r.enabled, r.preview, r.reserved); }
+template <RecordOf<DespeckleRecord> R>
+auto Tie(R& r) { return std::tie(r.SpeckWidth, r.SpeckHeight, r.enabled, r.reserved); }
+template <RecordOf<EnabledByteRecord> R>
+auto Tie(R& r) { return std::tie(r.enabled); }
+template <RecordOf<SharpenRecord> R>
+auto Tie(R& r) { return std::tie(r.Level, r.enabled, r.preview, r.reserved); }
+template <RecordOf<PaletteRecord> R>
+auto Tie(R& r) { return std::tie(r.ConvertTo, r.enabled, r.reserved); }
+template <RecordOf<Rotate90Record> R>
+auto Tie(R& r) { return std::tie(r.Direction, r.enabled, r.reserved); }
+template <RecordOf<AcceptAs2ImagesRecord> R>
+auto Tie(R& r) { return std::tie(r.orientation, r.enabled); }
+template <RecordOf<EditorRecord> R>
+auto Tie(R& r) { return std::tie(r.enabled, r.AppName); }
+template <RecordOf<IndexRecord> R>
+auto Tie(R& r) { return std::tie(r.enabled, r.AppName, r.ProjName); }
+template <RecordOf<ColorClassRecord> R>
+auto Tie(R& r) { return std::tie(r.PaletteFile, r.reserved1, r.NumColors, r.notice, r.reserved2); }
+template <RecordOf<JoinImagesRecord> R>
+auto Tie(R& r) {
+  return std::tie(r.canvasWidth, r.canvasHeight, r.alpha, r.showEdges, r.deleteSources, r.reserved1, r.mode,
+                  r.cropToItems, r.reserved2);
 }
 
 template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BWPointRecord> {
-  v(0, r.White);
-  v(4, r.Black);
-  v(8, r.enabled);
-  v(9, r.reserved);
+void Fields(R& r, V&& v) {
+  std::apply([&v](auto&... fields) { Packed(v, fields...); }, Tie(r));
 }
 
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, BWThresholdRecord> {
-  v(0, r.ThresholdingType);
-  v(4, r.FixedThreshhold);
-  v(8, r.AdaptiveWindowSize);
-  v(12, r.AdaptiveDynamic);
-  v(16, r.SoftwareThreshold);
-  v(17, r.DiffusionSerpentine);
-  v(18, r.DiffusionHybrid);
-  v(19, r.reserved);
-  v(20, r.DiffusionLevel);
-  v(24, r.HybridWindowSize);
-  v(28, r.HybridDynamic);
-  v(32, r.HybridDecisionWindow);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, DescreenRecord> {
-  v(0, r.Level);
-  v(4, r.enabled);
-  v(5, r.preview);
-  v(6, r.reserved);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, DespeckleRecord> {
-  v(0, r.SpeckWidth);
-  v(4, r.SpeckHeight);
-  v(8, r.enabled);
-  v(9, r.reserved);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, GammaRecord> {
+// The curves and tables lie after the header in blocks of their own.
+template <RecordOf<GammaRecord> R, class V>
+void Fields(R& r, V&& v) {
   v(0, r.Channel);
   v(4, r.enabled);
   v(5, r.reserved);
@@ -80,74 +88,6 @@ void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, GammaReco
     }
   }
   for (size_t t = 0; t < r.tables.size(); ++t) v(GammaRecord::kTablesOffset + 256 * t, r.tables[t]);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, EnabledByteRecord> {
-  v(0, r.enabled);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, SharpenRecord> {
-  v(0, r.Level);
-  v(4, r.enabled);
-  v(5, r.preview);
-  v(6, r.reserved);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, PaletteRecord> {
-  v(0, r.ConvertTo);
-  v(4, r.enabled);
-  v(5, r.reserved);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, Rotate90Record> {
-  v(0, r.Direction);
-  v(4, r.enabled);
-  v(5, r.reserved);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, AcceptAs2ImagesRecord> {
-  v(0, r.orientation);
-  v(1, r.enabled);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, EditorRecord> {
-  v(0, r.enabled);
-  v(1, r.AppName);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, IndexRecord> {
-  v(0, r.enabled);
-  v(1, r.AppName);
-  v(261, r.ProjName);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, ColorClassRecord> {
-  v(0, r.PaletteFile);
-  v(260, r.reserved1);
-  v(264, r.NumColors);
-  v(268, r.notice);
-  v(269, r.reserved2);
-}
-
-template <class R, class V>
-void Fields(R& r, V&& v) requires std::same_as<std::remove_const_t<R>, JoinImagesRecord> {
-  v(0, r.canvasWidth);
-  v(4, r.canvasHeight);
-  v(8, r.alpha);
-  v(12, r.showEdges);
-  v(13, r.deleteSources);
-  v(14, r.reserved1);
-  v(16, r.mode);
-  v(20, r.cropToItems);
-  v(21, r.reserved2);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ int32_t CViewTextWriter::TextWidth(const std::string& text) {
 
 int32_t CViewTextWriter::LineHeight() { return m_measure.GetCharHeight(); }
 
-void CViewTextWriter::InvertText(orb::ViewCanvas& canvas, orb::Point at, const std::string& text, const orb::Rect& clip) {
+void CViewTextWriter::InvertText(orb::ViewCanvas& canvas, orb::Point at, const std::string& text,
+                                 const orb::Rect& clip) {
   const wxString s = wxString::FromUTF8(text);
   if (s.empty()) return;
   const wxSize extent = m_measure.GetTextExtent(s);
