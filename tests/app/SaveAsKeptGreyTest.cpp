@@ -12,6 +12,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ToolSettings.h"
 #include "tests/app/doc_test_util.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/TestUtil.h"
 #include "tools/transform/Rotate90.h"
 
@@ -19,16 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

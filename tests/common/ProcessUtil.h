@@ -15,22 +15,33 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
 
 namespace orbtest {
 
+// The exit code of a shell command (-1 when it could not be run or did not exit by itself),
+// and what it printed on its standard output in `out` when given (left untouched when it
+// could not be run): some outside readers' verdict is their exit code.
+inline int ShellExit(const std::string& cmd, std::string* out = nullptr) {
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  const int status = ::pclose(p);
+  if (out) *out = std::move(text);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // What a shell command prints: outside readers (identify, tiffinfo) judge the files the
 // system writes, so their answer is what tests compare.
 inline std::string Shell(const std::string& cmd) {
   std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
+  ShellExit(cmd, &out);
   return out;
 }
 

@@ -11,20 +11,12 @@
 #include <vector>
 
 #include "engine/SharedRoutines.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
+using orbtest::Shell;
 
 std::vector<uint8_t> Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,7 +29,7 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
 
 // Every pixel as ImageMagick reads the file, "r,g,b" in rows from the top.
 std::vector<std::string> PixelsOf(const std::string& path) {
-  const std::string text = RunCommand("convert '" + path + "' -depth 8 -type TrueColor txt:- 2>&1");
+  const std::string text = Shell("convert '" + path + "' -depth 8 -type TrueColor txt:- 2>&1");
   std::vector<std::string> pixels;
   static const std::regex line(R"(^\d+,\d+: \(\s*(\d+),\s*(\d+),\s*(\d+))");
   std::smatch m;
@@ -121,7 +113,7 @@ TEST(SaveBitmapAsBmpFile, EachDepthReadsBackWithItsColours) {
       EXPECT_EQ(b[54 + 2 * 16 + 6], 0);
       EXPECT_EQ(b[54 + 2 * 16 + 8], 255);
     }
-    EXPECT_EQ(RunCommand("identify -format '%w %h' '" + path + "'"), "5 3") << c.bits;
+    EXPECT_EQ(Shell("identify -format '%w %h' '" + path + "'"), "5 3") << c.bits;
     EXPECT_EQ(PixelsOf(path), c.pixels) << c.bits;
   }
 }

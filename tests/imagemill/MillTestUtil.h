@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/imagemill/imagemill.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace milltest {
 
@@ -242,16 +243,6 @@ inline bool HaveTool(const char* name) {
 }
 
 // Runs a shell command; returns its exit status and fills `out` with its standard output.
-inline int RunTool(const std::string& cmd, std::string* out = nullptr) {
-  FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::string s;
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) s.append(buf, n);
-  const int st = ::pclose(p);
-  if (out) *out = s;
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+inline int RunTool(const std::string& cmd, std::string* out = nullptr) { return orbtest::ShellExit(cmd + " 2>&1", out); }
 
 }  // namespace milltest

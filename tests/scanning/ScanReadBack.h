@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/imagemill/imagemill.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace orb::scantest {
 
@@ -72,16 +73,7 @@ inline Decoded Decode(const std::string& path) {
   return d;
 }
 
-inline int RunShell(const std::string& cmd, std::string* out) {
-  FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  out->clear();
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  const int st = ::pclose(p);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+inline int RunShell(const std::string& cmd, std::string* out) { return orbtest::ShellExit(cmd + " 2>&1", out); }
 
 // What an outside reader says of the file: "width height", or its complaint.
 inline std::string OutsideSize(const std::string& path, uint32_t format, const std::string& dir) {

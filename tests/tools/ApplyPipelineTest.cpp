@@ -17,22 +17,14 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
 #include "tools/ToolTable.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 // Pixels of a file as ImageMagick reads them: "rgb" or "gray" samples, 8 bits.
 std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {

@@ -20,22 +20,14 @@
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "tools/ToolTable.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace orb::tools;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 // Four colours: red, green, blue, white; each maps to its own output colour.
 constexpr uint8_t kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};

@@ -15,22 +15,14 @@
 #include "engine/EngineHost.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/SharedRoutines.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace orb::batch;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 class BatchEngine : public ::testing::Test {
  protected:

@@ -53,14 +53,11 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
 // How many dialog windows (message boxes among them) this X server shows, as the outside
 // tools see them.
 int VisibleDialogs() {
-  FILE* p = ::popen(
+  const std::string counted = orbtest::Shell(
       "for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do xprop -id $w _NET_WM_WINDOW_TYPE; done "
-      "| grep -c _NET_WM_WINDOW_TYPE_DIALOG",
-      "r");
-  if (!p) return -1;
+      "| grep -c _NET_WM_WINDOW_TYPE_DIALOG");
   int n = -1;
-  if (std::fscanf(p, "%d", &n) != 1) n = -1;
-  ::pclose(p);
+  if (std::sscanf(counted.c_str(), "%d", &n) != 1) n = -1;
   return n;
 }
 

@@ -24,6 +24,7 @@
 #include "color_control/TintwellCtrl.h"
 #include "color_control/TintwellHost.h"
 #include "color_control/TintwellRegistration.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
@@ -289,20 +290,11 @@ TEST_F(HostFixture, StoredHistogramViewShowsOneBarPerColour) {
 
 namespace {
 
-std::string OutputOf(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+using orbtest::Shell;
 
 TEST(TintwellLanguage, EnglishModuleHoldsTheBuiltInStrings) {
   const std::string table =
-      OutputOf("unzip -p '" + (ProgramFolder() / "Lang9_ColorClass.xrs").string() + "' strings.txt");
+      Shell("unzip -p '" + (ProgramFolder() / "Lang9_ColorClass.xrs").string() + "' strings.txt");
   ASSERT_FALSE(table.empty());
   std::istringstream in(table);
   std::string line;

@@ -12,20 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/ProcessUtil.h"
+
 namespace jointest {
 
 namespace fs = std::filesystem;
 
-inline std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 // W x H R, G, B pixels, top line first.
 struct Picture {

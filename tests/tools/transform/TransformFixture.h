@@ -23,21 +23,13 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
 #include "tools/ApplyPipeline.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace transform_test {
 
 namespace fs = std::filesystem;
 
-inline std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using orbtest::Shell;
 
 // Pixels of a file as ImageMagick reads them ("rgb" or "gray", 8 bits), after `op`.
 inline std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
