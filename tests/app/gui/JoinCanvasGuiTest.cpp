@@ -18,6 +18,7 @@
 #include "engine/ToolSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tests/tools/join/JoinTestUtil.h"
 #include "tools/ToolViewHooks.h"
 #include "tools/gui/join/JoinImagesTools.h"
@@ -28,28 +29,13 @@ namespace fs = std::filesystem;
 using namespace orb::join;
 using jointest::Picture;
 
-class JoinCanvasGui : public ::testing::Test {
+class JoinCanvasGui : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
     JoinImagesSettings = orb::JoinImagesRecord();
     JoinImagesSettings.canvasWidth = JoinImagesSettings.canvasHeight = 1000;
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     ViewDragMode = 0;
-    orb::SetTempFilesFolder(files_.path().string());
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->SetSize(1200, 900);
-    frame_->Show();
+    ASSERT_NO_FATAL_FAILURE(StartFrame({.size = wxSize(1200, 900)}));
     pageFrame_ = new wxFrame(nullptr, wxID_ANY, "join", wxPoint(1210, 0), wxSize(320, 700));
     page_ = new CJoinImagesTools();
     ASSERT_TRUE(page_->Create(pageFrame_));
@@ -58,17 +44,10 @@ class JoinCanvasGui : public ::testing::Test {
     orbtest::PumpUntil([] { return false; }, 20);
   }
   void TearDown() override {
-    if (manager_) manager_->CloseDocuments(true);
-    orbtest::PumpUntil([] { return false; }, 20);
+    // Goes at the next idle time, after the fixture has closed the documents.
     if (pageFrame_) pageFrame_->Destroy();
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetTempFilesFolder("");
+    orbtest::MainFrameFixture::TearDown();
   }
-  std::string Path(const std::string& name) { return (files_.path() / name).string(); }
   COrbalonView* CanvasView() {
     for (wxDocument* d : manager_->GetDocumentsVector()) {
       auto* doc = dynamic_cast<COrbalonDoc*>(d);
@@ -91,9 +70,6 @@ class JoinCanvasGui : public ::testing::Test {
     return wxPoint(p.x, p.y);
   }
 
-  orbtest::TempDir data_, files_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
   wxFrame* pageFrame_ = nullptr;
   CJoinImagesTools* page_ = nullptr;
 };

@@ -2,16 +2,9 @@
 // output page, the scan document drawn while it arrives, Accept, the output file, the scan
 // log entry and the next output name.
 #include <gtest/gtest.h>
-#include <wx/dcclient.h>
-#include <wx/dcmemory.h>
-#include <wx/image.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <set>
-#include <sstream>
 
 #include "common/AppGlobals.h"
 #include "common/Messages.h"
@@ -29,55 +22,22 @@
 #include "scanning/ScanOutputPageModel.h"
 #include "scanning/gui/ScanToolsPropPage.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/gui/FrameScanFixture.h"
 #include "tests/common/gui/GuiTestUtil.h"
 
 namespace {
 
 using namespace orb::page_ids;
 
-class FrameScan : public ::testing::Test {
+class FrameScan : public orbtest::FrameScanFixture {
  protected:
-  void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    MiscSettings.ScanLogEnabled = 1;
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    orb::SetScanningEntryPoints({});
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
-  }
-  void TearDown() override {
-    scanner_.reset();  // the simulated scanner is detached before the frame goes
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
-    orb::SetScanningEntryPoints({});
-  }
-  // The screen as an image file, for people to look at, when ORB_SCREENSHOT_DIR names a
-  // folder (the X server's root window through ImageMagick's import).
-  static void Screenshot(const std::string& name) {
-    const char* dir = std::getenv("ORB_SCREENSHOT_DIR");
-    if (!dir) return;
-    std::string cmd = "import -window root '" + std::string(dir) + "/" + name + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "no screenshot: " << cmd;
-  }
+  void DetachScanner() override { scanner_.reset(); }
 
   // The frame started over the simulated scanner with paper in it; its scan output page.
   CScanToolsPropPage* StartOverPaper(bool show) {
     scanner_.emplace();
     scanner_->scanner().InsertPaper();
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    if (!frame_) return nullptr;
-    if (show) {
-      wxTheApp->SetTopWindow(frame_);
-      frame_->Show();
-    }
+    if (!StartFrame(show)) return nullptr;
     return CScanToolsPropPage::Current();
   }
   // The next scan: a custom area in `colourMode`, into Scan-0001 in the data folder (its
@@ -93,9 +53,6 @@ class FrameScan : public ::testing::Test {
   }
 
   std::optional<orb::sim::ScopedStiScanner> scanner_;
-  orbtest::TempDir data_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
@@ -126,23 +83,9 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
   // The view shows the scanned sheet: its picture is not blank.
   COrbalonView* view = doc->View();
   ASSERT_TRUE(view && view->Canvas());
-  auto coloursShown = [&] {
-    wxImage picture = view->Canvas()->Snapshot();
-    std::set<uint32_t> colours;
-    if (!picture.IsOk()) return colours.size();
-    for (int y = 0; y < picture.GetHeight(); y += 4) {
-      for (int x = 0; x < picture.GetWidth(); x += 4) {
-        colours.insert(picture.GetRed(x, y) << 16 | picture.GetGreen(x, y) << 8 | picture.GetBlue(x, y));
-      }
-    }
-    return colours.size();
-  };
   // The sheet's blocks in several greys, the backing and the paper: more than a blank view.
-  EXPECT_TRUE(orbtest::PumpUntil([&] { return coloursShown() > 3; }, 200)) << coloursShown();
-  if (std::getenv("ORB_SCREENSHOT_DIR")) {
-    orbtest::PumpUntil([] { return false; }, 200);
-    Screenshot("scan-decision.png");
-  }
+  EXPECT_TRUE(orbtest::PumpUntil([&] { return ColoursShown(view) > 3; }, 200)) << ColoursShown(view);
+  Screenshot("scan-decision.png", 200);
 
   page->PressButton(kAccept);
   ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 0; }, 20000));
@@ -152,10 +95,8 @@ TEST_F(FrameScan, ScanAcceptWritesTheFileTheLogAndAdvancesTheName) {
   EXPECT_GT(std::filesystem::file_size(out), 0u);
   EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), (data_.path() / "Scan-0002.tif").string());
 
-  std::ifstream log(data_.path() / "ScanLog.txt");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_NE(text.str().find("Scan-0001.tif"), std::string::npos) << text.str();
+  const std::string log = ScanLogText();
+  EXPECT_NE(log.find("Scan-0001.tif"), std::string::npos) << log;
 }
 
 TEST_F(FrameScan, RejectRemovesTheOutputAndKeepsTheName) {

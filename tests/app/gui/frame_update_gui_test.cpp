@@ -31,6 +31,7 @@
 #include "engine/ToolSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 
 namespace {
 
@@ -69,41 +70,18 @@ struct UiState {
   wxString text;
 };
 
-class FrameUpdate : public ::testing::Test {
+class FrameUpdate : public orbtest::MainFrameFixture {
  protected:
   void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
     BWThresholdSettings = orb::BWThresholdRecord();
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    CancelFlag = 0;
     orb::SetScanningEntryPoints({});
-    orb::SetTempFilesFolder(files_.path().string());
     if (const char* p = std::getenv("PATH")) savedPath_ = p;
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView", CLASSINFO(COrbalonDoc),
-                      CLASSINFO(COrbalonView));
   }
   void TearDown() override {
     AppStatus = 0;
     g_bBatchMode = 0;
-    if (manager_) {
-      for (wxDocument* d : manager_->GetDocumentsVector()) {
-        if (auto* doc = dynamic_cast<COrbalonDoc*>(d)) doc->SetDiscardChanges(true);
-      }
-      manager_->CloseDocuments(true);
-    }
-    orbtest::PumpUntil([] { return false; }, 10);
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; });
-    }
-    delete manager_;
+    orbtest::MainFrameFixture::TearDown();
     setenv("PATH", savedPath_.c_str(), 1);
-    orb::SetTempFilesFolder("");
     orb::SetScanningEntryPoints({});
     BWThresholdSettings = orb::BWThresholdRecord();
   }
@@ -120,12 +98,16 @@ class FrameUpdate : public ::testing::Test {
     setenv("PATH", dir.c_str(), 1);
   }
 
-  void Make() {
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->Show();
-    orbtest::PumpUntil([] { return false; }, 10);
+  void Make() { StartFrame(); }
+
+  // An image file ImageMagick makes from `plan` in the test's folder, opened as the user
+  // opens it (no view is activated by hand); null when it is refused.
+  COrbalonDoc* OpenMade(const char* name, const std::string& plan = "xc:gray60") {
+    const std::string path = Path(name);
+    EXPECT_EQ(std::system(("convert -size 40x30 '" + plan + "' -depth 8 -compress none '" + path + "'").c_str()), 0);
+    COrbalonDoc* doc = OpenSilently(path);
+    orbtest::PumpUntil([] { return false; }, 20);
+    return doc;
   }
 
   COrbalonDoc* Open(Doc kind) {
@@ -178,10 +160,8 @@ class FrameUpdate : public ::testing::Test {
     frame_->ProcessWindowEvent(e);
   }
 
-  orbtest::TempDir data_, files_, bin_;
+  orbtest::TempDir bin_;
   std::string savedPath_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(FrameUpdate, CommandsFollowTheStatusBatchModeAndTheActiveDocument) {
@@ -256,12 +236,8 @@ TEST_F(FrameUpdate, UndoNamesTheNewestOperation) {
 
 TEST_F(FrameUpdate, UndoFollowsTheOpenedImagesVersions) {
   Make();
-  const std::string path = (files_.path() / "page.tif").string();
-  ASSERT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
-  // Opened as the user does: no view is activated by hand.
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  COrbalonDoc* doc = OpenMade("page.tif");
   ASSERT_TRUE(doc);
-  orbtest::PumpUntil([] { return false; }, 10);
   EXPECT_TRUE(Update(wxID_CLOSE).enabled);
   EXPECT_FALSE(Update(res::WxCommandId(kUndo)).enabled);
   // A tool's newer version (a mirror) can be undone.
@@ -307,15 +283,8 @@ TEST_F(FrameUpdate, QuittingWhileAScanWaitsForTheDecisionAsksFirst) {
 
 TEST_F(FrameUpdate, TheWindowTitleFollowsTheActiveDocument) {
   Make();
-  auto make = [this](const char* name) {
-    const std::string path = (files_.path() / name).string();
-    EXPECT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
-    orbtest::PumpUntil([] { return false; }, 20);
-    return doc;
-  };
-  COrbalonDoc* first = make("first.tif");
-  COrbalonDoc* second = make("second.tif");
+  COrbalonDoc* first = OpenMade("first.tif");
+  COrbalonDoc* second = OpenMade("second.tif");
   ASSERT_TRUE(first && second);
   EXPECT_NE(frame_->GetTitle().Find("second.tif"), wxNOT_FOUND) << frame_->GetTitle();
   Close(second);
@@ -449,15 +418,8 @@ TEST_F(FrameUpdate, YesToTheQuitQuestionQuitsAndThrowsTheScanAway) {
 
 TEST_F(FrameUpdate, AfterFileCloseOfTheActiveImageTheTitleNamesTheOtherOne) {
   Make();
-  auto make = [this](const char* name) {
-    const std::string path = (files_.path() / name).string();
-    EXPECT_EQ(std::system(("convert -size 40x30 xc:gray60 -depth 8 -compress none '" + path + "'").c_str()), 0);
-    auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
-    orbtest::PumpUntil([] { return false; }, 20);
-    return doc;
-  };
-  ASSERT_TRUE(make("left.tif"));
-  ASSERT_TRUE(make("right.tif"));
+  ASSERT_TRUE(OpenMade("left.tif"));
+  ASSERT_TRUE(OpenMade("right.tif"));
   EXPECT_NE(frame_->GetTitle().Find("right.tif"), wxNOT_FOUND) << frame_->GetTitle();
   // File, Close, as the user chooses it.
   wxCommandEvent close(wxEVT_MENU, wxID_CLOSE);
@@ -610,10 +572,7 @@ TEST_F(FrameUpdate, RgbStatisticsBoxShowsTheCurrentViewsChannels) {
   EXPECT_EQ(std::string(before.utf8_str()).rfind("     RGB statistics for current view \n", 0), 0u);
   // A flat picture made by an outside tool: red 200, green 100, blue 10 everywhere, so
   // each column's average, minimum and maximum is that channel's value.
-  const std::string path = (files_.path() / "flat.tif").string();
-  const std::string make = "convert -size 40x30 'xc:rgb(200,100,10)' -depth 8 -compress none '" + path + "'";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  auto* doc = wxDynamicCast(manager_->CreateDocument(wxString::FromUTF8(path), wxDOC_SILENT), COrbalonDoc);
+  COrbalonDoc* doc = OpenMade("flat.tif", "xc:rgb(200,100,10)");
   ASSERT_TRUE(doc);
   doc->View()->UpdateView(orb::kHintRedraw);
   orbtest::PumpUntil([] { return false; }, 10);

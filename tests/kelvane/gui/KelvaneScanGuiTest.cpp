@@ -3,14 +3,9 @@
 // writes the file and the scan log entry; a network scanner's status poll runs again after.
 #include <gtest/gtest.h>
 #include <wx/docview.h>
-#include <wx/image.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 
 #include "app/FrameCommands.h"
 #include "app/gui/MainFrame.h"
@@ -26,6 +21,7 @@
 #include "scanning/kelvane/KelvaneScanControl.h"
 #include "scanning/kelvane/KelvaneScanner.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/gui/FrameScanFixture.h"
 #include "tests/common/gui/GuiTestUtil.h"
 #include "tests/scanning/ScanReadBack.h"
 
@@ -35,40 +31,10 @@ using namespace orb::page_ids;
 using orb::sim::KelvaneConfigFor;
 using orb::sim::SimKelvane;
 
-class KelvaneFrameScan : public ::testing::Test {
+class KelvaneFrameScan : public orbtest::FrameScanFixture {
  protected:
-  void SetUp() override {
-    g_szDataFolder = data_.path().string();
-    g_szProgramFolder = orbtest::ProgramFolder().string();
-    ScanSettings = orb::ScanSettingsRecord();
-    MiscSettings = orb::MiscSettingsRecord();
-    MiscSettings.ScanLogEnabled = 1;
-    g_bBatchMode = 0;
-    AppStatus = 0;
-    orb::SetScanningEntryPoints({});
-    manager_ = new COrbalonDocManager;
-    new wxDocTemplate(manager_, "Image", "*.*", "", "tif", "COrbalonDoc", "COrbalonView",
-                      CLASSINFO(COrbalonDoc), CLASSINFO(COrbalonView));
-  }
-  void TearDown() override {
-    if (frame_) {
-      frame_->Destroy();
-      orbtest::PumpUntil([] { return g_hMainFrame.load() == nullptr; }, 20000);
-    }
-    delete manager_;
-    orb::SetScanningEntryPoints({});
-  }
-  static void Screenshot(const std::string& name) {
-    const char* dir = std::getenv("ORB_SCREENSHOT_DIR");
-    if (!dir) return;
-    std::string cmd = "import -window root '" + std::string(dir) + "/" + name + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "no screenshot: " << cmd;
-  }
   void Make() {
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    ASSERT_TRUE(frame_);
-    wxTheApp->SetTopWindow(frame_);
-    frame_->Show();
+    ASSERT_TRUE(StartFrame(true));
     ASSERT_EQ(g_bScannerPresent.load(), 1);
     ASSERT_EQ(ScanSettings.ScannerType, 80);
     ASSERT_TRUE(frame_->KelvaneFamily());
@@ -102,33 +68,16 @@ class KelvaneFrameScan : public ::testing::Test {
     auto* doc = dynamic_cast<COrbalonDoc*>(manager_->GetDocumentsVector()[0]);
     ASSERT_TRUE(doc && doc->View() && doc->View()->Canvas());
     EXPECT_EQ(doc->WorkingImage()->height, plan.scan.heightPx);
-    auto coloursShown = [&] {
-      wxImage picture = doc->View()->Canvas()->Snapshot();
-      std::set<uint32_t> colours;
-      if (!picture.IsOk()) return colours.size();
-      for (int y = 0; y < picture.GetHeight(); y += 4)
-        for (int x = 0; x < picture.GetWidth(); x += 4)
-          colours.insert(picture.GetRed(x, y) << 16 | picture.GetGreen(x, y) << 8 | picture.GetBlue(x, y));
-      return colours.size();
-    };
-    EXPECT_TRUE(orbtest::PumpUntil([&] { return coloursShown() > 3; }, 2000)) << coloursShown();
-    if (std::getenv("ORB_SCREENSHOT_DIR")) {
-      orbtest::PumpUntil([] { return false; }, 300);
-      Screenshot(shot);
-    }
+    EXPECT_TRUE(orbtest::PumpUntil([&] { return ColoursShown(doc->View()) > 3; }, 2000)) << ColoursShown(doc->View());
+    Screenshot(shot, 300);
     page->PressButton(kAccept);
     ASSERT_TRUE(orbtest::PumpUntil([] { return (AppStatus.load() & 3) == 0; }, 20000));
     EXPECT_EQ(orb::scantest::OutsideSize(out_, 1, data_.path().string()), size_);
     EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), (data_.path() / "Scan-0002.tif").string());
-    std::ifstream log(data_.path() / "ScanLog.txt");
-    std::stringstream text;
-    text << log.rdbuf();
-    EXPECT_NE(text.str().find("Scan-0001.tif"), std::string::npos) << text.str();
+    const std::string log = ScanLogText();
+    EXPECT_NE(log.find("Scan-0001.tif"), std::string::npos) << log;
   }
 
-  orbtest::TempDir data_;
-  COrbalonDocManager* manager_ = nullptr;
-  CMainFrame* frame_ = nullptr;
   std::string out_;
   std::string size_;
 };
