@@ -13,6 +13,7 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "tests/app/doc_test_util.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/OpenedImage.h"
 
 namespace {
 
@@ -277,14 +278,7 @@ class ViewColourFile : public ::testing::Test {
     return Describe(path, withTable);
   }
   ImageState* Describe(const std::string& path, bool withTable) {
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    s->state = VS_OPENED;
-    {
-      LineReader probe(s);
-      EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    }
-    s->region = PixelRect{0, 0, s->width, s->height};
+    ImageState* s = orbtest::OpenedImage(path);
     if (withTable) {
       s->lookupTable = std::shared_ptr<uint8_t[]>(new uint8_t[kLookupTableSize]);
       for (size_t cell = 0; cell < kLookupTableSize; ++cell) s->lookupTable[cell] = static_cast<uint8_t>(cell >> 11);

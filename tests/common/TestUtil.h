@@ -34,6 +34,17 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A folder of the running test's own under the test temporary folder, named `prefix`, this
+// process and the test (runs side by side do not meet), empty at the start.
+inline std::filesystem::path FreshTestFolder(const std::string& prefix) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                    (prefix + "." + std::to_string(::getpid()) + "." +
+                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
 inline void WriteFile(const std::filesystem::path& p, const std::string& content) {
   std::filesystem::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << content;

@@ -17,7 +17,9 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
 #include "tools/ToolTable.h"
+#include "tests/common/OpenedImage.h"
 #include "tests/common/ProcessUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -34,9 +36,7 @@ std::string Samples(const std::string& path, const std::string& map, const std::
 class ApplyPipeline : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("apply." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = orbtest::FreshTestFolder("apply");
     fs::create_directories(dir_ / "work");
     orb::SetTempFilesFolder((dir_ / "work").string());
     BWThresholdSettings = {};
@@ -60,14 +60,8 @@ class ApplyPipeline : public ::testing::Test {
   }
   // The working version of a newly opened file, in a chain of its own.
   ImageState* Open(const std::string& path) {
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    s->state = VS_OPENED;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    s->region = PixelRect{0, 0, s->width, s->height};
-    chainHead_ = s;
-    return s;
+    chainHead_ = orbtest::OpenedImage(path);
+    return chainHead_;
   }
   size_t TempFiles() const {
     size_t n = 0;

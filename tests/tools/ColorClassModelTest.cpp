@@ -20,7 +20,9 @@
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
 #include "tools/ToolTable.h"
+#include "tests/common/OpenedImage.h"
 #include "tests/common/ProcessUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -89,9 +91,7 @@ class CountingControl : public _DTintwell {
 class ColorClassModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("colclass." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = orbtest::FreshTestFolder("colclass");
     fs::create_directories(dir_ / "work");
     orb::SetTempFilesFolder((dir_ / "work").string());
     savedScan_ = ScanSettings;
@@ -109,12 +109,7 @@ class ColorClassModel : public ::testing::Test {
     const std::string cmd = "convert -size 3x6 xc:red xc:lime xc:blue xc:white +append " + extra +
                             " -depth 8 -compress none '" + path + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    s->state = VS_OPENED;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0);
-    s->region = PixelRect{0, 0, s->width, s->height};
+    ImageState* s = orbtest::OpenedImage(path);
     if (chain_) orb::FreeImageChain(chain_);
     chain_ = s;
     return s;

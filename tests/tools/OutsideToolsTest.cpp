@@ -14,6 +14,7 @@
 
 #include "engine/EngineHost.h"
 #include "tools/outside/OutsidePrograms.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -23,9 +24,7 @@ using namespace orb::tools;
 class OutsideTools : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("outside." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = orbtest::FreshTestFolder("outside");
     fs::create_directories(dir_ / "with blank");
     // Records its arguments after its own name (a script's $0 is its path, whatever name it
     // was given), one a line, then appends to the image it was given.

@@ -14,6 +14,7 @@
 #include "common/AppGlobals.h"
 #include "engine/Settings.h"
 #include "tools/ToolTable.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -41,10 +42,7 @@ std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
 class ToolRecords : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("toolrec." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = orbtest::FreshTestFolder("toolrec");
     savedData_ = g_szDataFolder;
     savedTag_ = g_scanFamilyTag;
     g_szDataFolder = dir_.string();

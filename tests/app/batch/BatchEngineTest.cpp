@@ -16,6 +16,7 @@
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/SharedRoutines.h"
 #include "tests/common/ProcessUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -27,9 +28,7 @@ using orbtest::Shell;
 class BatchEngine : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("bengine." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = orbtest::FreshTestFolder("bengine");
     fs::create_directories(dir_ / "work");
     fs::create_directories(dir_ / "out");
     orb::SetTempFilesFolder((dir_ / "work").string());

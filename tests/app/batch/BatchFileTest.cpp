@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/Ini.h"
+#include "tests/common/TestUtil.h"
 
 namespace {
 
@@ -20,10 +21,7 @@ using namespace orb::batch;
 class BatchFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / ("bch." + std::to_string(::getpid()) + "." +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = orbtest::FreshTestFolder("bch");
     path_ = (dir_ / "job.bch").string();
   }
   void TearDown() override { fs::remove_all(dir_); }

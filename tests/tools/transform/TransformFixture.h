@@ -23,7 +23,9 @@
 #include "engine/ReadWrite/TiffHeader.h"
 #include "engine/ToolSettings.h"
 #include "tools/ApplyPipeline.h"
+#include "tests/common/OpenedImage.h"
 #include "tests/common/ProcessUtil.h"
+#include "tests/common/TestUtil.h"
 
 namespace transform_test {
 
@@ -66,10 +68,7 @@ inline const std::vector<KindPlan>& Kinds() {
 class Fixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("transform." + std::to_string(::getpid()) + "." +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = orbtest::FreshTestFolder("transform");
     fs::create_directories(dir_ / "work");
     orb::SetTempFilesFolder((dir_ / "work").string());
     BWThresholdSettings = {};
@@ -144,14 +143,8 @@ class Fixture : public ::testing::Test {
   }
   // The working version of a newly opened file, in a chain of its own.
   ImageState* Open(const std::string& path) {
-    ImageState* s = orb::NewImageState();
-    s->sourcePath = path;
-    s->state = VS_OPENED;
-    LineReader probe(s);
-    EXPECT_EQ(ProbeImageFile(&probe, false), 0) << path;
-    s->region = PixelRect{0, 0, s->width, s->height};
-    chains_.push_back(s);
-    return s;
+    chains_.push_back(orbtest::OpenedImage(path));
+    return chains_.back();
   }
   void Forget(ImageState* s) {
     std::erase(chains_, s);
