@@ -18,6 +18,7 @@
 #include "engine/AppStatus.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/tools/transform/TransformFixture.h"
 #include "tools/FileNaming.h"
 #include "tools/ToolDocumentHost.h"
@@ -32,23 +33,7 @@ using namespace transform_test;
 using orb::tools::SplitResult;
 using orb::DocHandle;
 
-// Makes every write of this process past `bytes` fail, as a full disk would, while alive.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit old_{};
-};
+using orbtest::FileSizeLimit;
 
 // One document holding the finished scan; the workflow's host and the tools' host at once.
 class ScanDocHost final : public orb::ScanWorkflowHost, public orb::tools::ToolDocumentHost {

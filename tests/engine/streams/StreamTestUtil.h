@@ -207,6 +207,7 @@ class SleeperClock : public orb::Clock {
 #include <sys/resource.h>
 
 #include "platform/imagemill/imagemill.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace streams_test {
 
@@ -263,21 +264,7 @@ inline Decoded DecodeFile(const std::string& path) {
   return d;
 }
 
-// Makes every write of this process past `bytes` fail (as a full disk would) while alive.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-
- private:
-  rlimit old_{};
-};
+using orbtest::FileSizeLimit;
 
 }  // namespace streams_test
 
