@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "engine/EngineHost.h"
 #include "tools/outside/OutsidePrograms.h"
@@ -34,12 +33,7 @@ class OutsideTools : public ::testing::Test {
     ::chmod(script_.c_str(), 0755);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  std::string Args() const {
-    std::ifstream in(dir_ / "args.txt");
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Args() const { return orbtest::ReadFile(dir_ / "args.txt"); }
   fs::path dir_;
   std::string script_;
 };

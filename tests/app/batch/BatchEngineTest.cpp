@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "engine/EngineHost.h"
@@ -53,12 +52,7 @@ class BatchEngine : public ::testing::Test {
     std::ofstream(p, std::ios::binary) << text;
     return p;
   }
-  static std::string Text(const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Text(const std::string& p) { return orbtest::ReadFile(p); }
   size_t WorkFiles() const {
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(dir_ / "work")) n += e.is_regular_file();

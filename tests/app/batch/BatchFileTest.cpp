@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/Ini.h"
 #include "tests/common/TestUtil.h"
@@ -26,12 +25,7 @@ class BatchFile : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
   void Put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Text(const std::string& p) const {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Text(const std::string& p) const { return orbtest::ReadFile(p); }
   fs::path dir_;
   std::string path_;
 };

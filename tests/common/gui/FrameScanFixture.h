@@ -10,9 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "app/gui/MainFrame.h"
@@ -92,12 +90,7 @@ class FrameScanFixture : public ::testing::Test {
   }
 
   // The scan log's text in the data folder (empty when there is none).
-  std::string ScanLogText() const {
-    std::ifstream log(data_.path() / "ScanLog.txt");
-    std::stringstream text;
-    text << log.rdbuf();
-    return text.str();
-  }
+  std::string ScanLogText() const { return ReadFile(data_.path() / "ScanLog.txt"); }
 
   TempDir data_;
   COrbalonDocManager* manager_ = nullptr;
