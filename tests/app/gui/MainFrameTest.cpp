@@ -22,6 +22,7 @@
 #include "scanning/gui/ScanPropSheet.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 
 namespace {
 
@@ -49,15 +50,7 @@ class MainFrameTest : public ::testing::Test {
     orb::SetScanningEntryPoints({});
   }
   CMainFrame* Make() {
-    // Count the frame's private messages (this handler runs before the frame's own).
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    if (frame_) {
-      wxTheApp->SetTopWindow(frame_);
-      frame_->Bind(orbEVT_APP_MESSAGE, [this](OrbMessageEvent& e) {
-        ++messages_[e.Message()];
-        e.Skip();
-      });
-    }
+    frame_ = orbtest::CreateFrameCountingMessages(manager_, &messages_);
     return frame_;
   }
 

@@ -33,6 +33,7 @@
 #include "scanning/gui/ScanPropSheet.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/MainFrameFixture.h"
 #include "tests/scanning/ScanTestSupport.h"
 
 namespace {
@@ -106,14 +107,7 @@ class ScsiFrameScan : public orb::test::ScanTestBase {
   orb::sim::SimScanner& sim() { return sti_->scanner(); }
 
   CMainFrame* Make() {
-    frame_ = CMainFrame::Create(manager_, "Orbalon");
-    if (frame_) {
-      wxTheApp->SetTopWindow(frame_);
-      frame_->Bind(orbEVT_APP_MESSAGE, [this](OrbMessageEvent& e) {
-        ++messages_[e.Message()];
-        e.Skip();
-      });
-    }
+    frame_ = orbtest::CreateFrameCountingMessages(manager_, &messages_);
     return frame_;
   }
 

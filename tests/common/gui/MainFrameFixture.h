@@ -8,13 +8,16 @@
 #include <wx/image.h>
 
 #include <cstdlib>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "app/gui/MainFrame.h"
 #include "app/gui/OrbalonDoc.h"
 #include "common/AppGlobals.h"
 #include "common/Messages.h"
+#include "common/gui/AppMessage.h"
 #include "engine/AppStatus.h"
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/Settings.h"
@@ -22,6 +25,21 @@
 #include "tests/common/gui/GuiTestUtil.h"
 
 namespace orbtest {
+
+// The main frame over `manager` as the program's top window, not shown, counting in
+// `messages` the frame's private messages (this handler runs before the frame's own);
+// null when it could not be made.
+inline CMainFrame* CreateFrameCountingMessages(COrbalonDocManager* manager, std::map<uint32_t, int>* messages) {
+  CMainFrame* frame = CMainFrame::Create(manager, "Orbalon");
+  if (frame) {
+    wxTheApp->SetTopWindow(frame);
+    frame->Bind(orbEVT_APP_MESSAGE, [messages](OrbMessageEvent& e) {
+      ++(*messages)[e.Message()];
+      e.Skip();
+    });
+  }
+  return frame;
+}
 
 // How a test wants its frame, where it differs from the program's defaults.
 struct MainFrameSetup {
