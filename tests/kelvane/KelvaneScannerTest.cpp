@@ -11,6 +11,7 @@
 #include "engine/Settings.h"
 #include "platform/sim/SimKelvane.h"
 #include "scanning/kelvane/KelvaneScanner.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/kelvane/PostCapture.h"
 
 namespace kv = orb::kelvane;
@@ -354,9 +355,8 @@ TEST(KelvanePoll, WatchRunsOnlyOnANetworkConnectionAndPostsTheButton) {
   EXPECT_EQ(p.lParam, 0);
   // The button was latched once: one post, however often the thread polls.
   const int polls = s->EscapeCount(126);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (s->EscapeCount(126) < polls + 5 && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  orbtest::WaitFor([&] { return s->EscapeCount(126) >= polls + 5; }, std::chrono::seconds(5),
+                   std::chrono::milliseconds(2));
   EXPECT_EQ(posts.Count(), 1u);
   k.StopStatusWatch();
   EXPECT_FALSE(k.WatchRunning());

@@ -9,6 +9,7 @@
 #include "platform/wia/Wia.h"
 #include "scanning/kelvane/KelvaneErrors.h"
 #include "scanning/kelvane/ScannerCommand.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace kv = orb::kelvane;
 using orb::sim::KelvaneConfigFor;
@@ -282,8 +283,6 @@ TEST(KelvaneTcp, ServerStopsByItself) {
   auto s = Scanner(2, "KelvaneRu Scanner", 20);
   SimKelvaneServer server(s, "127.0.0.1", 0, 200);
   ASSERT_TRUE(server.Running());
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (server.Running() && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  orbtest::WaitFor([&] { return !server.Running(); }, std::chrono::seconds(5), std::chrono::milliseconds(10));
   EXPECT_FALSE(server.Running());
 }

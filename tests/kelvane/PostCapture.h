@@ -3,10 +3,10 @@
 
 #include <chrono>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "common/Messages.h"
+#include "tests/common/ProcessUtil.h"
 
 namespace orb::kelvane::test {
 
@@ -46,12 +46,7 @@ class PostCapture {
   }
   // Waits (bounded) until at least n messages arrived.
   bool WaitFor(size_t n, std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (Count() < n) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return orbtest::WaitFor([&] { return Count() >= n; }, limit, std::chrono::milliseconds(2));
   }
 
  private:

@@ -5,22 +5,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "platform/sg/PassThrough.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/scanner_library/TrennicFixture.h"
 
 namespace orb::test {
 namespace {
 
-template <class F>
-bool WaitUntil(F done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+// Waits (in real time, bounded) until `done` holds; only a failing test waits long.
+bool WaitUntil(const std::function<bool()>& done) {
+  return orbtest::WaitFor(done, std::chrono::seconds(20), std::chrono::milliseconds(1));
 }
 
 // Starts a READ on its own thread while the scanner holds reads back; after `advanceMs` on the

@@ -17,6 +17,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -27,6 +28,7 @@
 #include "platform/imagemill/imagemill.h"
 #include "scanner_library/trennic.h"
 #include "scanning/ScanOutputPageModel.h"
+#include "tests/common/ProcessUtil.h"
 #include "tests/scanning/FakeScanHost.h"
 #include "tests/scanning/ScanReadBack.h"
 #include "tests/scanning/ScanTestSupport.h"
@@ -486,14 +488,8 @@ TEST_F(ScsiScan, NoDataAfterLinesEndsTheSheetNormally) {
 }
 
 // Waits (in real time, bounded) until `done` holds; only a failing test waits long.
-template <class F>
-bool WaitUntil(F done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+bool WaitUntil(const std::function<bool()>& done) {
+  return orbtest::WaitFor(done, std::chrono::seconds(20), std::chrono::milliseconds(1));
 }
 
 // The scanner holds a READ unanswered: the stop must reach it at once, not after that READ,
