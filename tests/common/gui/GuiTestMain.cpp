@@ -9,6 +9,7 @@
 #include "common/gui/Resources.h"
 #include "common/gui/WndWithToolTip.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/gui/ToolkitTestMain.h"
 
 namespace {
 class GuiTestApp : public wxApp {
@@ -25,22 +26,8 @@ wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 #endif
 
-namespace {
-// A toolkit assertion fails the running test instead of waiting on a dialog nobody answers.
-void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg) {
-  ADD_FAILURE_AT(static_cast<const char*>(file.utf8_str()), line)
-      << "toolkit assertion " << cond << " in " << func << ": " << msg;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  wxSetAssertHandler(&FailOnAssert);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    fprintf(stderr, "cannot start the toolkit (no display?)\n");
-    return 1;
-  }
+  if (!orbtest::StartToolkitTests(argc, argv)) return 1;
   orb::gui::InstallMessageTransport();
   std::string err;
   auto module = orb::LanguageModule::Load(orbtest::ProgramFolder() / "Lang9.xrs", &err);
@@ -52,8 +39,5 @@ int main(int argc, char** argv) {
   }
   orb::SetCurrentLanguage(std::move(module));
   orb::gui::ConfigureToolTips();
-  int rc = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return rc;
+  return orbtest::RunToolkitTests();
 }
