@@ -59,7 +59,11 @@ class OptionPages : public ::testing::Test {
     frame_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ++frameButtons_; }, orb::connection::kApply);
   }
   void TearDown() override {
+    // The toolkit destroys the frame at its next idle time, and the pages write their
+    // settings then: let that happen while the test's data folder still exists.
+    wxWindow* frame = frame_;
     frame_->Destroy();
+    EXPECT_TRUE(orbtest::PumpUntil([frame] { return !wxTopLevelWindows.Find(frame); }, 500));
     AppStatus = 0;
   }
   orbtest::TempDir data_;
