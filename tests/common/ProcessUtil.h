@@ -46,6 +46,16 @@ inline std::string Shell(const std::string& cmd) {
   return out;
 }
 
+// A file's pixels as ImageMagick reads them after `op`: "rgb" or "gray" samples, 8 bits.
+inline std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
+  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
+}
+
+// A file's width and height as ImageMagick's identify gives them ("W H"), or its complaint.
+inline std::string ImageSize(const std::string& path) {
+  return Shell("identify -format '%w %h' '" + path + "' 2>&1");
+}
+
 // Home, data, configuration, cache and runtime folders of its own under `root`, so that a
 // started program neither reads nor changes the user's settings, nor meets another
 // test's running instance.

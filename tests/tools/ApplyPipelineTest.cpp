@@ -28,10 +28,7 @@ using namespace orb::tools;
 
 using orbtest::Shell;
 
-// Pixels of a file as ImageMagick reads them: "rgb" or "gray" samples, 8 bits.
-std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
-}
+using orbtest::Samples;
 
 class ApplyPipeline : public ::testing::Test {
  protected:

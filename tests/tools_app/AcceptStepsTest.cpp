@@ -225,7 +225,7 @@ TEST_F(AcceptSteps, TheToolsSetForScansShapeTheAcceptedFiles) {
     for (const auto& [name, expect] : c.files) {
       const std::string f = Path(dir + "/" + name);
       SCOPED_TRACE(name);
-      EXPECT_EQ(Size(f), expect.first);
+      EXPECT_EQ(ImageSize(f), expect.first);
       EXPECT_NE(Shell("tiffinfo '" + f + "' 2>&1").find("Image Width"), std::string::npos);
       if (expect.second) {
         EXPECT_TRUE(Samples(f, c.map) == Samples(Original(), c.map, expect.second)) << expect.second;
@@ -244,8 +244,8 @@ TEST_F(AcceptSteps, APatternWithoutCountersGivesPageNamesAndKeepsTheName) {
   Scan("Scan.tif", IK_GREY, 64, 41);
   workflow_.OnScanAcceptPage();
   EXPECT_FALSE(fs::exists(Path("Scan.tif")));
-  EXPECT_EQ(Size(Path("Scan-Page1.tif")), "64 20");
-  EXPECT_EQ(Size(Path("Scan-Page2.tif")), "64 20");
+  EXPECT_EQ(ImageSize(Path("Scan-Page1.tif")), "64 20");
+  EXPECT_EQ(ImageSize(Path("Scan-Page2.tif")), "64 20");
   EXPECT_TRUE(Samples(Path("Scan-Page2.tif"), "gray") == Samples(Original(), "gray", "-crop 64x20+0+21"));
   EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), Path("Scan.tif"));
 }
@@ -302,8 +302,8 @@ TEST_F(AcceptSteps, AFailedSplitKeepsTheScanWaiting) {
   CancelFlag = 0;
   workflow_.OnScanAcceptPage();
   EXPECT_EQ(orb::CurrentScanState(), orb::ScanState::Idle);
-  EXPECT_EQ(Size(scan), "200 300");
-  EXPECT_EQ(Size(Path("Scan-0002.tif")), "192 300");
+  EXPECT_EQ(ImageSize(scan), "200 300");
+  EXPECT_EQ(ImageSize(Path("Scan-0002.tif")), "192 300");
   EXPECT_TRUE(Samples(Path("Scan-0002.tif"), "gray") == Samples(Original(), "gray", "-crop 192x300+200+0"));
   EXPECT_EQ(host_.log, std::vector<std::string>{scan + " accepted"});
   EXPECT_EQ(orb::TextField(ScanSettings.OutputFileName), Path("Scan-0003.tif"));

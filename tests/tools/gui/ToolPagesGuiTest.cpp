@@ -41,9 +41,7 @@ using namespace orb::tools;
 
 using orbtest::Shell;
 
-std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
-}
+using orbtest::Samples;
 
 class ToolPagesGui : public orbtest::ToolPageFixture {
  protected:

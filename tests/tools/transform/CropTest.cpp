@@ -46,7 +46,7 @@ TEST_F(Crop, CutsAsImageMagickDoesForEveryKind) {
       const CropRect t = CropTaken(r, 301, 77);
       const std::string geometry = std::to_string(t.w) + "x" + std::to_string(t.h);
       EXPECT_EQ(out.working->operationCode, kOpCrop);
-      EXPECT_EQ(Size(out.working->sourcePath), std::to_string(t.w) + " " + std::to_string(t.h));
+      EXPECT_EQ(ImageSize(out.working->sourcePath), std::to_string(t.w) + " " + std::to_string(t.h));
       EXPECT_TRUE(Samples(out.working->sourcePath, "rgb") ==
                   Samples(src->sourcePath, "rgb",
                           "-crop " + geometry + "+" + std::to_string(t.x) + "+" + std::to_string(t.y) + " +repage"))

@@ -115,7 +115,7 @@ TEST_F(Deskew, TurnedPixelsMatchAPlainRotationForEveryKind) {
           NaiveDeskew(pixels, 157, 93, px, a.flag ? a.angle : -a.angle, white, &rw, &rh);
       EXPECT_EQ(out.working->width, rw);
       EXPECT_EQ(out.working->height, rh);
-      EXPECT_EQ(Size(out.working->sourcePath), std::to_string(rw) + " " + std::to_string(rh));
+      EXPECT_EQ(ImageSize(out.working->sourcePath), std::to_string(rw) + " " + std::to_string(rh));
       const std::vector<uint8_t> got = ReadBack(out.working);
       ASSERT_EQ(got.size(), expected.size());
       const auto miss = std::mismatch(got.begin(), got.end(), expected.begin());
@@ -132,7 +132,7 @@ TEST_F(Deskew, AThousandByEightHundredByOneDegreeHasWhiteCorners) {
   ApplyOutcome out = DeskewImage(src, DeskewAngle{1.0, 0});
   ASSERT_EQ(out.result, ApplyResult::Applied);
   const std::string file = out.working->sourcePath;
-  EXPECT_EQ(Size(file), "1016 818");
+  EXPECT_EQ(ImageSize(file), "1016 818");
   for (const char* at : {"0,0", "1015,0", "0,817", "1015,817"}) {
     EXPECT_EQ(Shell("convert '" + file + "' -format '%[pixel:p{" + at + "}]' info:"), "srgb(255,255,255)") << at;
   }

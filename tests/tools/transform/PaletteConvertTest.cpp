@@ -48,7 +48,7 @@ TEST_F(PaletteConvert, EveryOfferedPairConverts) {
       const int kinds[] = {IK_RGB, IK_PALETTE256, IK_PALETTE16, IK_GREY, IK_BW};
       EXPECT_EQ(n->kind, kinds[mode]);
       EXPECT_EQ(n->operationCode, kOpPalette);
-      EXPECT_EQ(Size(n->sourcePath), "61 23");
+      EXPECT_EQ(ImageSize(n->sourcePath), "61 23");
       const std::string got = Samples(n->sourcePath, "rgb");
       if (mode == kToRgb || (mode == kTo256 && k.kind != IK_RGB)) {
         EXPECT_TRUE(got == rgb) << "the colours stay";
@@ -128,7 +128,7 @@ TEST_F(PaletteConvert, TheAdaptiveThresholdStillWritesEveryLine) {
   ApplyOutcome out = ConvertToPalette(src, kToBilevel);
   ASSERT_EQ(out.result, ApplyResult::Applied);
   EXPECT_EQ(out.working->kind, IK_BW);
-  EXPECT_EQ(Size(out.working->sourcePath), "90 70");
+  EXPECT_EQ(ImageSize(out.working->sourcePath), "90 70");
   for (uint8_t v : ReadBack(out.working)) ASSERT_TRUE(v == 0 || v == 255);
 }
 

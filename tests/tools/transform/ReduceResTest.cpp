@@ -75,7 +75,7 @@ TEST_F(ReduceRes, PaletteAndBilevelPickTheNearestPixel) {
       for (int x = 0; x < 100; ++x) expected.push_back(pixels[static_cast<size_t>(4 * y) * 403 + 4 * x]);
     }
     EXPECT_TRUE(ReadBack(n) == expected);
-    EXPECT_EQ(Size(n->sourcePath), "100 50");
+    EXPECT_EQ(ImageSize(n->sourcePath), "100 50");
     FreeImageState(n);
   }
 }
@@ -94,7 +94,7 @@ TEST_F(ReduceRes, ColourAndGreyAreResampledLikeImageMagicksLanczos) {
     src->xDpi = src->yDpi = 600;
     ApplyOutcome out = ReduceResolution(src, 300);
     ASSERT_EQ(out.result, ApplyResult::Applied);
-    EXPECT_EQ(Size(out.working->sourcePath), "150 100");
+    EXPECT_EQ(ImageSize(out.working->sourcePath), "150 100");
     EXPECT_NE(Shell("tiffinfo '" + out.working->sourcePath + "' 2>&1").find("Resolution: 300, 300"), std::string::npos);
     const std::string got = Samples(out.working->sourcePath, c.map);
     const std::string ref = Samples(in, c.map, "-filter Lanczos -resize 150x100!");

@@ -91,8 +91,8 @@ TEST_F(Split, WritesBothPagesAndRemovesTheSource) {
     fs::copy_file(scan, copy);
     ASSERT_EQ(SplitScan(src, c.orientation, c.p), SplitResult::Split);
     EXPECT_FALSE(fs::exists(Path("SplitSource.tif")));
-    EXPECT_EQ(Size(scan), c.size1);
-    EXPECT_EQ(Size(next), c.size2);
+    EXPECT_EQ(ImageSize(scan), c.size1);
+    EXPECT_EQ(ImageSize(next), c.size2);
     EXPECT_TRUE(Samples(scan, "gray") == Samples(copy, "gray", std::string("-crop ") + c.crop1 + " +repage"));
     EXPECT_TRUE(Samples(next, "gray") == Samples(copy, "gray", std::string("-crop ") + c.crop2 + " +repage"));
     EXPECT_NE(Shell("tiffinfo '" + next + "' 2>&1").find("Image Width"), std::string::npos);

@@ -33,12 +33,9 @@ namespace fs = std::filesystem;
 
 using orbtest::Shell;
 
-// Pixels of a file as ImageMagick reads them ("rgb" or "gray", 8 bits), after `op`.
-inline std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
-}
+using orbtest::Samples;
 
-inline std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
+using orbtest::ImageSize;
 
 // Image kinds the tests make, as ImageMagick plans.
 struct KindPlan {

@@ -42,7 +42,7 @@ using orbtest::Shell;
 std::string Pixels(const std::string& path, const std::string& op = "") {
   return Shell("convert '" + path + "' " + op + " -depth 8 rgb:- 2>/dev/null");
 }
-std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
+using orbtest::ImageSize;
 
 int32_t DownTo8(int32_t v) { return v >= 8 ? v / 8 * 8 : v; }
 
@@ -150,8 +150,8 @@ TEST_F(AcceptSplitScan, AcceptWritesBothPagesInPlaceOfTheScan) {
 
   const std::string page2 = (data_.path() / "Scan-0002.tif").string();
   const int32_t p = w / 2, w1 = DownTo8(p), w2 = DownTo8(w - p - 1);
-  EXPECT_EQ(Size(out), std::to_string(w1) + " " + std::to_string(h));
-  EXPECT_EQ(Size(page2), std::to_string(w2) + " " + std::to_string(h));
+  EXPECT_EQ(ImageSize(out), std::to_string(w1) + " " + std::to_string(h));
+  EXPECT_EQ(ImageSize(page2), std::to_string(w2) + " " + std::to_string(h));
   EXPECT_NE(Shell("tiffinfo '" + page2 + "' 2>&1").find("Image Width: " + std::to_string(w2)), std::string::npos);
   const std::string crop1 = "-crop " + std::to_string(w1) + "x" + std::to_string(h) + "+0+0";
   const std::string crop2 = "-crop " + std::to_string(w2) + "x" + std::to_string(h) + "+" + std::to_string(w1) + "+0";

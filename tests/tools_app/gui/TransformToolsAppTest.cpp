@@ -45,10 +45,8 @@ using namespace orb::tools;
 
 using orbtest::Shell;
 
-std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
-}
-std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
+using orbtest::Samples;
+using orbtest::ImageSize;
 std::string Dims(int w, int h) { return std::to_string(w) + " " + std::to_string(h); }
 
 class TransformTools : public orbtest::MainFrameFixture {
@@ -145,7 +143,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     Shot(std::string("rotate-") + k.name);
     rotate->OnOK();
     ImageState* r = applied();
-    EXPECT_EQ(Size(r->sourcePath), Dims(H, W));
+    EXPECT_EQ(ImageSize(r->sourcePath), Dims(H, W));
     EXPECT_TRUE(Samples(r->sourcePath, k.map) == Samples(path, k.map, "-rotate 90"));
     undone();
 
@@ -159,7 +157,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     Shot(std::string("reduce-") + k.name);
     reduce->OnOK();
     r = applied();
-    EXPECT_EQ(Size(r->sourcePath), Dims(W / 2, H / 2));
+    EXPECT_EQ(ImageSize(r->sourcePath), Dims(W / 2, H / 2));
     EXPECT_NE(Shell("tiffinfo '" + r->sourcePath + "' 2>&1").find("Resolution: 150, 150"), std::string::npos);
     undone();
 
@@ -173,7 +171,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     palette->OnOK();
     r = applied();
     EXPECT_EQ(r->kind, k.paletteKind);
-    EXPECT_EQ(Size(r->sourcePath), Dims(W, H));
+    EXPECT_EQ(ImageSize(r->sourcePath), Dims(W, H));
     if (k.paletteKind == IK_RGB) {
       EXPECT_TRUE(Samples(r->sourcePath, "rgb") == Samples(path, "rgb"));
     }
@@ -196,7 +194,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     deskew->OnOK();
     r = applied();
     const DeskewGeometry g = DeskewSize(W, H, -2.0);
-    EXPECT_EQ(Size(r->sourcePath), Dims(g.width, g.height));
+    EXPECT_EQ(ImageSize(r->sourcePath), Dims(g.width, g.height));
     EXPECT_GT(g.width, W);
     const std::string corner = Samples(r->sourcePath, "rgb", "-crop 1x1+0+0");
     EXPECT_EQ(corner, std::string(3, '\xff'));
@@ -227,7 +225,7 @@ TEST_F(TransformTools, EveryTransformOnEveryKindOfImage) {
     crop->OnOK();
     r = applied();
     const int cw = std::min((dragged.w + 7) / 8 * 8, W);
-    EXPECT_EQ(Size(r->sourcePath), Dims(cw, dragged.h));
+    EXPECT_EQ(ImageSize(r->sourcePath), Dims(cw, dragged.h));
     EXPECT_TRUE(Samples(r->sourcePath, k.map) ==
                 Samples(path, k.map,
                         "-crop " + std::to_string(cw) + "x" + std::to_string(dragged.h) + "+" +

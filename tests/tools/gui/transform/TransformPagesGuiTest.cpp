@@ -37,10 +37,8 @@ using namespace orb::tools;
 
 using orbtest::Shell;
 
-std::string Samples(const std::string& path, const std::string& map, const std::string& op = "") {
-  return Shell("convert '" + path + "' " + op + " -depth 8 " + map + ":- 2>/dev/null");
-}
-std::string Size(const std::string& path) { return Shell("identify -format '%w %h' '" + path + "' 2>&1"); }
+using orbtest::Samples;
+using orbtest::ImageSize;
 
 // Answers the threshold dialog: what the image looked like while it was open, then OK or
 // Cancel.
@@ -116,7 +114,7 @@ TEST_F(TransformPagesGui, CropByDraggingTheRectangle) {
   page->OnOK();
   ASSERT_NE(host_.image, chain_);
   EXPECT_EQ(host_.image->operationCode, kOpCrop);
-  EXPECT_EQ(Size(host_.image->sourcePath), "112 68");
+  EXPECT_EQ(ImageSize(host_.image->sourcePath), "112 68");
   EXPECT_EQ(Samples(host_.image->sourcePath, "rgb"), Samples(before, "rgb", "-crop 112x68+50+30 +repage"));
   EXPECT_TRUE(page->Hooks().Rectangle().Empty());
 }
@@ -140,7 +138,7 @@ TEST_F(TransformPagesGui, DeskewATiltedPageByItsMeasuredAngle) {
   ASSERT_NE(host_.image, chain_);
   EXPECT_EQ(host_.image->operationCode, kOpDeskew);
   const DeskewGeometry g = DeskewSize(w, h, applied);
-  EXPECT_EQ(Size(host_.image->sourcePath), std::to_string(g.width) + " " + std::to_string(g.height));
+  EXPECT_EQ(ImageSize(host_.image->sourcePath), std::to_string(g.width) + " " + std::to_string(g.height));
   EXPECT_EQ(Shell("convert '" + host_.image->sourcePath + "' -format '%[pixel:p{0,0}]' info:"), "gray(255)");
   // The straightened bars: the page's rows are dark or light across the whole bar again.
   DeskewAngle again;
@@ -156,7 +154,7 @@ TEST_F(TransformPagesGui, RotateTurnsByTheChosenDirection) {
   EXPECT_EQ(Rotate90Settings.Direction, 0);
   page->OnOK();
   ASSERT_NE(host_.image, chain_);
-  EXPECT_EQ(Size(host_.image->sourcePath), "56 90");
+  EXPECT_EQ(ImageSize(host_.image->sourcePath), "56 90");
   EXPECT_EQ(Samples(host_.image->sourcePath, "rgb", "-crop 50x90+0+0 +repage"), Samples(before, "rgb", "-rotate -90"));
 }
 
@@ -175,7 +173,7 @@ TEST_F(TransformPagesGui, ReduceResolutionShowsAndAppliesTheValue) {
   edit->ChangeValue("200");
   page->OnOK();
   ASSERT_NE(host_.image, chain_);
-  EXPECT_EQ(Size(host_.image->sourcePath), "60 40");
+  EXPECT_EQ(ImageSize(host_.image->sourcePath), "60 40");
   EXPECT_NE(Shell("tiffinfo '" + host_.image->sourcePath + "' 2>&1").find("Resolution: 200, 200"), std::string::npos);
 }
 
@@ -223,8 +221,8 @@ TEST_F(TransformPagesGui, SplitAScanAtTheDraggedLine) {
   EXPECT_EQ(page->Hooks().Position(), 170);
   EXPECT_EQ(page->Apply(), 0);
   const std::string p1 = (dir_ / "Scan-0001.tif").string(), p2 = (dir_ / "Scan-0002.tif").string();
-  EXPECT_EQ(Size(p1), "168 100");
-  EXPECT_EQ(Size(p2), "128 100");
+  EXPECT_EQ(ImageSize(p1), "168 100");
+  EXPECT_EQ(ImageSize(p2), "128 100");
   EXPECT_EQ(Samples(p1, "gray"), Samples(copy, "gray", "-crop 168x100+0+0 +repage"));
   EXPECT_EQ(Samples(p2, "gray"), Samples(copy, "gray", "-crop 128x100+168+0 +repage"));
   EXPECT_FALSE(fs::exists(dir_ / "SplitSource.tif"));
