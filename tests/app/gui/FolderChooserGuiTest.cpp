@@ -18,6 +18,7 @@
 #include "engine/EngineHost.h"
 #include "engine/SharedRoutines.h"
 #include "tests/common/TestUtil.h"
+#include "tests/common/gui/KeepMessageText.h"
 
 namespace {
 
@@ -55,20 +56,6 @@ class ChooserReply : public wxExpectModalBase<CFolderChooserDlg, ChooserReply> {
   Seen* m_seen;
   std::string m_select, m_typed;
   int m_answer;
-};
-
-class KeepMessage : public wxExpectModalBase<wxMessageDialog, KeepMessage> {
- public:
-  explicit KeepMessage(wxString* text) : m_text(text) {}
-
- protected:
-  int OnInvoked(wxMessageDialog* dlg) const override {
-    *m_text = dlg->GetMessage();
-    return wxID_OK;
-  }
-
- private:
-  wxString* m_text;
 };
 
 class FolderChooserGui : public ::testing::Test {
@@ -122,7 +109,7 @@ TEST_F(FolderChooserGui, ATypedFileIsRefusedWithTheMessage) {
   std::string path = Path("start");
   int result = 0;
   wxTEST_DIALOG(result = BrowseForFolder(path), ChooserReply(&seen, "", Path("start/file.txt"), wxID_OK),
-                KeepMessage(&message));
+                orbtest::KeepMessageText(&message));
   EXPECT_EQ(result, orb::kFolderNotChosen);
   EXPECT_EQ(path, Path("start/file.txt"));
   // The status line showed the typed path.

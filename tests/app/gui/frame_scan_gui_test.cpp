@@ -126,23 +126,9 @@ TEST_F(FrameScan, RejectRemovesTheOutputAndKeepsTheName) {
 
 #include "common/LanguageModule.h"
 #include "common/ResourceIds.h"
+#include "tests/common/gui/KeepMessageText.h"
 
 namespace {
-
-class NotWrittenReply : public wxExpectModalBase<wxMessageDialog, NotWrittenReply> {
- public:
-  explicit NotWrittenReply(wxString* seen) : m_seen(seen) {}
-
- protected:
-  int OnInvoked(wxMessageDialog* dlg) const override {
-    *m_seen = dlg->GetMessage();
-    return wxID_OK;
-  }
-  wxString GetDefaultDescription() const override { return "the scan's write failure"; }
-
- private:
-  wxString* m_seen;
-};
 
 // A disk that fills during the scan (a file size limit of the process stands in): the
 // scan is failed, not waiting for a decision; no Accept, the name stays, the document
@@ -167,7 +153,7 @@ TEST_F(FrameScan, AScanThatCannotBeWrittenOffersNoAcceptAndKeepsTheName) {
                 ended = orbtest::PumpUntil([&] { return !said.empty() && frame_->ScsiControl().LastResult().finalHeight > 0 &&
                                                         !frame_->ScsiControl().Scanning() && (AppStatus.load() & 3) == 0; },
                                            20000),
-                NotWrittenReply(&said));
+                orbtest::KeepMessageText(&said, "the scan's write failure"));
   setrlimit(RLIMIT_FSIZE, &before);
   std::signal(SIGXFSZ, oldSignal);
   ASSERT_TRUE(ended) << "status " << AppStatus.load();

@@ -31,27 +31,13 @@
 #include "engine/ToolSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/common/gui/GuiTestUtil.h"
+#include "tests/common/gui/KeepMessageText.h"
 #include "tests/common/gui/MainFrameFixture.h"
 
 namespace {
 
 namespace res = orb::res;
 using namespace orb::frame_cmds;
-
-// Answers a message box with OK and keeps its text.
-class KeepText : public wxExpectModalBase<wxMessageDialog> {
- public:
-  explicit KeepText(wxString* text) : m_text(text) {}
-
- protected:
-  int OnInvoked(wxMessageDialog* dlg) const override {
-    *m_text = dlg->GetMessage();
-    return wxID_OK;
-  }
-
- private:
-  wxString* m_text;
-};
 
 // The document the frame has active in a case.
 enum class Doc {
@@ -568,7 +554,7 @@ TEST_F(FrameUpdate, RgbStatisticsBoxShowsTheCurrentViewsChannels) {
   Make();
   // Before any colour view was drawn every channel shows zero.
   wxString before;
-  wxTEST_DIALOG(Command(kRgbStatistics), KeepText(&before));
+  wxTEST_DIALOG(Command(kRgbStatistics), orbtest::KeepMessageText(&before));
   EXPECT_EQ(std::string(before.utf8_str()).rfind("     RGB statistics for current view \n", 0), 0u);
   // A flat picture made by an outside tool: red 200, green 100, blue 10 everywhere, so
   // each column's average, minimum and maximum is that channel's value.
@@ -577,7 +563,7 @@ TEST_F(FrameUpdate, RgbStatisticsBoxShowsTheCurrentViewsChannels) {
   doc->View()->UpdateView(orb::kHintRedraw);
   orbtest::PumpUntil([] { return false; }, 10);
   wxString text;
-  wxTEST_DIALOG(Command(kRgbStatistics), KeepText(&text));
+  wxTEST_DIALOG(Command(kRgbStatistics), orbtest::KeepMessageText(&text));
   const std::string shown(text.utf8_str());
   EXPECT_NE(shown.find("            Red    Green     Blue    \n"), std::string::npos) << shown;
   EXPECT_NE(shown.find(" Avg:    200      100       010   \n"), std::string::npos) << shown;
