@@ -38,6 +38,9 @@ class TrennicFixture : public ::testing::Test {
   void Attach(sim::SimScannerConfig config) {
     trennic_.reset();
     sti_.reset();
+    // The old bus goes first: its end puts back the pass-through it replaced, which would
+    // otherwise undo the new empty bus.
+    noBus_.reset();
     noBus_ = std::make_unique<sim::ScopedPassThrough>(std::make_shared<sim::SimScsiBus>(0));
     sti_ = std::make_unique<sim::ScopedStiScanner>(std::move(config));
     trennic_ = std::make_unique<CTrennic>();
