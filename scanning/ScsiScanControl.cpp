@@ -262,6 +262,23 @@ bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const s
 
 FilterSet InScanFilterSet(uint32_t bits) { return FiltersOf(bits); }
 
+bool SaveAutoPalette(CQuantise& quantiser, int32_t colourMode, uint8_t header) {
+  const int colours = colourMode == 2 ? 16 : 256;
+  auto pal = std::make_unique<PaletteFile>();
+  int count = 0;
+  std::vector<uint8_t> rgb(768, 0);
+  const bool made = quantiser.MakePalette(colours, &count, pal->Lookup, rgb.data(), nullptr) == 1;
+  count = std::clamp(count, 1, colours);
+  pal->Header = header;
+  pal->N = static_cast<uint8_t>(count - 1);
+  std::memcpy(pal->Palette, rgb.data(), 768);
+  pal->M = static_cast<uint8_t>(count - 1);
+  for (int i = 0; i < 256; ++i) pal->Map[i] = static_cast<uint8_t>(i < count ? i : 0);
+  std::memcpy(pal->OutputPalette, rgb.data(), 768);
+  const std::string path = DataFolder() + (colourMode == 2 ? "/AutoPalette16.tmp" : "/AutoPalette256.tmp");
+  return made && SavePaletteFile(path, *pal);
+}
+
 ScanPipelineSetup BasePipelineSetup(ScanHost& host, ImageState* image, const ScanPlan& p) {
   const ScanSettingsRecord& s = ScanSettings;
   ScanPipelineSetup setup;
@@ -706,24 +723,7 @@ bool ScsiScanControl::PreScanPass(int32_t width, int32_t length, int32_t colourM
   // A pre-scan that was cancelled, or that saw nothing, has no colours to build a palette from.
   if (CancelFlag.load() || received == 0) ok = false;
 
-  if (ok) {
-    const int colours = colourMode == 2 ? 16 : 256;
-    auto pal = std::make_unique<PaletteFile>();
-    int count = 0;
-    std::vector<uint8_t> rgb(768, 0);
-    const int made = quantiser->MakePalette(colours, &count, pal->Lookup, rgb.data(), nullptr);
-    if (made != 1) ok = false;
-    count = std::clamp(count, 1, colours);
-    pal->Header = 0;
-    pal->N = static_cast<uint8_t>(count - 1);
-    std::memcpy(pal->Palette, rgb.data(), 768);
-    pal->M = static_cast<uint8_t>(count - 1);
-    for (int i = 0; i < 256; ++i) pal->Map[i] = static_cast<uint8_t>(i < count ? i : 0);
-    std::memcpy(pal->OutputPalette, rgb.data(), 768);
-    const std::string path =
-        DataFolder() + (colourMode == 2 ? "/AutoPalette16.tmp" : "/AutoPalette256.tmp");
-    ok = ok && SavePaletteFile(path, *pal);
-  }
+  if (ok) ok = SaveAutoPalette(*quantiser, colourMode, 0);
   quantiser.reset();
   Load(true);
   host_.ProgressEnd();

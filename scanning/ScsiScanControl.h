@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class CQuantise;
+
 #include "scanning/ScannerFamilyOps.h"
 #include "engine/Settings.h"
 #include "scanning/AutoSize.h"
@@ -103,6 +105,11 @@ FilterSet InScanFilterSet(uint32_t bits);
 // The pipeline set-up both families start from: host, image, line layout, size, resolution,
 // kind, the output options of the settings and a palette scan's white entry.
 ScanPipelineSetup BasePipelineSetup(ScanHost& host, ImageState* image, const ScanPlan& plan);
+// The automatic palette of a palette pre-scan (16 colours for colour mode 2, else 256) made by
+// `quantiser` from what it was given, saved as the mode's "AutoPalette16.tmp" or
+// "AutoPalette256.tmp" in the data folder with the family's palette file `header`. False when
+// no palette could be made or saved.
+bool SaveAutoPalette(CQuantise& quantiser, int32_t colourMode, uint8_t header);
 
 // The SCSI family's routines as the frame's scan workflow calls them.
 class ScsiFamilyOps final : public ScannerFamilyOps {

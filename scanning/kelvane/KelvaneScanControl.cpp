@@ -187,23 +187,7 @@ bool KelvaneScanControl::MakeAutoPalette(int32_t width, int32_t length, int32_t 
 
   // A pre-scan cut short by Esc, or one that saw nothing, has no palette to offer.
   bool ok = !CancelFlag.load() && received > 0;
-  if (ok) {
-    const int colours = colourMode == 1 ? 256 : 16;
-    auto pal = std::make_unique<PaletteFile>();
-    int count = 0;
-    std::vector<uint8_t> rgb(768, 0);
-    ok = quantiser->MakePalette(colours, &count, pal->Lookup, rgb.data(), nullptr) == 1;
-    count = std::clamp(count, 1, colours);
-    pal->Header = 2;
-    pal->N = static_cast<uint8_t>(count - 1);
-    std::memcpy(pal->Palette, rgb.data(), 768);
-    pal->M = static_cast<uint8_t>(count - 1);
-    for (int i = 0; i < 256; ++i) pal->Map[i] = static_cast<uint8_t>(i < count ? i : 0);
-    std::memcpy(pal->OutputPalette, rgb.data(), 768);
-    const std::string path =
-        DataFolder() + (colourMode == 1 ? "/AutoPalette256.tmp" : "/AutoPalette16.tmp");
-    ok = ok && SavePaletteFile(path, *pal);
-  }
+  if (ok) ok = SaveAutoPalette(*quantiser, colourMode, 2);
   quantiser.reset();
   host_.ProgressEnd();
   (void)scanner_.WaitReady();
