@@ -19,17 +19,14 @@ constexpr size_t kWriteBufferBytes = 0x100000;
 constexpr int kMsgJpegTooLargeNotClamped = 34009;
 constexpr int kMsgJpegTooLargeClamped = 34010;
 
-// Packs one line of one byte per sample into the written form of a write stream.
-void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t outBytes) {
-  const size_t slw = static_cast<size_t>(image.storedLineWidth);
+// Lines of these kinds are written as the user holds them (one byte a sample, nothing to
+// pack), so the user may fill them in the buffer itself.
+bool WrittenAsHeld(const ImageState& image) {
   switch (image.kind) {
     case IK_BW:
     case IK_BW_FROM_GREEN:
-      orb::PackNonZeroBits(in, slw, out);
-      return;
     case IK_PALETTE16:
-      orb::PackNibbles(in, slw, out);
-      return;
+      return false;
     case IK_RGB:
     case IK_PALETTE256:
     case IK_GREY:
@@ -40,8 +37,20 @@ void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t o
     case IK_BW_SAVED_AS_4:
       break;
   }
-  // One byte a sample is written as it is (so is a kind no stream knows).
-  std::memcpy(out, in, outBytes);
+  return true;
+}
+
+// Packs one line of one byte per sample into the written form of a write stream.
+void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t outBytes) {
+  const size_t slw = static_cast<size_t>(image.storedLineWidth);
+  if (WrittenAsHeld(image)) {
+    // One byte a sample is written as it is (so is a kind no stream knows).
+    std::memcpy(out, in, outBytes);
+  } else if (image.kind == IK_PALETTE16) {
+    orb::PackNibbles(in, slw, out);
+  } else {
+    orb::PackNonZeroBits(in, slw, out);
+  }
 }
 
 // Starts the disk on the dirty pages of the file without waiting for it.
@@ -88,26 +97,6 @@ bool HandOverFullBuffer(LineWriter& w) {
   return true;
 }
 
-// Lines of these kinds are written as the user holds them (one byte a sample, nothing to
-// pack), so the user may fill them in the buffer itself.
-bool WrittenAsHeld(const ImageState& image) {
-  switch (image.kind) {
-    case IK_BW:
-    case IK_BW_FROM_GREEN:
-    case IK_PALETTE16:
-      return false;
-    case IK_RGB:
-    case IK_PALETTE256:
-    case IK_GREY:
-    case IK_GREY_FROM_GREEN:
-    case IK_BW_SEPARATES:
-    case IK_CMYK32:
-    case IK_PALETTE16BIT:
-    case IK_BW_SAVED_AS_4:
-      break;
-  }
-  return true;
-}
 
 }  // namespace
 
