@@ -11,8 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,7 +87,9 @@ void BM_RawDelivery(benchmark::State& state) {
 // and an uncompressed TIFF output.
 void BM_ScanPipeline(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
-  const std::string folder = orb::bench::NewTempFolder("scan");
+  // Removed with everything in it however the benchmark ends.
+  const orb::bench::WorkDir work("scan");
+  const std::string& folder = work.path();
   orb::sim::ScopedStiScanner sti(MetreScanner(lines));
   CTrennic trennic;
   DeviceInfoType info{};
@@ -131,8 +131,6 @@ void BM_ScanPipeline(benchmark::State& state) {
     state.counters["rate_ratio"] = (static_cast<double>(total) / scanSeconds) / rawRate;
   state.counters["peak_rss_MB"] = static_cast<double>(peakRss) / (1024.0 * 1024.0);
   state.counters["line_bytes"] = static_cast<double>(control.LastPlan().lineBytes);
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace

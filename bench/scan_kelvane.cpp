@@ -14,8 +14,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,7 +39,6 @@ constexpr int kWidthHundredths = orb::bench::MetreColourScan::kWidthHundredths;
 constexpr int kScannerCode = 27;        // a 56-inch generation-2 model
 
 using QuietHost = orb::bench::QuietScanHost<orb::FakeClock>;
-
 
 // A simulated scanner served on loopback, connected and identified.
 struct Rig {
@@ -95,7 +92,9 @@ int64_t ReadRaw(CKelvaneScanner& k, int lines) {
 void BM_KelvaneRawDelivery(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   const orb::ScanSettingsRecord saved = ScanSettings;
-  const std::string folder = orb::bench::NewTempFolder("kscan");
+  // Removed with everything in it however the benchmark ends.
+  const orb::bench::WorkDir work("kscan");
+  const std::string& folder = work.path();
   {
     Rig rig(lines, folder);
     if (!rig.ok) state.SkipWithError("no scanner");
@@ -104,15 +103,15 @@ void BM_KelvaneRawDelivery(benchmark::State& state) {
     state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
   }
   ScanSettings = saved;
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
 }
 
 // Each turn reads the window raw, scans it whole and writes its bytes to the disk, in that
 // order, so that the three rates are paired however the machine's pace drifts.
 void BM_KelvaneScanRun(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
-  const std::string folder = orb::bench::NewTempFolder("kscan");
+  // Removed with everything in it however the benchmark ends.
+  const orb::bench::WorkDir work("kscan");
+  const std::string& folder = work.path();
   // Made first: the settings it keeps are put back after the rig's connection settings too.
   const orb::bench::MetreColourScan settings(kDpi, lines, folder);
   Rig rig(lines, folder);
@@ -156,8 +155,6 @@ void BM_KelvaneScanRun(benchmark::State& state) {
   state.counters["peak_rss_MB"] = static_cast<double>(peakRss) / (1024.0 * 1024.0);
   state.counters["line_bytes"] = static_cast<double>(control.LastPlan().scan.lineBytes);
   state.counters["block_lines"] = static_cast<double>(control.LastPlan().linesPerBlock);
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace
