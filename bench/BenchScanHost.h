@@ -57,7 +57,8 @@ class MetreColourScan {
   static constexpr int kWidthHundredths = 3937;  // one metre
 
   MetreColourScan(int dpi, int lines, const std::string& folder)
-      : scan_(ScanSettings), gamma_(GammaSettings), brightCont_(BrightContSettings), mirror_(MirrorSettings) {
+      : output_(folder + "/bench.tif"),
+        scan_(ScanSettings), gamma_(GammaSettings), brightCont_(BrightContSettings), mirror_(MirrorSettings) {
     orb::ScanSettingsRecord& s = ScanSettings;
     s.ResolutionIndex = 0;
     orb::SetTextField(s.ResolutionText, std::to_string(dpi) + " dpi");
@@ -69,7 +70,7 @@ class MetreColourScan {
     s.FormatIndexRgb = 4;  // uncompressed TIFF
     s.OutputIsPlainTiff = 1;
     s.AutoPalette16 = s.AutoPalette256 = 0;
-    orb::SetTextField(s.OutputFileName, folder + "/bench.tif");
+    orb::SetTextField(s.OutputFileName, output_);
     orb::SetTextField(MiscSettings.WorkingFolder, folder);
     GammaSettings.enabled = 1;
     BrightContSettings.enabled = 1;
@@ -86,7 +87,13 @@ class MetreColourScan {
   MetreColourScan(const MetreColourScan&) = delete;
   MetreColourScan& operator=(const MetreColourScan&) = delete;
 
+  // Removes the last turn's output before the next scan, which would replace it otherwise.
+  // A user's scans go to new names; replacing a file of hundreds of megabytes frees its
+  // pages inside the rename (90 ms for 340 MB on ext4), the old file's cost and not the scan's.
+  void ClearOutput() const { ::unlink(output_.c_str()); }
+
  private:
+  std::string output_;
   orb::ScanSettingsRecord scan_;
   orb::GammaRecord gamma_;
   orb::BrightContRecord brightCont_;

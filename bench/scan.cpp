@@ -115,6 +115,7 @@ void BM_ScanPipeline(benchmark::State& state) {
   int64_t peakRss = 0;
   double scanSeconds = 0;
   for (auto _ : state) {
+    settings.ClearOutput();
     const orb::bench::TimedScan t = orb::bench::RunTimedScan(control);
     if (!t.started) {
       state.SkipWithError("the scan did not start");

@@ -130,6 +130,7 @@ void BM_KelvaneScanRun(benchmark::State& state) {
     rawTotal += ReadRaw(rig.scanner, lines);
     rawSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - rawStart).count();
     state.ResumeTiming();
+    settings.ClearOutput();
     const orb::bench::TimedScan t = orb::bench::RunTimedScan(control);
     if (!t.started) {
       state.SkipWithError("the scan did not start");

@@ -53,15 +53,6 @@ void PackLine(const ImageState& image, const uint8_t* in, uint8_t* out, size_t o
   }
 }
 
-// Starts the disk on the dirty pages of the file without waiting for it.
-void WriteBehind(LineWriter* w, int64_t bytes) {
-  constexpr int64_t kWriteBehindBytes = int64_t{8} << 20;
-  w->bytesSinceWriteBehind += bytes;
-  if (w->bytesSinceWriteBehind < kWriteBehindBytes || w->image->fileHandle < 0) return;
-  w->bytesSinceWriteBehind = 0;
-  (void)::sync_file_range(w->image->fileHandle, 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
 void WriterMain(LineWriter* w) {
   for (;;) {
     if (w->blockFull->Wait() != orb::WaitResult::Signaled) break;
@@ -71,7 +62,7 @@ void WriterMain(LineWriter* w) {
     if (w->writeResult.load() == IM_OK) {
       const int r = IM_WriteRows(&w->context, w->writing, w->linesPerBuffer, w->bytesPerWrittenLine);
       if (r != IM_OK) w->writeResult.store(r);
-      if (w->writeBehind) WriteBehind(w, int64_t{w->linesPerBuffer} * w->bytesPerWrittenLine);
+      if (w->flushBehind) w->flushBehind->Wrote(int64_t{w->linesPerBuffer} * w->bytesPerWrittenLine);
     }
     w->writerIdle->Set();
   }
@@ -201,6 +192,8 @@ int OpenWriteStream(LineWriter* writer) {
   w.blockFull = std::make_unique<orb::Event>(orb::Event::Reset::Auto, false);
   w.writerIdle = std::make_unique<orb::Event>(orb::Event::Reset::Manual, true);
   w.stopRequested.store(false);
+  if (w.writeBehind && w.image->fileHandle >= 0)
+    w.flushBehind = std::make_unique<orb::FlushBehind>(w.image->fileHandle);
   w.thread = std::thread(WriterMain, &w);
   w.streamOpen = true;
   return 0;
@@ -266,6 +259,12 @@ int CloseWriteStream(LineWriter* writer) {
     // IM_STOPPED: fewer lines than the height were handed over; those are all written.
     if (result == IM_OK && r != IM_OK && r != IM_STOPPED) result = r;
     w.outputStarted = false;
+  }
+  if (w.flushBehind) {
+    w.flushBehind->Stop();
+    // A writeback error is reported to one flush only: the owner's final one may not see it.
+    if (result == IM_OK && w.flushBehind->Failed()) result = IM_ERR_IO;
+    w.flushBehind.reset();
   }
   w.bufferA.clear();
   w.bufferA.shrink_to_fit();

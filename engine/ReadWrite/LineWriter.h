@@ -23,6 +23,7 @@
 
 #include "engine/ImageState.h"
 #include "platform/Event.h"
+#include "platform/FlushBehind.h"
 #include "platform/imagemill/imagemill.h"
 
 struct LineWriter {
@@ -54,11 +55,11 @@ struct LineWriter {
   bool streamOpen = false;
   bool outputStarted = false;  // StartImageOutput succeeded
   std::atomic<int> writeResult{IM_OK};  // first failure of the library while writing
-  // The owner makes the file durable when it closes it (fsync): the writer thread starts the
-  // disk writing what it has written every few megabytes, so that the flush at the end waits
-  // for the last of it only instead of the whole file.
+  // Set before OpenWriteStream when the owner makes the file durable as it closes it
+  // (fsync): the file is flushed as it grows (FlushBehind), so that the flush at the end
+  // waits for the last of it only instead of the whole file.
   bool writeBehind = false;
-  int64_t bytesSinceWriteBehind = 0;
+  std::unique_ptr<orb::FlushBehind> flushBehind;
 
   // Scan output.
   std::mutex bandMutex;

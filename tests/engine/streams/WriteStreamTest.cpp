@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "engine/ReadWrite/LineReader.h"
 #include "engine/ReadWrite/LineWriter.h"
 #include "tests/engine/streams/StreamTestUtil.h"
@@ -176,6 +179,33 @@ TEST(WriteStream, AFullDiskIsReportedNotReturnedAsSuccess) {
     result = WriteImage(img, dir.File("full.tif"), 16);
   }
   EXPECT_NE(result, 0);
+  orb::FreeImageChain(img);
+}
+
+// A stream flushed as it grows takes the flushes' failures as its own: the kernel reports a
+// writeback error to one flush only, so the owner's final flush would not see it. Here the
+// "disk" takes every byte but cannot flush (a character device).
+TEST(WriteStream, AFlushThatFailsWhileTheFileGrowsFailsTheClose) {
+  HostScope host;
+  ImageState* img = MakeImage(IK_GREY, 8000, 4400);  // 35 MB: past one flush step
+  for (bool flushed : {false, true}) {
+    img->fileHandle = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(img->fileHandle, 0);
+    LineWriter w(img);
+    w.writeBehind = flushed;
+    ASSERT_EQ(StartImageOutput(&w), 0);
+    ASSERT_EQ(OpenWriteStream(&w), 0);
+    std::vector<uint8_t> lines(size_t{8000} * 100, 9);
+    for (int y = 0; y < 4400; y += 100)
+      ASSERT_EQ(WriteLines(&w, lines.data(), static_cast<int64_t>(lines.size())), 0);
+    // A flush asked for but not begun when the stream closes is left to the owner's final
+    // one: wait for the flushing thread to have run.
+    for (int i = 0; flushed && w.flushBehind && w.flushBehind->Flushes() == 0 && i < 2000; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(CloseWriteStream(&w), flushed ? -1 : 0) << (flushed ? "flushed as it grows" : "not flushed");
+    ::close(img->fileHandle);
+    img->fileHandle = kNoFile;
+  }
   orb::FreeImageChain(img);
 }
 
