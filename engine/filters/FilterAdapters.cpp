@@ -20,6 +20,14 @@ namespace orb {
 namespace {
 
 bool IsPaletteKind(int32_t kind) { return kind == IK_PALETTE256 || kind == IK_PALETTE16; }
+bool IsGreyKind(int32_t kind) { return kind == IK_GREY || kind == IK_GREY_FROM_GREEN; }
+
+// The same table for the three channels.
+ByteMaps AllChannels(const uint8_t* table) {
+  ByteMaps maps;
+  for (auto& m : maps) std::copy(table, table + 256, m.begin());
+  return maps;
+}
 
 // Settings snapshot and state of a trio; `ok` tells whether init succeeded.
 template <class Record, class State>
@@ -38,6 +46,11 @@ class BrightContFilter final : public LineFilter {
   ~BrightContFilter() override { BrightContFree(&h_.state); }
   bool ok() const { return h_.ok; }
   void Process(uint8_t* band, size_t length) override { BrightContRows(&h_.state, band, length); }
+  bool Maps(ByteMaps& maps) const override {
+    if (!h_.ok || !(h_.state.kind == IK_RGB || IsGreyKind(h_.state.kind))) return false;
+    maps = AllChannels(h_.state.lut);
+    return true;
+  }
   bool ApplyToPalette() override {
     if (!IsPaletteKind(h_.state.kind)) return false;
     BrightContRows(&h_.state, nullptr, 0);
@@ -55,6 +68,17 @@ class BWPointFilter final : public LineFilter {
   }
   bool ok() const { return h_.ok; }
   void Process(uint8_t* band, size_t length) override { BWPointRows(&h_.state, band, length); }
+  // Grey only: a colour pixel is whitened or blackened by the mean of its three bytes.
+  bool Maps(ByteMaps& maps) const override {
+    if (!h_.ok || !IsGreyKind(h_.state.kind)) return false;
+    // The identity through the filter itself: its table.
+    uint8_t table[256];
+    for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(v);
+    BWPointState state = h_.state;
+    BWPointRows(&state, table, sizeof table);
+    maps = AllChannels(table);
+    return true;
+  }
   bool ApplyToPalette() override {
     if (!IsPaletteKind(h_.state.kind)) return false;
     BWPointRows(&h_.state, nullptr, 0);
@@ -73,6 +97,17 @@ class ToneCurveFilter final : public LineFilter {
   }
   bool ok() const { return h_.ok; }
   void Process(uint8_t* band, size_t length) override { ApplyToneCurveRow(&h_.state, band, length); }
+  bool Maps(ByteMaps& maps) const override {
+    if (!h_.ok || h_.state.red == nullptr) return false;
+    if (IsGreyKind(h_.state.kind)) {
+      maps = AllChannels(h_.settings.tables[0].data());
+      return true;
+    }
+    if (h_.state.kind != IK_RGB) return false;
+    const uint8_t* tables[3] = {h_.state.red, h_.state.green, h_.state.blue};
+    for (size_t c = 0; c < 3; ++c) std::copy(tables[c], tables[c] + 256, maps[c].begin());
+    return true;
+  }
   bool ApplyToPalette() override {
     if (!IsPaletteKind(h_.state.kind)) return false;
     ApplyToneCurveRow(&h_.state, nullptr, 0);
@@ -88,6 +123,14 @@ class InvertFilter final : public LineFilter {
   InvertFilter(const FilterTarget& t) : kind_(t.kind), palette_(t.palette) { InvertInit(&state_); }
   ~InvertFilter() override { InvertFree(&state_); }
   void Process(uint8_t* band, size_t length) override { InvertRow(band, length); }
+  bool Maps(ByteMaps& maps) const override {
+    if (!(kind_ == IK_RGB || IsGreyKind(kind_))) return false;
+    uint8_t table[256];
+    for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(v);
+    InvertRow(table, sizeof table);
+    maps = AllChannels(table);
+    return true;
+  }
   // Palette lines hold indexes: inverting them would pick unrelated colours, so a palette
   // image inverts its colours instead.
   bool ApplyToPalette() override {
@@ -112,6 +155,7 @@ class MirrorFilter final : public LineFilter {
   MirrorFilter(const FilterTarget& t) : lineBytes_(t.lineBytes) { MirrorInit(&state_, t.kind); }
   ~MirrorFilter() override { MirrorFree(&state_); }
   void Process(uint8_t* band, size_t length) override { MirrorRows(&state_, band, length, lineBytes_); }
+  bool Mirrors() const override { return state_.kind == IK_RGB || IsGreyKind(state_.kind); }
 
  private:
   MirrorState state_;

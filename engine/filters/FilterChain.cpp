@@ -55,11 +55,50 @@ FilterChain BuildFilterChain(ChainPurpose purpose, FilterSet on, const FilterSet
     chain.filters_.push_back(std::move(f));
     chain.kinds_.push_back(k);
   }
+  chain.FuseSteps(target);
   return chain;
 }
 
+void FilterChain::FuseSteps(const FilterTarget& target) {
+  const bool colour = target.kind == IK_RGB;
+  const bool grey = target.kind == IK_GREY || target.kind == IK_GREY_FROM_GREEN;
+  const size_t pixelBytes = colour ? 3 : 1;
+  const bool fusable = (colour || grey) && target.lineBytes > 0 && target.lineBytes % pixelBytes == 0;
+  ByteMaps maps;
+  for (size_t i = 0; i < filters_.size();) {
+    // The longest run from i of filters that map bytes or mirror (one mirror at most).
+    size_t end = i;
+    bool mirrored = false;
+    while (fusable && end < filters_.size()) {
+      const bool mirrors = filters_[end]->Mirrors() && !mirrored;
+      if (!mirrors && !filters_[end]->Maps(maps)) break;
+      mirrored = mirrored || mirrors;
+      ++end;
+    }
+    if (end - i < 2) {
+      steps_.push_back({filters_[i].get(), nullptr});
+      ++i;
+      continue;
+    }
+    auto pass = std::make_unique<FusedPointPass>(pixelBytes, target.lineBytes);
+    for (; i < end; ++i) {
+      if (filters_[i]->Maps(maps))
+        pass->Then(maps);
+      else
+        pass->Mirror();
+    }
+    steps_.push_back({nullptr, pass.get()});
+    fused_.push_back(std::move(pass));
+  }
+}
+
 void FilterChain::Process(uint8_t* band, size_t length) {
-  for (auto& f : filters_) f->Process(band, length);
+  for (const Step& s : steps_) {
+    if (s.fused)
+      s.fused->Process(band, length);
+    else
+      s.filter->Process(band, length);
+  }
 }
 
 void FilterChain::ApplyToPalette() {

@@ -111,7 +111,8 @@ class FilterChain {
   FilterChain(FilterChain&&) = default;
   FilterChain& operator=(FilterChain&&) = default;
 
-  // Every filter in order, in place on a band of whole lines.
+  // Every filter in order, in place on a band of whole lines. A run of two or more point
+  // filters (and the mirror) on colour or grey lines goes in one fused pass, same bytes out.
   void Process(uint8_t* band, size_t length);
   // Palette kinds: each filter remaps the palette once.
   void ApplyToPalette();
@@ -135,8 +136,17 @@ class FilterChain {
  private:
   friend FilterChain BuildFilterChain(ChainPurpose, FilterSet, const FilterSettings&,
                                       const FilterTarget&, const FilterMaker&);
+  // What Process runs: each filter, or a fused pass in place of a run of point filters.
+  struct Step {
+    LineFilter* filter = nullptr;
+    const FusedPointPass* fused = nullptr;
+  };
+  void FuseSteps(const FilterTarget& target);
+
   std::vector<std::unique_ptr<LineFilter>> filters_;
   std::vector<FilterKind> kinds_;
+  std::vector<std::unique_ptr<FusedPointPass>> fused_;
+  std::vector<Step> steps_;
   size_t lineBytes_ = 0;
   int priming_ = 0;
 };

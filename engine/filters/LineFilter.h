@@ -10,10 +10,13 @@
 //   Delay()                 band line j carries stream line j - Delay() (0: a point filter)
 //   Flush(out, outLength)   after the last band: the Delay() lines still held, into out
 //   ApplyToPalette()        palette kinds: remaps the palette it was made with, once
+//   Maps(maps), Mirrors()   what the chain needs to fuse a run of point filters (FusedPoint.h)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "engine/filters/FusedPoint.h"
 
 namespace orb {
 
@@ -30,6 +33,12 @@ class LineFilter {
   virtual int64_t Flush(uint8_t* /*out*/, size_t /*outLength*/) { return 0; }
   // False for a filter that has nothing to do on a palette (it works on the lines).
   virtual bool ApplyToPalette() { return false; }
+  // True when Process changes each byte of the lines through a table of its channel and does
+  // nothing else (colour lines: byte i in channel i % 3; grey: the three tables alike):
+  // `maps` then holds the tables.
+  virtual bool Maps(ByteMaps& /*maps*/) const { return false; }
+  // True when Process only reverses the order of the pixels of each line.
+  virtual bool Mirrors() const { return false; }
 };
 
 }  // namespace orb

@@ -235,3 +235,73 @@ TEST(ThresholdOnTheWay, ScannedGreyBilevelAndKindTenVersions) {
 }
 
 }  // namespace
+
+namespace {
+
+// Settings under which every point filter changes something, the three colour channels
+// each their own way.
+FilterSettings EveryPointFilterChanges() {
+  FilterSettings fs;
+  fs.toneCurve = ToneCurveDefaults;
+  fs.toneCurve.Channel = 1;
+  fs.toneCurve.curves[1] = {{{0, 255}, {86, 170}, {172, 86}, {255, 0}}};  // red falls
+  fs.toneCurve.curves[2] = {{{0, 40}, {86, 120}, {172, 200}, {255, 255}}};  // green lifted
+  fs.toneCurve.curves[3] = {{{0, 0}, {128, 0}, {128, 255}, {255, 255}}};   // blue steep
+  for (int v = 0; v < 256; ++v) fs.toneCurve.tables[0][static_cast<size_t>(v)] = static_cast<uint8_t>(v / 2 + 60);
+  fs.brightCont.Brightness = 20;
+  fs.brightCont.Contrast = -15;
+  fs.bwPoint.White = 200;
+  fs.bwPoint.Black = 50;
+  return fs;
+}
+
+std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  for (auto& b : v) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  return v;
+}
+
+}  // namespace
+
+// A run of point filters and the mirror goes through the lines in one pass: every subset of
+// them, on colour and grey lines of odd and even widths, gives the bytes of the filters run
+// one after the other.
+TEST(FilterChainBuilder, FusedPointFiltersGiveTheBytesOfTheFiltersOneByOne) {
+  const K point[] = {K::Mirror, K::ToneCurve, K::BrightCont, K::BWPoint, K::Invert};
+  const FilterSettings fs = EveryPointFilterChanges();
+  for (int32_t kind : {int32_t{IK_RGB}, int32_t{IK_GREY}, int32_t{IK_GREY_FROM_GREEN}}) {
+    for (size_t width : {size_t{7}, size_t{8}, size_t{1}}) {
+      const size_t lineBytes = width * (kind == IK_RGB ? 3 : 1);
+      const FilterTarget target{kind, lineBytes};
+      for (unsigned bits = 1; bits < 32; ++bits) {
+        FilterSet on;
+        for (unsigned b = 0; b < 5; ++b)
+          if (bits & (1u << b)) on.Add(point[b]);
+        const std::vector<uint8_t> lines = Noise(lineBytes * 5, bits * 31 + static_cast<uint32_t>(width));
+        std::vector<uint8_t> oneByOne = lines;
+        for (K k : orb::ChainOrder(ChainPurpose::ScanTone)) {
+          if (!on.Has(k)) continue;
+          auto f = orb::MakeLineFilter(k, fs, target);
+          ASSERT_NE(f, nullptr);
+          f->Process(oneByOne.data(), oneByOne.size());
+        }
+        FilterChain chain = BuildFilterChain(ChainPurpose::ScanTone, on, fs, target);
+        std::vector<uint8_t> got = lines;
+        chain.Process(got.data(), got.size());
+        EXPECT_EQ(got, oneByOne) << "kind " << kind << ", width " << width << ", filters " << bits;
+      }
+    }
+  }
+}
+
+// The same, worked out by hand: mirrored and inverted colour pixels.
+TEST(FilterChainBuilder, AMirroredInvertedColourLineByHand) {
+  FilterChain chain = BuildFilterChain(ChainPurpose::ScanTone, FilterSet{K::Mirror, K::Invert},
+                                       FilterSettings{}, FilterTarget{IK_RGB, 9});
+  std::vector<uint8_t> line{1, 2, 3, 4, 5, 6, 7, 8, 9};
+  chain.Process(line.data(), line.size());
+  EXPECT_EQ(line, (std::vector<uint8_t>{248, 247, 246, 251, 250, 249, 254, 253, 252}));
+}
