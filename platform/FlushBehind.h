@@ -20,7 +20,7 @@ namespace orb {
 
 class FlushBehind {
  public:
-  static constexpr int64_t kDefaultStep = int64_t{32} << 20;
+  static constexpr int64_t kDefaultStep = int64_t{16} << 20;
 
   // Flushes `fd` (fdatasync) each time another `step` bytes are reported written. The
   // descriptor stays the caller's and must stay open until Stop.
