@@ -23,6 +23,7 @@
 #include "engine/ImageState.h"
 #include "engine/Settings.h"
 #include "engine/ToolSettings.h"
+#include "platform/FlushBehind.h"
 #include "scanning/ScanHost.h"
 
 namespace orb::bench {
@@ -130,7 +131,8 @@ TimedScan RunTimedScan(Control& control) {
 }
 
 // Seconds to write `bytes` in 1 MB writes to a new file in `folder` and flush it to the
-// disk, as a scan's output is: the most any scan into that folder can do. -1 on failure.
+// disk, flushed as it grows and at the end as a scan's output is: the most any scan into
+// that folder can do. -1 on failure.
 inline double DiskSeconds(const std::string& folder, int64_t bytes) {
   const std::string path = folder + "/disk-pace.bin";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -144,15 +146,18 @@ inline double DiskSeconds(const std::string& folder, int64_t bytes) {
     b = static_cast<uint8_t>(x);
   }
   const auto start = std::chrono::steady_clock::now();
+  orb::FlushBehind flusher(fd);
   bool ok = true;
   uint64_t page = 0;
   for (int64_t left = bytes; ok && left > 0;) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
     for (size_t at = 0; at + sizeof page <= n; at += 4096, ++page) std::memcpy(block.data() + at, &page, sizeof page);
     ok = ::write(fd, block.data(), n) == static_cast<ssize_t>(n);
+    flusher.Wrote(static_cast<int64_t>(n));
     left -= static_cast<int64_t>(n);
   }
-  ok = ok && ::fsync(fd) == 0;
+  flusher.Stop();
+  ok = ok && !flusher.Failed() && ::fsync(fd) == 0;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ::close(fd);
   ::unlink(path.c_str());
