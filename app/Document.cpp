@@ -48,27 +48,6 @@ void RemoveFile(const std::string& path) {
   if (!path.empty()) ::unlink(path.c_str());
 }
 
-// The new file's data reaches the disk before it takes the user's file's name: a crash
-// right after the rename must not leave an empty file under that name.
-bool FlushToDisk(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Renames the flushed `from` over `to` and makes the rename itself durable.
-bool ReplaceDurably(const std::string& from, const std::string& to) {
-  if (!FlushToDisk(from) || ::rename(from.c_str(), to.c_str()) != 0) return false;
-  const int dir = ::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
-
 }  // namespace
 
 // ----- formats ---------------------------------------------------------------------------
@@ -440,7 +419,7 @@ SaveResult WriteImageLines(const ImageState* fileImage, ImageState* w, uint32_t 
   if (result != SaveResult::Saved) ReleaseScanOutput(&writer);
   const int closed = writer.scanOpen || writer.thread.joinable() ? CloseScanOutput(&writer) : 0;
   if (result == SaveResult::Saved && closed != 0) result = SaveResult::Failed;
-  if (result == SaveResult::Saved && !ReplaceDurably(temp, target)) result = SaveResult::Failed;
+  if (result == SaveResult::Saved && !orb::ReplaceWithFlushedFile(temp, target)) result = SaveResult::Failed;
   if (result != SaveResult::Saved) {
     RemoveFile(temp);
     FreeImageState(n);
@@ -502,7 +481,7 @@ SaveResult ImageDocument::Save(const ProgressFactory& progress) {
   bool renamed = false;
   if (plan.route == SaveRoute::Rename) {
     // The new version's file replaces the user's file in one step.
-    if (!w->sourcePath.empty() && ReplaceDurably(w->sourcePath, f->sourcePath)) {
+    if (!w->sourcePath.empty() && orb::ReplaceWithFlushedFile(w->sourcePath, f->sourcePath)) {
       renamed = true;
       n = w;
     } else {

@@ -40,6 +40,15 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Makes a rename in the folder of `path` durable; a failure here no longer risks the data.
+void FlushFolderOf(const std::string& path) {
+  const int dfd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
 std::string NameOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -132,12 +141,22 @@ bool WriteFileAtomically(const std::string& requestedPath, const void* data, siz
     SetError(error, ErrnoText("cannot replace", path, err));
     return false;
   }
-  // Make the rename itself durable; a failure here no longer risks the data.
-  int dfd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
+  FlushFolderOf(path);
+  return true;
+}
+
+bool ReplaceWithFlushedFile(const std::string& temp, const std::string& target) {
+  const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  if (!flushed) {
+    errno = err;
+    return false;
   }
+  if (::rename(temp.c_str(), target.c_str()) != 0) return false;
+  FlushFolderOf(target);
   return true;
 }
 

@@ -52,6 +52,12 @@ inline bool WriteFileAtomically(const std::string& path, const std::vector<uint8
   return WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
+// Puts a finished file in place of another: flushes `temp` to the disk, renames it over
+// `target` and flushes the folder, so that a crash at any moment leaves the old file or the
+// whole new one under the name, never an empty or partly written one. False (errno set)
+// when the flush or the rename failed; `temp` is then still there, the caller's to remove.
+bool ReplaceWithFlushedFile(const std::string& temp, const std::string& target);
+
 // Reads at most `limit` bytes from the start of a file. nullopt when it cannot be
 // opened or read (a missing file included).
 std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path,

@@ -406,7 +406,7 @@ bool SeparateByColour(ImageState* working, const PaletteFile& file,
   }
   // Every image is whole: only now do the targets change.
   for (auto& s : out) {
-    if (::rename(s->temp.c_str(), s->target.c_str()) != 0) {
+    if (!ReplaceWithFlushedFile(s->temp, s->target)) {
       Notify(kMsgApplyWriteFailed, MessageIcon::Error, {MessageArg{s->target}});
       return false;
     }

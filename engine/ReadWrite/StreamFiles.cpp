@@ -1,5 +1,6 @@
 #include "engine/ReadWrite/StreamFiles.h"
 
+#include "platform/Files.h"
 #include "platform/TempNames.h"
 
 #include <fcntl.h>
@@ -56,7 +57,7 @@ int CreateBeside(const std::string& target, std::string* tempPath) {
 }
 
 bool CommitBeside(const std::string& tempPath, const std::string& target) {
-  if (::rename(tempPath.c_str(), target.c_str()) == 0) return true;
+  if (orb::ReplaceWithFlushedFile(tempPath, target)) return true;
   int err = errno;
   ::unlink(tempPath.c_str());
   errno = err;

@@ -22,7 +22,8 @@ int64_t FileSize(int fd);
 // final rename stays on one file system), mode 0666 under the umask. Returns the
 // descriptor (and the name in `tempPath`), or -1.
 int CreateBeside(const std::string& target, std::string* tempPath);
-// Renames `tempPath` over `target`. False (and `tempPath` removed) on failure.
+// Flushes `tempPath` to the disk and renames it over `target` (ReplaceWithFlushedFile).
+// False (and `tempPath` removed) on failure.
 bool CommitBeside(const std::string& tempPath, const std::string& target);
 
 // Creates a unique empty file "Qel??????<suffix>" in `folder` (mode 0666 under the umask)

@@ -92,6 +92,16 @@ bool WriteBmp(const std::string& path) {
   return ok;
 }
 
+// A finished file put in place of the old one, as the join, the colour classes and a
+// document's save do.
+bool PutInPlace(const std::string& path) {
+  const std::string temp = path + ".new";
+  WriteAllBytes(temp, {'n', 'e', 'w'});
+  const bool ok = orb::ReplaceWithFlushedFile(temp, path);
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
 struct Writer {
   const char* name;
   std::function<bool(const std::string&)> write;
@@ -103,6 +113,7 @@ const Writer kWriters[] = {
     {"scan output, PNG", [](const std::string& p) { return WriteScanOutput(OF_PNG, p); }},
     {"scan output, PDF (JPEG)", [](const std::string& p) { return WriteScanOutput(OF_PDF_JPEG, p); }},
     {"scan saved as BMP", WriteBmp},
+    {"finished file put in place", PutInPlace},
     {"settings file", [](const std::string& p) { return orb::WriteFileAtomically(p, std::string_view("new")); }},
 };
 

@@ -226,7 +226,7 @@ JoinReport JoinRun::Run() {
   }
   const bool closed = Close();
   if (report.result == JoinResult::Written && !closed) report.result = Fail(kMsgJoinWriteFailed, options_.outputPath);
-  if (report.result == JoinResult::Written && std::rename(tempPath_.c_str(), options_.outputPath.c_str()) != 0) {
+  if (report.result == JoinResult::Written && !ReplaceWithFlushedFile(tempPath_, options_.outputPath)) {
     report.result = Fail(kMsgJoinWriteFailed, options_.outputPath);
   }
   if (report.result != JoinResult::Written) {

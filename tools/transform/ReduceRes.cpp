@@ -7,6 +7,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/resample/Resampler.h"
+#include "platform/Files.h"
 #include "tools/ToolTable.h"
 
 namespace orb::tools {
@@ -202,18 +203,10 @@ int32_t LoadReduceResSetting(const std::string& folder) {
 
 bool SaveReduceResSetting(const std::string& folder, int32_t value) {
   if (folder.empty()) return false;
-  const std::string path = folder + "/" + kReduceResFile, temp = path + ".tmp";
   const auto u = static_cast<uint32_t>(value);
-  const char b[4] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8 & 0xFF), static_cast<char>(u >> 16 & 0xFF),
-                     static_cast<char>(u >> 24 & 0xFF)};
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out.write(b, 4) || !out.flush()) {
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  return std::rename(temp.c_str(), path.c_str()) == 0;
+  const std::vector<uint8_t> b{static_cast<uint8_t>(u & 0xFF), static_cast<uint8_t>(u >> 8 & 0xFF),
+                               static_cast<uint8_t>(u >> 16 & 0xFF), static_cast<uint8_t>(u >> 24 & 0xFF)};
+  return WriteFileAtomically(folder + "/" + kReduceResFile, b);
 }
 
 }  // namespace orb::tools
