@@ -125,6 +125,8 @@ int CopyFileAtomically(const fs::path& from, const fs::path& to, bool overwrite,
       break;
     }
   }
+  // On the disk before it takes its name: a move deletes the source right after.
+  if (rc == 0 && ::fsync(out) != 0) rc = errno;
   if (::close(out) != 0 && rc == 0) rc = errno;
   ::close(in);
   if (rc == 0 && ::rename(name.data(), to.c_str()) != 0) rc = errno;
