@@ -14,6 +14,7 @@ Rules:
 """
 import os
 import re
+import shutil
 import sys
 import tempfile
 
@@ -252,7 +253,10 @@ def self_test():
     failed = 0
     for name, extra_files, extra_targets, expected in cases:
         tsv, root = tree({**files, **extra_files}, {**targets, **extra_targets})
-        errors = check(tsv, root)
+        try:
+            errors = check(tsv, root)
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
         if expected is None:
             ok = not errors
         else:

@@ -90,9 +90,21 @@ TEST(InstanceChannel, AStaleSocketIsReplacedAndBadPathsRefused) {
 }
 
 TEST(InstanceChannel, SocketPathIsInThePrivateRuntimeFolder) {
-  std::string p = orb::InstanceSocketPath("orbalon-test");
-  EXPECT_NE(p.find("orbalon-test"), std::string::npos);
-  EXPECT_EQ(p.substr(p.size() - 5), ".sock");
+  const char* was = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = was ? was : "";
+  orb::testing::TempFolder runtime;
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  EXPECT_EQ(orb::InstanceSocketPath("orbalon-test"), runtime / "orbalon-test.sock");
+  // Without one, a folder of this user's own, closed to others; removed again here.
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string p = orb::InstanceSocketPath("orbalon-test");
+  const std::string folder = p.substr(0, p.rfind('/'));
+  EXPECT_TRUE(p.ends_with("/orbalon-test.sock")) << p;
+  struct stat st {};
+  EXPECT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u);
+  ::rmdir(folder.c_str());
+  if (was) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
 
 }  // namespace
