@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <memory>
 #include <vector>
 
 #include "engine/ImageState.h"
@@ -244,6 +245,28 @@ void BM_ToneChain(benchmark::State& st, bool contract) {
   });
 }
 
+// A scan's point filters (mirror, tone curve, brightness/contrast) through the chain, which
+// runs them in one fused pass, against the same filters one after the other.
+void BM_ScanPointFilters(benchmark::State& st, bool fused) {
+  const orb::FilterSettings fs = ToneChainSettings();
+  using K = orb::FilterKind;
+  const K kinds[] = {K::Mirror, K::ToneCurve, K::BrightCont};
+  RunPasses(st, Rgb(), [&](uint8_t* d, size_t W) {
+    const orb::FilterTarget target{IK_RGB, W};
+    if (fused) {
+      orb::FilterChain chain =
+          orb::BuildFilterChain(orb::ChainPurpose::ScanTone, orb::FilterSet{kinds[0], kinds[1], kinds[2]}, fs, target);
+      ForBands(d, W, [&](uint8_t* b, size_t n) { chain.Process(b, n); });
+      return;
+    }
+    std::vector<std::unique_ptr<orb::LineFilter>> filters;
+    for (K k : kinds) filters.push_back(orb::MakeLineFilter(k, fs, target));
+    ForBands(d, W, [&](uint8_t* b, size_t n) {
+      for (auto& f : filters) f->Process(b, n);
+    });
+  });
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_BrightCont, grey, IK_GREY)->Unit(benchmark::kMillisecond);
@@ -267,3 +290,5 @@ BENCHMARK_CAPTURE(BM_Despeckle, document, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Despeckle, halftone, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ToneChain, trios, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ToneChain, contract, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanPointFilters, one_by_one, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanPointFilters, fused, true)->Unit(benchmark::kMillisecond);
