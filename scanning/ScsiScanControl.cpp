@@ -119,7 +119,10 @@ class StreamSink final : public ScanLineSink {
     if (lines <= 0 && !finalPath_.empty()) failed_ = true;  // no image to keep
     const int fd = image_->fileHandle;
     if (fd >= 0) {
-      if (::fsync(fd) != 0) failed_ = true;
+      // Only a file that takes the user's name must reach the disk: the working copy is a
+      // temporary file, worth nothing after a crash, and flushing it would only take the
+      // disk's time from the output.
+      if (!finalPath_.empty() && ::fsync(fd) != 0) failed_ = true;
       ::close(fd);
     }
     image_->fileHandle = kNoFile;
@@ -147,13 +150,14 @@ class StreamSink final : public ScanLineSink {
   bool failed_ = false;
 };
 
-// Opens an uncompressed TIFF stream over `image` into a new file at `path`.
-std::unique_ptr<LineWriter> OpenStream(ImageState* image, const std::string& path) {
+// Opens an uncompressed TIFF stream over `image` into a new file at `path`; a `durable` one
+// is flushed as it grows (its sink flushes the rest when it closes it).
+std::unique_ptr<LineWriter> OpenStream(ImageState* image, const std::string& path, bool durable) {
   auto w = std::make_unique<LineWriter>(image);
   const int fd = OpenSharedFile(path, O_RDWR | O_CREAT | O_TRUNC);
   if (fd < 0) return nullptr;
   image->fileHandle = fd;
-  w->writeBehind = true;  // the sink makes the file durable when it closes it
+  w->writeBehind = durable;
   // The library's output starts first: the stream's writer thread feeds it.
   if (StartImageOutput(w.get()) != 0 || OpenWriteStream(w.get()) != 0) {
     w.reset();
@@ -226,7 +230,7 @@ bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const s
   } else {
     const std::string part = PartName(outName);
     auto own = WriterRecord(*image);
-    auto w = OpenStream(own.get(), part);
+    auto w = OpenStream(own.get(), part, true);
     if (!w) {
       host.ShowText("Unable to create the output file " + outName, "", MessageIcon::Error);
       return false;
@@ -245,7 +249,7 @@ bool OpenScanSinks(ScanHost& host, ImageState* image, const ScanPlan& p, const s
       copy->outputFormat = 1;
       copy->sourcePath = temp;
       copy->kind = static_cast<ImageKind>(p.workingCopyKind);
-      w = OpenStream(copy.get(), temp);
+      w = OpenStream(copy.get(), temp, false);
     }
     if (w) {
       SetRawImageFile(image, temp);
