@@ -53,6 +53,15 @@ orb::WindowHandle FrameWindow() {
   return &frame;
 }
 
+// A generation-2 scanner (code 20) served on loopback, with the settings pointing at it.
+struct NetworkScanner {
+  explicit NetworkScanner(std::shared_ptr<SimKelvane> sim = Scanner(2, "KelvaneRu Scanner", 20))
+      : s(std::move(sim)), server(s), settings(true, "127.0.0.1", server.Port()) {}
+  std::shared_ptr<SimKelvane> s;
+  SimKelvaneServer server;
+  NetworkSettings settings;
+};
+
 }  // namespace
 
 TEST(KelvaneConnect, NetworkFirstThenImageAcquisitionThenStillImage) {
@@ -318,10 +327,8 @@ TEST(KelvanePoll, OnePostPerPollWhateverBitsAreSet) {
   for (const Case c : {Case{0, 0}, Case{0x10, 1}, Case{0x40, 1}, Case{0x04, 0}, Case{0x50, 1},
                        Case{0x54, 1}}) {
     SCOPED_TRACE(c.deviceBits);
-    auto s = Scanner(2, "KelvaneRu Scanner", 20);
-    s->SetStatusBits(c.deviceBits);
-    SimKelvaneServer server(s);
-    NetworkSettings settings(true, "127.0.0.1", server.Port());
+    NetworkScanner net;
+    net.s->SetStatusBits(c.deviceBits);
     CKelvaneScanner k;
     k.SetPollIntervalMs(100000);  // the thread waits; this test polls by hand
     ASSERT_TRUE(k.Connect());
@@ -338,15 +345,13 @@ TEST(KelvanePoll, OnePostPerPollWhateverBitsAreSet) {
 
 TEST(KelvanePoll, WatchRunsOnlyOnANetworkConnectionAndPostsTheButton) {
   PostCapture posts;
-  auto s = Scanner(2, "KelvaneRu Scanner", 20);
-  SimKelvaneServer server(s);
-  NetworkSettings settings(true, "127.0.0.1", server.Port());
+  NetworkScanner net;
   CKelvaneScanner k;
   k.SetPollIntervalMs(5);
   ASSERT_TRUE(k.Connect());
   ASSERT_TRUE(k.StartStatusWatch(FrameWindow()));
   EXPECT_TRUE(k.WatchRunning());
-  s->PressButton();
+  net.s->PressButton();
   ASSERT_TRUE(posts.WaitFor(1));
   const auto p = posts.Posts().front();
   EXPECT_EQ(p.window, FrameWindow());
@@ -354,15 +359,15 @@ TEST(KelvanePoll, WatchRunsOnlyOnANetworkConnectionAndPostsTheButton) {
   EXPECT_EQ(p.wParam, uintptr_t{ID_SCANNER_BUTTON});
   EXPECT_EQ(p.lParam, 0);
   // The button was latched once: one post, however often the thread polls.
-  const int polls = s->EscapeCount(126);
-  orbtest::WaitFor([&] { return s->EscapeCount(126) >= polls + 5; }, std::chrono::seconds(5),
+  const int polls = net.s->EscapeCount(126);
+  orbtest::WaitFor([&] { return net.s->EscapeCount(126) >= polls + 5; }, std::chrono::seconds(5),
                    std::chrono::milliseconds(2));
   EXPECT_EQ(posts.Count(), 1u);
   k.StopStatusWatch();
   EXPECT_FALSE(k.WatchRunning());
-  const int afterStop = s->EscapeCount(126);
+  const int afterStop = net.s->EscapeCount(126);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(s->EscapeCount(126), afterStop);  // stopped means no more commands
+  EXPECT_EQ(net.s->EscapeCount(126), afterStop);  // stopped means no more commands
 
   // A local connection has no watch.
   auto local = Scanner(2, "KelvaneRu Scanner", 20);
@@ -376,9 +381,7 @@ TEST(KelvanePoll, WatchRunsOnlyOnANetworkConnectionAndPostsTheButton) {
 
 TEST(KelvanePoll, ScanCommandsStopTheWatchAndEndScanRestartsIt) {
   PostCapture posts;
-  auto s = Scanner(2, "KelvaneRu Scanner", 20);
-  SimKelvaneServer server(s);
-  NetworkSettings settings(true, "127.0.0.1", server.Port());
+  NetworkScanner net;
   CKelvaneScanner k;
   k.SetPollIntervalMs(5);
   ASSERT_TRUE(k.Connect());
@@ -392,7 +395,7 @@ TEST(KelvanePoll, ScanCommandsStopTheWatchAndEndScanRestartsIt) {
   // A refused window starts no scan: the watch comes back at once, so the button lives.
   EXPECT_FALSE(k.SetWindow(100, 1000, 200, 1));
   EXPECT_TRUE(k.WatchRunning());
-  s->InjectFault(100, KelvaneFault::Fail);
+  net.s->InjectFault(100, KelvaneFault::Fail);
   EXPECT_FALSE(k.SetWindow(1000, 1000, 200, 1));
   EXPECT_EQ(k.GetLastError(), kv::kErrSetWindow);
   EXPECT_TRUE(k.WatchRunning());
@@ -408,10 +411,10 @@ TEST(KelvanePoll, ScanCommandsStopTheWatchAndEndScanRestartsIt) {
   k.StopStatusWatch();
   k.SetPollIntervalMs(100000);
   ASSERT_TRUE(k.StartStatusWatch(FrameWindow()));
-  const size_t before = s->Log().size();
+  const size_t before = net.s->Log().size();
   int32_t a, b, c, d;
   EXPECT_TRUE(k.GetStatus(&a, &b, &c, &d));
-  EXPECT_EQ(s->Log().size(), before);
+  EXPECT_EQ(net.s->Log().size(), before);
   // A new connect turns the watch off.
   ASSERT_TRUE(k.Connect());
   EXPECT_FALSE(k.WatchEnabled());
@@ -420,14 +423,12 @@ TEST(KelvanePoll, ScanCommandsStopTheWatchAndEndScanRestartsIt) {
 
 TEST(KelvanePoll, AScannerThatStopsAnsweringDoesNotHangTheStop) {
   PostCapture posts;
-  auto s = Scanner(2, "KelvaneRu Scanner", 20);
-  SimKelvaneServer server(s);
-  NetworkSettings settings(true, "127.0.0.1", server.Port());
+  NetworkScanner net;
   CKelvaneScanner k;
   k.SetPollIntervalMs(1);
   k.SetNetworkTimeouts({.connectMs = 1000, .replyMs = 200});
   ASSERT_TRUE(k.Connect());
-  s->InjectFault(orb::sim::kAnyEscape, KelvaneFault::NoAnswer, 1000);
+  net.s->InjectFault(orb::sim::kAnyEscape, KelvaneFault::NoAnswer, 1000);
   ASSERT_TRUE(k.StartStatusWatch(FrameWindow()));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = std::chrono::steady_clock::now();
@@ -443,9 +444,7 @@ TEST(KelvanePoll, ThreadsDoNotInterleaveTheirExchanges) {
   // The poll thread polls as fast as it can while this thread reads a scan over the same
   // connection: every answer must be the one to its own request.
   PostCapture posts;
-  auto s = Scanner(2, "KelvaneRu Scanner", 20);
-  SimKelvaneServer server(s);
-  NetworkSettings settings(true, "127.0.0.1", server.Port());
+  NetworkScanner net;
   CKelvaneScanner k;
   k.SetPollIntervalMs(0);
   ASSERT_TRUE(k.Connect());
