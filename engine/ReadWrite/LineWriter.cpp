@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstring>
+#include <exception>
+#include <limits>
 
 #include "engine/EngineHost.h"
 #include "engine/ReadWrite/LinePacking.h"
@@ -192,8 +193,13 @@ int OpenWriteStream(LineWriter* writer) {
   w.blockFull = std::make_unique<orb::Event>(orb::Event::Reset::Auto, false);
   w.writerIdle = std::make_unique<orb::Event>(orb::Event::Reset::Manual, true);
   w.stopRequested.store(false);
-  if (w.writeBehind && w.image->fileHandle >= 0)
-    w.flushBehind = std::make_unique<orb::FlushBehind>(w.image->fileHandle);
+  if (w.writeBehind && w.image->fileHandle >= 0) {
+    try {
+      w.flushBehind = std::make_unique<orb::FlushBehind>(w.image->fileHandle);
+    } catch (const std::exception&) {
+      w.flushBehind.reset();  // no thread for it: the owner's flush at the close does it all
+    }
+  }
   w.thread = std::thread(WriterMain, &w);
   w.streamOpen = true;
   return 0;
