@@ -1,6 +1,5 @@
 #include "engine/ReadWrite/LineWriter.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
