@@ -1,7 +1,5 @@
 #include "engine/ReadWrite/LineWriter.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
