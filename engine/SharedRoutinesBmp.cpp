@@ -175,8 +175,7 @@ bool SaveBitmapAsBmpFile(const orb::BitmapPixels& bitmap, const std::string& pat
     }
     ok = orb::rw::WriteAll(fd, band.data(), static_cast<size_t>(n) * rowBytes);
   }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;  // CommitBeside flushes it before it takes the name
   if (!ok) {
     ::unlink(temp.c_str());
     return false;

@@ -254,15 +254,14 @@ int SaveScanAsBmp(const ImageState& image, const std::string& stagingPath, std::
     end = start;
   }
 
-  // On the disk before it takes the target's name (see CloseScanOutput).
-  const int flushError = ::fsync(out.fd) == 0 ? 0 : errno;
-  const int closeError = ::close(out.fd) == 0 ? 0 : errno;
-  out.fd = -1;
-  if (flushError != 0 || closeError != 0) {
+  if (::close(out.fd) != 0) {
+    out.fd = -1;
+    int err = errno;
     ::unlink(tempPath.c_str());
-    SetError(error, "cannot write the BMP: " + orb::rw::ErrnoText(flushError != 0 ? flushError : closeError));
+    SetError(error, "cannot write the BMP: " + orb::rw::ErrnoText(err));
     return kBmpWriteFailed;
   }
+  out.fd = -1;
   if (!orb::rw::CommitBeside(tempPath, image.sourcePath)) {
     SetError(error, "cannot replace " + image.sourcePath + ": " + orb::rw::ErrnoText(errno));
     return kBmpWriteFailed;

@@ -329,12 +329,6 @@ int CloseScanOutput(LineWriter* writer) {
   }
   auto closeFd = [&](int* fd) {
     if (*fd < 0) return;
-    // The file is on the disk before it takes the target's name: a crash never leaves a
-    // half-written file there, and a write the disk failed late is reported, not passed off.
-    if (ok && !empty && ::fsync(*fd) != 0) {
-      ok = false;
-      w.lastError = "cannot write " + image.sourcePath + ": " + orb::rw::ErrnoText(errno);
-    }
     if (::close(*fd) != 0 && ok) {
       ok = false;
       w.lastError = "cannot write " + image.sourcePath + ": " + orb::rw::ErrnoText(errno);
@@ -346,6 +340,8 @@ int CloseScanOutput(LineWriter* writer) {
   if (ok && empty) {
     ::unlink(w.tempPath.c_str());
   } else if (ok) {
+    // CommitBeside flushes the file before it takes the target's name: a crash never leaves
+    // a half-written file there, and a write the disk failed late is reported, not passed off.
     if (!orb::rw::CommitBeside(w.tempPath, image.sourcePath)) {
       ok = false;
       w.lastError = "cannot replace " + image.sourcePath + ": " + orb::rw::ErrnoText(errno);
